@@ -1,0 +1,220 @@
+// Directory listing, entry edits and the track/sector export.
+#include "directory/listing.h"
+
+#include <cstring>
+
+#include "directory/charmap.h"
+#include "disk/bam.h"
+#include "disk/chain.h"
+#include "frontend/options.h"
+#include "views/console.h"
+
+uint8_t exportTracks[kExportCapacity];
+uint8_t exportSectors[kExportCapacity];
+uint8_t exportCount = 0;
+
+namespace {
+
+const char *const kTypeNames[8] = {"DEL", "SEQ", "PRG", "USR", "REL", "???", "???", "???"};
+
+// The values one entry line shows, read from the slot before any edit.
+struct EntryFacts {
+    int number;
+    int type;
+    int startTrack;
+    int startSector;
+    bool hasStartBlock;  // start track not 0 and start not 18/0
+};
+
+void printDiskChars(const uint8_t *codes, int count) {
+    for (int i = 0; i < count; ++i) consoleDiskChar(toConsoleChar(codes[i]));
+}
+
+void printHeader(const uint8_t *map) {
+    if (options.showNumbers) consolePrintf("  #: ");
+    consolePrintf("0 \"");
+    printDiskChars(map + kDiskNameOffset, kNameLength);
+    consolePrintf("\" ");
+    printDiskChars(map + kDiskIdOffset, 5);
+    consolePrintf("  ");
+    if (options.showTrackSector) consolePrintf(" t# s#");
+    if (options.showStartAddress || options.changeStartAddress) consolePrintf(" start");
+    if (options.showFileSize) consolePrintf(" bytes");
+    if (options.showBlockCount) consolePrintf(" blk");
+    if (options.showChecksum) consolePrintf(" check-sum ");
+    consolePrintf("\n");
+}
+
+// "$xxxx" from bytes 2-3 of the file's first block, or the placeholder when
+// the entry has no start block or that block lies outside the image.
+void printStartAddress(const ImageBuffer &image, const EntryFacts &entry) {
+    const uint8_t *first = entry.hasStartBlock ? blockAt(image, entry.startTrack, entry.startSector) : nullptr;
+    if (first)
+        consolePrintf("$%04x", first[2] | first[3] << 8);
+    else
+        consolePrintf("-----");
+}
+
+// Columns 3 to 7 of an entry line (track/sector, start, bytes, blk, check-sum).
+void printColumns(const ImageBuffer &image, const EntryFacts &entry) {
+    TrackSector start{entry.startTrack, entry.startSector};
+    if (options.showTrackSector) {
+        printSeparator();
+        consolePrintf("%2i", entry.startTrack);
+        printSeparator();
+        consolePrintf("%2i", entry.startSector);
+    }
+    if (options.showStartAddress || options.changeStartAddress) {
+        printSeparator();
+        printStartAddress(image, entry);
+    }
+    if (options.showFileSize) {
+        printSeparator();
+        if (entry.hasStartBlock) consolePrintf("%5d", chainByteSize(image, start));
+        else consolePrintf("-----");
+    }
+    if (options.showBlockCount) {
+        printSeparator();
+        if (entry.hasStartBlock) consolePrintf("%3d", chainBlockCount(image, start));
+        else consolePrintf("---");
+    }
+    if (options.showChecksum) {
+        printSeparator();
+        if (entry.hasStartBlock) consolePrintf("%10u", chainChecksum(image, start));
+        else consolePrintf("----------");
+    }
+}
+
+void collectForExport(const EntryFacts &entry) {
+    if (exportCount >= kExportCapacity) return;
+    exportTracks[exportCount] = static_cast<uint8_t>(entry.startTrack);
+    exportSectors[exportCount] = static_cast<uint8_t>(entry.startSector);
+    ++exportCount;
+}
+
+// Writes the new start address into the file's first block; an entry without
+// a start block, or whose first block lies outside the image, is left alone.
+void changeStartAddress(ImageBuffer &image, const EntryFacts &entry) {
+    consolePrintf(" -> $%04x", options.newStartAddress);
+    uint8_t *first = entry.hasStartBlock ? blockAt(image, entry.startTrack, entry.startSector) : nullptr;
+    if (!first) return;
+    first[2] = static_cast<uint8_t>(options.newStartAddress & 0xFF);
+    first[3] = static_cast<uint8_t>(options.newStartAddress >> 8);
+}
+
+bool inEditRange(int number) { return number >= options.firstEntry && number <= options.lastEntry; }
+
+// Rows 9-11 of an entry: the edits, in this order, after the columns.
+void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool print) {
+    if (options.changeStartAddress && entry.number == options.startEntry) changeStartAddress(image, entry);
+    if (options.removeEntries && inEditRange(entry.number)) {
+        if (print) consolePrintf(" X deleting...");
+        std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
+    }
+    if (options.scratchEntries && inEditRange(entry.number)) {
+        if (print) consolePrintf(" X scratching...");
+        slot[kSlotType] = 0;
+    }
+}
+
+void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName) {
+    EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], false};
+    entry.hasStartBlock = entry.startTrack != 0 && !(entry.startTrack == kDirTrack && entry.startSector == 0);
+    if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
+    if (print) {
+        consolePrintf("%-5i", slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8);
+        printEntryName(DirEntry{slot});
+    }
+    if (options.showTrackSector) collectForExport(entry);
+    if (print) printColumns(image, entry);
+    if (options.csvOutput) {
+        consolePrintf(";");
+        printDiskChars(csvDiskName, kNameLength);
+    }
+    applyEdits(image, slot, entry, print);
+    if (print) consolePrintf("\n");
+}
+
+void printExport() {
+    consolePrintf("tracks:\n  .byte ");
+    for (int i = 0; i < exportCount; ++i) consolePrintf(i ? ",%2i" : "%2i", exportTracks[i]);
+    consolePrintf("\nsectors:\n  .byte ");
+    for (int i = 0; i < exportCount; ++i) consolePrintf(i ? ",%2i" : "%2i", exportSectors[i]);
+}
+
+// The directory block that follows `current`, with block 18/1 standing in for a
+// block whose first byte is above 40; nullptr (after a warning) when the block
+// lies outside the image.
+uint8_t *nextDirectoryBlock(ImageBuffer &image, const uint8_t *current) {
+    uint8_t *next = blockAt(image, current[0], current[1]);
+    if (next && next[0] > kMaxTrack) next = blockAt(image, kDirTrack, 1);
+    if (!next)
+        consoleErrorf("WARNING: The directory links to block %i/%i, which lies outside the image; "
+                      "the listing ends there.\n",
+                      current[0], current[1]);
+    return next;
+}
+
+}  // namespace
+
+void printSeparator() { consolePrintf(options.csvOutput ? ";" : " "); }
+
+void printEntryName(DirEntry entry) {
+    const uint8_t *name = entry.bytes + kSlotName;
+    uint8_t field[kNameLength + 2];
+    field[0] = '"';
+    bool quotePending = true;
+    for (int i = 0; i < kNameLength; ++i) {
+        uint8_t code = name[i];
+        if (code == 0xA0 && quotePending) {
+            field[i + 1] = '"';
+            quotePending = false;
+            continue;
+        }
+        if (code == '"') quotePending = false;
+        field[i + 1] = toConsoleChar(code);
+    }
+    field[kNameLength + 1] = quotePending ? '"' : ' ';
+    int type = entry.bytes[kSlotType];
+    char splat = type <= 3 ? '*' : ' ';
+    char lock = type >= 0xC0 && type <= 0xC4 ? '<' : ' ';
+    const char *separator = options.csvOutput ? ";" : "";
+    consolePrintf("%s", separator);
+    for (uint8_t c : field) consoleDiskChar(c);
+    consolePrintf("%s%c%s%s%s%c", separator, splat, separator, kTypeNames[type & 7], separator, lock);
+}
+
+int blocksFree(const ImageBuffer &image) {
+    int sum = 0;
+    for (int track = 1; track <= kMapTracks; ++track)
+        if (track != kDirTrack) sum += trackMapEntry(image, track).freeCount;
+    return sum;
+}
+
+void showDirectory(ImageBuffer &image, int printListing) {
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    if (!map) return;
+    uint8_t csvDiskName[kNameLength];
+    for (int i = 0; i < kNameLength; ++i) csvDiskName[i] = toConsoleChar(map[kDiskNameOffset + i]);
+    bool print = printListing != 0;
+    if (print && !options.csvOutput) printHeader(map);
+
+    const uint8_t *current = map;
+    int number = 0;
+    for (int visited = 0; current[0] != 0; ++visited) {
+        uint8_t *block = nextDirectoryBlock(image, current);
+        if (!block) break;
+        if (visited == kMaxBlocks) {
+            consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
+            break;
+        }
+        for (int slotIndex = 0; slotIndex < kSlotsPerBlock; ++slotIndex) {
+            uint8_t *slot = block + slotIndex * kSlotSize;
+            if (!options.showAll && slot[kSlotType] == 0) continue;
+            processSlot(image, slot, number++, print, csvDiskName);
+        }
+        current = block;
+    }
+    if (print && !options.csvOutput) consolePrintf("%i BLOCKS FREE.\n", blocksFree(image));
+    if (options.exportTrackSector) printExport();
+}

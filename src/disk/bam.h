@@ -1,0 +1,40 @@
+// The block availability map in block 18/0: per-track free counts and bits,
+// and the two free-block searches used to grow a directory.
+#pragma once
+
+#include "disk/image.h"
+
+// The 4-byte map entry of one track: stored free count, then 24 free bits
+// (bit s set = sector s free; byte 1 least significant).
+struct TrackMapEntry {
+    uint8_t freeCount;
+    uint8_t freeBits[3];
+};
+
+// Byte offsets inside the map block.
+constexpr int kMapEntryOffset = 4;      // entry of track t at 4 * t
+constexpr int kDiskNameOffset = 144;    // 16 characters
+constexpr int kDiskIdOffset = 162;      // 5 characters shown after the name
+
+// The map entry of track 1..35; {0, {0,0,0}} when block 18/0 is absent.
+TrackMapEntry trackMapEntry(const ImageBuffer &image, int track);
+
+// True when sector's bit of track (1..35) is set. An absent map block shows
+// every sector in use.
+bool isBlockFree(const ImageBuffer &image, int track, int sector);
+
+// Prints "setBlockFree T/S F\n", then sets (flag != 0) or clears (flag 0) the
+// sector's bit. The free count is never changed. Precondition: track 1..35,
+// sector below the track's count, map block present.
+void setBlockFree(ImageBuffer &image, int track, int sector, int flag);
+
+// Linear search from (track, sector) upward to track 35, never wrapping.
+// Returns true and sets `found` on success; `found` is untouched otherwise.
+// A start track outside 1..35 finds nothing.
+bool findFreeBlock(const ImageBuffer &image, int track, int sector, TrackSector &found);
+
+// 35 passes over the tracks from the start track, wrapping after 35; on the
+// start track the sectors are tried circularly from (sector + interleave) mod n,
+// on the others from 0. Same result contract as findFreeBlock.
+bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, int interleave,
+                              TrackSector &found);

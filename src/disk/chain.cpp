@@ -1,0 +1,115 @@
+// Chain walks and CRC-32.
+#include "disk/chain.h"
+
+#include "views/console.h"
+
+LastBlock findLastBlock(const ImageBuffer &image, TrackSector start) {
+    consolePrintf("Last Block of %2i/%2i: \n", start.track, start.sector);
+    LastBlock result{start, WalkStop::EndOfChain};
+    TrackSector current = start;
+    for (int visited = 0; current.track != 0; ++visited) {
+        result.block = current;
+        if (visited == kMaxBlocks) {
+            result.stop = WalkStop::Loop;
+            break;
+        }
+        if (!blockPresent(image, current.track, current.sector)) {
+            result.stop = WalkStop::AbsentBlock;
+            break;
+        }
+        current = getNextTrackSector(image, current.track, current.sector);
+    }
+    consolePrintf("%2i/%2i\n", result.block.track, result.block.sector);
+    return result;
+}
+
+ChainWalk startChainWalk(TrackSector start) { return {start, 0, false, WalkStop::EndOfChain}; }
+
+namespace {
+
+bool finishWalk(ChainWalk &walk, WalkStop stop) {
+    walk.finished = true;
+    walk.stop = stop;
+    return false;
+}
+
+}  // namespace
+
+bool nextChainBlock(const ImageBuffer &image, ChainWalk &walk, ChainBlock &block) {
+    if (walk.finished) return false;
+    TrackSector at = walk.current;
+    if (at.track == 0) return finishWalk(walk, WalkStop::EndOfChain);
+    if (at.track < 1 || at.track > kMapTracks) return finishWalk(walk, WalkStop::OutOfRange);
+    if (walk.visited == kMaxBlocks) return finishWalk(walk, WalkStop::Loop);
+    const uint8_t *bytes = blockAt(image, at.track, at.sector);
+    if (!bytes) return finishWalk(walk, WalkStop::AbsentBlock);
+    ++walk.visited;
+    TrackSector next{bytes[0], bytes[1]};
+    block.payload = bytes + 2;
+    if (next.track != 0) {
+        block.payloadBytes = block.sizeDelta = kBlockSize - 2;
+    } else {
+        block.sizeDelta = next.sector - 1;
+        block.payloadBytes = block.sizeDelta < 0 ? 0 : block.sizeDelta;
+    }
+    walk.current = next;
+    return true;
+}
+
+int chainByteSize(const ImageBuffer &image, TrackSector start) {
+    ChainWalk walk = startChainWalk(start);
+    ChainBlock block;
+    int size = 0;
+    while (nextChainBlock(image, walk, block)) size += block.sizeDelta;
+    return size;
+}
+
+int chainBlockCount(const ImageBuffer &image, TrackSector start) {
+    ChainWalk walk = startChainWalk(start);
+    ChainBlock block;
+    while (nextChainBlock(image, walk, block)) {
+    }
+    return walk.visited;
+}
+
+int readChain(const ImageBuffer &image, TrackSector start, std::vector<uint8_t> &destination) {
+    ChainWalk walk = startChainWalk(start);
+    ChainBlock block;
+    int copied = 0;
+    while (nextChainBlock(image, walk, block)) {
+        destination.insert(destination.end(), block.payload, block.payload + block.payloadBytes);
+        copied += block.payloadBytes;
+    }
+    return copied;
+}
+
+uint32_t chainChecksum(const ImageBuffer &image, TrackSector start) {
+    ChainWalk walk = startChainWalk(start);
+    ChainBlock block;
+    uint32_t crc = 0;
+    while (nextChainBlock(image, walk, block)) crc = computeCrc32(crc, block.payload, block.payloadBytes);
+    return crc;
+}
+
+namespace {
+
+uint32_t crcTable[256];
+bool crcTableBuilt = false;
+
+void buildCrcTable() {
+    for (uint32_t index = 0; index < 256; ++index) {
+        uint32_t value = index;
+        for (int bit = 0; bit < 8; ++bit) value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
+        crcTable[index] = value;
+    }
+    crcTableBuilt = true;
+}
+
+}  // namespace
+
+uint32_t computeCrc32(uint32_t crc, const uint8_t *bytes, uint64_t length) {
+    if (!crcTableBuilt) buildCrcTable();
+    crc = ~crc;
+    for (uint64_t i = 0; i < length; ++i) crc = (crc >> 8) ^ crcTable[(crc ^ bytes[i]) & 0xFF];
+    return ~crc;
+}

@@ -1,0 +1,51 @@
+// Disk image model: the image buffer, block geometry, bounds-aware block access
+// and block links. Nothing here reads or writes files or prints errors.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// The whole image file as one flat byte array; its size is the length that was read.
+struct ImageBuffer {
+    std::vector<uint8_t> bytes;
+};
+
+// One 256-byte block: track from 1, sector from 0.
+struct TrackSector {
+    int track;
+    int sector;
+};
+
+constexpr int kBlockSize = 256;
+constexpr int kMaxTrack = 40;          // highest addressable track
+constexpr int kMapTracks = 35;         // tracks covered by the availability map
+constexpr int kMaxBlocks = 768;        // blocks of a 40-track image; bounds every walk
+constexpr int kDirTrack = 18;
+
+// Sectors of a track: 21 up to track 17 (also for track 0 and below), 19 on
+// 18-24, 18 on 25-30, 17 above. Tracks above 40 also give 17.
+int sectorsPerTrack(int track);
+
+// Byte offset of a block by the fixed layout; only the low 8 bits of each
+// argument count. Pure arithmetic: the offset may lie outside any image, and
+// tracks above 40 give the offset of track 40's band (callers use blockAt).
+int blockOffset(int track, int sector);
+
+// The one gate for block access: the block's bytes when its track is 1..40 and
+// all 256 bytes lie inside the image, else nullptr. Only the low 8 bits of
+// track and sector count, as for blockOffset.
+const uint8_t *blockAt(const ImageBuffer &image, int track, int sector);
+uint8_t *blockAt(ImageBuffer &image, int track, int sector);
+
+inline bool blockPresent(const ImageBuffer &image, int track, int sector) {
+    return blockAt(image, track, sector) != nullptr;
+}
+
+// Bytes 0 and 1 of a block as (next track, next sector); (0, 0) for an absent
+// block, which is never read.
+TrackSector getNextTrackSector(const ImageBuffer &image, int track, int sector);
+
+// Writes the low 8 bits of nextTrack/nextSector into bytes 0 and 1 of the block
+// and prints the trace line "setNextTrackSector T S " then "NT NS \n".
+// Precondition: the block is present.
+void setNextTrackSector(ImageBuffer &image, int track, int sector, int nextTrack, int nextSector);

@@ -1,0 +1,116 @@
+// Image files.
+#include "frontend/imagefile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Separators that end a folder name in a path on this platform.
+#ifdef _WIN32
+const char kPathSeparators[] = "/\\:";
+#else
+const char kPathSeparators[] = "/";
+#endif
+
+std::string temporaryNameFor(const std::string &path) {
+#ifdef _WIN32
+    unsigned long id = GetCurrentProcessId();
+#else
+    unsigned long id = static_cast<unsigned long>(getpid());
+#endif
+    return path + ".kestrel-" + std::to_string(id) + ".tmp";
+}
+
+bool replaceFile(const std::string &from, const std::string &to) {
+#ifdef _WIN32
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+// Writes all bytes and forces them to the device before the file is closed.
+bool writeAll(std::FILE *file, const ImageBuffer &image) {
+    size_t size = image.bytes.size();
+    if (size > 0 && std::fwrite(image.bytes.data(), 1, size, file) != size) return false;
+    if (std::fflush(file) != 0) return false;
+#ifndef _WIN32
+    if (fsync(fileno(file)) != 0 && errno != EINVAL) return false;
+#endif
+    return true;
+}
+
+int64_t tellPosition(std::FILE *file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<int64_t>(ftello(file));
+#endif
+}
+
+bool resizeFor(ImageBuffer &image, int64_t size) {
+    try {
+        image.bytes.resize(static_cast<uint64_t>(size));
+    } catch (const std::exception &) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int imageExists(const std::string &path) {
+    std::FILE *file = std::fopen(path.c_str(), "r");
+    if (!file) return 0;
+    std::fclose(file);
+    return 1;
+}
+
+LoadResult loadImage(const std::string &path, ImageBuffer &image) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) return LoadResult::CannotOpen;
+    LoadResult result = LoadResult::CannotRead;
+    int64_t end = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) end = tellPosition(file);
+    // A folder opens on Linux and may claim any size; the failed read below
+    // reports it, and a size no buffer can take is reported the same way.
+    if (end >= 0 && std::fseek(file, 0, SEEK_SET) == 0 && resizeFor(image, end)) {
+        size_t got = end > 0 ? std::fread(image.bytes.data(), 1, image.bytes.size(), file) : 0;
+        // One more byte would mean the file grew while we read it.
+        if (got == image.bytes.size() && std::fgetc(file) == EOF && !std::ferror(file))
+            result = LoadResult::Loaded;
+    }
+    std::fclose(file);
+    if (result != LoadResult::Loaded) image.bytes.clear();
+    return result;
+}
+
+int saveImage(const ImageBuffer &image, const std::string &path) {
+    std::string temporary = temporaryNameFor(path);
+    std::FILE *file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return 1;
+    bool written = writeAll(file, image);
+    if (std::fclose(file) != 0) written = false;
+    if (written && replaceFile(temporary, path)) return 0;
+    std::remove(temporary.c_str());
+    return 1;
+}
+
+bool defaultDestination(const std::string &source, std::string &destination) {
+    size_t lastComponent = source.find_last_of(kPathSeparators);
+    size_t componentStart = lastComponent == std::string::npos ? 0 : lastComponent + 1;
+    size_t dot = source.find_last_of('.');
+    if (dot == std::string::npos || dot < componentStart) return false;
+    destination = source.substr(0, dot) + ".out.d64";
+    return true;
+}

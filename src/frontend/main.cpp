@@ -1,0 +1,6 @@
+// kestrel: view and edit D64 disk images.
+#include <cstdlib>
+
+#include "frontend/run.h"
+
+int main(int argc, char **argv) { return runKestrel(argc, argv); }

@@ -1,0 +1,74 @@
+// The run order: parse the command line, load the images, run the requested
+// actions in their fixed order, write the edited image once at the end.
+#include "frontend/run.h"
+
+#include "directory/append.h"
+#include "directory/listing.h"
+#include "directory/merge.h"
+#include "frontend/imagefile.h"
+#include "frontend/options.h"
+#include "frontend/usage.h"
+#include "views/bamview.h"
+#include "views/blockviewer.h"
+#include "views/console.h"
+
+namespace {
+
+// Loads an image, or ends with a file error naming it ("File" or "2nd file").
+void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
+    if (path.empty() || !imageExists(path)) exitWithFileError("ERROR: %s '%s' not found.", label, path.c_str());
+    if (loadImage(path, image) != LoadResult::Loaded)
+        exitWithFileError("ERROR: %s '%s' could not be read.", label, path.c_str());
+}
+
+// The map view, the listing and the merge read block 18/0; an image too short
+// to hold it is refused before any action runs.
+void requireMapBlock(const ImageBuffer &image, const char *label, const std::string &path) {
+    if (!blockPresent(image, kDirTrack, 0))
+        exitWithFileError("ERROR: %s '%s' is too short to hold block 18/0 (%llu bytes).", label,
+                          path.c_str(), static_cast<unsigned long long>(image.bytes.size()));
+}
+
+bool listingRuns() { return !options.blockViewer && !options.bamView && !options.appendDel; }
+
+void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
+    consolePrintf("\n");
+    std::string destination = paths.destination;
+    if (destination.empty()) {
+        if (!defaultDestination(paths.source, destination))
+            exitWithError(1, "ERROR: Source file '%s' has no file extension.", paths.source.c_str());
+        consolePrintf("Destination file set to '%s'.\n", destination.c_str());
+    }
+    if (saveImage(image, destination) != 0) exitWithError(1, "ERROR: Could not write '%s'.", destination.c_str());
+}
+
+}  // namespace
+
+int runKestrel(int argc, char **argv) {
+    resetOptions();
+    if (argc <= 1) {
+        printUsage(argc == 1 ? argv[0] : "kestrel");
+        consoleFlush();
+        return 0;
+    }
+    RunPaths paths = parseCommandLine(argc, argv);
+
+    ImageBuffer image;
+    ImageBuffer second;
+    loadOrExit(paths.source, "File", image);
+    if (options.secondImageNeeded) {
+        if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
+        loadOrExit(paths.second, "2nd file", second);
+    }
+    if (options.mergeImages || listingRuns() || options.bamView) requireMapBlock(image, "File", paths.source);
+    if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
+
+    if (options.mergeImages) mergeDirectories(paths.source, image, second);
+    if (listingRuns()) showDirectory(image, options.exportTrackSector ? 0 : 1);
+    if (options.bamView) showBam(image);
+    if (options.blockViewer) runBlockViewer(image);
+    if (options.appendDel) appendDelEntry(image, paths.source);
+    if (options.imageModified) writeDestination(image, paths);
+    consoleFlush();
+    return 0;
+}

@@ -1,0 +1,82 @@
+// Interactive block viewer.
+#include "views/blockviewer.h"
+
+#include "directory/charmap.h"
+#include "frontend/options.h"
+#include "views/console.h"
+
+void clampTrackSector(int &track, int &sector) {
+    if (track < 1) track = 1;
+    if (sector < 0) sector = 0;
+    if (track > kMaxTrack) track = 35;
+    int sectors = sectorsPerTrack(track);
+    if (sector >= sectors) sector = sectors - 1;
+}
+
+namespace {
+
+void printHexRows(const uint8_t *block) {
+    consolePrintf("    ");
+    for (int column = 0; column < 16; ++column) consolePrintf("%02x ", column);
+    consolePrintf("\n    -----------------------------------------------\n");
+    for (int row = 0; row < 16; ++row) {
+        const uint8_t *bytes = block + row * 16;
+        consolePrintf("%02x: ", row * 16);
+        for (int i = 0; i < 16; ++i) consolePrintf("%02x ", bytes[i]);
+        consolePrintf(" | ");
+        for (int i = 0; i < 16; ++i) consoleDiskChar(toConsoleChar(bytes[i]));
+        consolePrintf("\n");
+    }
+}
+
+// The link that the screen shows and j follows: (0, 0) outside the image.
+TrackSector shownLink(const ImageBuffer &image, int track, int sector) {
+    clampTrackSector(track, sector);
+    return getNextTrackSector(image, track, sector);
+}
+
+void followLink(const ImageBuffer &image) {
+    TrackSector link = shownLink(image, options.viewTrack, options.viewSector);
+    if (link.track >= 1 && link.track <= 35 && link.sector < sectorsPerTrack(link.track)) {
+        options.viewTrack = link.track;
+        options.viewSector = link.sector;
+    }
+}
+
+void moveByArrow(int code) {
+    if (code == kKeyUp && options.viewTrack <= 34) ++options.viewTrack;
+    if (code == kKeyDown && options.viewTrack >= 2) --options.viewTrack;
+    if (code == kKeyLeft && options.viewSector >= 1) --options.viewSector;
+    if (code == kKeyRight && options.viewSector < sectorsPerTrack(options.viewTrack) - 1) ++options.viewSector;
+}
+
+}  // namespace
+
+void showBlock(const ImageBuffer &image, int track, int sector) {
+    clampTrackSector(track, sector);
+    consoleClearScreen();
+    consolePrintf("Track:  %2i (0x%02x)\n", track, track);
+    consolePrintf("Sector: %2i (0x%02x)\n", sector, sector);
+    consolePrintf("\n");
+    const uint8_t *block = blockAt(image, track, sector);
+    if (block)
+        printHexRows(block);
+    else
+        consolePrintf("Block %i/%i lies beyond the end of the image.\n", track, sector);
+    TrackSector link = shownLink(image, track, sector);
+    consolePrintf("\n");
+    consolePrintf("Next track:  %2i (0x%02x)\n", link.track, link.track);
+    consolePrintf("Next sector: %2i (0x%02x)\n", link.sector, link.sector);
+}
+
+void runBlockViewer(const ImageBuffer &image) {
+    for (;;) {
+        showBlock(image, options.viewTrack, options.viewSector);
+        int code = consoleReadKey();
+        consoleDiskChar(static_cast<uint8_t>(code));
+        consolePrintf(" %i\n", code);
+        if (code == kKeyEsc || code == 'q') return;
+        if (code == 0 || code == kKeyArrowPrefix) moveByArrow(consoleReadKey());
+        else if (code == 'j') followLink(image);
+    }
+}

@@ -1,0 +1,18 @@
+// The interactive block viewer (-block).
+#pragma once
+
+#include "disk/image.h"
+
+// Brings a position into range: track below 1 -> 1, sector below 0 -> 0,
+// track above 40 -> 35, then a sector at or beyond the track's count -> the
+// track's last sector.
+void clampTrackSector(int &track, int &sector);
+
+// Clears the screen and draws the block at (track, sector) after clamping a
+// copy: track and sector lines, 16 rows of hex and characters, the link. A
+// block outside the image gets a line saying so and shows the link 0/0.
+void showBlock(const ImageBuffer &image, int track, int sector);
+
+// The key loop on options.viewTrack/viewSector: arrows move, j follows the
+// link, Esc or q (or the end of the key source) leaves.
+void runBlockViewer(const ImageBuffer &image);

@@ -1,0 +1,164 @@
+#include "support/d64_builder.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "disk/bam.h"
+
+namespace {
+
+void putName(uint8_t *at, const std::string &name, size_t width) {
+    std::memset(at, 0xA0, width);
+    std::memcpy(at, name.data(), std::min(name.size(), width));
+}
+
+bool takeFreeBlock(ImageBuffer &image, TrackSector &at, int interleave) {
+    // Tracks nearest the directory first, as disk drives do: 17 down to 1, then 19 up to 35.
+    static const int order[] = {17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1,
+                                19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35};
+    int startIndex = 0;
+    for (int i = 0; i < 34; ++i)
+        if (order[i] == at.track) startIndex = i;
+    for (int i = startIndex; i < 34; ++i) {
+        int track = order[i];
+        int n = sectorsPerTrack(track);
+        int base = track == at.track ? (at.sector + interleave) % n : 0;
+        for (int j = 0; j < n; ++j) {
+            int sector = (base + j) % n;
+            if (isBlockFree(image, track, sector)) {
+                markBlock(image, track, sector, false);
+                at = {track, sector};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+ImageBuffer formatImage(const std::string &name, const std::string &id, int tracks) {
+    ImageBuffer image;
+    image.bytes.assign(tracks == 40 ? 196608 : 174848, 0);
+    uint8_t *map = blockAt(image, 18, 0);
+    map[0] = 18;
+    map[1] = 1;
+    map[2] = 0x41;
+    for (int track = 1; track <= 35; ++track) {
+        int n = sectorsPerTrack(track);
+        uint32_t bits = (1u << n) - 1;
+        map[4 * track] = static_cast<uint8_t>(n);
+        map[4 * track + 1] = bits & 0xFF;
+        map[4 * track + 2] = (bits >> 8) & 0xFF;
+        map[4 * track + 3] = (bits >> 16) & 0xFF;
+    }
+    putName(map + 144, name, 16);
+    map[160] = map[161] = 0xA0;
+    putName(map + 162, id, 2);
+    map[164] = 0xA0;
+    map[165] = '2';
+    map[166] = 'A';
+    for (int i = 167; i <= 170; ++i) map[i] = 0xA0;
+    markBlock(image, 18, 0, false);
+    markBlock(image, 18, 1, false);
+    linkBlock(image, 18, 1, 0, 255);
+    return image;
+}
+
+void markBlock(ImageBuffer &image, int track, int sector, bool free) {
+    uint8_t *entry = blockAt(image, 18, 0) + 4 * track;
+    uint8_t mask = static_cast<uint8_t>(1u << (sector % 8));
+    bool wasFree = entry[1 + sector / 8] & mask;
+    if (free == wasFree) return;
+    entry[1 + sector / 8] ^= mask;
+    entry[0] = static_cast<uint8_t>(entry[0] + (free ? 1 : -1));
+}
+
+uint8_t *slotBytes(ImageBuffer &image, int track, int sector, int index) {
+    return blockAt(image, track, sector) + 32 * index;
+}
+
+void linkBlock(ImageBuffer &image, int track, int sector, int nextTrack, int nextSector) {
+    uint8_t *block = blockAt(image, track, sector);
+    block[0] = static_cast<uint8_t>(nextTrack);
+    block[1] = static_cast<uint8_t>(nextSector);
+}
+
+uint8_t *addRawEntry(ImageBuffer &image, uint8_t type, int startTrack, int startSector, const std::string &name,
+                     int blocks) {
+    TrackSector dir{18, 1};
+    for (;;) {
+        for (int index = 0; index < 8; ++index) {
+            uint8_t *slot = slotBytes(image, dir.track, dir.sector, index);
+            if (slot[2] != 0) continue;
+            slot[2] = type;
+            slot[3] = static_cast<uint8_t>(startTrack);
+            slot[4] = static_cast<uint8_t>(startSector);
+            putName(slot + 5, name, 16);
+            slot[30] = blocks & 0xFF;
+            slot[31] = (blocks >> 8) & 0xFF;
+            return slot;
+        }
+        TrackSector next = getNextTrackSector(image, dir.track, dir.sector);
+        if (next.track == 0) {
+            TrackSector added{0, 0};
+            for (int j = 0; j < 19 && added.track == 0; ++j) {
+                int sector = (dir.sector + 3 + j) % 19;
+                if (isBlockFree(image, 18, sector)) added = {18, sector};
+            }
+            if (added.track == 0) throw std::runtime_error("directory full");
+            markBlock(image, 18, added.sector, false);
+            std::memset(blockAt(image, added.track, added.sector), 0, 256);
+            linkBlock(image, added.track, added.sector, 0, 255);
+            linkBlock(image, dir.track, dir.sector, added.track, added.sector);
+            next = added;
+        }
+        dir = next;
+    }
+}
+
+TrackSector addFile(ImageBuffer &image, const std::vector<uint8_t> &data, const std::string &name, uint8_t type,
+                    int interleave) {
+    size_t blocks = data.empty() ? 1 : (data.size() + 253) / 254;
+    TrackSector at{17, 0};
+    at.sector = -interleave;  // the first block is sector 0 of the first free track
+    TrackSector start{0, 0};
+    TrackSector previous{0, 0};
+    for (size_t i = 0; i < blocks; ++i) {
+        if (!takeFreeBlock(image, at, interleave)) throw std::runtime_error("disk full");
+        if (i == 0) start = at;
+        else linkBlock(image, previous.track, previous.sector, at.track, at.sector);
+        uint8_t *block = blockAt(image, at.track, at.sector);
+        size_t offset = i * 254;
+        size_t count = std::min<size_t>(254, data.size() - std::min(data.size(), offset));
+        if (count) std::memcpy(block + 2, data.data() + offset, count);
+        linkBlock(image, at.track, at.sector, 0, static_cast<int>(count + 1));
+        previous = at;
+    }
+    addRawEntry(image, type, start.track, start.sector, name, static_cast<int>(blocks));
+    return start;
+}
+
+std::vector<uint8_t> readBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeBytes(const std::string &path, const std::vector<uint8_t> &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> randomBytes(size_t length, uint32_t seed) {
+    std::vector<uint8_t> bytes(length);
+    uint32_t state = seed * 2654435761u + 1;
+    for (auto &byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}

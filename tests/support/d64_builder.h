@@ -1,0 +1,43 @@
+// Test helper: builds D64 images byte by byte (format, add files, link blocks,
+// set map bits) so that tests can state exactly what an image holds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disk/image.h"
+
+// A freshly formatted image: block 18/0 links to 18/1 (link 0/255), every
+// sector of tracks 1..35 free except 18/0 and 18/1, counts to match, the name
+// and the two-character id padded with 0xA0, " 2A" after the id.
+ImageBuffer formatImage(const std::string &name = "TEST DISK", const std::string &id = "ab", int tracks = 35);
+
+// Marks a block used (clears its bit, lowers the count) or free.
+void markBlock(ImageBuffer &image, int track, int sector, bool free);
+
+// The 32 bytes of slot `index` (0..7) of a directory block.
+uint8_t *slotBytes(ImageBuffer &image, int track, int sector, int index);
+
+// Writes `data` as a chain of blocks taken from the free blocks (first on
+// track 17 and below, then from 19 upward, each sector `interleave` on from
+// the last) and adds a directory entry of `type` with `name` in the first
+// free slot of the directory (a new 18/x block when all are full). Returns
+// the start block; marks the blocks used. An empty file takes one block.
+TrackSector addFile(ImageBuffer &image, const std::vector<uint8_t> &data, const std::string &name,
+                    uint8_t type = 0x82, int interleave = 10);
+
+// Puts a raw 32-byte entry in the first slot whose type byte is 0.
+uint8_t *addRawEntry(ImageBuffer &image, uint8_t type, int startTrack, int startSector, const std::string &name,
+                     int blocks);
+
+// Sets a block's first two bytes directly (no trace line).
+void linkBlock(ImageBuffer &image, int track, int sector, int nextTrack, int nextSector);
+
+// The file's bytes, or an empty vector when it cannot be read.
+std::vector<uint8_t> readBytes(const std::string &path);
+void writeBytes(const std::string &path, const std::vector<uint8_t> &bytes);
+inline void writeImage(const std::string &path, const ImageBuffer &image) { writeBytes(path, image.bytes); }
+
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> randomBytes(size_t length, uint32_t seed);

@@ -1,0 +1,89 @@
+// Geometry, block addressing, the block gate and links.
+#include <gtest/gtest.h>
+
+#include "disk/image.h"
+#include "support/d64_builder.h"
+
+TEST(Geometry, SectorsPerTrackFollowTheBands) {
+    const std::pair<int, int> cases[] = {{0, 21},  {1, 21},  {17, 21}, {18, 19}, {24, 19}, {25, 18},
+                                         {30, 18}, {31, 17}, {35, 17}, {40, 17}, {41, 17}, {255, 17}};
+    for (auto [track, sectors] : cases) EXPECT_EQ(sectorsPerTrack(track), sectors) << "track " << track;
+}
+
+TEST(Geometry, BlockOffsetsOfTellingBlocks) {
+    EXPECT_EQ(blockOffset(1, 0), 0);
+    EXPECT_EQ(blockOffset(18, 0), 91392);
+    EXPECT_EQ(blockOffset(18, 1), 91648);
+    EXPECT_EQ(blockOffset(0, 5), 1280);
+    EXPECT_EQ(blockOffset(1, 5), 1280);
+    EXPECT_EQ(blockOffset(1, 21), blockOffset(2, 0));
+    EXPECT_EQ(blockOffset(2, 0), 5376);
+    EXPECT_EQ(blockOffset(19, 0), 96256);
+    EXPECT_EQ(blockOffset(25, 0), 125440);
+    EXPECT_EQ(blockOffset(31, 0), 153088);
+    EXPECT_EQ(blockOffset(35, 16), 174592);
+    EXPECT_EQ(blockOffset(36, 0), 174848);
+    EXPECT_EQ(blockOffset(40, 16), 196352);
+    // Only the low 8 bits of each argument count.
+    EXPECT_EQ(blockOffset(18 + 256, 1 + 512), blockOffset(18, 1));
+}
+
+TEST(Geometry, EveryBlockOfA40TrackImageIsContiguous) {
+    int expected = 0;
+    for (int track = 1; track <= 40; ++track)
+        for (int sector = 0; sector < sectorsPerTrack(track); ++sector, expected += 256)
+            ASSERT_EQ(blockOffset(track, sector), expected) << track << "/" << sector;
+    EXPECT_EQ(expected, 196608);
+}
+
+TEST(BlockGate, RefusesTracksOutsideOneToFortyAndBlocksPastTheEnd) {
+    ImageBuffer image;
+    image.bytes.assign(174848, 0);
+    EXPECT_NE(blockAt(image, 1, 0), nullptr);
+    EXPECT_NE(blockAt(image, 35, 16), nullptr);
+    EXPECT_EQ(blockAt(image, 0, 5), nullptr);
+    EXPECT_EQ(blockAt(image, 36, 0), nullptr);
+    EXPECT_EQ(blockAt(image, 41, 0), nullptr);
+    EXPECT_EQ(blockAt(image, 35, 17), nullptr);  // one sector past the last
+    image.bytes.resize(91392 + 255);             // block 18/0 is one byte short
+    EXPECT_EQ(blockAt(image, 18, 0), nullptr);
+    EXPECT_NE(blockAt(image, 17, 20), nullptr);
+    image.bytes.assign(196608, 0);
+    EXPECT_NE(blockAt(image, 40, 16), nullptr);
+    EXPECT_EQ(blockAt(image, 40, 17), nullptr);
+    EXPECT_EQ(blockAt(image, 255, 255), nullptr);
+}
+
+TEST(Links, ReadAndWriteWithTraceLine) {
+    ImageBuffer image = formatImage();
+    linkBlock(image, 5, 3, 0x12, 0x04);
+    EXPECT_EQ(getNextTrackSector(image, 5, 3).track, 18);
+    EXPECT_EQ(getNextTrackSector(image, 5, 3).sector, 4);
+    std::vector<uint8_t> before = image.bytes;
+
+    testing::internal::CaptureStdout();
+    setNextTrackSector(image, 18, 1, 0, 255);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "setNextTrackSector 18 1 0 255 \n");
+    const uint8_t *block = blockAt(image, 18, 1);
+    EXPECT_EQ(block[0], 0x00);
+    EXPECT_EQ(block[1], 0xFF);
+    for (size_t i = 0; i < image.bytes.size(); ++i) {
+        if (i >= 91648 && i <= 91649) continue;
+        ASSERT_EQ(image.bytes[i], before[i]) << "byte " << i;
+    }
+
+    testing::internal::CaptureStdout();
+    setNextTrackSector(image, 18, 1, 18 + 256, 256);  // only the low 8 bits are stored
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "setNextTrackSector 18 1 274 256 \n");
+    EXPECT_EQ(block[0], 18);
+    EXPECT_EQ(block[1], 0);
+}
+
+TEST(Links, AbsentBlockReadsAsEndOfChain) {
+    ImageBuffer image;
+    image.bytes.assign(1000, 0xFF);
+    EXPECT_EQ(getNextTrackSector(image, 18, 0).track, 0);
+    EXPECT_EQ(getNextTrackSector(image, 18, 0).sector, 0);
+}
