@@ -26,6 +26,27 @@ struct EntryFacts {
     bool hasStartBlock;  // start track not 0 and start not 18/0
 };
 
+// Measurements of the chains met so far in one walk, by the start block's
+// position in the image: a damaged directory may name the same chain many
+// times (a looping directory names it thousands of times). Any edit clears it,
+// since an edited byte may lie inside a measured chain.
+struct MeasureCache {
+    ChainMeasure measure[kMaxBlocks];
+    bool known[kMaxBlocks];
+};
+
+void forgetMeasures(MeasureCache &cache) { std::memset(cache.known, 0, sizeof cache.known); }
+
+ChainMeasure measureOnce(const ImageBuffer &image, TrackSector start, MeasureCache &cache) {
+    int index = blockOffset(start.track, start.sector) / kBlockSize;
+    if (index >= kMaxBlocks) return measureChain(image, start);
+    if (!cache.known[index]) {
+        cache.measure[index] = measureChain(image, start);
+        cache.known[index] = true;
+    }
+    return cache.measure[index];
+}
+
 void printDiskChars(const uint8_t *codes, int count) {
     for (int i = 0; i < count; ++i) consoleDiskChar(toConsoleChar(codes[i]));
 }
@@ -56,8 +77,10 @@ void printStartAddress(const ImageBuffer &image, const EntryFacts &entry) {
 }
 
 // Columns 3 to 7 of an entry line (track/sector, start, bytes, blk, check-sum).
-void printColumns(const ImageBuffer &image, const EntryFacts &entry) {
-    TrackSector start{entry.startTrack, entry.startSector};
+void printColumns(const ImageBuffer &image, const EntryFacts &entry, MeasureCache &cache) {
+    ChainMeasure measure{0, 0, 0};
+    if (entry.hasStartBlock && (options.showFileSize || options.showBlockCount || options.showChecksum))
+        measure = measureOnce(image, {entry.startTrack, entry.startSector}, cache);
     if (options.showTrackSector) {
         printSeparator();
         consolePrintf("%2i", entry.startTrack);
@@ -70,17 +93,17 @@ void printColumns(const ImageBuffer &image, const EntryFacts &entry) {
     }
     if (options.showFileSize) {
         printSeparator();
-        if (entry.hasStartBlock) consolePrintf("%5d", chainByteSize(image, start));
+        if (entry.hasStartBlock) consolePrintf("%5d", measure.bytes);
         else consolePrintf("-----");
     }
     if (options.showBlockCount) {
         printSeparator();
-        if (entry.hasStartBlock) consolePrintf("%3d", chainBlockCount(image, start));
+        if (entry.hasStartBlock) consolePrintf("%3d", measure.blocks);
         else consolePrintf("---");
     }
     if (options.showChecksum) {
         printSeparator();
-        if (entry.hasStartBlock) consolePrintf("%10u", chainChecksum(image, start));
+        if (entry.hasStartBlock) consolePrintf("%10u", measure.checksum);
         else consolePrintf("----------");
     }
 }
@@ -105,19 +128,25 @@ void changeStartAddress(ImageBuffer &image, const EntryFacts &entry) {
 bool inEditRange(int number) { return number >= options.firstEntry && number <= options.lastEntry; }
 
 // Rows 9-11 of an entry: the edits, in this order, after the columns.
-void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool print) {
-    if (options.changeStartAddress && entry.number == options.startEntry) changeStartAddress(image, entry);
+void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool print, MeasureCache &cache) {
+    if (options.changeStartAddress && entry.number == options.startEntry) {
+        changeStartAddress(image, entry);
+        forgetMeasures(cache);
+    }
     if (options.removeEntries && inEditRange(entry.number)) {
         if (print) consolePrintf(" X deleting...");
         std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
+        forgetMeasures(cache);
     }
     if (options.scratchEntries && inEditRange(entry.number)) {
         if (print) consolePrintf(" X scratching...");
         slot[kSlotType] = 0;
+        forgetMeasures(cache);
     }
 }
 
-void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName) {
+void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName,
+                 MeasureCache &cache) {
     EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], false};
     entry.hasStartBlock = entry.startTrack != 0 && !(entry.startTrack == kDirTrack && entry.startSector == 0);
     if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
@@ -126,12 +155,12 @@ void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, cons
         printEntryName(DirEntry{slot});
     }
     if (options.showTrackSector) collectForExport(entry);
-    if (print) printColumns(image, entry);
+    if (print) printColumns(image, entry, cache);
     if (options.csvOutput) {
         consolePrintf(";");
         printDiskChars(csvDiskName, kNameLength);
     }
-    applyEdits(image, slot, entry, print);
+    applyEdits(image, slot, entry, print, cache);
     if (print) consolePrintf("\n");
 }
 
@@ -199,6 +228,8 @@ void showDirectory(ImageBuffer &image, int printListing) {
     bool print = printListing != 0;
     if (print && !options.csvOutput) printHeader(map);
 
+    MeasureCache cache;
+    forgetMeasures(cache);
     const uint8_t *current = map;
     int number = 0;
     for (int visited = 0; current[0] != 0; ++visited) {
@@ -211,7 +242,7 @@ void showDirectory(ImageBuffer &image, int printListing) {
         for (int slotIndex = 0; slotIndex < kSlotsPerBlock; ++slotIndex) {
             uint8_t *slot = block + slotIndex * kSlotSize;
             if (!options.showAll && slot[kSlotType] == 0) continue;
-            processSlot(image, slot, number++, print, csvDiskName);
+            processSlot(image, slot, number++, print, csvDiskName, cache);
         }
         current = block;
     }

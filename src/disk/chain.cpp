@@ -91,6 +91,18 @@ uint32_t chainChecksum(const ImageBuffer &image, TrackSector start) {
     return crc;
 }
 
+ChainMeasure measureChain(const ImageBuffer &image, TrackSector start) {
+    ChainWalk walk = startChainWalk(start);
+    ChainBlock block;
+    ChainMeasure measure{0, 0, 0};
+    while (nextChainBlock(image, walk, block)) {
+        measure.bytes += block.sizeDelta;
+        measure.checksum = computeCrc32(measure.checksum, block.payload, block.payloadBytes);
+    }
+    measure.blocks = walk.visited;
+    return measure;
+}
+
 namespace {
 
 uint32_t crcTable[256];

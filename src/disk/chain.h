@@ -61,5 +61,13 @@ int readChain(const ImageBuffer &image, TrackSector start, std::vector<uint8_t> 
 // CRC-32 of the payload, fed block by block.
 uint32_t chainChecksum(const ImageBuffer &image, TrackSector start);
 
+// The three figures of one measuring walk, taken together.
+struct ChainMeasure {
+    int bytes;
+    int blocks;
+    uint32_t checksum;
+};
+ChainMeasure measureChain(const ImageBuffer &image, TrackSector start);
+
 // Standard CRC-32 (ISO-HDLC); passing a previous result continues it.
 uint32_t computeCrc32(uint32_t crc, const uint8_t *bytes, uint64_t length);

@@ -51,12 +51,10 @@ void printUsage(const char *programName) {
 }
 
 void exitWithError(int status, const char *format, ...) {
-    consoleFlush();
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    consoleVerrorf(format, args);
     va_end(args);
-    std::fflush(stderr);
     consolePrintf("\n\n");
     printUsage("kestrel");
     consoleFlush();

@@ -22,6 +22,7 @@ void consoleFlush();
 // An error or warning text on standard error, no line end added; standard
 // output is flushed first so the two streams keep their order on a terminal.
 void consoleErrorf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void consoleVerrorf(const char *format, va_list args);
 
 // True when standard output is a terminal (glyph output, screen clearing).
 bool consoleOutputIsTerminal();
@@ -32,6 +33,10 @@ const char *cp437Glyph(uint8_t cp437);
 
 // Clears the screen before a viewer screen; nothing when output is not a terminal.
 void consoleClearScreen();
+
+// Writes one glyph, given as UTF-8, to standard output when it is a terminal,
+// in the platform's way of making it take exactly one column.
+void consoleWriteGlyph(const char *utf8);
 
 // Key codes of the viewer's key loop.
 constexpr int kKeyArrowPrefix = 224;

@@ -58,18 +58,22 @@ void consolePrintf(const char *format, ...) {
 void consoleDiskChar(uint8_t cp437) {
     prepareOutput();
     if (outputIsTerminal)
-        std::fputs(kCp437Glyphs[cp437], stdout);
+        consoleWriteGlyph(kCp437Glyphs[cp437]);
     else
         std::fputc(cp437, stdout);
 }
 
 void consoleFlush() { std::fflush(stdout); }
 
-void consoleErrorf(const char *format, ...) {
+void consoleVerrorf(const char *format, va_list args) {
     consoleFlush();
+    std::vfprintf(stderr, format, args);
+    std::fflush(stderr);
+}
+
+void consoleErrorf(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    consoleVerrorf(format, args);
     va_end(args);
-    std::fflush(stderr);
 }
