@@ -158,7 +158,8 @@ void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, cons
     if (print) printColumns(image, entry, cache);
     if (options.csvOutput) {
         consolePrintf(";");
-        printDiskChars(csvDiskName, kNameLength);
+        // Already converted in showDirectory: printed as it stands.
+        for (int i = 0; i < kNameLength; ++i) consoleDiskChar(csvDiskName[i]);
     }
     applyEdits(image, slot, entry, print, cache);
     if (print) consolePrintf("\n");

@@ -10,6 +10,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -50,6 +51,19 @@ bool writeAll(std::FILE *file, const ImageBuffer &image) {
     return true;
 }
 
+// True when the open name is a folder. A folder opens for reading on Linux and
+// its end position can be the largest file offset, a size that must not reach
+// the allocator (a sanitized build aborts on it instead of failing).
+bool isFolder(std::FILE *file) {
+#ifdef _WIN32
+    (void)file;
+    return false;  // fopen refuses folders here
+#else
+    struct stat info;
+    return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
 int64_t tellPosition(std::FILE *file) {
 #ifdef _WIN32
     return _ftelli64(file);
@@ -71,7 +85,16 @@ bool resizeFor(ImageBuffer &image, int64_t size) {
 
 int imageExists(const std::string &path) {
     std::FILE *file = std::fopen(path.c_str(), "r");
+#ifdef _WIN32
+    // Windows refuses to open a folder, where Linux opens it and fails the
+    // read; counting a folder as present makes both report it as unreadable.
+    if (!file) {
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+    }
+#else
     if (!file) return 0;
+#endif
     std::fclose(file);
     return 1;
 }
@@ -81,9 +104,9 @@ LoadResult loadImage(const std::string &path, ImageBuffer &image) {
     if (!file) return LoadResult::CannotOpen;
     LoadResult result = LoadResult::CannotRead;
     int64_t end = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) end = tellPosition(file);
-    // A folder opens on Linux and may claim any size; the failed read below
-    // reports it, and a size no buffer can take is reported the same way.
+    if (!isFolder(file) && std::fseek(file, 0, SEEK_END) == 0) end = tellPosition(file);
+    // A size no buffer can take, or a read that comes up short, is reported
+    // like a folder: the file cannot be read.
     if (end >= 0 && std::fseek(file, 0, SEEK_SET) == 0 && resizeFor(image, end)) {
         size_t got = end > 0 ? std::fread(image.bytes.data(), 1, image.bytes.size(), file) : 0;
         // One more byte would mean the file grew while we read it.

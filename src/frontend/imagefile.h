@@ -7,7 +7,8 @@
 
 #include "disk/image.h"
 
-// 1 when the file can be opened for reading, else 0.
+// 1 when the file can be opened for reading (on Windows also when it is a
+// folder, which Linux opens too), else 0.
 int imageExists(const std::string &path);
 
 enum class LoadResult { Loaded, CannotOpen, CannotRead };

@@ -2,7 +2,9 @@
 // characters (raw bytes to a pipe, code page 437 glyphs to a terminal) and the
 // error stream. Key reading and screen clearing are in the platform files.
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "views/console.h"
 
@@ -39,13 +41,161 @@ void prepareOutput() {
     if (!outputIsTerminal) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
 }
 
+// ---- Plain formatting --------------------------------------------------------
+// A listing prints thousands of small fields, and vfprintf's general machinery
+// would cost more than all the rest of the run. The conversions this program
+// uses are formatted here, byte for byte as vfprintf formats them: flags '-'
+// and '0', a width, the lengths l, ll (and z for u and x), and d i u x c s %.
+// At the first conversion beyond these, vfprintf takes over the rest of the
+// format with the arguments that are left.
+
+struct Conversion {
+    bool leftAlign;
+    bool zeroPad;
+    int width;
+    int length;  // 0 int, 1 long, 2 long long, 3 size_t
+    char type;
+};
+
+// Reads the conversion after a '%'; returns the character after it, or nullptr
+// when it uses anything beyond the set above.
+const char *readConversion(const char *at, Conversion &conversion) {
+    conversion = Conversion{false, false, 0, 0, 0};
+    for (;; ++at) {
+        if (*at == '-') conversion.leftAlign = true;
+        else if (*at == '0') conversion.zeroPad = true;
+        else break;
+    }
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        if (conversion.width > 999) return nullptr;
+        conversion.width = conversion.width * 10 + (*at - '0');
+    }
+    if (*at == 'l') {
+        conversion.length = *++at == 'l' ? (++at, 2) : 1;
+    } else if (*at == 'z') {
+        conversion.length = 3;
+        ++at;
+    }
+    conversion.type = *at;
+    switch (conversion.type) {
+        case 'u': case 'x': break;
+        case 'd': case 'i': if (conversion.length == 3) return nullptr; break;
+        case 'c': case 's': if (conversion.zeroPad || conversion.length) return nullptr; break;
+        case '%': if (conversion.leftAlign || conversion.zeroPad || conversion.width || conversion.length) return nullptr; break;
+        default: return nullptr;
+    }
+    return at + 1;
+}
+
+// One byte to stdout, which stays the one buffered stream. POSIX lets the one
+// thread skip the stream's lock, and glibc inlines the step into its buffer.
+inline void putByte(char byte) {
+#ifdef _WIN32
+    std::fputc(static_cast<unsigned char>(byte), stdout);
+#else
+    putc_unlocked(static_cast<unsigned char>(byte), stdout);
+#endif
+}
+
+void putBytes(const char *bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) putByte(bytes[i]);
+}
+
+void putRepeated(char byte, int count) {
+    for (; count > 0; --count) putByte(byte);
+}
+
+// A field of `count` bytes padded with blanks to the conversion's width.
+void putField(const Conversion &conversion, const char *bytes, size_t count) {
+    int padding = conversion.width - static_cast<int>(count);
+    if (!conversion.leftAlign) putRepeated(' ', padding);
+    putBytes(bytes, count);
+    if (conversion.leftAlign) putRepeated(' ', padding);
+}
+
+void putNumber(const Conversion &conversion, bool negative, unsigned long long magnitude) {
+    char digits[24];
+    char *first = digits + sizeof digits;
+    unsigned base = conversion.type == 'x' ? 16 : 10;
+    do {
+        *--first = "0123456789abcdef"[magnitude % base];
+        magnitude /= base;
+    } while (magnitude != 0);
+    size_t count = static_cast<size_t>(digits + sizeof digits - first);
+    int padding = conversion.width - static_cast<int>(count) - (negative ? 1 : 0);
+    if (conversion.leftAlign) {
+        if (negative) putBytes("-", 1);
+        putBytes(first, count);
+        putRepeated(' ', padding);
+    } else if (conversion.zeroPad) {
+        if (negative) putBytes("-", 1);
+        putRepeated('0', padding);
+        putBytes(first, count);
+    } else {
+        putRepeated(' ', padding);
+        if (negative) putBytes("-", 1);
+        putBytes(first, count);
+    }
+}
+
+void formatPlain(const char *format, va_list args) {
+    const char *at = format;
+    while (*at) {
+        const char *run = at;
+        while (*at && *at != '%') ++at;
+        putBytes(run, static_cast<size_t>(at - run));
+        if (!*at) break;
+        Conversion conversion;
+        const char *next = readConversion(at + 1, conversion);
+        if (!next) {
+            std::vfprintf(stdout, at, args);
+            return;
+        }
+        at = next;
+        switch (conversion.type) {
+            case 'd':
+            case 'i': {
+                long long value = conversion.length == 0   ? va_arg(args, int)
+                                  : conversion.length == 1 ? va_arg(args, long)
+                                                           : va_arg(args, long long);
+                unsigned long long magnitude = static_cast<unsigned long long>(value);
+                putNumber(conversion, value < 0, value < 0 ? 0 - magnitude : magnitude);
+                break;
+            }
+            case 'u':
+            case 'x': {
+                unsigned long long value = conversion.length == 0   ? va_arg(args, unsigned)
+                                           : conversion.length == 1 ? va_arg(args, unsigned long)
+                                           : conversion.length == 2 ? va_arg(args, unsigned long long)
+                                                                    : va_arg(args, size_t);
+                putNumber(conversion, false, value);
+                break;
+            }
+            case 'c': {
+                char byte = static_cast<char>(static_cast<unsigned char>(va_arg(args, int)));
+                putField(conversion, &byte, 1);
+                break;
+            }
+            case 's': {
+                const char *text = va_arg(args, const char *);
+                if (!text) text = "(null)";
+                putField(conversion, text, std::strlen(text));
+                break;
+            }
+            default:
+                putBytes("%", 1);
+                break;
+        }
+    }
+}
+
 }  // namespace
 
 const char *cp437Glyph(uint8_t cp437) { return kCp437Glyphs[cp437]; }
 
 void consoleVprintf(const char *format, va_list args) {
     prepareOutput();
-    std::vfprintf(stdout, format, args);
+    formatPlain(format, args);
 }
 
 void consolePrintf(const char *format, ...) {
@@ -60,7 +210,7 @@ void consoleDiskChar(uint8_t cp437) {
     if (outputIsTerminal)
         consoleWriteGlyph(kCp437Glyphs[cp437]);
     else
-        std::fputc(cp437, stdout);
+        putByte(static_cast<char>(cp437));
 }
 
 void consoleFlush() { std::fflush(stdout); }

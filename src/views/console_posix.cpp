@@ -113,6 +113,9 @@ void consoleClearScreen() {
     if (consoleOutputIsTerminal()) consolePrintf("\x1b[H\x1b[2J");
 }
 
+// A terminal here takes UTF-8, where every glyph of the table is one column.
+void consoleWriteGlyph(const char *utf8) { std::fputs(utf8, stdout); }
+
 int consoleReadKey() {
     consoleFlush();
     prepareKeyboard();

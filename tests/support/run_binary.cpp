@@ -49,7 +49,8 @@ void drainPipes(int inFd, const std::string &input, int outFd, int errFd, RunRes
 
 }  // namespace
 
-RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd, const std::string &input) {
+RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd, const std::string &input,
+                    unsigned timeoutSeconds) {
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe");
     pid_t pid = fork();
@@ -60,11 +61,15 @@ RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
         std::vector<char *> argv;
-        std::string binary = KESTREL_BINARY;
+        // KESTREL_TEST_BINARY runs the suite against another build of the
+        // program, such as a script that starts kestrel.exe under Wine.
+        const char *override = std::getenv("KESTREL_TEST_BINARY");
+        std::string binary = override && *override ? override : KESTREL_BINARY;
         argv.push_back(binary.data());
         std::vector<std::string> copies = args;
         for (auto &arg : copies) argv.push_back(arg.data());
         argv.push_back(nullptr);
+        if (timeoutSeconds > 0) alarm(timeoutSeconds);  // the timer survives execv
         execv(binary.c_str(), argv.data());
         _exit(126);
     }

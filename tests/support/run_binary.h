@@ -12,8 +12,10 @@ struct RunResult {
 };
 
 // Runs kestrel with `args` in folder `cwd`, feeding `input` on standard input
-// (closed afterwards).
-RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd, const std::string &input = "");
+// (closed afterwards). With timeoutSeconds > 0 a run that has not ended by then
+// is killed by SIGALRM (status 128 + 14).
+RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd, const std::string &input = "",
+                    unsigned timeoutSeconds = 0);
 
 // A fresh empty folder under the system's temporary folder, removed with its
 // contents when the test ends.

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Writes the fuzzer's starting inputs into the folder given (default
+# build-fuzz/seeds): disks made by Debian's cc1541, the sample disk and a few
+# damaged ones, each paired with command lines that reach every action.
+# Needs build-fuzz/kestrel_fuzz (fuzz/build.sh).
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+out="${1:-$top/build-fuzz/seeds}"
+harness="$top/build-fuzz/kestrel_fuzz"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+cd "$work"
+
+printf '\x01\x08hello' > small.prg
+head -c 600 /dev/zero | tr '\0' 'x' > three.seq
+cc1541 -q -n "fuzz seed" -i "fz" -f "small" -w small.prg -f "three" -T SEQ -w three.seq \
+  -f "locked" -P -w small.prg -f "rel" -T REL -w small.prg full.d64 >/dev/null
+cc1541 -q -n "empty" -i "em" empty.d64 >/dev/null
+cc1541 -q -n "forty" -i "40" -4 -f "x" -w small.prg forty.d64 >/dev/null
+# The directory block links to itself; the file chain loops through two blocks.
+cp full.d64 loops.d64
+printf '\x12\x01' | dd of=loops.d64 bs=1 seek=$((0x16600)) conv=notrunc status=none
+head -c 91000 full.d64 > short.d64
+cp "$top/examples/sample.d64" sample.d64
+
+n=0
+seed() {  # keys, first image, second image or -, arguments...
+  n=$((n + 1))
+  "$harness" --make-seed "$out/seed-$(printf %03d $n)" "$@"
+}
+for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
+  seed "" "$disk" - -vantsfbc a.d64
+  seed "" "$disk" - -csv a.d64
+  seed "" "$disk" - -e a.d64
+  seed "" "$disk" - -rd 1 2 -sd 0 -start 1 4096 a.d64 out.d64
+  seed "" "$disk" - -bam a.d64
+  seed "" "$disk" - -adel a.d64
+  seed "" "$disk" empty.d64 -merge a.d64 b.d64
+  seed $'j\e[A\e[Cj\xe0\x4bj\x00\x48q' "$disk" - -block 18 1 a.d64
+done
+seed "" full.d64 full.d64 -merge -vantsfbc a.d64 b.d64 out.d64
+seed "" empty.d64 - -adel a.d64
+seed "" full.d64 - -p -vo a.d64
+echo "$n seeds in $out"

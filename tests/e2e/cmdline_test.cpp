@@ -1,0 +1,320 @@
+// The command line end to end: usage and help text, every error message with
+// its stream and status, how options consume their values, the destination
+// name, failed writes, and that no file is written when a run ends in error.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/d64_builder.h"
+#include "support/run_binary.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Banner, usage line naming `name`, and the 26 lines of help.
+std::string usageText(const std::string &name) {
+    static const char *const help[26] = {
+        "",
+        "<d64 file> ... D64 file to be shown",
+        "-v ........... Alter view of directory entry as follows ",
+        " a ........... Show all files (even deleted ones) ",
+        " t ........... Show track and sector ",
+        " s ........... Show start adress ",
+        " f ........... Show file size ",
+        " n ........... Show number for file ",
+        " b ........... Show real block count ",
+        " c ........... Show CRC check sum ",
+        " p ........... Use alternative presentation (optional)",
+        "-csv ......... Display directory as .csv ",
+        "-e ........... Export track and sector as assembler bytes ",
+        "               (Do not combine with other options) ",
+        "-rd .......... Remove directory entry (leaves BAM and data) ",
+        "-sd .......... Scratch directory entry (entry becomes *DEL) ",
+        " num ......... First or only entry to be removed/scratched ",
+        " last ........ Last entry to be removed/scratched (optional) ",
+        "-start ....... Change start address of one directory entry ",
+        " num ......... Number of file which address has to changed ",
+        " addr ........ New start address ",
+        "-adel ........ Append empty DEL entry ",
+        "-block ....... Show the given block (default is 18 0) ",
+        "-bam ......... Show BAM ",
+        "",
+        "Always provide the full file name including extension .d64",
+    };
+    std::string text = "A tool to view and manipulate d64 files. (Version: 1.0)\n\n";
+    text += name +
+            " [-v[a|t|s|n|p]] [-csv] [-rd|-sd num [last]] [-start num addr] \n"
+            "\t[-adel] [-block [track [sector]]] <d64 file> [<dest file>]\n";
+    for (int line = 0; line < 26; ++line) text += std::string(help[line]) + (line < 25 ? "\n" : "");
+    return text + "\n";
+}
+
+// What standard output ends with after exitWithError.
+const std::string kErrorTail = "\n\n" + usageText("kestrel");
+
+bool endsWith(const std::string &text, const std::string &tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Every file and folder below `root`, with file sizes, as one sorted list.
+std::vector<std::string> snapshot(const std::string &root) {
+    std::vector<std::string> entries;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        std::string name = fs::relative(entry.path(), root).string();
+        entries.push_back(entry.is_directory() ? name + "/" : name + " " + std::to_string(entry.file_size()));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// A disk with 20 small files, so that entries 0..19 exist.
+ImageBuffer twentyFileImage() {
+    ImageBuffer image = formatImage("CMDLINE", "cl");
+    for (int i = 0; i < 20; ++i)
+        addFile(image, randomBytes(100 + 30 * static_cast<size_t>(i), static_cast<uint32_t>(i)),
+                "FILE" + std::to_string(i));
+    return image;
+}
+
+// A temporary folder holding a.d64.
+struct Workspace {
+    TempDir dir;
+    ImageBuffer image = twentyFileImage();
+    Workspace() { writeImage(dir.file("a.d64"), image); }
+    RunResult run(const std::vector<std::string> &args) const { return runBinary(args, dir.path); }
+};
+
+struct ErrorCase {
+    std::vector<std::string> args;
+    std::string message;
+};
+
+}  // namespace
+
+TEST(CommandLine, EmptyCommandLineShowsUsageWithTheInvocationName) {
+    TempDir dir;
+    RunResult result = runBinary({}, dir.path);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, usageText(KESTREL_BINARY));
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(listFolder(dir.path).empty());
+}
+
+// Messages through exitWithError: the message alone on standard error, the
+// usage naming "kestrel" after two line ends on standard output, status 1.
+TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
+    const ErrorCase cases[] = {
+        {{"-v"}, "ERROR: Missing sub option for -v."},
+        {{"-v", "a", "a.d64"}, "ERROR: Missing sub option for -v."},
+        {{"a.d64", "-rd"}, "ERROR: Integer after '-rd' missing."},
+        {{"a.d64", "-sd"}, "ERROR: Integer after '-s' missing."},
+        {{"a.d64", "-start", "3"}, "ERROR: Arguments for '-start' missing."},
+        {{"-CSV", "a.d64"}, "ERROR: Unknown option '-CSV'."},
+        {{"-", "a.d64"}, "ERROR: Unknown option '-'."},
+        {{"a.d64", "b.d64"}, "ERROR: Bad argument b.d64"},
+        {{"a.d64", "b.d64", "-rd", "1"}, "ERROR: Bad argument b.d64"},
+        {{"-merge", "a.d64", "b.d64", "c.d64", "d.d64"}, "ERROR: Bad argument d.d64"},
+        {{"-merge", "a.d64"}, "ERROR: Name of second file missing."},
+        {{"-rd", "300", "a.d64"}, "ERROR: Number (300) too high. [Maximum: 255]"},
+        {{"-rd", "-1", "a.d64"}, "ERROR: Number (-1) too low. [Minimum: 0]"},
+        {{"-rd", "08", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-rd", "-bam", "a.d64"}, "ERROR: Not a number (0)."},  // the value is always consumed
+        {{"-rd", "3", "-5", "a.d64"}, "ERROR: Number (-5) too low. [Minimum: 0]"},
+        {{"-sd", "99999999999", "a.d64"}, "ERROR: Number (2147483647) too high. [Maximum: 255]"},
+        {{"-block", "0", "a.d64"}, "ERROR: Number (0) too low. [Minimum: 1]"},
+        {{"-block", "41", "a.d64"}, "ERROR: Number (41) too high. [Maximum: 40]"},
+        {{"-block", "18", "26", "a.d64"}, "ERROR: Number (26) too high. [Maximum: 25]"},
+        {{"-start", "3", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-start", "3", "65536", "a.d64"}, "ERROR: Number (65536) too high. [Maximum: 65535]"},
+        {{"-start", "256", "0", "a.d64"}, "ERROR: Number (256) too high. [Maximum: 255]"},
+    };
+    for (const ErrorCase &c : cases) {
+        Workspace work;
+        std::vector<std::string> before = snapshot(work.dir.path);
+        RunResult result = work.run(c.args);
+        std::string line = testing::PrintToString(c.args);
+        EXPECT_EQ(result.status, 1) << line;
+        EXPECT_EQ(result.err, c.message) << line;
+        EXPECT_EQ(result.out, kErrorTail) << line;
+        EXPECT_EQ(snapshot(work.dir.path), before) << line;
+    }
+}
+
+// File errors: the message alone on standard output, no line end, no usage.
+TEST(CommandLine, FileErrorsGoToStandardOutputAlone) {
+    const ErrorCase cases[] = {
+        {{"x.d64"}, "ERROR: File 'x.d64' not found."},
+        {{"-rd", "1", "x.d64"}, "ERROR: File 'x.d64' not found."},
+        {{"-bam"}, "ERROR: File '' not found."},
+        {{"-rd", "1"}, "ERROR: File '' not found."},
+        {{"-merge", "a.d64", "x.d64"}, "ERROR: 2nd file 'x.d64' not found."},
+        {{"-rd", "1", "folder.d64"}, "ERROR: File 'folder.d64' could not be read."},
+        {{"-merge", "a.d64", "folder.d64"}, "ERROR: 2nd file 'folder.d64' could not be read."},
+    };
+    for (const ErrorCase &c : cases) {
+        Workspace work;
+        fs::create_directory(work.dir.file("folder.d64"));
+        std::vector<std::string> before = snapshot(work.dir.path);
+        RunResult result = work.run(c.args);
+        std::string line = testing::PrintToString(c.args);
+        EXPECT_EQ(result.status, 1) << line;
+        EXPECT_EQ(result.out, c.message) << line;
+        EXPECT_EQ(result.err, "") << line;
+        EXPECT_EQ(snapshot(work.dir.path), before) << line;
+    }
+}
+
+// Numbers in every base select the same entry; an optional value is taken only
+// when it is a whole number.
+TEST(CommandLine, OptionValuesAreConsumedByTheirRules) {
+    // Runs and returns what was printed and written; `edits` tells whether an
+    // entry lies in the range, so that the written image differs from the source.
+    auto written = [](const std::vector<std::string> &args, bool edits = true) {
+        Workspace work;
+        RunResult result = work.run(args);
+        EXPECT_EQ(result.status, 0) << testing::PrintToString(args) << result.err;
+        EXPECT_EQ(result.err, "") << testing::PrintToString(args);
+        std::vector<uint8_t> bytes = readBytes(work.dir.file("a.out.d64"));
+        EXPECT_EQ(bytes.size(), work.image.bytes.size()) << testing::PrintToString(args);
+        EXPECT_EQ(bytes != work.image.bytes, edits) << testing::PrintToString(args);
+        return std::make_pair(result.out, bytes);
+    };
+    auto hex = written({"-rd", "0x10", "a.d64"});
+    EXPECT_EQ(hex, written({"-rd", "16", "a.d64"}));
+    EXPECT_NE(hex.second, written({"-rd", "15", "a.d64"}).second);
+    EXPECT_EQ(written({"-rd", "010", "a.d64"}), written({"-rd", "8", "a.d64"}));
+
+    // "5" is taken as the last entry: a range of three entries, not one.
+    auto range = written({"-rd", "3", "5", "a.d64"});
+    EXPECT_NE(range.second, written({"-rd", "3", "a.d64"}).second);
+    EXPECT_EQ(range, written({"a.d64", "-rd", "3", "0x5"}));
+    // A last entry below the first selects nothing; the image is written all
+    // the same. An empty text is a whole number (0) and is consumed as last.
+    written({"-rd", "5", "3", "a.d64"}, false);
+    written({"-rd", "3", "", "a.d64"}, false);
+}
+
+TEST(CommandLine, ViewOptionsAndBlockPositionsThatAreAccepted) {
+    Workspace work;
+    RunResult plain = work.run({"a.d64"});
+    ASSERT_EQ(plain.status, 0);
+    RunResult ignored = work.run({"-vx", "a.d64"});  // unknown letters change nothing
+    EXPECT_EQ(ignored.status, 0);
+    EXPECT_EQ(ignored.out, plain.out);
+    // Any argument beginning "-v" is a view option: "-verbose" means its letters o, b and s.
+    RunResult verbose = work.run({"-verbose", "a.d64"});
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_EQ(verbose.out, work.run({"-vobs", "a.d64"}).out);
+    EXPECT_NE(verbose.out, plain.out);
+
+    // A second "-block" starts again from 18/0.
+    RunResult moved = work.run({"-block", "5", "3", "a.d64"});
+    RunResult reset = work.run({"-block", "5", "3", "-block", "a.d64"});
+    EXPECT_EQ(reset.out, work.run({"-block", "a.d64"}).out);
+    EXPECT_NE(reset.out, moved.out);
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-block", "a.d64"},
+                                                 std::vector<std::string>{"-block", "18", "25", "a.d64"},
+                                                 std::vector<std::string>{"-block", "40", "a.d64"}}) {
+        RunResult viewer = work.run(args);  // the key source ends at once: the viewer leaves
+        EXPECT_EQ(viewer.status, 0) << testing::PrintToString(args);
+        EXPECT_EQ(viewer.err, "") << testing::PrintToString(args);
+    }
+    EXPECT_EQ(listFolder(work.dir.path), std::vector<std::string>{"a.d64"});
+}
+
+TEST(Destination, DefaultNameReplacesTheExtension) {
+    struct Case {
+        std::string source;
+        std::string destination;
+    } const cases[] = {{"a.d64", "a.out.d64"}, {"a.b.d64", "a.b.out.d64"}, {"dir/disk.d64", "dir/disk.out.d64"}};
+    for (const Case &c : cases) {
+        TempDir dir;
+        fs::create_directory(dir.file("dir"));
+        // An image with the 683 error bytes: the length read is the length written.
+        ImageBuffer image = twentyFileImage();
+        image.bytes.resize(image.bytes.size() + 683, 0x01);
+        writeImage(dir.file(c.source), image);
+        // Only the map view runs, so the image is written unchanged.
+        RunResult result = runBinary({"-bam", "-rd", "1", c.source}, dir.path);
+        EXPECT_EQ(result.status, 0) << c.source;
+        EXPECT_EQ(result.err, "") << c.source;
+        EXPECT_TRUE(endsWith(result.out, "\n\nDestination file set to '" + c.destination + "'.\n"))
+            << c.source << "\n" << result.out;
+        EXPECT_EQ(readBytes(dir.file(c.destination)), image.bytes) << c.source;
+        EXPECT_EQ(snapshot(dir.path).size(), 3u) << c.source;  // dir/, the source, the destination
+    }
+}
+
+TEST(Destination, GivenNameIsUsedAsItStands) {
+    Workspace work;
+    RunResult result = work.run({"-bam", "-rd", "1", "a.d64", "out.d64"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.find("Destination file set"), std::string::npos);
+    EXPECT_TRUE(endsWith(result.out, "\n\n"));
+    EXPECT_EQ(readBytes(work.dir.file("out.d64")), work.image.bytes);
+
+    // A plain argument after an editing option names the destination.
+    result = work.run({"a.d64", "-bam", "-rd", "1", "b.d64"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readBytes(work.dir.file("b.d64")), work.image.bytes);
+    EXPECT_EQ(listFolder(work.dir.path), (std::vector<std::string>{"a.d64", "b.d64", "out.d64"}));
+}
+
+// With no "." in the last path component the run lists, then ends in error
+// before anything is written.
+TEST(Destination, SourceWithoutExtensionIsAnError) {
+    Workspace work;
+    RunResult named = work.run({"-rd", "1", "a.d64"});
+    const std::string destinationLine = "\nDestination file set to 'a.out.d64'.\n";
+    ASSERT_TRUE(endsWith(named.out, destinationLine));
+    std::string listing = named.out.substr(0, named.out.size() - destinationLine.size());
+
+    fs::create_directory(work.dir.file("my.dir"));
+    writeImage(work.dir.file("disk"), work.image);
+    writeImage(work.dir.file("my.dir/disk"), work.image);
+    fs::remove(work.dir.file("a.out.d64"));
+    std::vector<std::string> before = snapshot(work.dir.path);
+    for (const std::string source : {"disk", "my.dir/disk"}) {
+        RunResult result = work.run({"-rd", "1", source});
+        EXPECT_EQ(result.status, 1) << source;
+        EXPECT_EQ(result.err, "ERROR: Source file '" + source + "' has no file extension.") << source;
+        EXPECT_EQ(result.out, listing + "\n" + kErrorTail) << source;
+        EXPECT_EQ(snapshot(work.dir.path), before) << source;
+    }
+}
+
+TEST(Destination, FailedWriteIsReportedAndLeavesNothingBehind) {
+    Workspace work;
+    fs::create_directory(work.dir.file("taken"));
+    writeBytes(work.dir.file("taken/inside"), {1, 2, 3});
+    std::vector<std::string> before = snapshot(work.dir.path);
+    for (const std::string destination : {"nodir/out.d64", "taken"}) {
+        RunResult result = work.run({"-bam", "-rd", "1", "a.d64", destination});
+        EXPECT_EQ(result.status, 1) << destination;
+        EXPECT_EQ(result.err, "ERROR: Could not write '" + destination + "'.") << destination;
+        EXPECT_TRUE(endsWith(result.out, "\n" + kErrorTail)) << destination;
+        EXPECT_EQ(snapshot(work.dir.path), before) << destination;
+    }
+    EXPECT_EQ(readBytes(work.dir.file("taken/inside")), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(Destination, ReadOnlyFolderKeepsTheExistingFile) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root from writing";
+    Workspace work;
+    fs::create_directory(work.dir.file("locked"));
+    writeBytes(work.dir.file("locked/out.d64"), {9, 8, 7});
+    std::vector<std::string> before = snapshot(work.dir.path);
+    chmod(work.dir.file("locked").c_str(), 0555);
+    RunResult result = work.run({"-bam", "-rd", "1", "a.d64", "locked/out.d64"});
+    chmod(work.dir.file("locked").c_str(), 0755);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "ERROR: Could not write 'locked/out.d64'.");
+    EXPECT_EQ(snapshot(work.dir.path), before);
+    EXPECT_EQ(readBytes(work.dir.file("locked/out.d64")), (std::vector<uint8_t>{9, 8, 7}));
+}

@@ -1,0 +1,258 @@
+// Damaged images: every image of tests/corpus (made by make_corpus.py) with
+// every action, then a good image corrupted one byte at a time and cut at many
+// lengths. Whatever the image holds, each run must end by itself with status
+// 0, 1 or 2, without a sanitizer report, never change the source, and write
+// the destination (whole, with the source's length) only when it ends with 0.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <stdexcept>
+
+#include "support/d64_builder.h"
+#include "support/run_binary.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+constexpr unsigned kTimeoutSeconds = 10;
+
+// One command line; "a.d64" is the image under test, "b.d64" the second image.
+struct Action {
+    const char *name;
+    std::vector<std::string> args;
+    std::string keys;         // typed into the block viewer
+    const char *destination;  // written on success, or nullptr
+};
+
+const std::vector<Action> &actions() {
+    static const std::vector<Action> list = {
+        {"listing", {"-vantsfbc", "a.d64"}, "", nullptr},
+        {"listing-csv", {"-csv", "-p", "a.d64"}, "", nullptr},
+        {"listing-raw", {"-vaon", "a.d64"}, "", nullptr},
+        {"export", {"-e", "a.d64"}, "", nullptr},
+        {"edits", {"-rd", "1", "2", "a.d64", "out.d64"}, "", "out.d64"},
+        {"scratch-start", {"-sd", "0", "3", "-start", "0", "4096", "-vtf", "a.d64"}, "", "a.out.d64"},
+        {"map", {"-bam", "a.d64"}, "", nullptr},
+        {"viewer", {"-block", "18", "1", "a.d64"}, "jjj\x1b[A\x1b[Cj\x1b[B\x1b[Dj\xe0\x48j\x00\x4dj q"s, nullptr},
+        {"viewer-high", {"-block", "40", "25", "a.d64"}, "j\x1b[A\x1b[Cj\x1b[Dj\x1b", nullptr},
+        {"append-del", {"-adel", "a.d64", "out.d64"}, "", "out.d64"},
+        {"merge-into", {"-merge", "a.d64", "b.d64", "out.d64"}, "", "out.d64"},
+        {"merge-from", {"-merge", "-vantsfbc", "b.d64", "a.d64", "out.d64"}, "", "out.d64"},
+    };
+    return list;
+}
+
+const Action &actionNamed(const std::string &name) {
+    for (const Action &action : actions())
+        if (name == action.name) return action;
+    throw std::invalid_argument(name);
+}
+
+std::vector<uint8_t> corpusImage(const std::string &name) {
+    std::vector<uint8_t> bytes = readBytes(sourcePath("tests/corpus/" + name));
+    if (bytes.empty() && name != "empty.d64") ADD_FAILURE() << "corpus image missing: " << name;
+    return bytes;
+}
+
+bool hasSanitizerReport(const std::string &text) {
+    for (const char *mark : {"AddressSanitizer", "LeakSanitizer", "UndefinedBehaviorSanitizer", "runtime error:"})
+        if (text.find(mark) != std::string::npos) return true;
+    return false;
+}
+
+// Runs `action` on image `a` (second image `b`) in a fresh folder, checks the
+// promises above and returns the result for further checks.
+RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, const Action &action) {
+    TempDir dir;
+    writeBytes(dir.file("a.d64"), a);
+    writeBytes(dir.file("b.d64"), b);
+    RunResult result = runBinary(action.args, dir.path, action.keys, kTimeoutSeconds);
+    SCOPED_TRACE(std::string("action ") + action.name);
+    EXPECT_NE(result.status, 128 + SIGALRM) << "still running after " << kTimeoutSeconds << " s";
+    EXPECT_TRUE(result.status == 0 || result.status == 1 || result.status == 2) << "status " << result.status;
+    EXPECT_FALSE(hasSanitizerReport(result.err)) << result.err;
+
+    std::vector<std::string> expected{"a.d64", "b.d64"};
+    if (result.status == 0 && action.destination) expected.push_back(action.destination);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listFolder(dir.path), expected);
+    EXPECT_TRUE(readBytes(dir.file("a.d64")) == a) << "source changed";
+    EXPECT_TRUE(readBytes(dir.file("b.d64")) == b) << "second image changed";
+    if (result.status == 0 && action.destination) {
+        // The edited image keeps the length of the image it came from.
+        const std::vector<uint8_t> &source = std::string(action.name) == "merge-from" ? b : a;
+        EXPECT_EQ(std::filesystem::file_size(dir.file(action.destination)), source.size());
+    }
+    return result;
+}
+
+// ---- Every corpus image with every action ----
+
+std::vector<std::string> corpusNames() {
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(sourcePath("tests/corpus")))
+        if (entry.path().extension() == ".d64") names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class DamagedCorpus : public testing::TestWithParam<std::string> {};
+
+TEST_P(DamagedCorpus, EveryActionEndsSafely) {
+    std::vector<uint8_t> image = corpusImage(GetParam());
+    std::vector<uint8_t> good = corpusImage("good.d64");
+    for (const Action &action : actions()) runSafely(image, good, action);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DamagedCorpus, testing::ValuesIn(corpusNames()),
+                         [](const testing::TestParamInfo<std::string> &info) {
+                             std::string name = info.param.substr(0, info.param.size() - 4);
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+TEST(DamagedCorpusOutcome, CorpusHoldsTheDamageItIsMeantToHold) {
+    // The generator's layout agrees with what cc1541-made disks use: a 35-track
+    // image of 683 blocks, a 40-track one of 768.
+    EXPECT_EQ(corpusImage("good.d64").size(), 683u * 256);
+    EXPECT_EQ(corpusImage("forty-tracks.d64").size(), 768u * 256);
+    EXPECT_EQ(corpusImage("cut-before-18-0.d64").size(), 357u * 256);
+    EXPECT_EQ(corpusImage("cut-inside-18-1.d64").size(), 358u * 256 + 70);
+    EXPECT_EQ(corpusImage("one-byte.d64").size(), 1u);
+    EXPECT_GE(corpusNames().size(), 30u);
+}
+
+TEST(DamagedCorpusOutcome, ImagesWithoutBlock18Slash0AreRefusedWithStatus1) {
+    for (const char *name : {"empty.d64", "one-byte.d64", "cut-before-18-0.d64", "cut-inside-18-0.d64"}) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> image = corpusImage(name);
+        EXPECT_EQ(runSafely(image, image, actionNamed("listing")).status, 1);
+        EXPECT_EQ(runSafely(image, image, actionNamed("map")).status, 1);
+        EXPECT_EQ(runSafely(image, image, actionNamed("edits")).status, 1);
+    }
+}
+
+TEST(DamagedCorpusOutcome, ListingStopsQuietlyAtLoopsAndAbsentBlocks) {
+    for (const char *name : {"cut-before-18-1.d64", "self-loops.d64", "two-block-loops.d64", "long-loops.d64",
+                             "loop-through-18-1.d64", "links-into-36-40.d64", "links-above-40.d64"}) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> image = corpusImage(name);
+        RunResult result = runSafely(image, image, actionNamed("listing"));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_NE(result.out.find(" BLOCKS FREE.\n"), std::string::npos);
+    }
+}
+
+TEST(DamagedCorpusOutcome, DirectoryThatCannotBeExtendedEndsWithStatus1) {
+    // A looping directory, or one that runs off the image, is refused before
+    // anything changes.
+    for (const char *name : {"self-loops.d64", "two-block-loops.d64", "long-loops.d64", "loop-through-18-1.d64",
+                             "links-into-36-40.d64", "links-above-40.d64", "cut-inside-18-1.d64"}) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> image = corpusImage(name);
+        EXPECT_EQ(runSafely(image, image, actionNamed("append-del")).status, 1);
+        EXPECT_EQ(runSafely(image, corpusImage("good.d64"), actionNamed("merge-into")).status, 1);
+    }
+}
+
+TEST(DamagedCorpusOutcome, FullMapEndsTheMergeWithStatus2) {
+    RunResult result = runSafely(corpusImage("map-full.d64"), corpusImage("good.d64"), actionNamed("merge-into"));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "ERROR: Disk full 'a.d64'!");
+}
+
+TEST(DamagedCorpusOutcome, ExportKeepsTheFirst150Of200Entries) {
+    std::vector<uint8_t> image = corpusImage("export-200-entries.d64");
+    RunResult result = runSafely(image, image, actionNamed("export"));
+    ASSERT_EQ(result.status, 0);
+    // Files 0..149 start on tracks 1..8 (21 sectors each): the last kept is 8/2.
+    size_t sectorsLine = result.out.find("sectors:\n  .byte ");
+    ASSERT_NE(sectorsLine, std::string::npos);
+    std::string tracks = result.out.substr(0, sectorsLine);
+    std::string sectors = result.out.substr(sectorsLine);
+    EXPECT_EQ(std::count(tracks.begin(), tracks.end(), ','), 149);
+    EXPECT_EQ(std::count(sectors.begin(), sectors.end(), ','), 149);
+    EXPECT_TRUE(tracks.ends_with(", 8, 8\n")) << tracks.substr(tracks.size() - 20);
+    EXPECT_TRUE(sectors.ends_with(", 0, 1, 2")) << sectors.substr(sectors.size() - 20);
+}
+
+TEST(DamagedCorpusOutcome, LongChainsAreMeasuredWhole) {
+    // 500 blocks: 499 full ones of 254 bytes and a last one whose next-sector
+    // byte 0 counts as -1.
+    std::vector<uint8_t> image = corpusImage("payload-over-100k.d64");
+    RunResult result = runSafely(image, image, actionNamed("listing"));
+    EXPECT_NE(result.out.find(" 126745 500 "), std::string::npos) << result.out.substr(0, 300);
+    // A ring of 700 blocks is walked up to the 768-block bound.
+    image = corpusImage("long-loops.d64");
+    result = runSafely(image, image, actionNamed("listing"));
+    EXPECT_NE(result.out.find(" 195072 768 "), std::string::npos)  // 768 full blocks of 254 bytes
+        << result.out.substr(0, 300);
+}
+
+TEST(DamagedCorpusOutcome, EveryTypeByteIsListed) {
+    std::vector<uint8_t> image = corpusImage("every-type-byte.d64");
+    // 256 slots with -va, header and blocks-free line around them; without
+    // "a" the one slot of type 0 is left out.
+    RunResult all = runSafely(image, image, actionNamed("listing-raw"));
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 258);
+    RunResult shown = runSafely(image, image, Action{"listing-used", {"-vn", "a.d64"}, "", nullptr});
+    EXPECT_EQ(std::count(shown.out.begin(), shown.out.end(), '\n'), 257);
+}
+
+// ---- One good image, corrupted one byte at a time or cut short ----
+
+constexpr size_t kMapBlockOffset = 0x16500;  // block 18/0
+
+// Positions of blocks 18/0 and 18/1 to corrupt: every byte that steers a walk
+// or a search (links, map entries, the used slots), every fourth elsewhere.
+std::vector<int> sweepPositions() {
+    std::vector<int> positions;
+    for (int at = 0; at < 512; ++at) {
+        bool steering = at < 4 || (at < 144 && at % 2 == 0) || (at >= 256 && at < 384);
+        if (steering || at % 4 == 0) positions.push_back(at);
+    }
+    return positions;
+}
+
+// Each position gets one value and one action, both taken in turn from short
+// lists, so that every position is hit by something hostile without running
+// every pair.
+class CorruptionSweep : public testing::TestWithParam<int> {};
+
+TEST_P(CorruptionSweep, EachByteOfTheDirectoryStart) {
+    static const uint8_t kValues[] = {0x00, 0xFF, 0x12, 0x29, 0x13, 0x01, 0xA0, 0x80, 0x24, 0x7F};
+    static const char *const kSweepActions[] = {"listing", "append-del", "merge-into", "edits",
+                                                "map",     "export",     "viewer"};
+    std::vector<uint8_t> good = corpusImage("good.d64");
+    std::vector<int> positions = sweepPositions();
+    for (size_t i = static_cast<size_t>(GetParam()); i < positions.size(); i += 4) {
+        int position = positions[i];
+        std::vector<uint8_t> image = good;
+        uint8_t value = kValues[position % 10];
+        image[kMapBlockOffset + position] = value;
+        SCOPED_TRACE("byte " + std::to_string(position) + " = " + std::to_string(value));
+        runSafely(image, good, actionNamed(kSweepActions[position % 7]));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shards, CorruptionSweep, testing::Range(0, 4));
+
+TEST(CorruptionSweep, CutAtManyLengths) {
+    std::vector<uint8_t> good = corpusImage("good.d64");
+    std::vector<size_t> lengths;
+    for (size_t at = 0; at < good.size(); at += 0x4000) lengths.push_back(at);
+    for (size_t block = kMapBlockOffset - 256; block <= kMapBlockOffset + 512; block += 256)
+        for (size_t delta : {0, 1, 4, 255}) lengths.push_back(block + delta);
+    size_t tenBlockFile = 0x17800 + 0x1300 + 5 * 256;  // inside 20/5, within the ten-block file
+    lengths.insert(lengths.end(), {tenBlockFile, tenBlockFile + 130, good.size() - 1});
+    for (size_t length : lengths) {
+        SCOPED_TRACE("cut at " + std::to_string(length));
+        std::vector<uint8_t> image(good.begin(), good.begin() + static_cast<long>(length));
+        for (const char *action : {"listing", "append-del", "merge-from"}) runSafely(image, good, actionNamed(action));
+    }
+}
+
+}  // namespace

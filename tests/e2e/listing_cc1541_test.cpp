@@ -1,0 +1,289 @@
+// The listing and the entry edits checked against an independent D64 tool:
+// Debian's cc1541 writes the images from local files, and its own listing,
+// the files' lengths and their zlib CRC-32 are the facts kestrel must match.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/d64_builder.h"
+#include "support/run_binary.h"
+
+#ifdef KESTREL_HAVE_ZLIB
+#include <zlib.h>
+#endif
+
+namespace {
+
+// Standard output of a shell command; the exit status lands in `status`.
+std::string shell(const std::string &command, int *status = nullptr) {
+    std::string out;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    int result = pclose(pipe);
+    if (status) *status = result;
+    return out;
+}
+
+bool haveCc1541() { return shell("command -v cc1541 >/dev/null 2>&1 && echo yes") == "yes\n"; }
+
+std::vector<std::string> splitLines(const std::string &text) {
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t at; (at = text.find('\n', from)) != std::string::npos; from = at + 1)
+        lines.push_back(text.substr(from, at - from));
+    if (from < text.size()) lines.push_back(text.substr(from));
+    return lines;
+}
+
+std::string upper(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+uint32_t crc32Of(const std::string &path, const std::vector<uint8_t> &data) {
+#ifdef KESTREL_HAVE_ZLIB
+    (void)path;
+    return static_cast<uint32_t>(crc32(0L, data.data(), static_cast<uInt>(data.size())));
+#else
+    (void)data;
+    std::string out = shell("python3 -c 'import sys,zlib; print(zlib.crc32(open(sys.argv[1],\"rb\").read()))' " + path);
+    return static_cast<uint32_t>(std::stoul(out));
+#endif
+}
+
+// cc1541's own listing of an image (of a copy, so the image stays as it is):
+// the header without its colour codes, the entry lines and the free line.
+struct CcListing {
+    std::string header;
+    std::vector<std::string> entries;
+    std::string blocksFree;
+};
+
+CcListing ccList(const TempDir &dir, const std::string &image) {
+    shell("cd " + dir.path + " && cp " + image + " cclist.d64");
+    std::string out = shell("cd " + dir.path + " && cc1541 cclist.d64 2>&1");
+    std::string plain;  // without the ESC [ ... m colour codes
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\x1b') {
+            while (i < out.size() && out[i] != 'm') ++i;
+            continue;
+        }
+        plain += out[i];
+    }
+    CcListing listing;
+    bool inDirectory = false;
+    for (const std::string &line : splitLines(plain)) {
+        if (line.rfind("0 \"", 0) == 0) {
+            listing.header = line;
+            inDirectory = true;
+        } else if (inDirectory && line.find("blocks free.") != std::string::npos) {
+            listing.blocksFree = line;
+            inDirectory = false;
+        } else if (inDirectory) {
+            listing.entries.push_back(line);
+        }
+    }
+    return listing;
+}
+
+// Byte offset of a block by the standard 1541 layout: 21 sectors on tracks
+// 1-17, 19 on 18-24, 18 on 25-30, 17 above.
+size_t d64Offset(int track, int sector) {
+    size_t blocks = 0;
+    for (int t = 1; t < track; ++t) blocks += t <= 17 ? 21 : t <= 24 ? 19 : t <= 30 ? 18 : 17;
+    return (blocks + static_cast<size_t>(sector)) * 256;
+}
+
+// One row of "kestrel -vntsfbc": number, then 28 characters of block count
+// and name part, then the columns.
+struct Row {
+    std::string namePart;
+    int track = -1, sector = -1;
+    std::string start, bytes, blocks, crc;
+};
+
+Row parseRow(const std::string &line) {
+    Row row;
+    if (line.size() < 33 + 33) return row;
+    row.namePart = line.substr(5, 28);
+    row.track = std::stoi(line.substr(34, 2));
+    row.sector = std::stoi(line.substr(37, 2));
+    row.start = line.substr(40, 5);
+    row.bytes = line.substr(46, 5);
+    row.blocks = line.substr(52, 3);
+    row.crc = line.substr(56, 10);
+    return row;
+}
+
+struct LocalFile {
+    std::string name;  // local file name, also the name given to cc1541 (lower case)
+    const char *type;
+    std::vector<uint8_t> data;
+};
+
+std::vector<LocalFile> makeFiles(const std::vector<size_t> &sizes) {
+    const char *types[] = {"PRG", "SEQ", "USR", "PRG"};
+    std::vector<LocalFile> files;
+    for (size_t i = 0; i < sizes.size(); ++i)
+        files.push_back({"file " + std::to_string(sizes[i]), types[i % 4],
+                         randomBytes(sizes[i], static_cast<uint32_t>(1000 + i))});
+    return files;
+}
+
+// Writes the files and builds the image with cc1541; false when cc1541 fails.
+bool buildImage(const TempDir &dir, const std::vector<LocalFile> &files, const std::string &image,
+                const std::string &extra) {
+    std::string command = "cd " + dir.path + " && cc1541 -q -n 'cross check' -i 'k7' " + extra;
+    for (const LocalFile &file : files) {
+        writeBytes(dir.file(file.name), file.data);
+        command += " -T " + std::string(file.type) + " -f '" + file.name + "' -w '" + file.name + "'";
+    }
+    int status = -1;
+    std::string out = shell(command + " " + image + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
+    return status == 0;
+}
+
+std::string startOf(const std::vector<uint8_t> &data) {
+    char text[8];
+    std::snprintf(text, sizeof text, "$%02x%02x", data[1], data[0]);
+    return text;
+}
+
+// Checks kestrel's full listing of `image` against cc1541's listing and the local files.
+void expectListingMatches(const TempDir &dir, const std::string &image, const std::vector<LocalFile> &files) {
+    CcListing cc = ccList(dir, image);
+    RunResult run = runBinary({"-vntsfbc", image}, dir.path);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = splitLines(run.out);
+    ASSERT_EQ(lines.size(), files.size() + 2) << run.out;
+    ASSERT_EQ(cc.entries.size(), files.size());
+
+    // Header: "  #: " then what cc1541 shows, in upper case, then the titles.
+    EXPECT_EQ(lines[0], "  #: " + upper(cc.header) + "   t# s# start bytes blk check-sum ");
+    EXPECT_EQ(lines.back(), upper(cc.blocksFree));
+    for (size_t i = 0; i < files.size(); ++i) {
+        const LocalFile &file = files[i];
+        SCOPED_TRACE(file.name);
+        char number[24];
+        std::snprintf(number, sizeof number, "%3zu: ", i);
+        EXPECT_EQ(lines[1 + i].substr(0, 5), number);
+        Row row = parseRow(lines[1 + i]);
+        // Block count, quoted name, splat, type and lock mark as cc1541 lists them.
+        EXPECT_EQ(row.namePart, upper(cc.entries[i]));
+        EXPECT_EQ(row.namePart.substr(24, 3), file.type);
+        EXPECT_EQ(std::stoul(row.bytes), file.data.size());
+        size_t realBlocks = file.data.empty() ? 1 : (file.data.size() + 253) / 254;
+        EXPECT_EQ(std::stoul(row.blocks), realBlocks);
+        EXPECT_EQ(std::stoul(row.namePart.substr(0, 5)), realBlocks);
+        EXPECT_EQ(std::stoul(row.crc), crc32Of(dir.file(file.name), file.data));
+        if (file.data.size() >= 2) {
+            EXPECT_EQ(row.start, startOf(file.data));
+        }
+    }
+}
+
+const std::vector<size_t> kSizes = {1, 2, 253, 254, 255, 508, 509, 762, 1016, 1017, 3000, 10160, 25400, 40000};
+
+}  // namespace
+
+// Files of many sizes, written with several interleaves: sizes, blocks, CRCs,
+// start addresses, names, types and free blocks agree with the independent facts.
+TEST(ListingCc1541, FilesOfManySizesAndInterleaves) {
+    if (!haveCc1541()) GTEST_SKIP() << "cc1541 is not installed";
+    std::vector<LocalFile> files = makeFiles(kSizes);
+    for (const char *interleave : {"", "-S 1", "-S 4", "-S 17"}) {
+        SCOPED_TRACE(interleave);
+        TempDir dir;
+        if (!buildImage(dir, files, "disk.d64", interleave)) continue;
+        expectListingMatches(dir, "disk.d64", files);
+    }
+}
+
+// Locked and unclosed files and an entry without a file (cc1541 -L, start 0/0).
+TEST(ListingCc1541, MarksAndEntriesWithoutBlocks) {
+    if (!haveCc1541()) GTEST_SKIP() << "cc1541 is not installed";
+    TempDir dir;
+    writeBytes(dir.file("data"), randomBytes(700, 7));
+    int status = -1;
+    std::string out = shell("cd " + dir.path +
+                                " && cc1541 -q -f locked -P -w data -f open -O -w data -f 'no file' -L disk.d64 2>&1",
+                            &status);
+    ASSERT_EQ(status, 0) << out;
+    CcListing cc = ccList(dir, "disk.d64");
+    ASSERT_EQ(cc.entries.size(), 3u);
+    RunResult run = runBinary({"-vtsfbc", "disk.d64"}, dir.path);
+    std::vector<std::string> lines = splitLines(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(lines[1 + i].substr(0, 28), upper(cc.entries[i]));
+    EXPECT_EQ(lines[1].substr(23, 5), " PRG<");
+    EXPECT_EQ(lines[2].substr(23, 5), "*PRG ");
+    EXPECT_EQ(lines[3].substr(28), "  0  0 ----- ----- --- ----------");
+    EXPECT_EQ(lines.back(), upper(cc.blocksFree));
+}
+
+// -rd, -sd and -start on a cc1541 image: the written image differs from the
+// source in exactly the bytes the edit names, and cc1541 lists it as expected.
+TEST(ListingCc1541, EditsChangeExactlyTheNamedBytes) {
+    if (!haveCc1541()) GTEST_SKIP() << "cc1541 is not installed";
+    TempDir dir;
+    std::vector<LocalFile> files = makeFiles({300, 1000, 2, 5000, 254, 800});
+    ASSERT_TRUE(buildImage(dir, files, "src.d64", ""));
+    const std::vector<uint8_t> source = readBytes(dir.file("src.d64"));
+    ASSERT_EQ(source.size(), 174848u);
+    CcListing before = ccList(dir, "src.d64");
+
+    // cc1541 puts the six entries into the first directory block, slots 0..5.
+    size_t map = d64Offset(18, 0);
+    size_t directory = d64Offset(source[map], source[map + 1]);
+    auto slot = [&](int index) { return directory + 32 * static_cast<size_t>(index); };
+
+    {  // Remove entries 1 to 3: bytes 2..31 of those slots become 0.
+        RunResult run = runBinary({"-rd", "1", "3", "src.d64", "rd.d64"}, dir.path);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<uint8_t> expected = source;
+        for (int i = 1; i <= 3; ++i) std::fill(expected.begin() + slot(i) + 2, expected.begin() + slot(i) + 32, 0);
+        EXPECT_EQ(readBytes(dir.file("rd.d64")), expected);
+        CcListing after = ccList(dir, "rd.d64");
+        EXPECT_EQ(after.entries, (std::vector<std::string>{before.entries[0], before.entries[4], before.entries[5]}));
+        EXPECT_EQ(after.blocksFree, before.blocksFree);  // the files' blocks stay allocated
+    }
+    {  // Scratch entry 4: only its type byte becomes 0.
+        RunResult run = runBinary({"-sd", "4", "src.d64", "sd.d64"}, dir.path);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<uint8_t> expected = source;
+        expected[slot(4) + 2] = 0;
+        EXPECT_EQ(readBytes(dir.file("sd.d64")), expected);
+        CcListing after = ccList(dir, "sd.d64");
+        std::vector<std::string> kept = before.entries;
+        kept.erase(kept.begin() + 4);
+        EXPECT_EQ(after.entries, kept);
+        EXPECT_EQ(after.blocksFree, before.blocksFree);
+    }
+    {  // New start address for entry 3: bytes 2 and 3 of its first block.
+        RunResult run = runBinary({"-start", "3", "0x1234", "src.d64", "start.d64"}, dir.path);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<uint8_t> expected = source;
+        size_t first = d64Offset(source[slot(3) + 3], source[slot(3) + 4]);
+        expected[first + 2] = 0x34;
+        expected[first + 3] = 0x12;
+        EXPECT_EQ(readBytes(dir.file("start.d64")), expected);
+        EXPECT_EQ(ccList(dir, "start.d64").entries, before.entries);
+
+        // The printed line shows the old address, then the new one.
+        std::vector<std::string> lines = splitLines(run.out);
+        ASSERT_GE(lines.size(), 5u);
+        EXPECT_EQ(lines[4], upper(before.entries[3]) + " " + startOf(files[3].data) + " -> $1234");
+
+        // The file as it now is on the disk: its first two bytes replaced.
+        files[3].data[0] = 0x34;
+        files[3].data[1] = 0x12;
+        writeBytes(dir.file(files[3].name), files[3].data);
+        expectListingMatches(dir, "start.d64", files);
+    }
+}

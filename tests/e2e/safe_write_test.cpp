@@ -1,0 +1,147 @@
+// Safe writes: the edited image goes to a temporary file beside the
+// destination and replaces it only once it is complete. A write that fails
+// (file size limit, full file system) or is cut off by a signal leaves an
+// existing destination, and the source when it is the destination, exactly
+// as it was; a successful write replaces the file whole.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/d64_builder.h"
+#include "support/run_binary.h"
+
+namespace {
+
+constexpr unsigned kTimeoutSeconds = 20;
+const std::string kWriteError = "ERROR: Could not write '";
+
+// An image with two files, so that "-rd 0" has an entry to remove.
+ImageBuffer twoFileImage() {
+    ImageBuffer image = formatImage("SAFE WRITES", "sw");
+    addFile(image, randomBytes(3000, 7), "FIRST");
+    addFile(image, randomBytes(100, 8), "SECOND");
+    return image;
+}
+
+// The bytes the old destination held before the run.
+const std::vector<uint8_t> kOldDestination(5000, 0x5A);
+
+// Runs kestrel with a limit on the size of any file it writes. With
+// `ignoreSignal` the write that passes the limit fails with EFBIG; without it
+// SIGXFSZ ends the process in the middle of the write.
+RunResult runWithFileSizeLimit(const std::vector<std::string> &args, const std::string &cwd, rlim_t limit,
+                               bool ignoreSignal) {
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    struct rlimit lowered = saved;
+    lowered.rlim_cur = limit;
+    auto previous = std::signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    RunResult result = runBinary(args, cwd, "", kTimeoutSeconds);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    return result;
+}
+
+bool hasTemporaryFile(const std::string &folder) {
+    for (const std::string &name : listFolder(folder))
+        if (name.find(".kestrel-") != std::string::npos) return true;
+    return false;
+}
+
+TEST(SafeWrite, FailedWriteKeepsExistingDestinationAndReportsIt) {
+    TempDir dir;
+    ImageBuffer image = twoFileImage();
+    writeImage(dir.file("disk.d64"), image);
+    writeBytes(dir.file("old.d64"), kOldDestination);
+
+    RunResult result = runWithFileSizeLimit({"-rd", "0", "disk.d64", "old.d64"}, dir.path, 64 * 1024, true);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, kWriteError + "old.d64'.");
+    EXPECT_NE(result.out.find(" X deleting...\n"), std::string::npos);
+    EXPECT_TRUE(readBytes(dir.file("old.d64")) == kOldDestination);
+    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == image.bytes);
+    EXPECT_FALSE(hasTemporaryFile(dir.path)) << "the temporary file must be removed";
+}
+
+TEST(SafeWrite, WriteCutOffBySignalLeavesDestinationIntact) {
+    TempDir dir;
+    writeImage(dir.file("disk.d64"), twoFileImage());
+    writeBytes(dir.file("old.d64"), kOldDestination);
+
+    RunResult result = runWithFileSizeLimit({"-adel", "disk.d64", "old.d64"}, dir.path, 64 * 1024, false);
+    EXPECT_EQ(result.status, 128 + SIGXFSZ);
+    EXPECT_TRUE(readBytes(dir.file("old.d64")) == kOldDestination);
+    // The process could not tidy up; what it left is a temporary file, cut short.
+    for (const std::string &name : listFolder(dir.path)) {
+        if (name == "disk.d64" || name == "old.d64") continue;
+        EXPECT_NE(name.find(".kestrel-"), std::string::npos) << name;
+        EXPECT_EQ(std::filesystem::file_size(dir.file(name)), 64u * 1024);
+    }
+}
+
+TEST(SafeWrite, SourceAsDestinationIsReplacedWhole) {
+    TempDir dir;
+    ImageBuffer image = twoFileImage();
+    writeImage(dir.file("disk.d64"), image);
+
+    RunResult result = runBinary({"-rd", "0", "disk.d64", "disk.d64"}, dir.path, "", kTimeoutSeconds);
+    ASSERT_EQ(result.status, 0) << result.err;
+    // Removing entry 0 clears bytes 2..31 of the first slot of 18/1, nothing else.
+    ImageBuffer expected = image;
+    std::fill(slotBytes(expected, 18, 1, 0) + 2, slotBytes(expected, 18, 1, 0) + 32, 0);
+    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == expected.bytes);
+    EXPECT_EQ(listFolder(dir.path), std::vector<std::string>{"disk.d64"});
+}
+
+TEST(SafeWrite, SourceAsDestinationIsKeptWhenTheWriteFails) {
+    TempDir dir;
+    ImageBuffer image = twoFileImage();
+    writeImage(dir.file("disk.d64"), image);
+
+    RunResult result = runWithFileSizeLimit({"-rd", "0", "disk.d64", "disk.d64"}, dir.path, 100 * 1024, true);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, kWriteError + "disk.d64'.");
+    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == image.bytes);
+    EXPECT_EQ(listFolder(dir.path), std::vector<std::string>{"disk.d64"});
+}
+
+// A small file system of its own, unmounted when the test ends.
+struct SmallFileSystem {
+    std::string path;
+    bool mounted = false;
+    SmallFileSystem(const std::string &at, const char *size) : path(at) {
+        std::filesystem::create_directory(path);
+        std::string options = std::string("size=") + size;
+        mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallFileSystem() {
+        if (mounted) umount2(path.c_str(), MNT_DETACH);
+    }
+};
+
+TEST(SafeWrite, FullFileSystemKeepsSourceAndDestination) {
+    TempDir dir;
+    // Room for the source image (683 blocks) and a little more, not for a second copy.
+    SmallFileSystem small(dir.file("small"), "240k");
+    if (!small.mounted) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+    ImageBuffer image = twoFileImage();
+    writeImage(small.path + "/disk.d64", image);
+    writeBytes(small.path + "/old.d64", kOldDestination);
+
+    for (const char *destination : {"old.d64", "disk.d64"}) {
+        SCOPED_TRACE(destination);
+        RunResult result = runBinary({"-sd", "1", "disk.d64", destination}, small.path, "", kTimeoutSeconds);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, kWriteError + destination + "'.");
+        EXPECT_TRUE(readBytes(small.path + "/old.d64") == kOldDestination);
+        EXPECT_TRUE(readBytes(small.path + "/disk.d64") == image.bytes);
+        EXPECT_EQ(listFolder(small.path), (std::vector<std::string>{"disk.d64", "old.d64"}));
+    }
+}
+
+}  // namespace
