@@ -50,5 +50,15 @@ constexpr int kKeyEsc = 27;
 // call and restored on every way out (normal exit, error exit, signals).
 int consoleReadKey();
 
+// Shared by the platform files: one key from the byte source, with
+// ESC [ A..D and ESC O A..D as 224 then the arrow's code, a lone ESC as 27,
+// other escape sequences dropped whole, and 'q' once the source has ended.
+int consoleDecodeKey();
+
+// Provided by each platform: the next byte of key input, -1 when the input has
+// ended, -2 when waitMs >= 0 and nothing arrived in that time (a terminal only;
+// a pipe is read without a time limit).
+int consoleReadKeyByte(int waitMs);
+
 // Restores the terminal settings if raw mode was entered; harmless otherwise.
 void consoleRestoreTerminal();

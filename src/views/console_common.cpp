@@ -189,7 +189,69 @@ void formatPlain(const char *format, va_list args) {
     }
 }
 
+// ---- Key decoding --------------------------------------------------------------
+
+// How long the rest of an escape sequence may take on a terminal before a
+// lone ESC counts as the Esc key.
+constexpr int kEscapeWaitMs = 50;
+
+int pendingKey = -1;  // second code of an arrow key, delivered on the next call
+int pushedByte = -1;  // a byte read ahead while decoding an escape sequence
+
+int nextKeyByte(int waitMs) {
+    if (pushedByte < 0) return consoleReadKeyByte(waitMs);
+    int byte = pushedByte;
+    pushedByte = -1;
+    return byte;
+}
+
+int arrowCode(int finalByte) {
+    switch (finalByte) {
+        case 'A': return kKeyUp;
+        case 'B': return kKeyDown;
+        case 'C': return kKeyRight;
+        case 'D': return kKeyLeft;
+        default: return -1;
+    }
+}
+
+// After an ESC: an arrow's code, kKeyEsc for a lone ESC, or -1 for another
+// sequence, which is read to its end and dropped.
+int decodeEscape() {
+    int introducer = nextKeyByte(kEscapeWaitMs);
+    if (introducer != '[' && introducer != 'O') {
+        if (introducer >= 0) pushedByte = introducer;
+        return kKeyEsc;
+    }
+    bool plain = true;  // no parameter bytes between introducer and final byte
+    for (;;) {
+        int byte = nextKeyByte(kEscapeWaitMs);
+        if (byte < 0) return -1;
+        if (byte >= 0x40 && byte <= 0x7E) return plain ? arrowCode(byte) : -1;
+        plain = false;
+    }
+}
+
 }  // namespace
+
+int consoleDecodeKey() {
+    if (pendingKey >= 0) {
+        int key = pendingKey;
+        pendingKey = -1;
+        return key;
+    }
+    for (;;) {
+        int byte = nextKeyByte(-1);
+        if (byte < 0) return 'q';
+        if (byte != kKeyEsc) return byte;
+        int code = decodeEscape();
+        if (code == kKeyEsc) return kKeyEsc;
+        if (code >= 0) {
+            pendingKey = code;
+            return kKeyArrowPrefix;
+        }
+    }
+}
 
 const char *cp437Glyph(uint8_t cp437) { return kCp437Glyphs[cp437]; }
 

@@ -18,8 +18,6 @@ namespace {
 bool keyboardPrepared = false;
 bool inputIsConsole = false;
 bool inputEnded = false;
-int pendingKey = -1;  // second code of an arrow key, delivered on the next call
-int pushedByte = -1;  // a byte read ahead while decoding an escape sequence
 
 bool isConsoleHandle(DWORD which) {
     DWORD mode;
@@ -42,67 +40,6 @@ void prepareKeyboard() {
     if (keyboardPrepared) return;
     keyboardPrepared = true;
     inputIsConsole = isConsoleHandle(STD_INPUT_HANDLE);
-}
-
-// One byte of piped input, or -1 when the input has ended.
-int readByte() {
-    if (pushedByte >= 0) {
-        int byte = pushedByte;
-        pushedByte = -1;
-        return byte;
-    }
-    if (inputEnded) return -1;
-    unsigned char byte;
-    if (_read(_fileno(stdin), &byte, 1) == 1) return byte;
-    inputEnded = true;
-    return -1;
-}
-
-int arrowCode(int finalByte) {
-    switch (finalByte) {
-        case 'A': return kKeyUp;
-        case 'B': return kKeyDown;
-        case 'C': return kKeyRight;
-        case 'D': return kKeyLeft;
-        default: return -1;
-    }
-}
-
-// After an ESC in piped input: an arrow's code, kKeyEsc for a lone ESC, or -1
-// for another sequence, which is read to its end and dropped.
-int decodeEscape() {
-    int introducer = readByte();
-    if (introducer != '[' && introducer != 'O') {
-        if (introducer >= 0) pushedByte = introducer;
-        return kKeyEsc;
-    }
-    bool plain = true;  // no parameter bytes between introducer and final byte
-    for (;;) {
-        int byte = readByte();
-        if (byte < 0) return -1;
-        if (byte >= 0x40 && byte <= 0x7E) return plain ? arrowCode(byte) : -1;
-        plain = false;
-    }
-}
-
-// A key from piped input, with the arrows as prefix 224 and code; 'q' at the end.
-int readPipedKey() {
-    if (pendingKey >= 0) {
-        int key = pendingKey;
-        pendingKey = -1;
-        return key;
-    }
-    for (;;) {
-        int byte = readByte();
-        if (byte < 0) return 'q';
-        if (byte != kKeyEsc) return byte;
-        int code = decodeEscape();
-        if (code == kKeyEsc) return kKeyEsc;
-        if (code >= 0) {
-            pendingKey = code;
-            return kKeyArrowPrefix;
-        }
-    }
 }
 
 }  // namespace
@@ -131,7 +68,16 @@ int consoleReadKey() {
     consoleFlush();
     prepareKeyboard();
     if (inputIsConsole) return _getch();
-    return readPipedKey();
+    return consoleDecodeKey();
+}
+
+// Piped key input; a pipe is read without a time limit.
+int consoleReadKeyByte(int) {
+    if (inputEnded) return -1;
+    unsigned char byte;
+    if (_read(_fileno(stdin), &byte, 1) == 1) return byte;
+    inputEnded = true;
+    return -1;
 }
 
 void consoleRestoreTerminal() {}

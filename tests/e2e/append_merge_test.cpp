@@ -8,10 +8,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -76,13 +76,6 @@ std::string lastBlockLines(int fromTrack, int fromSector, int track, int sector)
 std::string linkLine(int t, int s, int nt, int ns) { return trace("setNextTrackSector %i %i %i %i \n", t, s, nt, ns); }
 std::string usedLine(int t, int s) { return trace("setBlockFree %i/%i 0\n", t, s); }
 
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
-
 size_t countOf(const std::string &text, const std::string &part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -91,23 +84,15 @@ size_t countOf(const std::string &text, const std::string &part) {
 
 // ---------------------------------------------------------------- cc1541
 
-bool haveCc1541() { return std::system("command -v cc1541 >/dev/null 2>&1") == 0; }
-
 // The (name, type) pairs that cc1541 lists for an image, read from a copy.
 std::vector<std::pair<std::string, std::string>> cc1541Entries(const std::vector<uint8_t> &image) {
     TempDir dir;
     writeBytes(dir.file("copy.d64"), image);
-    std::string command = "cd '" + dir.path + "' && cc1541 copy.d64 2>&1";
-    std::string listing;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
-        pclose(pipe);
-    }
+    std::string listing = shellOutput("cd '" + dir.path + "' && cc1541 copy.d64 2>&1");
     // Entry lines: blocks, blanks, the quoted name, blanks, a lower-case type.
     // The header's reverse-video escape keeps it from matching.
     std::vector<std::pair<std::string, std::string>> entries;
-    for (const std::string &line : lines(listing)) {
+    for (const std::string &line : splitLines(listing)) {
         size_t open = line.find_first_not_of("0123456789");
         if (open == 0 || open == std::string::npos) continue;
         open = line.find_first_not_of(' ', open);
@@ -227,7 +212,7 @@ TEST(AppendDel, RefusesADirectoryThatLoopsOrLeavesTheImage) {
 }
 
 TEST(AppendDel, Cc1541ListsTheAppendedEntry) {
-    if (!haveCc1541()) GTEST_SKIP() << "cc1541 not installed";
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 not installed";
     for (int entries : {3, 8}) {  // a free slot in 18/1, and a new directory block
         Outcome run = appendDel(imageWithEntries(entries));
         ASSERT_EQ(run.result.status, 0);
@@ -269,9 +254,9 @@ TEST(Merge, TwoBlocksAfterALastBlockOnTrack18) {
 
     // The listing that follows: the first image's header and entries, then
     // the second image's entries, then the first image's unchanged free count.
-    std::vector<std::string> listed = lines(run.result.out.substr(traceLines.size()));
-    std::vector<std::string> firstListing = lines(runOn({"first.d64"}, first).result.out);
-    std::vector<std::string> secondListing = lines(runOn({"first.d64"}, second).result.out);
+    std::vector<std::string> listed = splitLines(run.result.out.substr(traceLines.size()));
+    std::vector<std::string> firstListing = splitLines(runOn({"first.d64"}, first).result.out);
+    std::vector<std::string> secondListing = splitLines(runOn({"first.d64"}, second).result.out);
     std::vector<std::string> merged(firstListing.begin(), firstListing.end() - 1);
     merged.insert(merged.end(), secondListing.begin() + 1, secondListing.end() - 1);
     merged.push_back(firstListing.back());
@@ -384,7 +369,7 @@ TEST(Merge, SecondLinkToAnAbsentBlockEndsTheCopy) {
 }
 
 TEST(Merge, Cc1541ListsTheMergedEntries) {
-    if (!haveCc1541()) GTEST_SKIP() << "cc1541 not installed";
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 not installed";
     // cc1541, like the drive, reads the directory from 18/1 on, so the first
     // images here have one: a single block, and 18/1 -> 18/4 with the copies after 18/4.
     for (int firstEntries : {3, 10}) {

@@ -4,15 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 
 #include "support/d64_builder.h"
+#include "support/d64_zones.h"
 #include "support/run_binary.h"
+#include "support/shell.h"
 
 namespace {
-
-// Sectors of a 1541 track, from the drive's zone layout (not from kestrel).
-int zoneSectors(int track) { return track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17; }
 
 // One view line: "%2i: %2i/%2i " and a mark per sector, each followed by a blank.
 std::string trackLine(int track, int storedCount, const std::string &marks) {
@@ -28,13 +26,6 @@ RunResult runBam(const ImageBuffer &image) {
     writeImage(dir.file("disk.d64"), image);
     RunResult result = runBinary({"-bam", "disk.d64"}, dir.path);
     EXPECT_EQ(listFolder(dir.path), std::vector<std::string>{"disk.d64"});  // -bam writes nothing
-    return result;
-}
-
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
     return result;
 }
 
@@ -64,7 +55,7 @@ TEST(BamView, MarksFollowBitsAndCountsArePrintedAsStored) {
     for (int track = 1; track <= 35; ++track) map[4 * track + 1] = map[4 * track + 2] = map[4 * track + 3] = 0;
     map[4 * 7] = 0;  // one count that happens to agree
     RunResult result = runBam(allUsed);
-    std::vector<std::string> view = lines(result.out);
+    std::vector<std::string> view = splitLines(result.out);
     ASSERT_EQ(view.size(), 37u);
     EXPECT_EQ(view[0] + "\n", trackLine(1, 21, std::string(21, '.')));
     EXPECT_EQ(view[6] + "\n", trackLine(7, 0, std::string(21, '.')));
@@ -80,7 +71,7 @@ TEST(BamView, MarksFollowBitsAndCountsArePrintedAsStored) {
     map[4 * 6] = 255;
     map[4 * 31 + 3] = 0xFE;  // bits 17..23 of a 17-sector track: already set, and clear bit 16
     result = runBam(wide);
-    view = lines(result.out);
+    view = splitLines(result.out);
     ASSERT_EQ(view.size(), 37u);
     EXPECT_EQ(view[4], " 5: 100/21 o o o o o o o o o o o o o o o o o o o o o ");
     EXPECT_EQ(view[5], " 6: 255/21 o o o o o o o o o o o o o o o o o o o o o ");
@@ -91,7 +82,7 @@ TEST(BamView, MarksFollowBitsAndCountsArePrintedAsStored) {
 TEST(BamView, FortyTrackImageShowsThirtyFiveTracks) {
     ImageBuffer image = formatImage("FORTY", "ft", 40);
     RunResult result = runBam(image);
-    std::vector<std::string> view = lines(result.out);
+    std::vector<std::string> view = splitLines(result.out);
     ASSERT_EQ(view.size(), 37u);
     EXPECT_EQ(view[34].substr(0, 4), "35: ");
     EXPECT_EQ(view[35], "Blocks: 683");
@@ -101,13 +92,13 @@ TEST(BamView, FortyTrackImageShowsThirtyFiveTracks) {
 // cc1541 writes a file and keeps its own map; the view must show the same
 // number of used blocks, and each stored count must equal the "o" marks.
 TEST(BamView, AgreesWithMapWrittenByCc1541) {
-    if (std::system("command -v cc1541 >/dev/null 2>&1") != 0) GTEST_SKIP() << "cc1541 not installed";
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 not installed";
     TempDir dir;
     writeBytes(dir.file("payload.bin"), randomBytes(254 * 11 + 17, 7));  // 12 blocks
     std::string command = "cd '" + dir.path + "' && cc1541 -n crosscheck -f payload -w payload.bin disk.d64 >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     RunResult result = runBinary({"-bam", "disk.d64"}, dir.path);
-    std::vector<std::string> view = lines(result.out);
+    std::vector<std::string> view = splitLines(result.out);
     ASSERT_EQ(view.size(), 37u);
     EXPECT_EQ(view[36], "Used blocks: 14");  // 18/0, 18/1 and the file's 12 blocks
     for (int track = 1; track <= 35; ++track) {

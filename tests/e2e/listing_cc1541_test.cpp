@@ -9,36 +9,15 @@
 #include <vector>
 
 #include "support/d64_builder.h"
+#include "support/d64_zones.h"
 #include "support/run_binary.h"
+#include "support/shell.h"
 
 #ifdef KESTREL_HAVE_ZLIB
 #include <zlib.h>
 #endif
 
 namespace {
-
-// Standard output of a shell command; the exit status lands in `status`.
-std::string shell(const std::string &command, int *status = nullptr) {
-    std::string out;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    int result = pclose(pipe);
-    if (status) *status = result;
-    return out;
-}
-
-bool haveCc1541() { return shell("command -v cc1541 >/dev/null 2>&1 && echo yes") == "yes\n"; }
-
-std::vector<std::string> splitLines(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t from = 0;
-    for (size_t at; (at = text.find('\n', from)) != std::string::npos; from = at + 1)
-        lines.push_back(text.substr(from, at - from));
-    if (from < text.size()) lines.push_back(text.substr(from));
-    return lines;
-}
 
 std::string upper(std::string text) {
     for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -51,7 +30,7 @@ uint32_t crc32Of(const std::string &path, const std::vector<uint8_t> &data) {
     return static_cast<uint32_t>(crc32(0L, data.data(), static_cast<uInt>(data.size())));
 #else
     (void)data;
-    std::string out = shell("python3 -c 'import sys,zlib; print(zlib.crc32(open(sys.argv[1],\"rb\").read()))' " + path);
+    std::string out = shellOutput("python3 -c 'import sys,zlib; print(zlib.crc32(open(sys.argv[1],\"rb\").read()))' " + path);
     return static_cast<uint32_t>(std::stoul(out));
 #endif
 }
@@ -65,8 +44,8 @@ struct CcListing {
 };
 
 CcListing ccList(const TempDir &dir, const std::string &image) {
-    shell("cd " + dir.path + " && cp " + image + " cclist.d64");
-    std::string out = shell("cd " + dir.path + " && cc1541 cclist.d64 2>&1");
+    shellOutput("cd " + dir.path + " && cp " + image + " cclist.d64");
+    std::string out = shellOutput("cd " + dir.path + " && cc1541 cclist.d64 2>&1");
     std::string plain;  // without the ESC [ ... m colour codes
     for (size_t i = 0; i < out.size(); ++i) {
         if (out[i] == '\x1b') {
@@ -89,14 +68,6 @@ CcListing ccList(const TempDir &dir, const std::string &image) {
         }
     }
     return listing;
-}
-
-// Byte offset of a block by the standard 1541 layout: 21 sectors on tracks
-// 1-17, 19 on 18-24, 18 on 25-30, 17 above.
-size_t d64Offset(int track, int sector) {
-    size_t blocks = 0;
-    for (int t = 1; t < track; ++t) blocks += t <= 17 ? 21 : t <= 24 ? 19 : t <= 30 ? 18 : 17;
-    return (blocks + static_cast<size_t>(sector)) * 256;
 }
 
 // One row of "kestrel -vntsfbc": number, then 28 characters of block count
@@ -144,7 +115,7 @@ bool buildImage(const TempDir &dir, const std::vector<LocalFile> &files, const s
         command += " -T " + std::string(file.type) + " -f '" + file.name + "' -w '" + file.name + "'";
     }
     int status = -1;
-    std::string out = shell(command + " " + image + " 2>&1", &status);
+    std::string out = shellOutput(command + " " + image + " 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
     return status == 0;
 }
@@ -195,7 +166,7 @@ const std::vector<size_t> kSizes = {1, 2, 253, 254, 255, 508, 509, 762, 1016, 10
 // Files of many sizes, written with several interleaves: sizes, blocks, CRCs,
 // start addresses, names, types and free blocks agree with the independent facts.
 TEST(ListingCc1541, FilesOfManySizesAndInterleaves) {
-    if (!haveCc1541()) GTEST_SKIP() << "cc1541 is not installed";
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
     std::vector<LocalFile> files = makeFiles(kSizes);
     for (const char *interleave : {"", "-S 1", "-S 4", "-S 17"}) {
         SCOPED_TRACE(interleave);
@@ -207,13 +178,13 @@ TEST(ListingCc1541, FilesOfManySizesAndInterleaves) {
 
 // Locked and unclosed files and an entry without a file (cc1541 -L, start 0/0).
 TEST(ListingCc1541, MarksAndEntriesWithoutBlocks) {
-    if (!haveCc1541()) GTEST_SKIP() << "cc1541 is not installed";
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
     TempDir dir;
     writeBytes(dir.file("data"), randomBytes(700, 7));
     int status = -1;
-    std::string out = shell("cd " + dir.path +
-                                " && cc1541 -q -f locked -P -w data -f open -O -w data -f 'no file' -L disk.d64 2>&1",
-                            &status);
+    std::string out = shellOutput(
+        "cd " + dir.path + " && cc1541 -q -f locked -P -w data -f open -O -w data -f 'no file' -L disk.d64 2>&1",
+        &status);
     ASSERT_EQ(status, 0) << out;
     CcListing cc = ccList(dir, "disk.d64");
     ASSERT_EQ(cc.entries.size(), 3u);
@@ -230,7 +201,7 @@ TEST(ListingCc1541, MarksAndEntriesWithoutBlocks) {
 // -rd, -sd and -start on a cc1541 image: the written image differs from the
 // source in exactly the bytes the edit names, and cc1541 lists it as expected.
 TEST(ListingCc1541, EditsChangeExactlyTheNamedBytes) {
-    if (!haveCc1541()) GTEST_SKIP() << "cc1541 is not installed";
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
     TempDir dir;
     std::vector<LocalFile> files = makeFiles({300, 1000, 2, 5000, 254, 800});
     ASSERT_TRUE(buildImage(dir, files, "src.d64", ""));
@@ -239,8 +210,8 @@ TEST(ListingCc1541, EditsChangeExactlyTheNamedBytes) {
     CcListing before = ccList(dir, "src.d64");
 
     // cc1541 puts the six entries into the first directory block, slots 0..5.
-    size_t map = d64Offset(18, 0);
-    size_t directory = d64Offset(source[map], source[map + 1]);
+    size_t map = zoneOffset(18, 0);
+    size_t directory = zoneOffset(source[map], source[map + 1]);
     auto slot = [&](int index) { return directory + 32 * static_cast<size_t>(index); };
 
     {  // Remove entries 1 to 3: bytes 2..31 of those slots become 0.
@@ -269,7 +240,7 @@ TEST(ListingCc1541, EditsChangeExactlyTheNamedBytes) {
         RunResult run = runBinary({"-start", "3", "0x1234", "src.d64", "start.d64"}, dir.path);
         ASSERT_EQ(run.status, 0) << run.err;
         std::vector<uint8_t> expected = source;
-        size_t first = d64Offset(source[slot(3) + 3], source[slot(3) + 4]);
+        size_t first = zoneOffset(source[slot(3) + 3], source[slot(3) + 4]);
         expected[first + 2] = 0x34;
         expected[first + 3] = 0x12;
         EXPECT_EQ(readBytes(dir.file("start.d64")), expected);

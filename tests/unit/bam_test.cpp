@@ -8,11 +8,9 @@
 
 #include "disk/bam.h"
 #include "support/d64_builder.h"
+#include "support/d64_zones.h"
 
 namespace {
-
-// Sectors of a track by the 1541's zones, written out here to check the searches.
-int zoneSectors(int track) { return track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17; }
 
 constexpr int kMapOffset = 91392;  // block 18/0
 

@@ -10,6 +10,7 @@
 #include "disk/image.h"
 #include "frontend/options.h"
 #include "support/d64_builder.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -50,15 +51,6 @@ protected:
 
     std::string err;
 };
-
-std::vector<std::string> splitLines(const std::string &text) {
-    std::vector<std::string> lines;
-    size_t from = 0;
-    for (size_t at; (at = text.find('\n', from)) != std::string::npos; from = at + 1)
-        lines.push_back(text.substr(from, at - from));
-    if (from < text.size()) lines.push_back(text.substr(from));
-    return lines;
-}
 
 // One 32-byte slot with a name given as raw disk bytes (padded with 0xA0).
 std::vector<uint8_t> slotWith(uint8_t type, std::vector<uint8_t> name) {
