@@ -25,7 +25,7 @@ void expectSameAsPrintf(const char *format, Args... args) {
 TEST(ConsoleFormat, IntegersInEveryWidthAndFlagTheProgramUses) {
     for (int value : {0, 1, -1, 9, 10, 99, 100, 255, 999, 1000, 12345, 65535, 100000, -2147483647 - 1, INT_MAX}) {
         expectSameAsPrintf("%i|%2i|%3i: |%-5i|%5d|%3d|%d", value, value, value, value, value, value, value);
-        expectSameAsPrintf("%2i/%2i %i %i \n", value, value / 2, value, -value / 3);
+        expectSameAsPrintf("%2i/%2i %i %i \n", value, value / 2, value, value / -3);
     }
 }
 
