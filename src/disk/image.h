@@ -3,11 +3,37 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
+
+// Allocates like std::allocator but leaves bytes added by resize()
+// uninitialised: an image is read over its whole length at once, so zeroing
+// it first would only cost a pass over 175 KB on every run.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U> &) {}
+    template <typename U>
+    void construct(U *at) {
+        ::new (static_cast<void *>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U *at, Args &&...args) {
+        ::new (static_cast<void *>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
+using ImageBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
 // The whole image file as one flat byte array; its size is the length that was read.
 struct ImageBuffer {
-    std::vector<uint8_t> bytes;
+    ImageBytes bytes;
 };
 
 // One 256-byte block: track from 1, sector from 0.

@@ -123,7 +123,7 @@ TEST(AppendDel, FillsTheFirstEmptySlotOfTheLastBlock) {
     EXPECT_EQ(run.result.err, "");
     ImageBuffer expected = image;
     putDelEntry(slotBytes(expected, 18, 1, 3));  // type byte at block offset 98
-    EXPECT_EQ(run.written, expected.bytes);
+    EXPECT_EQ(run.written, bytesOf(expected));
 }
 
 TEST(AppendDel, ReusesAScratchedSlotWithItsOldStartAndBlockCount) {
@@ -134,7 +134,7 @@ TEST(AppendDel, ReusesAScratchedSlotWithItsOldStartAndBlockCount) {
     EXPECT_EQ(run.result.status, 0);
     ImageBuffer expected = image;
     putDelEntry(slotBytes(expected, 18, 1, 1));
-    EXPECT_EQ(run.written, expected.bytes);
+    EXPECT_EQ(run.written, bytesOf(expected));
     const uint8_t *slot = run.written.data() + kMapOffset + 256 + 32;
     EXPECT_EQ(slot[3], 17);
     EXPECT_EQ(slot[4], 1);
@@ -173,7 +173,7 @@ TEST(AppendDel, FullLastBlockGrowsTheDirectory) {
         added[1] = 255;
         putDelEntry(added);
         clearBit(expected, c.added.track, c.added.sector);
-        EXPECT_EQ(run.written, expected.bytes);
+        EXPECT_EQ(run.written, bytesOf(expected));
     }
 }
 
@@ -250,7 +250,7 @@ TEST(Merge, TwoBlocksAfterALastBlockOnTrack18) {
     linkBlock(expected, 18, 3, 0, 255);
     clearBit(expected, 18, 2);
     clearBit(expected, 18, 3);
-    EXPECT_EQ(run.written, expected.bytes);
+    EXPECT_EQ(run.written, bytesOf(expected));
 
     // The listing that follows: the first image's header and entries, then
     // the second image's entries, then the first image's unchanged free count.
@@ -279,7 +279,7 @@ TEST(Merge, EmptySecondDirectoryOnlyClosesTheChain) {
         << run.result.out;
     ImageBuffer expected = first;
     linkBlock(expected, 18, 1, 0, 255);
-    EXPECT_EQ(run.written, expected.bytes);
+    EXPECT_EQ(run.written, bytesOf(expected));
 }
 
 TEST(Merge, FirstImageWithoutDirectoryBlock) {
@@ -297,7 +297,7 @@ TEST(Merge, FirstImageWithoutDirectoryBlock) {
     std::memcpy(blockAt(expected, 18, 2), blockAt(second, 18, 1), 256);
     linkBlock(expected, 18, 2, 0, 255);
     clearBit(expected, 18, 2);
-    EXPECT_EQ(run.written, expected.bytes);
+    EXPECT_EQ(run.written, bytesOf(expected));
 }
 
 TEST(Merge, DiskFullWhenFreeBlocksLieOnlyOnLowerTracks) {

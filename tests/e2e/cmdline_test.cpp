@@ -182,7 +182,7 @@ TEST(CommandLine, OptionValuesAreConsumedByTheirRules) {
         EXPECT_EQ(result.err, "") << testing::PrintToString(args);
         std::vector<uint8_t> bytes = readBytes(work.dir.file("a.out.d64"));
         EXPECT_EQ(bytes.size(), work.image.bytes.size()) << testing::PrintToString(args);
-        EXPECT_EQ(bytes != work.image.bytes, edits) << testing::PrintToString(args);
+        EXPECT_EQ(bytes != bytesOf(work.image), edits) << testing::PrintToString(args);
         return std::make_pair(result.out, bytes);
     };
     auto hex = written({"-rd", "0x10", "a.d64"});
@@ -246,7 +246,7 @@ TEST(Destination, DefaultNameReplacesTheExtension) {
         EXPECT_EQ(result.err, "") << c.source;
         EXPECT_TRUE(endsWith(result.out, "\n\nDestination file set to '" + c.destination + "'.\n"))
             << c.source << "\n" << result.out;
-        EXPECT_EQ(readBytes(dir.file(c.destination)), image.bytes) << c.source;
+        EXPECT_EQ(readBytes(dir.file(c.destination)), bytesOf(image)) << c.source;
         EXPECT_EQ(snapshot(dir.path).size(), 3u) << c.source;  // dir/, the source, the destination
     }
 }
@@ -257,12 +257,12 @@ TEST(Destination, GivenNameIsUsedAsItStands) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.find("Destination file set"), std::string::npos);
     EXPECT_TRUE(endsWith(result.out, "\n\n"));
-    EXPECT_EQ(readBytes(work.dir.file("out.d64")), work.image.bytes);
+    EXPECT_EQ(readBytes(work.dir.file("out.d64")), bytesOf(work.image));
 
     // A plain argument after an editing option names the destination.
     result = work.run({"a.d64", "-bam", "-rd", "1", "b.d64"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readBytes(work.dir.file("b.d64")), work.image.bytes);
+    EXPECT_EQ(readBytes(work.dir.file("b.d64")), bytesOf(work.image));
     EXPECT_EQ(listFolder(work.dir.path), (std::vector<std::string>{"a.d64", "b.d64", "out.d64"}));
 }
 

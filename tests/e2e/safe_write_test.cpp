@@ -64,7 +64,7 @@ TEST(SafeWrite, FailedWriteKeepsExistingDestinationAndReportsIt) {
     EXPECT_EQ(result.err, kWriteError + "old.d64'.");
     EXPECT_NE(result.out.find(" X deleting...\n"), std::string::npos);
     EXPECT_TRUE(readBytes(dir.file("old.d64")) == kOldDestination);
-    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == image.bytes);
+    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == bytesOf(image));
     EXPECT_FALSE(hasTemporaryFile(dir.path)) << "the temporary file must be removed";
 }
 
@@ -94,7 +94,7 @@ TEST(SafeWrite, SourceAsDestinationIsReplacedWhole) {
     // Removing entry 0 clears bytes 2..31 of the first slot of 18/1, nothing else.
     ImageBuffer expected = image;
     std::fill(slotBytes(expected, 18, 1, 0) + 2, slotBytes(expected, 18, 1, 0) + 32, 0);
-    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == expected.bytes);
+    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == bytesOf(expected));
     EXPECT_EQ(listFolder(dir.path), std::vector<std::string>{"disk.d64"});
 }
 
@@ -106,7 +106,7 @@ TEST(SafeWrite, SourceAsDestinationIsKeptWhenTheWriteFails) {
     RunResult result = runWithFileSizeLimit({"-rd", "0", "disk.d64", "disk.d64"}, dir.path, 100 * 1024, true);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, kWriteError + "disk.d64'.");
-    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == image.bytes);
+    EXPECT_TRUE(readBytes(dir.file("disk.d64")) == bytesOf(image));
     EXPECT_EQ(listFolder(dir.path), std::vector<std::string>{"disk.d64"});
 }
 
@@ -139,7 +139,7 @@ TEST(SafeWrite, FullFileSystemKeepsSourceAndDestination) {
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.err, kWriteError + destination + "'.");
         EXPECT_TRUE(readBytes(small.path + "/old.d64") == kOldDestination);
-        EXPECT_TRUE(readBytes(small.path + "/disk.d64") == image.bytes);
+        EXPECT_TRUE(readBytes(small.path + "/disk.d64") == bytesOf(image));
         EXPECT_EQ(listFolder(small.path), (std::vector<std::string>{"disk.d64", "old.d64"}));
     }
 }

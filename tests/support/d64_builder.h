@@ -37,7 +37,9 @@ void linkBlock(ImageBuffer &image, int track, int sector, int nextTrack, int nex
 // The file's bytes, or an empty vector when it cannot be read.
 std::vector<uint8_t> readBytes(const std::string &path);
 void writeBytes(const std::string &path, const std::vector<uint8_t> &bytes);
-inline void writeImage(const std::string &path, const ImageBuffer &image) { writeBytes(path, image.bytes); }
+// The image's bytes as a plain vector, to compare with files read back.
+inline std::vector<uint8_t> bytesOf(const ImageBuffer &image) { return {image.bytes.begin(), image.bytes.end()}; }
+inline void writeImage(const std::string &path, const ImageBuffer &image) { writeBytes(path, bytesOf(image)); }
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> randomBytes(size_t length, uint32_t seed);

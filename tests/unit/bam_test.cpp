@@ -77,7 +77,7 @@ TEST(BlockMap, BitsAreReadLeastSignificantByteFirst) {
 
 TEST(BlockMap, SetBlockFreeChangesOneBitAndPrintsItsTrace) {
     ImageBuffer image = formatImage();
-    const std::vector<uint8_t> before = image.bytes;
+    const std::vector<uint8_t> before = bytesOf(image);
     const size_t bitsByte = kMapOffset + 74;  // track 18, sector 9: byte 4*18 + 1 + 9/8
     const size_t countByte = kMapOffset + 72;
 
@@ -93,7 +93,7 @@ TEST(BlockMap, SetBlockFreeChangesOneBitAndPrintsItsTrace) {
     // Any nonzero flag frees the block, and the trace shows the flag as passed.
     EXPECT_EQ(captured([](ImageBuffer &im) { setBlockFree(im, 18, 9, 2); }, image), "setBlockFree 18/9 2\n");
     EXPECT_TRUE(isBlockFree(image, 18, 9));
-    EXPECT_EQ(image.bytes, before);
+    EXPECT_EQ(bytesOf(image), before);
 }
 
 TEST(FindFreeBlock, SearchesUpwardWithoutWrapping) {

@@ -59,7 +59,7 @@ TEST(Links, ReadAndWriteWithTraceLine) {
     linkBlock(image, 5, 3, 0x12, 0x04);
     EXPECT_EQ(getNextTrackSector(image, 5, 3).track, 18);
     EXPECT_EQ(getNextTrackSector(image, 5, 3).sector, 4);
-    std::vector<uint8_t> before = image.bytes;
+    std::vector<uint8_t> before = bytesOf(image);
 
     testing::internal::CaptureStdout();
     setNextTrackSector(image, 18, 1, 0, 255);

@@ -20,7 +20,7 @@ TEST(ImageFile, LoadReadsTheWholeFileWhateverItsLength) {
     std::vector<uint8_t> odd = randomBytes(174848 + 683, 1);
     writeBytes(dir.file("odd.d64"), odd);
     EXPECT_EQ(loadImage(dir.file("odd.d64"), image), LoadResult::Loaded);
-    EXPECT_EQ(image.bytes, odd);
+    EXPECT_EQ(bytesOf(image), odd);
 }
 
 TEST(ImageFile, NamesThatCannotBeLoaded) {
@@ -29,7 +29,7 @@ TEST(ImageFile, NamesThatCannotBeLoaded) {
     image.bytes = {7, 7};
     EXPECT_EQ(imageExists(dir.file("missing.d64")), 0);
     EXPECT_EQ(loadImage(dir.file("missing.d64"), image), LoadResult::CannotOpen);
-    EXPECT_EQ(image.bytes, (std::vector<uint8_t>{7, 7}));  // untouched
+    EXPECT_EQ(bytesOf(image), (std::vector<uint8_t>{7, 7}));  // untouched
 
     // A folder opens for reading here but cannot be read as an image.
     std::filesystem::create_directory(dir.file("folder.d64"));
@@ -44,6 +44,6 @@ TEST(ImageFile, SaveIntoAMissingFolderCreatesNothing) {
     EXPECT_TRUE(listFolder(dir.path).empty());
 
     EXPECT_EQ(saveImage(image, dir.file("out.d64")), 0);
-    EXPECT_EQ(readBytes(dir.file("out.d64")), image.bytes);
+    EXPECT_EQ(readBytes(dir.file("out.d64")), bytesOf(image));
     EXPECT_EQ(listFolder(dir.path), std::vector<std::string>{"out.d64"});
 }
