@@ -51,6 +51,10 @@ void drainPipes(int inFd, const std::string &input, int outFd, int errFd, RunRes
 
 RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd, const std::string &input,
                     unsigned timeoutSeconds) {
+    // With a standard stream closed (CI may start us without standard input),
+    // a pipe would take its number and the child would lose it again.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1) open("/dev/null", O_RDWR);
     int inPipe[2], outPipe[2], errPipe[2];
     if (pipe(inPipe) || pipe(outPipe) || pipe(errPipe)) throw std::runtime_error("pipe");
     pid_t pid = fork();
