@@ -27,10 +27,6 @@ void consoleVerrorf(const char *format, va_list args);
 // True when standard output is a terminal (glyph output, screen clearing).
 bool consoleOutputIsTerminal();
 
-// The UTF-8 glyph of a code page 437 byte; control positions give their
-// pictures (0x01 a smiling face, 0x1B a left arrow), 0x00 a blank.
-const char *cp437Glyph(uint8_t cp437);
-
 // Clears the screen before a viewer screen; nothing when output is not a terminal.
 void consoleClearScreen();
 
