@@ -62,11 +62,18 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "== Creating the Wine prefix (first run only)"
+# Making a prefix now and then leaves system32 empty (seen once in a clean CI
+# clone: "could not load kernel32.dll"); such a prefix is made again.
+prefix_ready() { [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ]; }
+for attempt in 1 2 3; do
+    prefix_ready && break
+    echo "== Creating the Wine prefix (attempt $attempt)"
+    "$wineserver" -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
     "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
     "$wineserver" -w
-fi
+done
+prefix_ready || { echo "could not create a working Wine prefix in $WINEPREFIX"; exit 1; }
 
 # One wine server for the whole run instead of one per kestrel call; it is
 # stopped again however this script ends. Wine's background services start
