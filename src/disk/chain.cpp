@@ -56,21 +56,9 @@ bool nextChainBlock(const ImageBuffer &image, ChainWalk &walk, ChainBlock &block
     return true;
 }
 
-int chainByteSize(const ImageBuffer &image, TrackSector start) {
-    ChainWalk walk = startChainWalk(start);
-    ChainBlock block;
-    int size = 0;
-    while (nextChainBlock(image, walk, block)) size += block.sizeDelta;
-    return size;
-}
+int chainByteSize(const ImageBuffer &image, TrackSector start) { return measureChain(image, start).bytes; }
 
-int chainBlockCount(const ImageBuffer &image, TrackSector start) {
-    ChainWalk walk = startChainWalk(start);
-    ChainBlock block;
-    while (nextChainBlock(image, walk, block)) {
-    }
-    return walk.visited;
-}
+int chainBlockCount(const ImageBuffer &image, TrackSector start) { return measureChain(image, start).blocks; }
 
 int readChain(const ImageBuffer &image, TrackSector start, std::vector<uint8_t> &destination) {
     ChainWalk walk = startChainWalk(start);
@@ -83,13 +71,7 @@ int readChain(const ImageBuffer &image, TrackSector start, std::vector<uint8_t> 
     return copied;
 }
 
-uint32_t chainChecksum(const ImageBuffer &image, TrackSector start) {
-    ChainWalk walk = startChainWalk(start);
-    ChainBlock block;
-    uint32_t crc = 0;
-    while (nextChainBlock(image, walk, block)) crc = computeCrc32(crc, block.payload, block.payloadBytes);
-    return crc;
-}
+uint32_t chainChecksum(const ImageBuffer &image, TrackSector start) { return measureChain(image, start).checksum; }
 
 ChainMeasure measureChain(const ImageBuffer &image, TrackSector start) {
     ChainWalk walk = startChainWalk(start);

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
@@ -68,15 +69,24 @@ void expectTerminalRestored(const TempDir &dir, const TmuxSession &session) {
     EXPECT_TRUE(waitUntil([&] { return contains(session.screen(), "GOT:hello"); })) << session.screen();
 }
 
+// Each test starts the viewer at 17/20 in a fresh tmux session and waits for
+// its raw mode: keys sent before it would be flushed away by it.
+class ViewerTerminal : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveProgram("tmux")) GTEST_SKIP() << "tmux not installed";
+        prepareFolder(dir);
+        session = std::make_unique<TmuxSession>(100, 40, "sh " + dir.file("run.sh"));
+        ASSERT_TRUE(waitUntil([&] { return rawMode(session->terminalSettings()); })) << session->screen();
+    }
+    TempDir dir;
+    std::unique_ptr<TmuxSession> session;
+};
+
 }  // namespace
 
-TEST(ViewerTerminal, ArrowKeysJumpAndQuit) {
-    if (!haveProgram("tmux")) GTEST_SKIP() << "tmux not installed";
-    TempDir dir;
-    prepareFolder(dir);
-    TmuxSession session(100, 40, "sh " + dir.file("run.sh"));
-    // Keys sent before raw mode would be flushed away by it.
-    ASSERT_TRUE(waitUntil([&] { return rawMode(session.terminalSettings()); })) << session.screen();
+TEST_F(ViewerTerminal, ArrowKeysJumpAndQuit) {
+    TmuxSession &session = *this->session;
     ASSERT_TRUE(waitUntil([&] { return contains(session.screen(), positionLines(17, 20)); })) << session.screen();
 
     struct Step {
@@ -103,12 +113,8 @@ TEST(ViewerTerminal, ArrowKeysJumpAndQuit) {
     expectTerminalRestored(dir, session);
 }
 
-TEST(ViewerTerminal, SigtermRestoresTheTerminal) {
-    if (!haveProgram("tmux")) GTEST_SKIP() << "tmux not installed";
-    TempDir dir;
-    prepareFolder(dir);
-    TmuxSession session(100, 40, "sh " + dir.file("run.sh"));
-    ASSERT_TRUE(waitUntil([&] { return rawMode(session.terminalSettings()); })) << session.screen();
+TEST_F(ViewerTerminal, SigtermRestoresTheTerminal) {
+    TmuxSession &session = *this->session;
     ASSERT_TRUE(waitUntil([&] { return !readText(dir.file("pid.txt")).empty(); }));
     pid_t viewer = static_cast<pid_t>(std::stol(readText(dir.file("pid.txt"))));
     ASSERT_GT(viewer, 1);
