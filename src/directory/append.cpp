@@ -3,10 +3,10 @@
 
 #include <cstring>
 
+#include "base/errors.h"
 #include "directory/growth_common.h"
 #include "directory/listing.h"
 #include "disk/bam.h"
-#include "frontend/usage.h"
 
 namespace {
 

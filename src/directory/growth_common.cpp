@@ -1,7 +1,7 @@
 // The end of a directory chain that is about to be extended.
 #include "directory/growth_common.h"
 
-#include "frontend/usage.h"
+#include "base/errors.h"
 
 TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const std::string &path) {
     LastBlock end = findLastBlock(image, start);

@@ -3,11 +3,11 @@
 
 #include <cstring>
 
-#include "directory/charmap.h"
+#include "base/charmap.h"
+#include "base/console.h"
+#include "base/options.h"
 #include "disk/bam.h"
 #include "disk/chain.h"
-#include "frontend/options.h"
-#include "views/console.h"
 
 uint8_t exportTracks[kExportCapacity];
 uint8_t exportSectors[kExportCapacity];
@@ -172,17 +172,25 @@ void printExport() {
     for (int i = 0; i < exportCount; ++i) consolePrintf(i ? ",%2i" : "%2i", exportSectors[i]);
 }
 
-// The directory block that follows `current`, with block 18/1 standing in for a
-// block whose first byte is above 40; nullptr (after a warning) when the block
-// lies outside the image.
-uint8_t *nextDirectoryBlock(ImageBuffer &image, const uint8_t *current) {
-    uint8_t *next = blockAt(image, current[0], current[1]);
-    if (next && next[0] > kMaxTrack) next = blockAt(image, kDirTrack, 1);
-    if (!next)
+// Why a directory walk ended early, on standard error; the listing ends there.
+void warnDirectoryStop(const BlockWalk &walk, TrackSector link) {
+    if (walk.stop == WalkStop::AbsentBlock)
         consoleErrorf("WARNING: The directory links to block %i/%i, which lies outside the image; "
                       "the listing ends there.\n",
-                      current[0], current[1]);
-    return next;
+                      link.track, link.sector);
+    else if (walk.stop == WalkStop::Loop)
+        consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
+}
+
+// The next directory block of the walk, with block 18/1 standing in for a
+// block whose first byte is above 40; nullptr (after a warning for a chain
+// that leaves the image or loops) when the walk has ended.
+uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk) {
+    TrackSector link = walk.next;
+    uint8_t *block = walkNext(image, walk);
+    if (block && block[0] > kMaxTrack) block = walkInstead(image, walk, {kDirTrack, 1});
+    if (!block) warnDirectoryStop(walk, link);
+    return block;
 }
 
 }  // namespace
@@ -231,21 +239,14 @@ void showDirectory(ImageBuffer &image, int printListing) {
 
     MeasureCache cache;
     forgetMeasures(cache);
-    const uint8_t *current = map;
+    BlockWalk walk = startWalk({map[0], map[1]}, kAnyHeldBlock);
     int number = 0;
-    for (int visited = 0; current[0] != 0; ++visited) {
-        uint8_t *block = nextDirectoryBlock(image, current);
-        if (!block) break;
-        if (visited == kMaxBlocks) {
-            consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
-            break;
-        }
+    while (uint8_t *block = nextDirectoryBlock(image, walk)) {
         for (int slotIndex = 0; slotIndex < kSlotsPerBlock; ++slotIndex) {
             uint8_t *slot = block + slotIndex * kSlotSize;
             if (!options.showAll && slot[kSlotType] == 0) continue;
             processSlot(image, slot, number++, print, csvDiskName, cache);
         }
-        current = block;
     }
     if (print && !options.csvOutput) consolePrintf("%i BLOCKS FREE.\n", blocksFree(image));
     if (options.exportTrackSector) printExport();

@@ -3,7 +3,7 @@
 
 #include <cassert>
 
-#include "views/console.h"
+#include "base/console.h"
 
 namespace {
 

@@ -1,59 +1,24 @@
 // Chain walks and CRC-32.
 #include "disk/chain.h"
 
-#include "views/console.h"
+#include "base/console.h"
 
 LastBlock findLastBlock(const ImageBuffer &image, TrackSector start) {
     consolePrintf("Last Block of %2i/%2i: \n", start.track, start.sector);
-    LastBlock result{start, WalkStop::EndOfChain};
-    TrackSector current = start;
-    for (int visited = 0; current.track != 0; ++visited) {
-        result.block = current;
-        if (visited == kMaxBlocks) {
-            result.stop = WalkStop::Loop;
-            break;
-        }
-        if (!blockPresent(image, current.track, current.sector)) {
-            result.stop = WalkStop::AbsentBlock;
-            break;
-        }
-        current = getNextTrackSector(image, current.track, current.sector);
-    }
+    BlockWalk walk = startWalk(start, kAnyHeldBlock);
+    while (walkNext(image, walk)) {}
+    // A walk that yielded nothing ends where it started.
+    LastBlock result{walk.visited == 0 ? start : walk.at, walk.stop};
+    if (walk.stop != WalkStop::EndOfChain) result.block = walk.next;
     consolePrintf("%2i/%2i\n", result.block.track, result.block.sector);
     return result;
 }
 
-ChainWalk startChainWalk(TrackSector start) { return {start, 0, false, WalkStop::EndOfChain}; }
+int blockSizeDelta(const BlockWalk &walk) { return walk.next.track != 0 ? kBlockSize - 2 : walk.next.sector - 1; }
 
-namespace {
-
-bool finishWalk(ChainWalk &walk, WalkStop stop) {
-    walk.finished = true;
-    walk.stop = stop;
-    return false;
-}
-
-}  // namespace
-
-bool nextChainBlock(const ImageBuffer &image, ChainWalk &walk, ChainBlock &block) {
-    if (walk.finished) return false;
-    TrackSector at = walk.current;
-    if (at.track == 0) return finishWalk(walk, WalkStop::EndOfChain);
-    if (at.track < 1 || at.track > kMapTracks) return finishWalk(walk, WalkStop::OutOfRange);
-    if (walk.visited == kMaxBlocks) return finishWalk(walk, WalkStop::Loop);
-    const uint8_t *bytes = blockAt(image, at.track, at.sector);
-    if (!bytes) return finishWalk(walk, WalkStop::AbsentBlock);
-    ++walk.visited;
-    TrackSector next{bytes[0], bytes[1]};
-    block.payload = bytes + 2;
-    if (next.track != 0) {
-        block.payloadBytes = block.sizeDelta = kBlockSize - 2;
-    } else {
-        block.sizeDelta = next.sector - 1;
-        block.payloadBytes = block.sizeDelta < 0 ? 0 : block.sizeDelta;
-    }
-    walk.current = next;
-    return true;
+int blockPayloadBytes(const BlockWalk &walk) {
+    int delta = blockSizeDelta(walk);
+    return delta < 0 ? 0 : delta;
 }
 
 int chainByteSize(const ImageBuffer &image, TrackSector start) { return measureChain(image, start).bytes; }
@@ -61,12 +26,12 @@ int chainByteSize(const ImageBuffer &image, TrackSector start) { return measureC
 int chainBlockCount(const ImageBuffer &image, TrackSector start) { return measureChain(image, start).blocks; }
 
 int readChain(const ImageBuffer &image, TrackSector start, std::vector<uint8_t> &destination) {
-    ChainWalk walk = startChainWalk(start);
-    ChainBlock block;
+    BlockWalk walk = startWalk(start, kMeasureRules);
     int copied = 0;
-    while (nextChainBlock(image, walk, block)) {
-        destination.insert(destination.end(), block.payload, block.payload + block.payloadBytes);
-        copied += block.payloadBytes;
+    while (const uint8_t *block = walkNext(image, walk)) {
+        int count = blockPayloadBytes(walk);
+        destination.insert(destination.end(), block + 2, block + 2 + count);
+        copied += count;
     }
     return copied;
 }
@@ -74,12 +39,11 @@ int readChain(const ImageBuffer &image, TrackSector start, std::vector<uint8_t> 
 uint32_t chainChecksum(const ImageBuffer &image, TrackSector start) { return measureChain(image, start).checksum; }
 
 ChainMeasure measureChain(const ImageBuffer &image, TrackSector start) {
-    ChainWalk walk = startChainWalk(start);
-    ChainBlock block;
+    BlockWalk walk = startWalk(start, kMeasureRules);
     ChainMeasure measure{0, 0, 0};
-    while (nextChainBlock(image, walk, block)) {
-        measure.bytes += block.sizeDelta;
-        measure.checksum = computeCrc32(measure.checksum, block.payload, block.payloadBytes);
+    while (const uint8_t *block = walkNext(image, walk)) {
+        measure.bytes += blockSizeDelta(walk);
+        measure.checksum = computeCrc32(measure.checksum, block + 2, blockPayloadBytes(walk));
     }
     measure.blocks = walk.visited;
     return measure;

@@ -7,47 +7,26 @@
 #include <vector>
 
 #include "disk/image.h"
-
-enum class WalkStop {
-    EndOfChain,   // a link track of 0
-    OutOfRange,   // a measuring walk met a track outside 1..35
-    AbsentBlock,  // the next block lies above track 40 or beyond the image
-    Loop,         // kMaxBlocks blocks visited: the chain must be cyclic
-};
+#include "disk/walk.h"
 
 // Where a chain ends, and why the walk stopped there.
 struct LastBlock {
-    TrackSector block;  // last block visited (the absent block for AbsentBlock)
+    TrackSector block;  // last block visited (where the walk stopped, unless EndOfChain)
     WalkStop stop;
 };
 
-// Follows every nonzero link from `start` and prints "Last Block of %2i/%2i: \n"
-// before and "%2i/%2i\n" after. Stops early, with stop != EndOfChain, at an
-// absent block or after kMaxBlocks blocks.
+// Follows every nonzero link from `start` that the image holds and prints
+// "Last Block of %2i/%2i: \n" before and "%2i/%2i\n" after. Stops early, with
+// stop != EndOfChain, at an absent block or after kMaxBlocks blocks.
 LastBlock findLastBlock(const ImageBuffer &image, TrackSector start);
 
-// One block of a measuring walk: its payload (bytes from offset 2) and the
-// length it adds to the byte size, which is -1 for a last block whose
-// next-sector byte is 0 (it then contributes no bytes).
-struct ChainBlock {
-    const uint8_t *payload;
-    int payloadBytes;  // bytes that exist: 0..254
-    int sizeDelta;     // what the block adds to the byte size: -1..254
-};
+// The rules of the walks that measure a file: tracks 1..35.
+constexpr WalkRules kMeasureRules{kMapTracks, false};
 
-// Cursor of a measuring walk, started with startChainWalk.
-struct ChainWalk {
-    TrackSector current;
-    int visited;
-    bool finished;
-    WalkStop stop;
-};
-
-ChainWalk startChainWalk(TrackSector start);
-
-// The walk's next block, or false when it has ended (walk.stop says why).
-// Only blocks on tracks 1..35 that lie inside the image are visited.
-bool nextChainBlock(const ImageBuffer &image, ChainWalk &walk, ChainBlock &block);
+// Payload bytes of a block the walk just yielded (0..254), and what it adds to
+// a file's byte size (-1..254: a last block whose used-byte index is 0 adds -1).
+int blockPayloadBytes(const BlockWalk &walk);
+int blockSizeDelta(const BlockWalk &walk);
 
 // Payload size in bytes; 0 for a start outside 1..35.
 int chainByteSize(const ImageBuffer &image, TrackSector start);

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "frontend/usage.h"
+#include "base/errors.h"
 
 namespace {
 

@@ -2,15 +2,16 @@
 // actions in their fixed order, write the edited image once at the end.
 #include "frontend/run.h"
 
+#include "base/console.h"
+#include "base/errors.h"
 #include "directory/append.h"
 #include "directory/listing.h"
 #include "directory/merge.h"
+#include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
-#include "frontend/options.h"
 #include "frontend/usage.h"
 #include "views/bamview.h"
 #include "views/blockviewer.h"
-#include "views/console.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
 }  // namespace
 
 int runKestrel(int argc, char **argv) {
+    registerUsagePrinter(printUsage);
     resetOptions();
     if (argc <= 1) {
         printUsage(argc == 1 ? argv[0] : "kestrel");

@@ -1,11 +1,7 @@
-// Usage text and error exits.
+// Usage text.
 #include "frontend/usage.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-
-#include "views/console.h"
+#include "base/console.h"
 
 namespace {
 
@@ -48,24 +44,4 @@ void printUsage(const char *programName) {
     consolePrintf("\n");
     consolePrintf(kUsageLine, programName);
     consolePrintf("%s", kHelpText);
-}
-
-void exitWithError(int status, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    consoleVerrorf(format, args);
-    va_end(args);
-    consolePrintf("\n\n");
-    printUsage("kestrel");
-    consoleFlush();
-    std::exit(static_cast<signed char>(status) & 0xFF);
-}
-
-void exitWithFileError(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    consoleVprintf(format, args);
-    va_end(args);
-    consoleFlush();
-    std::exit(1);
 }

@@ -1,8 +1,8 @@
 // Availability map view.
 #include "views/bamview.h"
 
+#include "base/console.h"
 #include "disk/bam.h"
-#include "views/console.h"
 
 void showBam(const ImageBuffer &image) {
     int shown = 0;

@@ -1,9 +1,9 @@
 // Interactive block viewer.
 #include "views/blockviewer.h"
 
-#include "directory/charmap.h"
-#include "frontend/options.h"
-#include "views/console.h"
+#include "base/charmap.h"
+#include "base/console.h"
+#include "base/options.h"
 
 void clampTrackSector(int &track, int &sector) {
     if (track < 1) track = 1;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "directory/charmap.h"
-#include "frontend/options.h"
+#include "base/charmap.h"
+#include "frontend/cmdline.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "views/console.h"
+#include "base/console.h"
 
 namespace {
 

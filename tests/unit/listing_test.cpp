@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/options.h"
 #include "directory/listing.h"
 #include "disk/image.h"
-#include "frontend/options.h"
 #include "support/d64_builder.h"
 #include "support/shell.h"
 

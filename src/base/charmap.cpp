@@ -1,8 +1,8 @@
 // Character tables: the disk's 8-bit character set mapped onto code page 437,
 // whose box-drawing and block characters stand in for the disk's graphics.
-#include "directory/charmap.h"
+#include "base/charmap.h"
 
-#include "frontend/options.h"
+#include "base/options.h"
 
 // Codes 0x00-0x1F show as 0x40-0x5F do; 0x80-0x9F as 0x60-0x7F do.
 const unsigned char defaultCharMap[192] = {

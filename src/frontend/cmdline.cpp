@@ -1,21 +1,11 @@
-// The settings record and the command-line parser.
-#include "frontend/options.h"
+// The command-line parser.
+#include "frontend/cmdline.h"
 
 #include <cstring>
 
-#include "directory/charmap.h"
+#include "base/charmap.h"
+#include "base/errors.h"
 #include "frontend/numbers.h"
-#include "frontend/usage.h"
-
-Options options;
-
-void resetOptions() {
-    options = Options{};
-    options.firstEntry = options.lastEntry = -1;
-    options.viewTrack = options.viewSector = -1;
-    options.startEntry = options.newStartAddress = -1;
-    options.activeCharMap = defaultCharMap;
-}
 
 namespace {
 

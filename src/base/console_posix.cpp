@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "views/console.h"
+#include "base/console.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-#include "views/console.h"
+#include "base/console.h"
 
 namespace {
 

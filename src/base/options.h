@@ -1,7 +1,7 @@
-// The program-wide settings record and the command-line parser that fills it.
+// The program-wide settings record: filled once by the command-line parser,
+// read by every action. Apart from the parser only the block viewer writes it
+// (it moves viewTrack and viewSector). Holds no parsing and no I/O.
 #pragma once
-
-#include <string>
 
 struct Options {
     int showAll;            /* "a": list slots whose type byte is 0 too */
@@ -34,16 +34,5 @@ struct Options {
 
 extern Options options;
 
-// Names taken from the plain arguments; empty until one is placed.
-struct RunPaths {
-    std::string source;
-    std::string second;
-    std::string destination;
-};
-
 // Resets `options` to its start values (flags 0, numbers -1, default table).
 void resetOptions();
-
-// Reads argv[1..argc-1] into `options` and the paths. Every argument error
-// ends the program through exitWithError with status 1.
-RunPaths parseCommandLine(int argc, char **argv);

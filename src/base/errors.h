@@ -1,0 +1,19 @@
+// The one error exit that every layer uses, and the file-error exit. The usage
+// text belongs to the front end, which registers its printer here at start, so
+// that lower layers can end the program without knowing the front end.
+#pragma once
+
+// The function that prints the usage naming `programName`; the front end
+// registers printUsage before anything else runs. Until then the error exit
+// prints no usage.
+using UsagePrinter = void (*)(const char *programName);
+void registerUsagePrinter(UsagePrinter printer);
+
+// Message to standard error (no line end added), two line ends and the usage
+// naming "kestrel" to standard output, then exit with `status` (as a signed
+// 8-bit value). Never returns.
+[[noreturn]] void exitWithError(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// A file error: message on standard output with no line end and no usage,
+// then exit with status 1. Never returns.
+[[noreturn]] void exitWithFileError(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,50 @@
+// The one bounded walk over block links.
+#include "disk/walk.h"
+
+namespace {
+
+// Why the walk cannot take its next step, or Running when it can.
+WalkStop stopBefore(const ImageBuffer &image, const BlockWalk &walk) {
+    TrackSector next = walk.next;
+    if (next.track == 0) return WalkStop::EndOfChain;
+    if (next.track > walk.rules.highestTrack) return WalkStop::OutOfRange;
+    if (walk.rules.realSectorsOnly && next.sector >= sectorsPerTrack(next.track)) return WalkStop::OutOfRange;
+    if (!blockPresent(image, next.track, next.sector)) return WalkStop::AbsentBlock;
+    if (walk.visited == kMaxBlocks) return WalkStop::Loop;
+    return WalkStop::Running;
+}
+
+}  // namespace
+
+BlockWalk startWalk(TrackSector start, WalkRules rules) { return {rules, start, {0, 0}, 0, WalkStop::Running}; }
+
+const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk) {
+    if (walk.stop != WalkStop::Running) return nullptr;
+    walk.stop = stopBefore(image, walk);
+    if (walk.stop != WalkStop::Running) return nullptr;
+    const uint8_t *bytes = blockAt(image, walk.next.track, walk.next.sector);
+    walk.at = walk.next;
+    walk.next = {bytes[0], bytes[1]};
+    ++walk.visited;
+    return bytes;
+}
+
+uint8_t *walkNext(ImageBuffer &image, BlockWalk &walk) {
+    return const_cast<uint8_t *>(walkNext(static_cast<const ImageBuffer &>(image), walk));
+}
+
+const uint8_t *walkInstead(const ImageBuffer &image, BlockWalk &walk, TrackSector instead) {
+    const uint8_t *bytes = blockAt(image, instead.track, instead.sector);
+    if (!bytes) {
+        walk.next = instead;
+        walk.stop = WalkStop::AbsentBlock;
+        return nullptr;
+    }
+    walk.at = instead;
+    walk.next = {bytes[0], bytes[1]};
+    return bytes;
+}
+
+uint8_t *walkInstead(ImageBuffer &image, BlockWalk &walk, TrackSector instead) {
+    return const_cast<uint8_t *>(walkInstead(static_cast<const ImageBuffer &>(image), walk, instead));
+}

@@ -1,0 +1,52 @@
+// The one walk over block links. Every chain kestrel follows (file chains, the
+// directory, the last-block walk, the merge's copy) goes through it, so that
+// the bound on its length and the reasons a walk stops live in one place.
+// Nothing else follows a link.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/image.h"
+
+enum class WalkStop {
+    Running,      // the walk has not ended yet
+    EndOfChain,   // a link track of 0; walk.next.sector is the last block's used-byte index
+    OutOfRange,   // the next track lies above the walk's highest track, or (realSectorsOnly)
+                  // its sector lies beyond the track's count
+    AbsentBlock,  // the next block lies above track 40 or beyond the image
+    Loop,         // kMaxBlocks blocks visited and the chain goes on: it must be cyclic
+};
+
+// What a caller lets the walk follow. A link that breaks a rule ends the walk
+// with OutOfRange before its block is read.
+struct WalkRules {
+    int highestTrack;      // links to tracks above end the walk (255: only the image decides)
+    bool realSectorsOnly;  // links to a sector beyond its track's count end the walk
+};
+
+// Every link whose block the image holds (by the plain offset arithmetic).
+constexpr WalkRules kAnyHeldBlock{255, false};
+
+// Cursor of one walk, made by startWalk and moved by walkNext.
+struct BlockWalk {
+    WalkRules rules;
+    TrackSector next;  // the block the walk reaches next; where it stopped once ended
+    TrackSector at;    // the block walkNext yielded last
+    int visited;       // blocks yielded so far
+    WalkStop stop;     // Running until the walk ends
+};
+
+BlockWalk startWalk(TrackSector start, WalkRules rules);
+
+// Yields the next block of the chain (walk.at names it) and takes its link as
+// the next step, or returns nullptr once the walk has ended: walk.stop says why
+// and walk.next names the link it stopped at. Never reads outside the image;
+// at most kMaxBlocks blocks are yielded.
+const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk);
+uint8_t *walkNext(ImageBuffer &image, BlockWalk &walk);
+
+// Takes `instead` in place of the block walkNext just yielded (it counts as
+// the same step) and goes on from its link. Returns its bytes, or nullptr and
+// ends the walk as AbsentBlock when the image does not hold it.
+const uint8_t *walkInstead(const ImageBuffer &image, BlockWalk &walk, TrackSector instead);
+uint8_t *walkInstead(ImageBuffer &image, BlockWalk &walk, TrackSector instead);

@@ -1,0 +1,18 @@
+// The command-line parser: fills the program-wide `options` and names the
+// image files.
+#pragma once
+
+#include <string>
+
+#include "base/options.h"
+
+// Names taken from the plain arguments; empty until one is placed.
+struct RunPaths {
+    std::string source;
+    std::string second;
+    std::string destination;
+};
+
+// Reads argv[1..argc-1] into `options` and the paths. Every argument error
+// ends the program through exitWithError with status 1.
+RunPaths parseCommandLine(int argc, char **argv);
