@@ -1,6 +1,7 @@
 // Geometry, block addressing, the block gate and links.
 #include <gtest/gtest.h>
 
+#include "disk/blockset.h"
 #include "disk/image.h"
 #include "support/d64_builder.h"
 
@@ -86,4 +87,23 @@ TEST(Links, AbsentBlockReadsAsEndOfChain) {
     image.bytes.assign(1000, 0xFF);
     EXPECT_EQ(getNextTrackSector(image, 18, 0).track, 0);
     EXPECT_EQ(getNextTrackSector(image, 18, 0).sector, 0);
+}
+
+// Layout-order indexes cover exactly the real blocks of a 40-track image.
+TEST(BlockSet, IndexesEveryRealBlockOnce) {
+    BlockSet seen{};
+    int count = 0;
+    for (int track = 0; track <= 41; ++track)
+        for (int sector = -1; sector <= 25; ++sector) {
+            int index = blockIndex(track, sector);
+            bool real = track >= 1 && track <= 40 && sector >= 0 && sector < sectorsPerTrack(track);
+            EXPECT_EQ(index >= 0, real) << track << "/" << sector;
+            if (!real) continue;
+            EXPECT_FALSE(blockSetHas(seen, track, sector));
+            blockSetAdd(seen, track, sector);
+            ++count;
+        }
+    EXPECT_EQ(count, 768);
+    EXPECT_EQ(blockIndex(40, 16), 767);
+    EXPECT_FALSE(blockSetHas(seen, 18, 19));
 }

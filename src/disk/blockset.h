@@ -1,0 +1,22 @@
+// A set of blocks of a 40-track image, one bit per block in layout order, for
+// the walks that must know which blocks something uses (the edits that take a
+// free block, the check and repair). Plain data: copy it, compare it, clear it
+// with `BlockSet{}`.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/image.h"
+
+struct BlockSet {
+    uint64_t bits[kMaxBlocks / 64];
+};
+
+// The block's position in layout order (0 for 1/0 ... 767 for 40/16), or -1
+// when the track is not 1..40 or the sector lies beyond the track's count.
+int blockIndex(int track, int sector);
+
+// Membership and insertion; a block without an index is never a member and is
+// not added.
+bool blockSetHas(const BlockSet &set, int track, int sector);
+void blockSetAdd(BlockSet &set, int track, int sector);
