@@ -9,6 +9,7 @@ CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 # The test targets insist on the test suite (an error without GoogleTest) and
 # on ctest finding tests, so that no run passes on zero tests.
 CTEST = ctest --output-on-failure --no-tests=error -j $(JOBS)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all build demo test test-native test-sanitize test-fuzz-smoke test-windows clean
 

@@ -29,6 +29,7 @@ ensure_packages() {
   fi
   local missing
   missing=$(missing_packages "$@")
+  missing=${missing% }
   [ -n "$missing" ] || return 0
 
   local as_root=()
