@@ -50,7 +50,7 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
 cmake --build "$build" -j "$jobs" --target kestrel
 
 echo "== Building the native end-to-end suite (build-windows/host)"
-cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=ON >/dev/null
 cmake --build "$host" -j "$jobs" --target kestrel_e2e_tests
 
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
