@@ -3,6 +3,8 @@
 
   make_images.py full OUT.d64         a full disk: 144 directory entries,
                                       all 664 data blocks used, no block free
+  make_images.py blank OUT.d64        a freshly formatted disk: no file,
+                                      664 blocks free
   make_images.py batch DIR COUNT      COUNT different 35-track images
                                       (DIR/img0000.d64 ...), each with a
                                       handful of files and its own name
@@ -125,6 +127,12 @@ def full_disk(path):
         out.write(image)
 
 
+def blank_disk(path):
+    image = build("BLANK DISK", "BD", [], random.Random(0), fill_directory=False)
+    with open(path, "wb") as out:
+        out.write(image)
+
+
 def batch(folder, count):
     rng = random.Random(64)
     for index in range(count):
@@ -137,6 +145,8 @@ def batch(folder, count):
 if __name__ == "__main__":
     if len(sys.argv) == 3 and sys.argv[1] == "full":
         full_disk(sys.argv[2])
+    elif len(sys.argv) == 3 and sys.argv[1] == "blank":
+        blank_disk(sys.argv[2])
     elif len(sys.argv) == 4 and sys.argv[1] == "batch":
         batch(sys.argv[2], int(sys.argv[3]))
     else:

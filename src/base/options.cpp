@@ -11,4 +11,5 @@ void resetOptions() {
     options.viewTrack = options.viewSector = -1;
     options.startEntry = options.newStartAddress = -1;
     options.activeCharMap = defaultCharMap;
+    options.extractFirst = options.extractLast = -1;
 }

@@ -30,6 +30,11 @@ struct Options {
     int imageModified;      /* any edit: write the image, accept a destination name */
     const unsigned char *activeCharMap; /* defaultCharMap or alternativeCharMap */
     int rawCharacters;      /* "o": print disk characters unconverted */
+    /* -x and -w: files out of and into the image */
+    int extractFiles;       /* -x: write entries' files into the current folder */
+    int extractFirst;       /* -x num, 0..255; -1: every listed entry that has a file */
+    int extractLast;        /* -x last, 0..255 (else equal to extractFirst) */
+    int insertFiles;        /* -w: insert the host files named (RunPaths::inserts) */
 };
 
 extern Options options;

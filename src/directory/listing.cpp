@@ -147,8 +147,7 @@ void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool
 
 void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName,
                  MeasureCache &cache) {
-    EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], false};
-    entry.hasStartBlock = entry.startTrack != 0 && !(entry.startTrack == kDirTrack && entry.startSector == 0);
+    EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], slotHasStartBlock(slot)};
     if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
     if (print) {
         consolePrintf("%-5i", slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8);
@@ -173,24 +172,13 @@ void printExport() {
 }
 
 // Why a directory walk ended early, on standard error; the listing ends there.
-void warnDirectoryStop(const BlockWalk &walk, TrackSector link) {
-    if (walk.stop == WalkStop::AbsentBlock)
+void warnDirectoryStop(const DirectoryCursor &cursor) {
+    if (cursor.walk.stop == WalkStop::AbsentBlock)
         consoleErrorf("WARNING: The directory links to block %i/%i, which lies outside the image; "
                       "the listing ends there.\n",
-                      link.track, link.sector);
-    else if (walk.stop == WalkStop::Loop)
+                      cursor.stopLink.track, cursor.stopLink.sector);
+    else if (cursor.walk.stop == WalkStop::Loop)
         consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
-}
-
-// The next directory block of the walk, with block 18/1 standing in for a
-// block whose first byte is above 40; nullptr (after a warning for a chain
-// that leaves the image or loops) when the walk has ended.
-uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk) {
-    TrackSector link = walk.next;
-    uint8_t *block = walkNext(image, walk);
-    if (block && block[0] > kMaxTrack) block = walkInstead(image, walk, {kDirTrack, 1});
-    if (!block) warnDirectoryStop(walk, link);
-    return block;
 }
 
 }  // namespace
@@ -239,15 +227,10 @@ void showDirectory(ImageBuffer &image, int printListing) {
 
     MeasureCache cache;
     forgetMeasures(cache);
-    BlockWalk walk = startWalk({map[0], map[1]}, kAnyHeldBlock);
-    int number = 0;
-    while (uint8_t *block = nextDirectoryBlock(image, walk)) {
-        for (int slotIndex = 0; slotIndex < kSlotsPerBlock; ++slotIndex) {
-            uint8_t *slot = block + slotIndex * kSlotSize;
-            if (!options.showAll && slot[kSlotType] == 0) continue;
-            processSlot(image, slot, number++, print, csvDiskName, cache);
-        }
-    }
+    DirectoryCursor cursor = startDirectory(image);
+    while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll))
+        processSlot(image, slot, cursor.number, print, csvDiskName, cache);
+    warnDirectoryStop(cursor);
     if (print && !options.csvOutput) consolePrintf("%i BLOCKS FREE.\n", blocksFree(image));
     if (options.exportTrackSector) printExport();
 }

@@ -4,17 +4,8 @@
 
 #include <cstdint>
 
+#include "disk/directory.h"
 #include "disk/image.h"
-
-// Offsets inside a 32-byte directory slot.
-constexpr int kSlotSize = 32;
-constexpr int kSlotsPerBlock = 8;
-constexpr int kSlotType = 2;
-constexpr int kSlotStartTrack = 3;
-constexpr int kSlotStartSector = 4;
-constexpr int kSlotName = 5;          // 16 characters, padded with 0xA0
-constexpr int kSlotBlockCount = 30;   // 16-bit little-endian
-constexpr int kNameLength = 16;
 
 // A view of one 32-byte slot inside a directory block of the image.
 struct DirEntry {

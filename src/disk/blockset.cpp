@@ -15,3 +15,13 @@ void blockSetAdd(BlockSet &set, int track, int sector) {
     int index = blockIndex(track, sector);
     if (index >= 0) set.bits[index / 64] |= uint64_t{1} << (index % 64);
 }
+
+uint32_t blockSetTrackBits(const BlockSet &set, int track) {
+    int first = blockIndex(track, 0);
+    if (first < 0) return 0;
+    int count = sectorsPerTrack(track);
+    // The track's bits may run over into the next 64-bit word.
+    uint64_t bits = set.bits[first / 64] >> (first % 64);
+    if (first % 64 + count > 64) bits |= set.bits[first / 64 + 1] << (64 - first % 64);
+    return static_cast<uint32_t>(bits & ((uint64_t{1} << count) - 1));
+}

@@ -20,3 +20,7 @@ int blockIndex(int track, int sector);
 // not added.
 bool blockSetHas(const BlockSet &set, int track, int sector);
 void blockSetAdd(BlockSet &set, int track, int sector);
+
+// The members among the sectors of `track` (1..40) as bits, bit s for sector
+// s; 0 for any other track.
+uint32_t blockSetTrackBits(const BlockSet &set, int track);

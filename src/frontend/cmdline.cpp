@@ -71,6 +71,14 @@ void readStartChange(ArgCursor &args) {
     options.newStartAddress = parseNumberArg(args.take(), 0, 65535);
 }
 
+// "-x" [num [last]]: each only when it is a whole number.
+void readExtractRange(ArgCursor &args) {
+    options.extractFirst = options.extractLast = -1;
+    if (!args.hasNext() || !isWholeNumber(args.peek())) return;
+    options.extractFirst = options.extractLast = parseNumberArg(args.take(), 0, 255);
+    if (args.hasNext() && isWholeNumber(args.peek())) options.extractLast = parseNumberArg(args.take(), 0, 255);
+}
+
 void placePlainArgument(const char *arg, RunPaths &paths) {
     if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
@@ -107,6 +115,13 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-start")) {
         options.changeStartAddress = options.imageModified = 1;
         readStartChange(args);
+    } else if (is("-x")) {
+        options.extractFiles = 1;
+        readExtractRange(args);
+    } else if (is("-w")) {
+        if (!args.hasNext()) exitWithError(1, "ERROR: File name after '-w' missing.");
+        options.insertFiles = options.imageModified = 1;
+        paths.inserts.push_back(args.take());
     } else if (arg[0] == '-') {
         exitWithError(1, "ERROR: Unknown option '%s'.", arg);
     } else {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/options.h"
 
@@ -11,6 +12,7 @@ struct RunPaths {
     std::string source;
     std::string second;
     std::string destination;
+    std::vector<std::string> inserts;  // -w FILE, in command-line order
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error

@@ -129,6 +129,11 @@ int saveImage(const ImageBuffer &image, const std::string &path) {
     return 1;
 }
 
+std::string fileNameOf(const std::string &path) {
+    size_t separator = path.find_last_of(kPathSeparators);
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
 bool defaultDestination(const std::string &source, std::string &destination) {
     size_t lastComponent = source.find_last_of(kPathSeparators);
     size_t componentStart = lastComponent == std::string::npos ? 0 : lastComponent + 1;

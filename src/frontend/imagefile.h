@@ -24,6 +24,9 @@ LoadResult loadImage(const std::string &path, ImageBuffer &image);
 // success.
 int saveImage(const ImageBuffer &image, const std::string &path);
 
+// The last component of a path: the file's own name without its folder.
+std::string fileNameOf(const std::string &path);
+
 // The source name up to its extension's ".", followed by ".out.d64". Only a
 // "." in the last path component counts. Returns false when there is none.
 bool defaultDestination(const std::string &source, std::string &destination);

@@ -9,6 +9,8 @@
 #include "directory/merge.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
+#include "files/extract.h"
+#include "files/insert.h"
 #include "frontend/usage.h"
 #include "views/bamview.h"
 #include "views/blockviewer.h"
@@ -30,7 +32,20 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
                           path.c_str(), static_cast<unsigned long long>(image.bytes.size()));
 }
 
-bool listingRuns() { return !options.blockViewer && !options.bamView && !options.appendDel; }
+bool listingRuns() {
+    return !options.blockViewer && !options.bamView && !options.appendDel && !options.extractFiles &&
+           !options.insertFiles;
+}
+
+// -w: each host file, read whole like an image, inserted in command-line order.
+void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
+    InsertRun run = startInserts(image, paths.source);
+    for (const std::string &path : paths.inserts) {
+        ImageBuffer file;
+        if (loadImage(path, file) != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", path.c_str());
+        insertFile(image, run, path, fileNameOf(path), file.bytes.data(), file.bytes.size());
+    }
+}
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     consolePrintf("\n");
@@ -62,7 +77,8 @@ int runKestrel(int argc, char **argv) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
-    if (options.mergeImages || listingRuns() || options.bamView) requireMapBlock(image, "File", paths.source);
+    if (options.mergeImages || listingRuns() || options.bamView || options.extractFiles || options.insertFiles)
+        requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
     if (options.mergeImages) mergeDirectories(paths.source, image, second);
@@ -70,6 +86,8 @@ int runKestrel(int argc, char **argv) {
     if (options.bamView) showBam(image);
     if (options.blockViewer) runBlockViewer(image);
     if (options.appendDel) appendDelEntry(image, paths.source);
+    if (options.insertFiles) insertHostFiles(image, paths);
+    if (options.extractFiles) extractFiles(image);
     if (options.imageModified) writeDestination(image, paths);
     consoleFlush();
     return 0;

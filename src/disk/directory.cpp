@@ -1,0 +1,47 @@
+// The directory's slots in listing order.
+#include "disk/directory.h"
+
+namespace {
+
+// The next directory block of the walk, with block 18/1 standing in for a
+// block whose first byte is above 40; nullptr once the walk has ended.
+const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cursor) {
+    TrackSector link = cursor.walk.next;
+    const uint8_t *block = walkNext(image, cursor.walk);
+    if (block && block[0] > kMaxTrack) block = walkInstead(image, cursor.walk, {kDirTrack, 1});
+    if (!block) cursor.stopLink = link;
+    return block;
+}
+
+}  // namespace
+
+bool slotHasStartBlock(const uint8_t *slot) {
+    int track = slot[kSlotStartTrack];
+    return track != 0 && !(track == kDirTrack && slot[kSlotStartSector] == 0);
+}
+
+DirectoryCursor startDirectory(const ImageBuffer &image) {
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}};
+}
+
+const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {
+    for (;;) {
+        if (cursor.block && ++cursor.slotIndex == kSlotsPerBlock) cursor.block = nullptr;
+        if (!cursor.block) {
+            if (cursor.walk.stop != WalkStop::Running) return nullptr;
+            cursor.block = nextDirectoryBlock(image, cursor);
+            cursor.slotIndex = 0;
+            if (!cursor.block) return nullptr;
+        }
+        const uint8_t *slot = cursor.block + cursor.slotIndex * kSlotSize;
+        if (showAll || slot[kSlotType] != 0) {
+            ++cursor.number;
+            return slot;
+        }
+    }
+}
+
+uint8_t *nextListedSlot(ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {
+    return const_cast<uint8_t *>(nextListedSlot(static_cast<const ImageBuffer &>(image), cursor, showAll));
+}

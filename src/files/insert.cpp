@@ -1,0 +1,147 @@
+// Inserting host files.
+#include "files/insert.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/charmap.h"
+#include "base/console.h"
+#include "base/errors.h"
+#include "base/hostname.h"
+#include "base/options.h"
+#include "disk/bam.h"
+#include "disk/directory.h"
+#include "disk/placement.h"
+#include "disk/walk.h"
+
+namespace {
+
+constexpr int kPayloadPerBlock = kBlockSize - 2;
+constexpr uint8_t kPadding = 0xA0;
+
+// What one pass over the directory finds for an insert.
+struct DirectoryScan {
+    uint8_t *freeSlot;   // first slot whose type byte is 0; nullptr when none
+    int freeSlotNumber;  // the entry number it gets: the shown slots before it
+    int shownSlots;      // shown slots of the whole directory
+    bool nameOnDisk;     // a listed entry has the name already
+};
+
+DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
+    DirectoryScan scan{nullptr, -1, 0, false};
+    DirectoryCursor cursor = startDirectory(image);
+    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
+        bool empty = slot[kSlotType] == 0;
+        if (!empty && std::memcmp(slot + kSlotName, name, kNameLength) == 0) scan.nameOnDisk = true;
+        if (empty && !scan.freeSlot) {
+            scan.freeSlot = slot;
+            scan.freeSlotNumber = scan.shownSlots;
+        }
+        if (!empty || options.showAll) ++scan.shownSlots;
+    }
+    return scan;
+}
+
+const char *problemText(NameTextProblem problem) {
+    switch (problem) {
+        case NameTextProblem::TooLong: return "it is longer than 16 bytes";
+        case NameTextProblem::BadEscape: return "a '%' is not followed by two hexadecimal digits";
+        default: return "it holds a character the name rule cannot read";
+    }
+}
+
+// Takes the next block of a file (the first when `previous` is null) and marks
+// it used; status 2 when the disk has none.
+TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const TrackSector *previous) {
+    TrackSector block;
+    bool found = previous ? findNextFileBlock(image, run.inUse, *previous, block)
+                          : findFileStart(image, run.inUse, block);
+    if (!found) exitWithError(2, "ERROR: Disk full '%s'!", run.imagePath.c_str());
+    setBlockBit(image, block.track, block.sector, false);
+    blockSetAdd(run.inUse, block.track, block.sector);
+    return block;
+}
+
+// Writes `bytes` as a chain of `count` blocks; returns its first block. The
+// last block's link is 0 and the index of its last used byte; bytes beyond
+// the data are 0.
+TrackSector writeChain(ImageBuffer &image, InsertRun &run, const uint8_t *bytes, size_t size, int count) {
+    TrackSector first = takeFileBlock(image, run, nullptr);
+    TrackSector at = first;
+    for (int index = 0; index < count; ++index) {
+        size_t offset = static_cast<size_t>(index) * kPayloadPerBlock;
+        size_t length = std::min<size_t>(kPayloadPerBlock, size - std::min(size, offset));
+        TrackSector next{0, static_cast<int>(length) + 1};
+        if (index + 1 < count) next = takeFileBlock(image, run, &at);
+        uint8_t *block = blockAt(image, at.track, at.sector);
+        block[0] = static_cast<uint8_t>(next.track);
+        block[1] = static_cast<uint8_t>(next.sector);
+        if (length) std::memcpy(block + 2, bytes + offset, length);
+        std::memset(block + 2 + length, 0, kPayloadPerBlock - length);
+        at = next;
+    }
+    return first;
+}
+
+// TEMPORARY until the shared growth lands in disk/.
+uint8_t *growDirectoryTemp(ImageBuffer &image, InsertRun &run) {
+    BlockWalk walk = startWalk({kDirTrack, 0}, kAnyHeldBlock);
+    while (walkNext(image, walk)) {}
+    if (walk.stop != WalkStop::EndOfChain) exitWithError(1, "ERROR: directory chain broken");
+    TrackSector last = walk.at, added;
+    if (!findFreeBlockInterleaved(image, last.track, last.sector, 3, added))
+        exitWithError(2, "ERROR: Disk full '%s'!", run.imagePath.c_str());
+    blockAt(image, last.track, last.sector)[0] = static_cast<uint8_t>(added.track);
+    blockAt(image, last.track, last.sector)[1] = static_cast<uint8_t>(added.sector);
+    uint8_t *block = blockAt(image, added.track, added.sector);
+    std::memset(block, 0, kBlockSize);
+    block[1] = 255;
+    setBlockBit(image, added.track, added.sector, false);
+    blockSetAdd(run.inUse, added.track, added.sector);
+    return block;
+}
+
+void printInserted(int number, const uint8_t *slot) {
+    consolePrintf("%3i: \"", number);
+    for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
+        consoleDiskChar(toConsoleChar(slot[kSlotName + i]));
+    int blocks = slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8;
+    static const char *const kTypeNames[4] = {"DEL", "SEQ", "PRG", "USR"};
+    consolePrintf("\" %s, %i blocks from %i/%i\n", kTypeNames[slot[kSlotType] & 3], blocks, slot[kSlotStartTrack],
+                  slot[kSlotStartSector]);
+}
+
+}  // namespace
+
+InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath) {
+    (void)image;
+    return {imagePath, BlockSet{}};  // TODO in-use set
+}
+
+void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const std::string &fileName,
+                const uint8_t *bytes, size_t size) {
+    HostFileEntry entry = entryOfHostName(fileName);
+    if (entry.problem != NameTextProblem::None)
+        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", hostPath.c_str(),
+                      problemText(entry.problem));
+    DirectoryScan scan = scanDirectory(image, entry.name);
+    if (scan.nameOnDisk)
+        exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.imagePath.c_str(),
+                      hostPath.c_str());
+    uint8_t *slot = scan.freeSlot;
+    int number = scan.freeSlotNumber;
+    if (!slot) {
+        slot = growDirectoryTemp(image, run);
+        number = scan.shownSlots;
+    }
+    int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
+    TrackSector first = writeChain(image, run, bytes, size, count);
+    std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
+    slot[kSlotType] = entry.typeByte;
+    slot[kSlotStartTrack] = static_cast<uint8_t>(first.track);
+    slot[kSlotStartSector] = static_cast<uint8_t>(first.sector);
+    std::memcpy(slot + kSlotName, entry.name, kNameLength);
+    slot[kSlotBlockCount] = static_cast<uint8_t>(count & 0xFF);
+    slot[kSlotBlockCount + 1] = static_cast<uint8_t>(count >> 8);
+    printInserted(number, slot);
+}

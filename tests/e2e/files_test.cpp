@@ -1,0 +1,596 @@
+// End-to-end tests of -x (extract files) and -w (insert host files), checked
+// against independent tools: cc1541 and cbmconvert write the images kestrel
+// extracts from and read back the images kestrel writes; the files' own bytes,
+// lengths and zlib CRCs are the facts. Block layouts are read with the test's
+// own zone table, apart from kestrel's geometry.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/cc1541.h"
+#include "support/d64_builder.h"
+#include "support/d64_zones.h"
+#include "support/run_binary.h"
+#include "support/shell.h"
+
+namespace {
+
+const size_t kMap = zoneOffset(18, 0);
+
+struct HostFile {
+    std::string name;  // host file name: lower-case letters, digits, spaces; the extension gives the type
+    std::vector<uint8_t> data;
+};
+
+// prefix, number, suffix ("file " 3 ".prg"), built by appending (GCC 12
+// warns wrongly about a + that begins with a literal).
+std::string numbered(const char *prefix, size_t number, const char *suffix = "") {
+    std::string text = prefix;
+    text += std::to_string(number);
+    text += suffix;
+    return text;
+}
+
+// Files of the sizes that matter to a chain (one byte, a block's payload and
+// one more, several blocks), typed by turns.
+std::vector<HostFile> hostFiles(const std::vector<size_t> &sizes, uint32_t seed) {
+    const char *types[] = {"prg", "seq", "usr"};
+    std::vector<HostFile> files;
+    for (size_t i = 0; i < sizes.size(); ++i)
+        files.push_back({numbered("file ", i, ".") + types[i % 3],
+                         randomBytes(sizes[i], seed + static_cast<uint32_t>(i))});
+    return files;
+}
+
+const std::vector<size_t> kSizes = {1, 2, 253, 254, 255, 508, 509, 3000, 10160, 20000};
+
+// CRC-32 (ISO-HDLC) bit by bit, as the standard defines it.
+uint32_t crc32Of(const std::vector<uint8_t> &data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+std::string upper(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string stemOf(const std::string &name) { return name.substr(0, name.rfind('.')); }
+std::string extensionOf(const std::string &name) { return name.substr(name.rfind('.') + 1); }
+
+int run(const std::string &command, std::string *out = nullptr) {
+    int status = -1;
+    std::string text = shellOutput(command + " 2>&1", &status);
+    if (out) *out = text;
+    return status;
+}
+
+// A blank 35-track image written by cc1541.
+void makeBlank(const TempDir &dir, const std::string &image) {
+    ASSERT_EQ(run("cd '" + dir.path + "' && cc1541 -q -n blank -i 'bk' " + image), 0);
+}
+
+// The blocks of a chain, "t/s" each, followed with the test's own zone table.
+std::vector<std::string> chainOf(const std::vector<uint8_t> &image, int track, int sector) {
+    std::vector<std::string> blocks;
+    while (track != 0 && blocks.size() < 800) {
+        blocks.push_back(std::to_string(track) + "/" + std::to_string(sector));
+        size_t at = zoneOffset(track, sector);
+        track = image[at];
+        sector = image[at + 1];
+    }
+    return blocks;
+}
+
+// The directory's used slots (32 bytes each, from 18/0's link on).
+std::vector<std::vector<uint8_t>> usedSlots(const std::vector<uint8_t> &image) {
+    std::vector<std::vector<uint8_t>> slots;
+    int track = image[kMap], sector = image[kMap + 1];
+    for (int blocks = 0; track != 0 && blocks < 40; ++blocks) {
+        size_t at = zoneOffset(track, sector);
+        for (int i = 0; i < 8; ++i)
+            if (image[at + 32 * i + 2] != 0) slots.emplace_back(image.begin() + at + 32 * i, image.begin() + at + 32 * i + 32);
+        track = image[at];
+        sector = image[at + 1];
+    }
+    return slots;
+}
+
+// Every track's stored free count agrees with its bits; returns the sum over
+// tracks 1-35 without 18, the blocks-free figure.
+int consistentFreeCount(const std::vector<uint8_t> &image) {
+    int free = 0;
+    for (int track = 1; track <= 35; ++track) {
+        const uint8_t *entry = &image[kMap + 4 * track];
+        int bits = 0;
+        for (int sector = 0; sector < zoneSectors(track); ++sector) bits += entry[1 + sector / 8] >> (sector % 8) & 1;
+        EXPECT_EQ(entry[0], bits) << "track " << track;
+        if (track != 18) free += bits;
+    }
+    return free;
+}
+
+// Extracts every file of `image` into a fresh folder `into` (inside dir) and
+// returns the files by name.
+std::map<std::string, std::vector<uint8_t>> extractAll(const TempDir &dir, const std::string &image,
+                                                       const std::string &into, RunResult *result = nullptr) {
+    run("mkdir '" + dir.file(into) + "'");
+    RunResult extracted = runBinary({"-x", dir.file(image)}, dir.file(into));
+    EXPECT_EQ(extracted.status, 0) << extracted.out << extracted.err;
+    if (result) *result = extracted;
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const std::string &name : listFolder(dir.file(into))) files[name] = readBytes(dir.file(into + "/" + name));
+    return files;
+}
+
+// The same file names, and under each the same bytes (named when they differ).
+void expectSameFiles(const std::map<std::string, std::vector<uint8_t>> &actual,
+                     const std::map<std::string, std::vector<uint8_t>> &expected) {
+    std::vector<std::string> actualNames, expectedNames;
+    for (const auto &[name, data] : actual) actualNames.push_back(name);
+    for (const auto &[name, data] : expected) expectedNames.push_back(name);
+    ASSERT_EQ(actualNames, expectedNames);
+    for (const auto &[name, data] : expected) EXPECT_TRUE(actual.at(name) == data) << name << " differs";
+}
+
+std::map<std::string, std::vector<uint8_t>> byName(const std::vector<HostFile> &files) {
+    std::map<std::string, std::vector<uint8_t>> map;
+    for (const HostFile &file : files) map[file.name] = file.data;
+    return map;
+}
+
+}  // namespace
+
+// ================================================================ extraction
+
+// Images written by cc1541 and by cbmconvert from host files: -x gives back
+// exactly those files, under the names the tools were given, and prints one
+// line per file with its entry number and length.
+TEST(Extract, GivesBackTheFilesOtherToolsWrote) {
+    if (!haveProgram("cc1541") || !haveProgram("cbmconvert")) GTEST_SKIP() << "cc1541 or cbmconvert missing";
+    std::vector<HostFile> files = hostFiles(kSizes, 100);
+    for (const char *maker : {"cc1541", "cbmconvert"}) {
+        SCOPED_TRACE(maker);
+        TempDir dir;
+        std::string command = "cd '" + dir.path + "/in' && ";
+        run("mkdir '" + dir.file("in") + "'");
+        std::vector<HostFile> made = files;
+        if (std::string(maker) == "cbmconvert") made.push_back({"empty.prg", {}});  // cc1541 refuses empty files
+        for (const HostFile &file : made) writeBytes(dir.file("in/" + file.name), file.data);
+        if (std::string(maker) == "cc1541") {
+            command += "cc1541 -q";
+            for (const HostFile &file : made)
+                command += " -T " + upper(extensionOf(file.name)) + " -f '" + stemOf(file.name) + "' -w '" + file.name + "'";
+            command += " ../disk.d64";
+        } else {
+            command += "cbmconvert -n -D4 ../disk.d64";
+            for (const HostFile &file : made) command += " '" + file.name + "'";
+        }
+        std::string out;
+        ASSERT_EQ(run(command, &out), 0) << out;
+
+        RunResult result;
+        expectSameFiles(extractAll(dir, "disk.d64", "out", &result), byName(made));
+        std::vector<std::string> lines = splitLines(result.out);
+        ASSERT_EQ(lines.size(), made.size());
+        for (size_t i = 0; i < made.size(); ++i) {
+            char line[120];
+            std::snprintf(line, sizeof line, "%3zu: %s (%zu bytes)", i, made[i].name.c_str(), made[i].data.size());
+            EXPECT_EQ(lines[i], line);
+        }
+    }
+}
+
+// Names as the rule gives them, whatever bytes the disk holds: separators,
+// dots, control codes, '%', 0x00, graphics, device names, trailing dots and
+// spaces, an empty name, bytes after the first 0xA0, and names shared by two
+// entries. Everything lands in the working folder and nowhere else.
+TEST(Extract, HostileNamesGiveSafeNamesInsideTheFolder) {
+    struct Case {
+        std::string name;  // 16 disk bytes at most (0xA0 ends it)
+        uint8_t type;
+        std::string host;
+    };
+    const std::vector<Case> cases = {
+        {"A/B", 0x82, "a%2Fb.prg"},
+        {"..", 0x81, ".%2E.seq"},
+        {".", 0x82, "%2E.prg"},
+        {"..%2F..%2FX", 0x82, "..%252f..%252fx.prg"},
+        {"A\\B:C", 0x83, "a%5Cb%3Ac.usr"},
+        {std::string("\x01\x0d\x1b[2J", 6), 0x82, "%01%0D%1B[2j.prg"},
+        {std::string("NUL\0BYTE", 8), 0x82, "nul%00byte.prg"},
+        {"CON", 0x82, "co%4E.prg"},
+        {"NUL.TXT", 0x82, "nu%4C.txt.prg"},
+        {"COM1", 0x81, "co%4D1.seq"},
+        {"LPT9 .X", 0x82, "lp%549 .x.prg"},
+        {"COM0", 0x82, "com0.prg"},
+        {"DOT.", 0x82, "dot%2E.prg"},
+        {"SPACE ", 0x82, "space%20.prg"},
+        {"", 0x82, "%A0.prg"},
+        {"AB\xa0" "CD", 0x82, "ab.prg"},
+        {"*?\"<>|~", 0x84, "%2A%3F%22%3C%3E%7C%7E.rel"},
+        {"\xc1\x61\xff", 0x85, "%C1%61%FF.bin"},
+        {"SAME", 0x82, "same~1.prg"},
+        {"SAME", 0x82, "same~2.prg"},
+        {"SAME", 0x81, "same.seq"},
+        {"1!#$&'()+,-;=@[", 0x82, "1!#$&'()+,-;=@[.prg"},
+        {"]^_", 0x80, "]^_.del"},
+    };
+    ImageBuffer image = formatImage();
+    std::map<std::string, std::vector<uint8_t>> expected;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        std::vector<uint8_t> data = randomBytes(40 + 97 * i, static_cast<uint32_t>(i));
+        addFile(image, data, cases[i].name, cases[i].type);
+        expected[cases[i].host] = data;
+    }
+    TempDir dir;
+    writeImage(dir.file("hostile.d64"), image);
+    expectSameFiles(extractAll(dir, "hostile.d64", "out"), expected);
+    EXPECT_EQ(listFolder(dir.path), (std::vector<std::string>{"hostile.d64", "out"}));
+}
+
+// The payload written is the one the listing measures (-vf bytes, -vc CRC),
+// also for chains that stop early: a loop, a link beyond the image, a chain
+// through a sector past its track's end, a REL file (its data chain only).
+TEST(Extract, WritesThePayloadTheListingMeasures) {
+    ImageBuffer image = formatImage();
+    TrackSector loop = addFile(image, randomBytes(1000, 1), "LOOP");
+    std::string last = chainOf(bytesOf(image), loop.track, loop.sector).back();
+    linkBlock(image, std::stoi(last), std::stoi(last.substr(last.find('/') + 1)), loop.track, loop.sector);
+    TrackSector cut = addFile(image, randomBytes(700, 2), "CUT");
+    linkBlock(image, cut.track, cut.sector, 36, 0);  // a 35-track image holds no track 36
+    addFile(image, randomBytes(600, 3), "REL", 0x84);
+    TrackSector odd = addFile(image, randomBytes(300, 4), "ODD");
+    linkBlock(image, odd.track, odd.sector, 17, 25);  // sector 25 of 17 lies where 18/4 does
+    linkBlock(image, 18, 4, 0, 101);
+    TempDir dir;
+    writeImage(dir.file("damaged.d64"), image);
+    RunResult listing = runBinary({"-vnfc", "damaged.d64"}, dir.path);
+    ASSERT_EQ(listing.status, 0);
+    std::map<std::string, std::vector<uint8_t>> files = extractAll(dir, "damaged.d64", "out");
+    ASSERT_EQ(files.size(), 4u);
+    std::vector<std::string> lines = splitLines(listing.out);
+    const char *names[] = {"loop.prg", "cut.prg", "rel.rel", "odd.prg"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(names[i]);
+        const std::vector<uint8_t> &data = files[names[i]];
+        // The line ends with the bytes and check-sum columns.
+        std::string line = lines[1 + i];
+        size_t crcAt = line.find_last_of(' ') + 1;
+        size_t bytesAt = line.find_last_not_of(' ', crcAt - 1);
+        bytesAt = line.find_last_of(' ', bytesAt) + 1;
+        EXPECT_EQ(std::stoul(line.substr(bytesAt)), data.size()) << line;
+        EXPECT_EQ(std::stoul(line.substr(crcAt)), crc32Of(data)) << line;
+    }
+    EXPECT_EQ(files["rel.rel"], randomBytes(600, 3));
+}
+
+// Refusals write nothing: an existing file of a name (not replaced, nothing
+// else written), numbers that name no file, a file that cannot be written
+// halfway through (the files before it are taken back).
+TEST(Extract, RefusesWithoutWritingAnything) {
+    ImageBuffer image = formatImage();
+    addFile(image, randomBytes(100, 1), "FIRST");
+    addFile(image, randomBytes(3000, 2), "SECOND");
+    addRawEntry(image, 0x80, 0, 0, "NO FILE", 0);
+    struct Case {
+        const char *what;
+        std::vector<std::string> args;
+        std::string shellPrefix;  // run through the shell with this in front
+        bool existing;            // second.prg is there before the run
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"an existing file", {"-x", "disk.d64"}, "", true, "ERROR: 'second.prg' exists already"},
+        {"numbers without an entry", {"-x", "3", "9", "disk.d64"}, "", false, "ERROR: No entry numbered 3 to 9"},
+        {"an entry without a file", {"-x", "2", "disk.d64"}, "", false, "ERROR: No entry numbered 2 to 2"},
+        {"a size limit", {"-x", "disk.d64"}, "ulimit -f 2 && ", false, "ERROR: Could not write 'second.prg'"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeImage(dir.file("disk.d64"), image);
+        if (c.existing) writeBytes(dir.file("second.prg"), {1, 2, 3});
+        std::vector<std::string> before = listFolder(dir.path);
+        int status;
+        std::string err;
+        if (c.shellPrefix.empty()) {
+            RunResult result = runBinary(c.args, dir.path);
+            status = result.status;
+            err = result.err;
+        } else {
+            std::string command = "cd '" + dir.path + "' && " + c.shellPrefix + KESTREL_BINARY;
+            for (const std::string &arg : c.args) command += " " + arg;
+            shellOutput(command + " 2>err.txt >/dev/null", &status);
+            std::vector<uint8_t> text = readBytes(dir.file("err.txt"));
+            err.assign(text.begin(), text.end());
+            std::remove(dir.file("err.txt").c_str());
+            status = WEXITSTATUS(status);
+        }
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(contains(err, c.message)) << err;
+        EXPECT_EQ(listFolder(dir.path), before);
+        if (c.existing) {
+            EXPECT_EQ(readBytes(dir.file("second.prg")), (std::vector<uint8_t>{1, 2, 3}));
+        }
+    }
+}
+
+// ================================================================= insertion
+
+namespace {
+
+// One entry of cc1541's listing: blocks, name and type as it shows them.
+struct CcEntry {
+    int blocks;
+    std::string name;
+    std::string type;
+    bool operator==(const CcEntry &other) const = default;
+};
+
+std::vector<CcEntry> ccEntries(const TempDir &dir, const std::string &image, std::string *blocksFree = nullptr) {
+    CcListing listing = ccList(dir, image);
+    if (blocksFree) *blocksFree = listing.blocksFree;
+    std::vector<CcEntry> entries;
+    for (const std::string &line : listing.entries) {
+        size_t open = line.find('"'), close = line.find('"', open + 1);
+        size_t type = line.find_first_not_of(' ', close + 1);
+        entries.push_back({std::stoi(line), line.substr(open + 1, close - open - 1), line.substr(type, 3)});
+    }
+    return entries;
+}
+
+int blocksOf(size_t bytes) { return bytes == 0 ? 1 : static_cast<int>((bytes + 253) / 254); }
+
+// Runs kestrel -w for each file (written into dir first) on `image`, writing out.d64.
+RunResult insert(const TempDir &dir, const std::string &image, const std::vector<HostFile> &files) {
+    std::vector<std::string> args;
+    for (const HostFile &file : files) {
+        writeBytes(dir.file(file.name), file.data);
+        args.push_back("-w");
+        args.push_back(file.name);
+    }
+    args.push_back(image);
+    args.push_back("out.d64");
+    return runBinary(args, dir.path);
+}
+
+}  // namespace
+
+// Files inserted into a blank image: cc1541 lists them with their names, types
+// and block counts and the right free count, cbmconvert extracts exactly their
+// bytes, and the map's counts agree with its bits.
+TEST(Insert, OtherToolsReadBackWhatWasInserted) {
+    if (!haveProgram("cc1541") || !haveProgram("cbmconvert")) GTEST_SKIP() << "cc1541 or cbmconvert missing";
+    TempDir dir;
+    makeBlank(dir, "blank.d64");
+    std::vector<HostFile> files = hostFiles(kSizes, 200);
+    files.push_back({"empty.prg", {}});
+    RunResult result = insert(dir, "blank.d64", files);
+    ASSERT_EQ(result.status, 0) << result.err;
+
+    std::vector<uint8_t> image = readBytes(dir.file("out.d64"));
+    std::vector<std::vector<uint8_t>> slots = usedSlots(image);
+    std::vector<std::string> lines = splitLines(result.out);
+    ASSERT_EQ(slots.size(), files.size());
+    std::vector<CcEntry> expected;
+    int used = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].name);
+        int blocks = blocksOf(files[i].data.size());
+        used += blocks;
+        std::string type = extensionOf(files[i].name);
+        expected.push_back({blocks, stemOf(files[i].name), type});
+        // "  N: "NAME" TYPE, B blocks from T/S", the start being the entry's.
+        std::string upperName = upper(stemOf(files[i].name)), upperType = upper(type);
+        char line[120];
+        std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i blocks from %i/%i", i, upperName.c_str(),
+                      upperType.c_str(), blocks, slots[i][3], slots[i][4]);
+        EXPECT_EQ(lines[i], line);
+        EXPECT_EQ(chainOf(image, slots[i][3], slots[i][4]).size(), static_cast<size_t>(blocks));
+        EXPECT_EQ(std::vector<uint8_t>(slots[i].begin() + 21, slots[i].begin() + 30), std::vector<uint8_t>(9, 0));
+    }
+    std::string blocksFree;
+    EXPECT_EQ(ccEntries(dir, "out.d64", &blocksFree), expected);
+    EXPECT_EQ(blocksFree, std::to_string(664 - used) + " blocks free.");
+    EXPECT_EQ(consistentFreeCount(image), 664 - used);
+
+    run("mkdir '" + dir.file("cbm") + "'");
+    std::string out;
+    ASSERT_EQ(run("cd '" + dir.file("cbm") + "' && cbmconvert -N -d ../out.d64", &out), 0) << out;
+    std::map<std::string, std::vector<uint8_t>> extracted;
+    for (const std::string &name : listFolder(dir.file("cbm"))) extracted[name] = readBytes(dir.file("cbm/" + name));
+    expectSameFiles(extracted, byName(files));
+}
+
+// Where the blocks go, as a 1541 places them: the first block on the track
+// nearest the directory with room (17, 19, 16, ...), at its lowest free
+// sector; every next one ten sectors on, wrapped round the way the drive
+// wraps (20 + 10 on 21 sectors is 8); a full track passes on to the next one
+// outwards with the same count, and past track 1 the file crosses to 19
+// (starting over from sector 0, so 10 comes first). Never track 18, never a
+// block that a listed file uses though the map calls it free. Also: the
+// entry's slot and number, and a directory that grows by a block.
+TEST(Insert, PlacesBlocksAsA1541Does) {
+    struct Case {
+        const char *what;
+        ImageBuffer image;
+        std::vector<size_t> sizes;                  // one host file each, inserted in order
+        std::vector<std::vector<std::string>> chains;  // expected chain of each
+        std::vector<int> numbers;                   // expected entry number of each
+    };
+    std::vector<Case> cases;
+    cases.push_back({"a blank disk", formatImage(), {25 * 254, 2 * 254},
+                     {{"17/0", "17/10", "17/20", "17/8", "17/18", "17/6", "17/16", "17/4", "17/14", "17/2", "17/12",
+                       "17/1", "17/11", "17/3", "17/13", "17/5", "17/15", "17/7", "17/17", "17/9", "17/19", "16/7",
+                       "16/17", "16/5", "16/15"},
+                      {"19/0", "19/10"}},
+                     {0, 1}});
+    {
+        ImageBuffer image = formatImage();
+        for (int track = 1; track <= 17; ++track)
+            for (int sector = 0; sector < zoneSectors(track); ++sector)
+                if (!(track == 17 && sector == 5)) markBlock(image, track, sector, false);
+        cases.push_back({"the lower side full", image, {3 * 254}, {{"17/5", "19/10", "19/0"}}, {0}});
+    }
+    {
+        ImageBuffer image = formatImage();
+        addFile(image, randomBytes(600, 1), "OLD");  // 17/0, 17/10, 17/20 by the builder
+        markBlock(image, 17, 0, true);               // a wrong map: a used block marked free
+        cases.push_back({"a block in use marked free", image, {254, 1}, {{"17/1"}, {"17/2"}}, {1, 2}});
+    }
+    {
+        ImageBuffer image = formatImage();
+        for (int i = 0; i < 8; ++i) addRawEntry(image, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
+        slotBytes(image, 18, 1, 2)[2] = 0;  // a scratched entry: its slot is free again
+        cases.push_back({"a full directory block", image, {0, 0}, {{"17/0"}, {"17/1"}}, {2, 8}});
+    }
+    for (Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeImage(dir.file("disk.d64"), c.image);
+        std::vector<HostFile> files;
+        for (size_t i = 0; i < c.sizes.size(); ++i)
+            files.push_back({numbered("f", i, ".prg"), randomBytes(c.sizes[i], static_cast<uint32_t>(i))});
+        RunResult result = insert(dir, "disk.d64", files);
+        ASSERT_EQ(result.status, 0) << result.err;
+        std::vector<uint8_t> image = readBytes(dir.file("out.d64"));
+        std::vector<std::string> lines = splitLines(result.out);
+        for (size_t i = 0; i < files.size(); ++i) {
+            const std::vector<std::string> &chain = c.chains[i];
+            int track = std::stoi(chain[0]), sector = std::stoi(chain[0].substr(chain[0].find('/') + 1));
+            EXPECT_EQ(chainOf(image, track, sector), chain);
+            char line[80];
+            std::snprintf(line, sizeof line, "%3i: \"F%zu\" PRG, %zu blocks from %s", c.numbers[i], i, chain.size(),
+                          chain[0].c_str());
+            EXPECT_EQ(lines[i], line);
+            // The last block: link 0 and the index of its last data byte (1 for an empty file).
+            std::string last = chain.back();
+            size_t at = zoneOffset(std::stoi(last), std::stoi(last.substr(last.find('/') + 1)));
+            size_t tail = c.sizes[i] - (chain.size() - 1) * 254;
+            EXPECT_EQ(image[at], 0);
+            EXPECT_EQ(image[at + 1], tail + 1);
+            std::vector<uint8_t> data = files[i].data;
+            EXPECT_TRUE(std::equal(data.end() - static_cast<long>(tail), data.end(), image.begin() + at + 2));
+            EXPECT_EQ(std::count(image.begin() + at + 2 + tail, image.begin() + at + 256, 0), 254 - tail);
+        }
+        consistentFreeCount(image);
+    }
+}
+
+// -x, then -w of every extracted file into a blank image, then -x again: the
+// same entry names (byte for byte, also bytes the rule escapes), types and
+// contents, in the same order.
+TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
+    TempDir dir;
+    run("mkdir '" + dir.file("in") + "'");
+    // cc1541 writes "#hh" as the byte hh.
+    const std::vector<std::pair<std::string, const char *>> names = {
+        {"plain name", "PRG"}, {"a#2fb#00c", "SEQ"}, {"con", "USR"}, {"dot.", "PRG"}, {"sp#20", "PRG"},
+        {"#c1#d2#ff#25x", "SEQ"}, {"..", "PRG"}, {"0123456789abcdef", "DEL"}, {"#a0", "PRG"}, {"lpt1.x", "PRG"}};
+    std::string command = "cd '" + dir.file("in") + "' && cc1541 -q";
+    for (size_t i = 0; i < names.size(); ++i) {
+        writeBytes(dir.file(numbered("in/", i)), randomBytes(100 + 300 * i, static_cast<uint32_t>(i)));
+        command += std::string(" -T ") + names[i].second + " -f '" + names[i].first + "' -w " + std::to_string(i);
+    }
+    std::string out;
+    ASSERT_EQ(run(command + " ../source.d64", &out), 0) << out;
+    RunResult extracted;
+    std::map<std::string, std::vector<uint8_t>> files = extractAll(dir, "source.d64", "first", &extracted);
+    ASSERT_EQ(files.size(), names.size());
+
+    makeBlank(dir, "blank.d64");
+    std::vector<std::string> args;
+    for (const std::string &line : splitLines(extracted.out)) {  // "  N: NAME (B bytes)", in directory order
+        std::string name = line.substr(5, line.rfind(" (") - 5);
+        args.insert(args.end(), {"-w", "first/" + name});
+    }
+    args.insert(args.end(), {"blank.d64", "copy.d64"});
+    RunResult inserted = runBinary(args, dir.path);
+    ASSERT_EQ(inserted.status, 0) << inserted.err;
+
+    std::vector<std::vector<uint8_t>> before = usedSlots(readBytes(dir.file("source.d64")));
+    std::vector<std::vector<uint8_t>> after = usedSlots(readBytes(dir.file("copy.d64")));
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after[i][2], before[i][2] | 0x80) << i;  // the type, closed
+        EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + 5, after[i].begin() + 21),
+                  std::vector<uint8_t>(before[i].begin() + 5, before[i].begin() + 21)) << i;
+    }
+    expectSameFiles(extractAll(dir, "copy.d64", "second"), files);
+}
+
+// Refusals: status 1 (the name cannot be read, is on the disk already, the
+// host file cannot be read, the directory loops or leaves the image) or 2 (the
+// disk is full, also for a new directory block), and no image written, also
+// when only the second of two inserts fails.
+TEST(Insert, RefusesWithoutWritingAnImage) {
+    ImageBuffer withFile = formatImage();
+    addFile(withFile, randomBytes(100, 1), "GAME");
+    ImageBuffer nearlyFull = formatImage();
+    for (int track = 1; track <= 35; ++track)
+        for (int sector = 0; sector < zoneSectors(track); ++sector)
+            if (!(track == 30 && sector < 3)) markBlock(nearlyFull, track, sector, false);
+    ImageBuffer fullDirectory = nearlyFull;
+    for (int i = 0; i < 8; ++i) addRawEntry(fullDirectory, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
+    for (int sector = 0; sector < 3; ++sector) markBlock(fullDirectory, 30, sector, false);
+    ImageBuffer looping = formatImage();
+    for (int i = 0; i < 8; ++i) addRawEntry(looping, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
+    linkBlock(looping, 18, 1, 18, 1);
+    ImageBuffer leaving = formatImage();
+    for (int i = 0; i < 8; ++i) addRawEntry(leaving, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
+    linkBlock(leaving, 18, 1, 39, 0);
+
+    struct Case {
+        const char *what;
+        const ImageBuffer &image;
+        std::vector<std::string> args;  // before "disk.d64"
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"a name on the disk", withFile, {"-w", "game.seq"}, 1, "ERROR: 'disk.d64' holds a file of the name of 'game.seq'"},
+        {"the second name on the disk", withFile, {"-w", "new.prg", "-w", "new.prg"}, 1, "holds a file of the name"},
+        {"no host file", withFile, {"-w", "missing.prg"}, 1, "ERROR: Could not read 'missing.prg'."},
+        {"a folder", withFile, {"-w", "folder.prg"}, 1, "ERROR: Could not read 'folder.prg'."},
+        {"17 bytes of name", withFile, {"-w", "seventeen letters.prg"}, 1, "longer than 16 bytes"},
+        {"a bad escape", withFile, {"-w", "bad%4g.prg"}, 1, "'%' is not followed by two hexadecimal digits"},
+        {"a cut escape", withFile, {"-w", "bad%4"}, 1, "'%' is not followed by two hexadecimal digits"},
+        {"a non-ASCII name", withFile, {"-w", "caf\xc3\xa9.prg"}, 1, "a character the name rule cannot read"},
+        {"a control character", withFile, {"-w", "tab\t.prg"}, 1, "a character the name rule cannot read"},
+        {"the disk full", nearlyFull, {"-w", "new.prg", "-w", "big.prg"}, 2, "ERROR: Disk full 'disk.d64'!"},
+        {"no block for the directory", fullDirectory, {"-w", "new.prg"}, 2, "ERROR: Disk full 'disk.d64'!"},
+        {"a looping directory", looping, {"-w", "new.prg"}, 1, "loops"},
+        {"a directory leaving the image", leaving, {"-w", "new.prg"}, 1, "39/0"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeImage(dir.file("disk.d64"), c.image);
+        writeBytes(dir.file("new.prg"), randomBytes(300, 2));
+        writeBytes(dir.file("big.prg"), randomBytes(600, 3));  // 3 blocks: one too many after new.prg
+        writeBytes(dir.file("game.seq"), {1});
+        for (const char *name : {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg"})
+            writeBytes(dir.file(name), {1});
+        run("mkdir '" + dir.file("folder.prg") + "'");
+        std::vector<std::string> before = listFolder(dir.path);
+        std::vector<std::string> args = c.args;
+        args.push_back("disk.d64");
+        RunResult result = runBinary(args, dir.path);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+        EXPECT_EQ(listFolder(dir.path), before);
+    }
+}
