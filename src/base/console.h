@@ -27,6 +27,10 @@ void consoleVerrorf(const char *format, va_list args);
 // True when standard output is a terminal (glyph output, screen clearing).
 bool consoleOutputIsTerminal();
 
+// The UTF-8 glyph that consoleDiskChar writes on a terminal for a code page
+// 437 byte; control positions give their pictures, 0x00 a blank.
+const char *cp437Glyph(uint8_t cp437);
+
 // Clears the screen before a viewer screen; nothing when output is not a terminal.
 void consoleClearScreen();
 

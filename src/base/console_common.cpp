@@ -253,6 +253,8 @@ int consoleDecodeKey() {
     }
 }
 
+const char *cp437Glyph(uint8_t cp437) { return kCp437Glyphs[cp437]; }
+
 void consoleVprintf(const char *format, va_list args) {
     prepareOutput();
     formatPlain(format, args);

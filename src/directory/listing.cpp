@@ -47,10 +47,6 @@ ChainMeasure measureOnce(const ImageBuffer &image, TrackSector start, MeasureCac
     return cache.measure[index];
 }
 
-void printDiskChars(const uint8_t *codes, int count) {
-    for (int i = 0; i < count; ++i) consoleDiskChar(toConsoleChar(codes[i]));
-}
-
 void printHeader(const uint8_t *map) {
     if (options.showNumbers) consolePrintf("  #: ");
     consolePrintf("0 \"");
@@ -182,23 +178,25 @@ void warnDirectoryStop(const BlockWalk &walk, TrackSector link) {
         consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
 }
 
-// The next directory block of the walk, with block 18/1 standing in for a
-// block whose first byte is above 40; nullptr (after a warning for a chain
-// that leaves the image or loops) when the walk has ended.
-uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk) {
+}  // namespace
+
+BlockWalk startDirectoryWalk(const uint8_t *map) { return startWalk({map[0], map[1]}, kAnyHeldBlock); }
+
+uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk, bool warn) {
     TrackSector link = walk.next;
     uint8_t *block = walkNext(image, walk);
     if (block && block[0] > kMaxTrack) block = walkInstead(image, walk, {kDirTrack, 1});
-    if (!block) warnDirectoryStop(walk, link);
+    if (!block && warn) warnDirectoryStop(walk, link);
     return block;
 }
 
-}  // namespace
+void printDiskChars(const uint8_t *codes, int count) {
+    for (int i = 0; i < count; ++i) consoleDiskChar(toConsoleChar(codes[i]));
+}
 
 void printSeparator() { consolePrintf(options.csvOutput ? ";" : " "); }
 
-void printEntryName(DirEntry entry) {
-    const uint8_t *name = entry.bytes + kSlotName;
+void printQuotedName(const uint8_t *name) {
     uint8_t field[kNameLength + 2];
     field[0] = '"';
     bool quotePending = true;
@@ -213,13 +211,19 @@ void printEntryName(DirEntry entry) {
         field[i + 1] = toConsoleChar(code);
     }
     field[kNameLength + 1] = quotePending ? '"' : ' ';
-    int type = entry.bytes[kSlotType];
-    char splat = type <= 3 ? '*' : ' ';
-    char lock = type >= 0xC0 && type <= 0xC4 ? '<' : ' ';
+    for (uint8_t c : field) consoleDiskChar(c);
+}
+
+TypeMarks typeMarks(int type) {
+    return {type <= 3 ? '*' : ' ', kTypeNames[type & 7], type >= 0xC0 && type <= 0xC4 ? '<' : ' '};
+}
+
+void printEntryName(DirEntry entry) {
+    TypeMarks marks = typeMarks(entry.bytes[kSlotType]);
     const char *separator = options.csvOutput ? ";" : "";
     consolePrintf("%s", separator);
-    for (uint8_t c : field) consoleDiskChar(c);
-    consolePrintf("%s%c%s%s%s%c", separator, splat, separator, kTypeNames[type & 7], separator, lock);
+    printQuotedName(entry.bytes + kSlotName);
+    consolePrintf("%s%c%s%s%s%c", separator, marks.splat, separator, marks.name, separator, marks.lock);
 }
 
 int blocksFree(const ImageBuffer &image) {
@@ -239,9 +243,9 @@ void showDirectory(ImageBuffer &image, int printListing) {
 
     MeasureCache cache;
     forgetMeasures(cache);
-    BlockWalk walk = startWalk({map[0], map[1]}, kAnyHeldBlock);
+    BlockWalk walk = startDirectoryWalk(map);
     int number = 0;
-    while (uint8_t *block = nextDirectoryBlock(image, walk)) {
+    while (uint8_t *block = nextDirectoryBlock(image, walk, true)) {
         for (int slotIndex = 0; slotIndex < kSlotsPerBlock; ++slotIndex) {
             uint8_t *slot = block + slotIndex * kSlotSize;
             if (!options.showAll && slot[kSlotType] == 0) continue;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "disk/image.h"
+#include "disk/walk.h"
 
 // Offsets inside a 32-byte directory slot.
 constexpr int kSlotSize = 32;
@@ -36,6 +37,30 @@ void showDirectory(ImageBuffer &image, int printListing);
 
 // Prints the quoted name, splat mark, type name and lock mark of one slot.
 void printEntryName(DirEntry entry);
+
+// Prints `count` disk characters through the active table.
+void printDiskChars(const uint8_t *codes, int count);
+
+// Prints the 18-character name field of an entry line: a quote, the 16 name
+// characters with the closing quote in place of the first 0xA0 (a blank
+// after them when there is none).
+void printQuotedName(const uint8_t *name);
+
+// What an entry line shows for a type byte: the splat mark ('*' or ' '), the
+// type name (three letters, "???" for types 5-7) and the lock mark ('<' or ' ').
+struct TypeMarks {
+    char splat;
+    const char *name;
+    char lock;
+};
+TypeMarks typeMarks(int type);
+
+// The listing's walk over the directory chain: from the link in block 18/0
+// (`map`), with block 18/1 standing in for a block whose first byte is above
+// 40. nextDirectoryBlock returns nullptr once the walk has ended; with
+// `warn`, a chain that leaves the image or loops is reported on standard error.
+BlockWalk startDirectoryWalk(const uint8_t *map);
+uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk, bool warn);
 
 // ";" in CSV mode, else " ".
 void printSeparator();

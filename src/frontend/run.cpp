@@ -5,6 +5,7 @@
 #include "base/console.h"
 #include "base/errors.h"
 #include "directory/append.h"
+#include "directory/dirart.h"
 #include "directory/listing.h"
 #include "directory/merge.h"
 #include "frontend/cmdline.h"
@@ -30,7 +31,9 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
                           path.c_str(), static_cast<unsigned long long>(image.bytes.size()));
 }
 
-bool listingRuns() { return !options.blockViewer && !options.bamView && !options.appendDel; }
+bool listingRuns() {
+    return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty();
+}
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     consolePrintf("\n");
@@ -62,7 +65,8 @@ int runKestrel(int argc, char **argv) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
-    if (options.mergeImages || listingRuns() || options.bamView) requireMapBlock(image, "File", paths.source);
+    if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty())
+        requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
     if (options.mergeImages) mergeDirectories(paths.source, image, second);
@@ -70,6 +74,7 @@ int runKestrel(int argc, char **argv) {
     if (options.bamView) showBam(image);
     if (options.blockViewer) runBlockViewer(image);
     if (options.appendDel) appendDelEntry(image, paths.source);
+    if (!options.dirEdits.empty()) applyDirectoryEdits(image);
     if (options.imageModified) writeDestination(image, paths);
     consoleFlush();
     return 0;

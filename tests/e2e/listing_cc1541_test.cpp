@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cc1541.h"
 #include "support/d64_builder.h"
 #include "support/d64_zones.h"
 #include "support/run_binary.h"
@@ -33,41 +34,6 @@ uint32_t crc32Of(const std::string &path, const std::vector<uint8_t> &data) {
     std::string out = shellOutput("python3 -c 'import sys,zlib; print(zlib.crc32(open(sys.argv[1],\"rb\").read()))' " + path);
     return static_cast<uint32_t>(std::stoul(out));
 #endif
-}
-
-// cc1541's own listing of an image (of a copy, so the image stays as it is):
-// the header without its colour codes, the entry lines and the free line.
-struct CcListing {
-    std::string header;
-    std::vector<std::string> entries;
-    std::string blocksFree;
-};
-
-CcListing ccList(const TempDir &dir, const std::string &image) {
-    shellOutput("cd " + dir.path + " && cp " + image + " cclist.d64");
-    std::string out = shellOutput("cd " + dir.path + " && cc1541 cclist.d64 2>&1");
-    std::string plain;  // without the ESC [ ... m colour codes
-    for (size_t i = 0; i < out.size(); ++i) {
-        if (out[i] == '\x1b') {
-            while (i < out.size() && out[i] != 'm') ++i;
-            continue;
-        }
-        plain += out[i];
-    }
-    CcListing listing;
-    bool inDirectory = false;
-    for (const std::string &line : splitLines(plain)) {
-        if (line.rfind("0 \"", 0) == 0) {
-            listing.header = line;
-            inDirectory = true;
-        } else if (inDirectory && line.find("blocks free.") != std::string::npos) {
-            listing.blocksFree = line;
-            inDirectory = false;
-        } else if (inDirectory) {
-            listing.entries.push_back(line);
-        }
-    }
-    return listing;
 }
 
 // One row of "kestrel -vntsfbc": number, then 28 characters of block count
