@@ -42,4 +42,6 @@ done
 seed "" full.d64 full.d64 -merge -vantsfbc a.d64 b.d64 out.d64
 seed "" empty.d64 - -adel a.d64
 seed "" full.d64 - -p -vo a.d64
+seed "" full.d64 - -start 1 '$0801' -- a.d64 out.d64
+seed "" full.d64 - --help a.d64
 echo "$n seeds in $out"

@@ -30,6 +30,9 @@ struct Options {
     int imageModified;      /* any edit: write the image, accept a destination name */
     const unsigned char *activeCharMap; /* defaultCharMap or alternativeCharMap */
     int rawCharacters;      /* "o": print disk characters unconverted */
+    /* help and version requests */
+    int showHelp;           /* -h, --help: print the usage, status 0 */
+    int showVersion;        /* --version: print "kestrel 1.0", status 0 */
 };
 
 extern Options options;
