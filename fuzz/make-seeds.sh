@@ -49,4 +49,6 @@ seed "" full.d64 - -p -vo a.d64
 cp full.d64 scratched.d64
 printf '\x00' | dd of=scratched.d64 bs=1 seek=$((0x16622)) conv=notrunc status=none
 seed "" scratched.d64 - -va -undel 1 -type 1 SEQ a.d64 out.d64
+seed "" full.d64 - -start 1 '$0801' -- a.d64 out.d64
+seed "" full.d64 - --help a.d64
 echo "$n seeds in $out"

@@ -242,6 +242,7 @@ int consoleDecodeKey() {
     }
     for (;;) {
         int byte = nextKeyByte(-1);
+        if (byte == kKeyByteRedraw) return kKeyRedraw;
         if (byte < 0) return 'q';
         if (byte != kKeyEsc) return byte;
         int code = decodeEscape();

@@ -46,6 +46,9 @@ struct Options {
     int rawCharacters;      /* "o": print disk characters unconverted */
     /* directory art: -rename -type -blocks -move -undel -header -id */
     std::vector<DirEdit> dirEdits; /* in command-line order */
+    /* help and version requests */
+    int showHelp;           /* -h, --help: print the usage, status 0 */
+    int showVersion;        /* --version: print "kestrel 1.0", status 0 */
 };
 
 extern Options options;

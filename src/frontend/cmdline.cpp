@@ -16,7 +16,8 @@ namespace {
 struct ArgCursor {
     int argc;
     char **argv;
-    int next;  // index of the next unread argument
+    int next;           // index of the next unread argument
+    bool optionsEnded;  // "--" was read: every later argument is a plain one
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
     const char *peek() const { return argv[next]; }
@@ -150,7 +151,9 @@ void placePlainArgument(const char *arg, RunPaths &paths) {
 // One argument, by the first rule that matches; values are consumed from args.
 void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
-    if (is("-p")) {
+    if (args.optionsEnded) {
+        placePlainArgument(arg, paths);
+    } else if (is("-p")) {
         options.activeCharMap = alternativeCharMap;
     } else if (std::strncmp(arg, "-v", 2) == 0) {
         applyViewLetters(arg);
@@ -178,6 +181,12 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         readStartChange(args);
     } else if (readDirectoryEdit(arg, args)) {
         // queued in options.dirEdits
+    } else if (is("-h") || is("--help")) {
+        options.showHelp = 1;
+    } else if (is("--version")) {
+        options.showVersion = 1;
+    } else if (is("--")) {
+        args.optionsEnded = true;
     } else if (arg[0] == '-') {
         exitWithError(1, "ERROR: Unknown option '%s'.", arg);
     } else {
@@ -189,7 +198,9 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
-    ArgCursor args{argc, argv, 1};
-    while (args.hasNext()) applyArgument(args.take(), args, paths);
+    ArgCursor args{argc, argv, 1, false};
+    // A request for the help or the version ends the reading: what follows it
+    // is not looked at.
+    while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);
     return paths;
 }

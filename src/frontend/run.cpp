@@ -57,6 +57,12 @@ int runKestrel(int argc, char **argv) {
         return 0;
     }
     RunPaths paths = parseCommandLine(argc, argv);
+    if (options.showHelp || options.showVersion) {
+        if (options.showHelp) printUsage(argv[0]);
+        else printVersion();
+        consoleFlush();
+        return 0;
+    }
 
     ImageBuffer image;
     ImageBuffer second;

@@ -61,6 +61,7 @@ struct LocalFile {
     std::string name;  // local file name, also the name given to cc1541 (lower case)
     const char *type;
     std::vector<uint8_t> data;
+    std::string placement = "";  // cc1541 options for this file alone (e.g. "-r 36")
 };
 
 std::vector<LocalFile> makeFiles(const std::vector<size_t> &sizes) {
@@ -78,7 +79,8 @@ bool buildImage(const TempDir &dir, const std::vector<LocalFile> &files, const s
     std::string command = "cd " + dir.path + " && cc1541 -q -n 'cross check' -i 'k7' " + extra;
     for (const LocalFile &file : files) {
         writeBytes(dir.file(file.name), file.data);
-        command += " -T " + std::string(file.type) + " -f '" + file.name + "' -w '" + file.name + "'";
+        command += " -T " + std::string(file.type) + " -f '" + file.name + "' " + file.placement + " -w '" +
+                   file.name + "'";
     }
     int status = -1;
     std::string out = shellOutput(command + " " + image + " 2>&1", &status);
@@ -223,4 +225,33 @@ TEST(ListingCc1541, EditsChangeExactlyTheNamedBytes) {
         writeBytes(dir.file(files[3].name), files[3].data);
         expectListingMatches(dir, "start.d64", files);
     }
+}
+
+// A 40-track image (cc1541 -4) read whole: a file that crosses from track 35
+// into track 36 and one that lies on tracks 36-40 alone list the files' own
+// sizes, block counts and CRCs.
+TEST(ListingCc1541, FortyTrackImageIsReadWhole) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
+    TempDir dir;
+    std::vector<LocalFile> files = makeFiles({90000, 80000, 3000});
+    files[2].placement = "-r 36";
+    ASSERT_TRUE(buildImage(dir, files, "forty.d64", "-4"));
+    const std::vector<uint8_t> image = readBytes(dir.file("forty.d64"));
+    ASSERT_EQ(image.size(), 196608u);
+    expectListingMatches(dir, "forty.d64", files);
+
+    // The image holds what the test is about, by the zone layout alone: the
+    // second file's chain runs into track 36, the third starts above 35.
+    size_t directory = zoneOffset(18, 1);
+    auto entryStart = [&](int index) { return image.data() + directory + 32 * static_cast<size_t>(index) + 3; };
+    bool reaches36 = false;
+    int track = entryStart(1)[0], sector = entryStart(1)[1];
+    for (int steps = 0; track != 0 && steps < 768 && !reaches36; ++steps) {
+        reaches36 = track >= 36;
+        size_t at = zoneOffset(track, sector);
+        track = image[at];
+        sector = image[at + 1];
+    }
+    EXPECT_TRUE(reaches36);
+    EXPECT_GE(entryStart(2)[0], 36);
 }
