@@ -36,10 +36,19 @@ for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
   seed "" "$disk" - -rd 1 2 -sd 0 -start 1 4096 a.d64 out.d64
   seed "" "$disk" - -bam a.d64
   seed "" "$disk" - -adel a.d64
+  seed "" "$disk" - -rename 1 %c0x -type 0 PRG\< -move 0 2 -header art a.d64 out.d64
+  seed "" "$disk" - -va -blocks 2 9 -id xy -undel 3 a.d64 out.d64
   seed "" "$disk" empty.d64 -merge a.d64 b.d64
   seed $'j\e[A\e[Cj\xe0\x4bj\x00\x48q' "$disk" - -block 18 1 a.d64
 done
 seed "" full.d64 full.d64 -merge -vantsfbc a.d64 b.d64 out.d64
 seed "" empty.d64 - -adel a.d64
 seed "" full.d64 - -p -vo a.d64
+# A scratched entry whose blocks are still marked used: -undel refuses it
+# until the fuzzer frees them.
+cp full.d64 scratched.d64
+printf '\x00' | dd of=scratched.d64 bs=1 seek=$((0x16622)) conv=notrunc status=none
+seed "" scratched.d64 - -va -undel 1 -type 1 SEQ a.d64 out.d64
+seed "" full.d64 - -start 1 '$0801' -- a.d64 out.d64
+seed "" full.d64 - --help a.d64
 echo "$n seeds in $out"

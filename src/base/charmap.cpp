@@ -54,3 +54,5 @@ uint8_t toConsoleChar(uint8_t code) {
     if (code < 192) return options.activeCharMap[code];
     return kHighCharMap[code - 192];
 }
+
+uint8_t defaultConsoleChar(uint8_t code) { return code < 192 ? defaultCharMap[code] : kHighCharMap[code - 192]; }

@@ -11,3 +11,7 @@ extern const unsigned char alternativeCharMap[192];
 // options.rawCharacters is set, else through options.activeCharMap (codes
 // 0..191) or the fixed mapping (codes 192..255). Never 0 unless raw.
 uint8_t toConsoleChar(uint8_t code);
+
+// The byte the default table gives for one disk character, whatever the
+// options say (codes 192..255 through the fixed mapping). Never 0.
+uint8_t defaultConsoleChar(uint8_t code);

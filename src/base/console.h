@@ -27,6 +27,12 @@ void consoleVerrorf(const char *format, va_list args);
 // True when standard output is a terminal (glyph output, screen clearing).
 bool consoleOutputIsTerminal();
 
+// The UTF-8 glyph that consoleDiskChar writes on a terminal for a code page
+// 437 byte; control positions give their pictures, 0x00 a blank.
+const char *cp437Glyph(uint8_t cp437);
+// True when standard error is a terminal.
+bool consoleErrorIsTerminal();
+
 // Clears the screen before a viewer screen; nothing when output is not a terminal.
 void consoleClearScreen();
 
@@ -39,21 +45,37 @@ constexpr int kKeyArrowPrefix = 224;
 constexpr int kKeyUp = 72, kKeyDown = 80, kKeyLeft = 75, kKeyRight = 77;
 constexpr int kKeyEsc = 27;
 
-// One key press without echo and without waiting for Enter. An arrow key gives
-// 224 on one call and its code on the next; a lone ESC gives 27; other escape
-// sequences are swallowed. When the key source has ended it returns 'q', so
-// the viewer always leaves. On a terminal the raw mode is entered at the first
-// call and restored on every way out (normal exit, error exit, signals).
+// Answers of consoleReadKey that are no key: the program was continued after
+// a stop and must draw its screen again; standard output can no longer be
+// written (its pipe was closed), so showing anything more is pointless.
+constexpr int kKeyRedraw = -1;
+constexpr int kKeyOutputClosed = -2;
+
+// One key press without echo and without waiting for Enter, after the pending
+// output has been written. An arrow key gives 224 on one call and its code on
+// the next; a lone ESC gives 27; other escape sequences are swallowed. When
+// the key source has ended it returns 'q', so the viewer always leaves. On a
+// terminal the raw mode is entered at the first call and restored on every
+// way out: normal exit, error exit, every catchable signal that ends the
+// process, and a stop (Ctrl+Z), after which a continue enters raw mode again
+// and the next call returns kKeyRedraw. When standard output has failed it
+// returns kKeyOutputClosed without reading a key; once raw mode is in use a
+// closed output pipe fails the write this way instead of killing the process.
 int consoleReadKey();
 
 // Shared by the platform files: one key from the byte source, with
 // ESC [ A..D and ESC O A..D as 224 then the arrow's code, a lone ESC as 27,
-// other escape sequences dropped whole, and 'q' once the source has ended.
+// other escape sequences dropped whole, kKeyRedraw for a redraw request and
+// 'q' once the source has ended.
 int consoleDecodeKey();
+
+// consoleReadKeyByte's answer when a redraw was requested while it waited for
+// a new key (waitMs < 0).
+constexpr int kKeyByteRedraw = -3;
 
 // Provided by each platform: the next byte of key input, -1 when the input has
 // ended, -2 when waitMs >= 0 and nothing arrived in that time (a terminal only;
-// a pipe is read without a time limit).
+// a pipe is read without a time limit), kKeyByteRedraw as above.
 int consoleReadKeyByte(int waitMs);
 
 // Restores the terminal settings if raw mode was entered; harmless otherwise.

@@ -242,6 +242,7 @@ int consoleDecodeKey() {
     }
     for (;;) {
         int byte = nextKeyByte(-1);
+        if (byte == kKeyByteRedraw) return kKeyRedraw;
         if (byte < 0) return 'q';
         if (byte != kKeyEsc) return byte;
         int code = decodeEscape();
@@ -252,6 +253,8 @@ int consoleDecodeKey() {
         }
     }
 }
+
+const char *cp437Glyph(uint8_t cp437) { return kCp437Glyphs[cp437]; }
 
 void consoleVprintf(const char *format, va_list args) {
     prepareOutput();

@@ -46,6 +46,8 @@ void prepareKeyboard() {
 
 bool consoleOutputIsTerminal() { return isConsoleHandle(STD_OUTPUT_HANDLE); }
 
+bool consoleErrorIsTerminal() { return isConsoleHandle(STD_ERROR_HANDLE); }
+
 // Fills the whole screen buffer with blanks in the current colours and puts
 // the cursor at its top left corner.
 void consoleClearScreen() {
@@ -66,6 +68,7 @@ void consoleClearScreen() {
 // already delivers the arrows as 0 or 224 followed by their code.
 int consoleReadKey() {
     consoleFlush();
+    if (std::ferror(stdout)) return kKeyOutputClosed;
     prepareKeyboard();
     if (inputIsConsole) return _getch();
     return consoleDecodeKey();

@@ -17,11 +17,21 @@ void registerUsagePrinter(UsagePrinter printer) { usagePrinter = printer; }
 void exitWithError(int status, const char *format, ...) {
     va_list args;
     va_start(args, format);
+    va_list again;
+    va_copy(again, args);
     consoleVerrorf(format, args);
     va_end(args);
     consolePrintf("\n\n");
     if (usagePrinter) usagePrinter("kestrel");
     consoleFlush();
+    // On a terminal the usage has scrolled the message away: show it again
+    // below the usage, where the prompt follows on a line of its own. A
+    // redirected standard error keeps the message once, as it always had it.
+    if (consoleOutputIsTerminal() && consoleErrorIsTerminal()) {
+        consoleVerrorf(format, again);
+        consoleErrorf("\n");
+    }
+    va_end(again);
     std::exit(static_cast<signed char>(status) & 0xFF);
 }
 
@@ -30,6 +40,9 @@ void exitWithFileError(const char *format, ...) {
     va_start(args, format);
     consoleVprintf(format, args);
     va_end(args);
+    // The message has no line end of its own; on a terminal the prompt would
+    // follow on the same line.
+    if (consoleOutputIsTerminal()) consolePrintf("\n");
     consoleFlush();
     std::exit(1);
 }

@@ -3,6 +3,20 @@
 // (it moves viewTrack and viewSector). Holds no parsing and no I/O.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
+#include "base/nametext.h"
+
+// One directory-art edit as given on the command line.
+enum class DirEditKind { Rename, Type, Blocks, Move, Undelete, Header, Id };
+struct DirEdit {
+    DirEditKind kind;
+    int entry;      /* entry number (-undel: slot number); unused by -header, -id */
+    int value;      /* -type: type byte; -blocks: count; -move: target entry */
+    NameText text;  /* -rename, -header, -id: the decoded bytes */
+};
+
 struct Options {
     int showAll;            /* "a": list slots whose type byte is 0 too */
     int showNumbers;        /* "n", -csv: entry number column */
@@ -30,6 +44,11 @@ struct Options {
     int imageModified;      /* any edit: write the image, accept a destination name */
     const unsigned char *activeCharMap; /* defaultCharMap or alternativeCharMap */
     int rawCharacters;      /* "o": print disk characters unconverted */
+    /* directory art: -rename -type -blocks -move -undel -header -id */
+    std::vector<DirEdit> dirEdits; /* in command-line order */
+    /* help and version requests */
+    int showHelp;           /* -h, --help: print the usage, status 0 */
+    int showVersion;        /* --version: print "kestrel 1.0", status 0 */
     /* -x and -w: files out of and into the image */
     int extractFiles;       /* -x: write entries' files into the current folder */
     int extractFirst;       /* -x num, 0..255; -1: every listed entry that has a file */

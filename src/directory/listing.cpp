@@ -47,10 +47,6 @@ ChainMeasure measureOnce(const ImageBuffer &image, TrackSector start, MeasureCac
     return cache.measure[index];
 }
 
-void printDiskChars(const uint8_t *codes, int count) {
-    for (int i = 0; i < count; ++i) consoleDiskChar(toConsoleChar(codes[i]));
-}
-
 void printHeader(const uint8_t *map) {
     if (options.showNumbers) consolePrintf("  #: ");
     consolePrintf("0 \"");
@@ -172,21 +168,24 @@ void printExport() {
 }
 
 // Why a directory walk ended early, on standard error; the listing ends there.
-void warnDirectoryStop(const DirectoryCursor &cursor) {
-    if (cursor.walk.stop == WalkStop::AbsentBlock)
+void warnDirectoryStop(const BlockWalk &walk) {
+    if (walk.stop == WalkStop::AbsentBlock)
         consoleErrorf("WARNING: The directory links to block %i/%i, which lies outside the image; "
                       "the listing ends there.\n",
-                      cursor.stopLink.track, cursor.stopLink.sector);
-    else if (cursor.walk.stop == WalkStop::Loop)
+                      walk.next.track, walk.next.sector);
+    else if (walk.stop == WalkStop::Loop)
         consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
 }
 
 }  // namespace
 
+void printDiskChars(const uint8_t *codes, int count) {
+    for (int i = 0; i < count; ++i) consoleDiskChar(toConsoleChar(codes[i]));
+}
+
 void printSeparator() { consolePrintf(options.csvOutput ? ";" : " "); }
 
-void printEntryName(DirEntry entry) {
-    const uint8_t *name = entry.bytes + kSlotName;
+void printQuotedName(const uint8_t *name) {
     uint8_t field[kNameLength + 2];
     field[0] = '"';
     bool quotePending = true;
@@ -201,13 +200,19 @@ void printEntryName(DirEntry entry) {
         field[i + 1] = toConsoleChar(code);
     }
     field[kNameLength + 1] = quotePending ? '"' : ' ';
-    int type = entry.bytes[kSlotType];
-    char splat = type <= 3 ? '*' : ' ';
-    char lock = type >= 0xC0 && type <= 0xC4 ? '<' : ' ';
+    for (uint8_t c : field) consoleDiskChar(c);
+}
+
+TypeMarks typeMarks(int type) {
+    return {type <= 3 ? '*' : ' ', kTypeNames[type & 7], type >= 0xC0 && type <= 0xC4 ? '<' : ' '};
+}
+
+void printEntryName(DirEntry entry) {
+    TypeMarks marks = typeMarks(entry.bytes[kSlotType]);
     const char *separator = options.csvOutput ? ";" : "";
     consolePrintf("%s", separator);
-    for (uint8_t c : field) consoleDiskChar(c);
-    consolePrintf("%s%c%s%s%s%c", separator, splat, separator, kTypeNames[type & 7], separator, lock);
+    printQuotedName(entry.bytes + kSlotName);
+    consolePrintf("%s%c%s%s%s%c", separator, marks.splat, separator, marks.name, separator, marks.lock);
 }
 
 int blocksFree(const ImageBuffer &image) {
@@ -230,7 +235,7 @@ void showDirectory(ImageBuffer &image, int printListing) {
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll))
         processSlot(image, slot, cursor.number, print, csvDiskName, cache);
-    warnDirectoryStop(cursor);
+    warnDirectoryStop(cursor.walk);
     if (print && !options.csvOutput) consolePrintf("%i BLOCKS FREE.\n", blocksFree(image));
     if (options.exportTrackSector) printExport();
 }

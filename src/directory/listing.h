@@ -28,6 +28,23 @@ void showDirectory(ImageBuffer &image, int printListing);
 // Prints the quoted name, splat mark, type name and lock mark of one slot.
 void printEntryName(DirEntry entry);
 
+// Prints `count` disk characters through the active table.
+void printDiskChars(const uint8_t *codes, int count);
+
+// Prints the 18-character name field of an entry line: a quote, the 16 name
+// characters with the closing quote in place of the first 0xA0 (a blank
+// after them when there is none).
+void printQuotedName(const uint8_t *name);
+
+// What an entry line shows for a type byte: the splat mark ('*' or ' '), the
+// type name (three letters, "???" for types 5-7) and the lock mark ('<' or ' ').
+struct TypeMarks {
+    char splat;
+    const char *name;
+    char lock;
+};
+TypeMarks typeMarks(int type);
+
 // ";" in CSV mode, else " ".
 void printSeparator();
 

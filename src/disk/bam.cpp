@@ -42,6 +42,19 @@ void setBlockFree(ImageBuffer &image, int track, int sector, int flag) {
     bits = flag ? (bits | mask) : (bits & ~mask);
 }
 
+void setBlockBit(ImageBuffer &image, int track, int sector, bool free) {
+    uint8_t *map = blockAt(image, kDirTrack, 0);
+    assert(map && isMapTrack(track) && sector >= 0 && sector < sectorsPerTrack(track));
+    if (!map || !isMapTrack(track) || sector < 0 || sector >= 24) return;
+    uint8_t *entry = map + kMapEntryOffset * track;
+    uint8_t &bits = entry[1 + sector / 8];
+    uint8_t mask = static_cast<uint8_t>(1u << (sector % 8));
+    if (((bits & mask) != 0) == free) return;
+    bits = free ? (bits | mask) : (bits & ~mask);
+    if (free && entry[0] < 255) ++entry[0];
+    if (!free && entry[0] > 0) --entry[0];
+}
+
 bool findFreeBlock(const ImageBuffer &image, int track, int sector, TrackSector &found) {
     if (!isMapTrack(track)) return false;
     for (int t = track; t <= kMapTracks; ++t) {

@@ -28,6 +28,12 @@ bool isBlockFree(const ImageBuffer &image, int track, int sector);
 // sector below the track's count, map block present.
 void setBlockFree(ImageBuffer &image, int track, int sector, int flag);
 
+// Sets (free) or clears the sector's bit and, when the bit changes, moves the
+// track's stored free count by one (never below 0 or above 255). Prints
+// nothing. Precondition: track 1..35, sector below the track's count, map
+// block present.
+void setBlockBit(ImageBuffer &image, int track, int sector, bool free);
+
 // Linear search from (track, sector) upward to track 35, never wrapping.
 // Returns true and sets `found` on success; `found` is untouched otherwise.
 // A start track outside 1..35 finds nothing.

@@ -20,15 +20,17 @@ struct LastBlock {
 // stop != EndOfChain, at an absent block or after kMaxBlocks blocks.
 LastBlock findLastBlock(const ImageBuffer &image, TrackSector start);
 
-// The rules of the walks that measure a file: tracks 1..35.
-constexpr WalkRules kMeasureRules{kMapTracks, false};
+// The rules of the walks that measure a file: tracks 1..40, wherever the image
+// holds the block. A 35-track image has no track 36, so a link there ends the
+// walk as an absent block; a 40-track image is measured whole.
+constexpr WalkRules kMeasureRules{kMaxTrack, false};
 
 // Payload bytes of a block the walk just yielded (0..254), and what it adds to
 // a file's byte size (-1..254: a last block whose used-byte index is 0 adds -1).
 int blockPayloadBytes(const BlockWalk &walk);
 int blockSizeDelta(const BlockWalk &walk);
 
-// Payload size in bytes; 0 for a start outside 1..35.
+// Payload size in bytes; 0 for a start outside 1..40 or beyond the image.
 int chainByteSize(const ImageBuffer &image, TrackSector start);
 
 // Number of blocks walked.

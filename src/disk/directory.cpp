@@ -1,28 +1,25 @@
-// The directory's slots in listing order.
+// The directory's blocks and slots in listing order.
 #include "disk/directory.h"
-
-namespace {
-
-// The next directory block of the walk, with block 18/1 standing in for a
-// block whose first byte is above 40; nullptr once the walk has ended.
-const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cursor) {
-    TrackSector link = cursor.walk.next;
-    const uint8_t *block = walkNext(image, cursor.walk);
-    if (block && block[0] > kMaxTrack) block = walkInstead(image, cursor.walk, {kDirTrack, 1});
-    if (!block) cursor.stopLink = link;
-    return block;
-}
-
-}  // namespace
 
 bool slotHasStartBlock(const uint8_t *slot) {
     int track = slot[kSlotStartTrack];
     return track != 0 && !(track == kDirTrack && slot[kSlotStartSector] == 0);
 }
 
+BlockWalk startDirectoryWalk(const uint8_t *map) { return startWalk({map[0], map[1]}, kAnyHeldBlock); }
+
+const uint8_t *nextDirectoryBlock(const ImageBuffer &image, BlockWalk &walk) {
+    const uint8_t *block = walkNext(image, walk);
+    if (block && block[0] > kMaxTrack) block = walkInstead(image, walk, {kDirTrack, 1});
+    return block;
+}
+
+uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk) {
+    return const_cast<uint8_t *>(nextDirectoryBlock(static_cast<const ImageBuffer &>(image), walk));
+}
+
 DirectoryCursor startDirectory(const ImageBuffer &image) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
-    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}};
+    return {startDirectoryWalk(blockAt(image, kDirTrack, 0)), nullptr, 0, -1};
 }
 
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {
@@ -30,7 +27,7 @@ const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor,
         if (cursor.block && ++cursor.slotIndex == kSlotsPerBlock) cursor.block = nullptr;
         if (!cursor.block) {
             if (cursor.walk.stop != WalkStop::Running) return nullptr;
-            cursor.block = nextDirectoryBlock(image, cursor);
+            cursor.block = nextDirectoryBlock(image, cursor.walk);
             cursor.slotIndex = 0;
             if (!cursor.block) return nullptr;
         }

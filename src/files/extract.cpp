@@ -9,7 +9,6 @@
 #include "base/console.h"
 #include "base/errors.h"
 #include "base/filewrite.h"
-#include "base/hostname.h"
 #include "base/nametext.h"
 #include "base/options.h"
 #include "disk/chain.h"

@@ -7,7 +7,7 @@
 #include "base/charmap.h"
 #include "base/console.h"
 #include "base/errors.h"
-#include "base/hostname.h"
+#include "base/nametext.h"
 #include "base/options.h"
 #include "disk/bam.h"
 #include "disk/directory.h"

@@ -5,6 +5,9 @@
 
 #include "base/charmap.h"
 #include "base/errors.h"
+#include "base/nametext.h"
+#include "directory/dirart.h"
+#include "directory/listing.h"
 #include "frontend/numbers.h"
 
 namespace {
@@ -13,7 +16,8 @@ namespace {
 struct ArgCursor {
     int argc;
     char **argv;
-    int next;  // index of the next unread argument
+    int next;           // index of the next unread argument
+    bool optionsEnded;  // "--" was read: every later argument is a plain one
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
     const char *peek() const { return argv[next]; }
@@ -79,6 +83,72 @@ void readExtractRange(ArgCursor &args) {
     if (args.hasNext() && isWholeNumber(args.peek())) options.extractLast = parseNumberArg(args.take(), 0, 255);
 }
 
+// A name or id for a directory-art option by the text rule, glyphs
+// included; an error exit naming the text and the option when it breaks the
+// rule or gives fewer than minBytes bytes.
+NameText readDiskText(const char *text, const char *option, int minBytes, int maxBytes) {
+    NameText name = decodeNameText(text, maxBytes, true);
+    const char *why = nullptr;
+    switch (name.problem) {
+        case NameTextProblem::None: break;
+        case NameTextProblem::TooLong: why = "is too long"; break;
+        case NameTextProblem::BadEscape: why = "has a '%' without two hex digits after it"; break;
+        case NameTextProblem::BadCharacter: why = "holds a character that stands for no disk character"; break;
+    }
+    if (!why && name.length < minBytes) why = "is empty";
+    if (why)
+        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).", text, option, why,
+                      minBytes, maxBytes);
+    return name;
+}
+
+// A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255.
+int readTypeByte(const char *text) {
+    int type = typeByteOfForm(text);
+    if (type >= 0) return type;
+    bool letters = *text == '*' || (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
+    if (letters) exitWithError(1, "ERROR: Unknown file type '%s' for '-type'.", text);
+    return parseNumberArg(text, 0, 255);
+}
+
+struct DirEditOption {
+    const char *name;
+    DirEditKind kind;
+    int values;  // arguments it takes
+};
+const DirEditOption kDirEditOptions[] = {
+    {"-rename", DirEditKind::Rename, 2}, {"-type", DirEditKind::Type, 2},     {"-blocks", DirEditKind::Blocks, 2},
+    {"-move", DirEditKind::Move, 2},     {"-undel", DirEditKind::Undelete, 1}, {"-header", DirEditKind::Header, 1},
+    {"-id", DirEditKind::Id, 1},
+};
+constexpr int kMaxEntryNumber = 65535;
+
+// The directory-art options: each takes its arguments whatever they are and
+// is queued in command-line order. False when `arg` is none of them.
+bool readDirectoryEdit(const char *arg, ArgCursor &args) {
+    const DirEditOption *option = nullptr;
+    for (const DirEditOption &candidate : kDirEditOptions)
+        if (std::strcmp(arg, candidate.name) == 0) option = &candidate;
+    if (!option) return false;
+    if (!args.hasNext(option->values))
+        exitWithError(1, "ERROR: Argument%s for '%s' missing.", option->values > 1 ? "s" : "", arg);
+    DirEdit edit{option->kind, -1, -1, NameText{}};
+    if (option->kind != DirEditKind::Header && option->kind != DirEditKind::Id)
+        edit.entry = parseNumberArg(args.take(), 0, kMaxEntryNumber);
+    switch (option->kind) {
+        case DirEditKind::Rename: edit.text = readDiskText(args.take(), arg, 0, kNameLength); break;
+        case DirEditKind::Type: edit.value = readTypeByte(args.take()); break;
+        case DirEditKind::Blocks: edit.value = parseNumberArg(args.take(), 0, 65535); break;
+        case DirEditKind::Move: edit.value = parseNumberArg(args.take(), 0, kMaxEntryNumber); break;
+        case DirEditKind::Undelete: break;
+        case DirEditKind::Header: edit.text = readDiskText(args.take(), arg, 0, kNameLength); break;
+        case DirEditKind::Id: edit.text = readDiskText(args.take(), arg, 1, kDiskIdLength); break;
+    }
+    options.dirEdits.push_back(edit);
+    options.imageModified = 1;
+    return true;
+}
+
 void placePlainArgument(const char *arg, RunPaths &paths) {
     if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
@@ -89,7 +159,9 @@ void placePlainArgument(const char *arg, RunPaths &paths) {
 // One argument, by the first rule that matches; values are consumed from args.
 void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
-    if (is("-p")) {
+    if (args.optionsEnded) {
+        placePlainArgument(arg, paths);
+    } else if (is("-p")) {
         options.activeCharMap = alternativeCharMap;
     } else if (std::strncmp(arg, "-v", 2) == 0) {
         applyViewLetters(arg);
@@ -115,6 +187,14 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-start")) {
         options.changeStartAddress = options.imageModified = 1;
         readStartChange(args);
+    } else if (readDirectoryEdit(arg, args)) {
+        // queued in options.dirEdits
+    } else if (is("-h") || is("--help")) {
+        options.showHelp = 1;
+    } else if (is("--version")) {
+        options.showVersion = 1;
+    } else if (is("--")) {
+        args.optionsEnded = true;
     } else if (is("-x")) {
         options.extractFiles = 1;
         readExtractRange(args);
@@ -133,7 +213,9 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
-    ArgCursor args{argc, argv, 1};
-    while (args.hasNext()) applyArgument(args.take(), args, paths);
+    ArgCursor args{argc, argv, 1, false};
+    // A request for the help or the version ends the reading: what follows it
+    // is not looked at.
+    while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);
     return paths;
 }

@@ -16,5 +16,7 @@ struct RunPaths {
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error
-// ends the program through exitWithError with status 1.
+// ends the program through exitWithError with status 1. "-h", "--help" and
+// "--version" set their request and end the reading there; after "--" every
+// argument is a plain one (an image named "-vintage.d64", say).
 RunPaths parseCommandLine(int argc, char **argv);

@@ -29,10 +29,15 @@ NumberReading readNumber(const char *text) {
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     int base = 10;
     // "0x" counts as a prefix only when a hexadecimal digit follows; otherwise
-    // the 0 alone is read as an octal number, as strtol does.
+    // the 0 alone is read as an octal number, as strtol does. "$" is the
+    // hexadecimal prefix of the addresses kestrel prints ("$0801"); without a
+    // hexadecimal digit after it there is no number.
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && digitValue(p[2], 16) >= 0) {
         base = 16;
         p += 2;
+    } else if (p[0] == '$' && digitValue(p[1], 16) >= 0) {
+        base = 16;
+        p += 1;
     } else if (p[0] == '0') {
         base = 8;
     }

@@ -1,4 +1,5 @@
-// Number arguments, read like C strtol with base 0 but saturated to 32 bits.
+// Number arguments, read like C strtol with base 0 (and "$" for hexadecimal)
+// but saturated to 32 bits.
 #pragma once
 
 // Result of reading a text: the value, and whether the reading used up the
@@ -8,8 +9,8 @@ struct NumberReading {
     bool whole;
 };
 
-// Skips leading white space, takes one sign, chooses the base by a 0x/0X or 0
-// prefix, takes the digits valid for it and saturates at the 32-bit limits.
+// Skips leading white space, takes one sign, chooses the base by a 0x/0X, $
+// or 0 prefix, takes the digits valid for it and saturates at the 32-bit limits.
 // With no digit at all the value is 0 and nothing counts as read.
 NumberReading readNumber(const char *text);
 

@@ -5,6 +5,7 @@
 #include "base/console.h"
 #include "base/errors.h"
 #include "directory/append.h"
+#include "directory/dirart.h"
 #include "directory/listing.h"
 #include "directory/merge.h"
 #include "frontend/cmdline.h"
@@ -33,8 +34,8 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
 }
 
 bool listingRuns() {
-    return !options.blockViewer && !options.bamView && !options.appendDel && !options.extractFiles &&
-           !options.insertFiles;
+    return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
+           !options.extractFiles && !options.insertFiles;
 }
 
 // -w: each host file, read whole like an image, inserted in command-line order.
@@ -69,6 +70,12 @@ int runKestrel(int argc, char **argv) {
         return 0;
     }
     RunPaths paths = parseCommandLine(argc, argv);
+    if (options.showHelp || options.showVersion) {
+        if (options.showHelp) printUsage(argv[0]);
+        else printVersion();
+        consoleFlush();
+        return 0;
+    }
 
     ImageBuffer image;
     ImageBuffer second;
@@ -77,7 +84,8 @@ int runKestrel(int argc, char **argv) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
-    if (options.mergeImages || listingRuns() || options.bamView || options.extractFiles || options.insertFiles)
+    if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.extractFiles ||
+        options.insertFiles)
         requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
@@ -86,6 +94,7 @@ int runKestrel(int argc, char **argv) {
     if (options.bamView) showBam(image);
     if (options.blockViewer) runBlockViewer(image);
     if (options.appendDel) appendDelEntry(image, paths.source);
+    if (!options.dirEdits.empty()) applyDirectoryEdits(image);
     if (options.insertFiles) insertHostFiles(image, paths);
     if (options.extractFiles) extractFiles(image);
     if (options.imageModified) writeDestination(image, paths);

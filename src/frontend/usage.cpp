@@ -1,4 +1,4 @@
-// Usage text.
+// Usage text and version line.
 #include "frontend/usage.h"
 
 #include "base/console.h"
@@ -38,6 +38,8 @@ const char kHelpText[] =
     "Always provide the full file name including extension .d64\n";
 
 }  // namespace
+
+void printVersion() { consolePrintf("kestrel 1.0\n"); }
 
 void printUsage(const char *programName) {
     consolePrintf("A tool to view and manipulate d64 files. (Version: 1.0)\n");

@@ -4,3 +4,6 @@
 
 // Banner, empty line, usage line naming `programName`, help text.
 void printUsage(const char *programName);
+
+// The version line of --version: "kestrel 1.0".
+void printVersion();

@@ -3,6 +3,7 @@
 
 #include "base/charmap.h"
 #include "base/console.h"
+#include "base/errors.h"
 #include "base/options.h"
 
 void clampTrackSector(int &track, int &sector) {
@@ -35,16 +36,25 @@ TrackSector shownLink(const ImageBuffer &image, int track, int sector) {
     return getNextTrackSector(image, track, sector);
 }
 
+// Whether the viewer may go to (track, sector): every block of tracks 1..35
+// (one beyond a cut image shows as such), a block of tracks 36..40 only where
+// the image holds it, as a 40-track image does.
+bool reachable(const ImageBuffer &image, int track, int sector) {
+    if (track < 1 || track > kMaxTrack) return false;
+    clampTrackSector(track, sector);
+    return track <= kMapTracks || blockPresent(image, track, sector);
+}
+
 void followLink(const ImageBuffer &image) {
     TrackSector link = shownLink(image, options.viewTrack, options.viewSector);
-    if (link.track >= 1 && link.track <= 35 && link.sector < sectorsPerTrack(link.track)) {
+    if (link.sector < sectorsPerTrack(link.track) && reachable(image, link.track, link.sector)) {
         options.viewTrack = link.track;
         options.viewSector = link.sector;
     }
 }
 
-void moveByArrow(int code) {
-    if (code == kKeyUp && options.viewTrack <= 34) ++options.viewTrack;
+void moveByArrow(const ImageBuffer &image, int code) {
+    if (code == kKeyUp && reachable(image, options.viewTrack + 1, options.viewSector)) ++options.viewTrack;
     if (code == kKeyDown && options.viewTrack >= 2) --options.viewTrack;
     if (code == kKeyLeft && options.viewSector >= 1) --options.viewSector;
     if (code == kKeyRight && options.viewSector < sectorsPerTrack(options.viewTrack) - 1) ++options.viewSector;
@@ -73,10 +83,12 @@ void runBlockViewer(const ImageBuffer &image) {
     for (;;) {
         showBlock(image, options.viewTrack, options.viewSector);
         int code = consoleReadKey();
+        if (code == kKeyOutputClosed) exitWithError(1, "ERROR: Could not write to standard output.\n");
+        if (code == kKeyRedraw) continue;
         consoleDiskChar(static_cast<uint8_t>(code));
         consolePrintf(" %i\n", code);
         if (code == kKeyEsc || code == 'q') return;
-        if (code == 0 || code == kKeyArrowPrefix) moveByArrow(consoleReadKey());
+        if (code == 0 || code == kKeyArrowPrefix) moveByArrow(image, consoleReadKey());
         else if (code == 'j') followLink(image);
     }
 }

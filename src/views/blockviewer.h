@@ -13,6 +13,8 @@ void clampTrackSector(int &track, int &sector);
 // block outside the image gets a line saying so and shows the link 0/0.
 void showBlock(const ImageBuffer &image, int track, int sector);
 
-// The key loop on options.viewTrack/viewSector: arrows move, j follows the
-// link, Esc or q (or the end of the key source) leaves.
+// The key loop on options.viewTrack/viewSector: arrows move (up to track 35,
+// or to 40 where the image holds those tracks), j follows the link to a block
+// of tracks 1..35 or to one of 36..40 that the image holds, Esc or q (or the
+// end of the key source) leaves.
 void runBlockViewer(const ImageBuffer &image);

@@ -82,6 +82,13 @@ size_t countOf(const std::string &text, const std::string &part) {
     return count;
 }
 
+// The two ways a directory cannot be extended, as the error exit reports them.
+const std::string kLoops = "ERROR: The directory chain of 'first.d64' loops; it cannot be extended.";
+std::string leadsOutside(int track, int sector) {
+    return "ERROR: The directory chain of 'first.d64' leads to block " + std::to_string(track) + "/" +
+           std::to_string(sector) + " outside the image.";
+}
+
 // ---------------------------------------------------------------- cc1541
 
 // The (name, type) pairs that cc1541 lists for an image, read from a copy.
@@ -115,15 +122,20 @@ std::string lower(std::string text) {
 
 // ============================================================== DEL append
 
+// Three entries leave slot 3 (type byte at block offset 98) for the new one;
+// seven leave the last slot, 7 (offset 226), and the directory does not grow.
 TEST(AppendDel, FillsTheFirstEmptySlotOfTheLastBlock) {
-    ImageBuffer image = imageWithEntries(3);
-    Outcome run = appendDel(image);
-    EXPECT_EQ(run.result.status, 0);
-    EXPECT_EQ(run.result.out, lastBlockLines(18, 1, 18, 1) + "\nDestination file set to 'first.out.d64'.\n");
-    EXPECT_EQ(run.result.err, "");
-    ImageBuffer expected = image;
-    putDelEntry(slotBytes(expected, 18, 1, 3));  // type byte at block offset 98
-    EXPECT_EQ(run.written, bytesOf(expected));
+    for (int entries : {3, 7}) {
+        SCOPED_TRACE(entries);
+        ImageBuffer image = imageWithEntries(entries);
+        Outcome run = appendDel(image);
+        EXPECT_EQ(run.result.status, 0);
+        EXPECT_EQ(run.result.out, lastBlockLines(18, 1, 18, 1) + "\nDestination file set to 'first.out.d64'.\n");
+        EXPECT_EQ(run.result.err, "");
+        ImageBuffer expected = image;
+        putDelEntry(slotBytes(expected, 18, 1, entries));
+        EXPECT_EQ(run.written, bytesOf(expected));
+    }
 }
 
 TEST(AppendDel, ReusesAScratchedSlotWithItsOldStartAndBlockCount) {
@@ -192,12 +204,13 @@ TEST(AppendDel, RefusesADirectoryThatLoopsOrLeavesTheImage) {
     struct Case {
         const char *what;
         std::vector<std::pair<TrackSector, TrackSector>> links;
+        std::string message;
     };
     const Case cases[] = {
-        {"18/1 to itself", {{{18, 1}, {18, 1}}}},
-        {"18/1 to 18/4 and back", {{{18, 1}, {18, 4}}, {{18, 4}, {18, 1}}}},
-        {"track 36 of a 35-track image", {{{18, 1}, {36, 0}}}},
-        {"track 41", {{{18, 1}, {41, 2}}}},
+        {"18/1 to itself", {{{18, 1}, {18, 1}}}, kLoops},
+        {"18/1 to 18/4 and back", {{{18, 1}, {18, 4}}, {{18, 4}, {18, 1}}}, kLoops},
+        {"track 36 of a 35-track image", {{{18, 1}, {36, 0}}}, leadsOutside(36, 0)},
+        {"track 41", {{{18, 1}, {41, 2}}}, leadsOutside(41, 2)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -205,8 +218,7 @@ TEST(AppendDel, RefusesADirectoryThatLoopsOrLeavesTheImage) {
         for (const auto &[from, to] : c.links) linkBlock(image, from.track, from.sector, to.track, to.sector);
         Outcome run = appendDel(image);
         EXPECT_EQ(run.result.status, 1);
-        EXPECT_EQ(run.result.err.rfind("ERROR: ", 0), 0u) << run.result.err;
-        EXPECT_NE(run.result.err.find("'first.d64'"), std::string::npos) << run.result.err;
+        EXPECT_EQ(run.result.err, c.message);
         EXPECT_EQ(run.files, kOnlyInputs);
     }
 }
@@ -328,15 +340,15 @@ TEST(Merge, LoopingSecondDirectoryFillsTheDisk) {
 }
 
 TEST(Merge, RefusesAFirstDirectoryThatLoopsOrLeavesTheImage) {
-    const TrackSector targets[] = {{18, 1}, {36, 0}, {45, 0}};
-    for (TrackSector target : targets) {
+    const std::pair<TrackSector, std::string> cases[] = {
+        {{18, 1}, kLoops}, {{36, 0}, leadsOutside(36, 0)}, {{45, 0}, leadsOutside(45, 0)}};
+    for (const auto &[target, message] : cases) {
         SCOPED_TRACE(std::to_string(target.track));
         ImageBuffer first = imageWithEntries(1);
         linkBlock(first, 18, 1, target.track, target.sector);
         Outcome run = merge(first, imageWithEntries(1));
         EXPECT_EQ(run.result.status, 1);
-        EXPECT_EQ(run.result.err.rfind("ERROR: ", 0), 0u) << run.result.err;
-        EXPECT_NE(run.result.err.find("'first.d64'"), std::string::npos) << run.result.err;
+        EXPECT_EQ(run.result.err, message);
         EXPECT_EQ(run.files, kBothInputs);
     }
 }

@@ -133,6 +133,12 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-start", "3", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-start", "3", "65536", "a.d64"}, "ERROR: Number (65536) too high. [Maximum: 65535]"},
         {{"-start", "256", "0", "a.d64"}, "ERROR: Number (256) too high. [Maximum: 255]"},
+        {{"-start", "0", "$", "a.d64"}, "ERROR: Not a number (0)."},  // "$" needs a hexadecimal digit
+        {{"-start", "0", "$x801", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-start", "0", "$0801x", "a.d64"}, "ERROR: Not a number (2049)."},
+        {{"-rd", "$100", "a.d64"}, "ERROR: Number (256) too high. [Maximum: 255]"},
+        {{"-CSV", "-h", "a.d64"}, "ERROR: Unknown option '-CSV'."},  // read in order: the error comes first
+        {{"--", "a.d64", "-rd", "1"}, "ERROR: Bad argument -rd"},    // after "--" an option is a plain argument
     };
     for (const ErrorCase &c : cases) {
         Workspace work;
@@ -156,10 +162,14 @@ TEST(CommandLine, FileErrorsGoToStandardOutputAlone) {
         {{"-merge", "a.d64", "x.d64"}, "ERROR: 2nd file 'x.d64' not found."},
         {{"-rd", "1", "folder.d64"}, "ERROR: File 'folder.d64' could not be read."},
         {{"-merge", "a.d64", "folder.d64"}, "ERROR: 2nd file 'folder.d64' could not be read."},
+        {{"-merge", "a.d64", "short.d64"}, "ERROR: 2nd file 'short.d64' is too short to hold block 18/0 (1000 bytes)."},
+        {{"short.d64"}, "ERROR: File 'short.d64' is too short to hold block 18/0 (1000 bytes)."},
+        {{"--", "-h"}, "ERROR: File '-h' not found."},  // after "--" even "-h" names a file
     };
     for (const ErrorCase &c : cases) {
         Workspace work;
         fs::create_directory(work.dir.file("folder.d64"));
+        writeBytes(work.dir.file("short.d64"), std::vector<uint8_t>(1000, 0));
         std::vector<std::string> before = snapshot(work.dir.path);
         RunResult result = work.run(c.args);
         std::string line = testing::PrintToString(c.args);
@@ -228,11 +238,57 @@ TEST(CommandLine, ViewOptionsAndBlockPositionsThatAreAccepted) {
     EXPECT_EQ(listFolder(work.dir.path), std::vector<std::string>{"a.d64"});
 }
 
+// The conventions people type: -h and --help print the usage as a run
+// without arguments does, --version the version, each with status 0 and
+// nothing read after them; after "--" every argument is a plain one, so an
+// image named "-vintage.d64" can be listed; "$" is a hexadecimal prefix.
+TEST(CommandLine, HelpVersionEndOfOptionsAndDollarHex) {
+    Workspace work;
+    fs::copy_file(work.dir.file("a.d64"), work.dir.file("-vintage.d64"));
+    const std::string usage = work.run({}).out;
+    ASSERT_EQ(usage.rfind("A tool to view and manipulate d64 files.", 0), 0u);
+    const std::string listing = work.run({"-vn", "a.d64"}).out;
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    } const cases[] = {
+        {{"-h"}, usage},
+        {{"--help"}, usage},
+        {{"a.d64", "-rd", "1", "-h", "-CSV"}, usage},  // nothing runs, nothing is written
+        {{"--version"}, "kestrel 1.0\n"},
+        {{"--version", "x.d64"}, "kestrel 1.0\n"},
+        {{"-vn", "--", "-vintage.d64"}, listing},
+        {{"-block", "$12", "$a", "a.d64"}, work.run({"-block", "18", "10", "a.d64"}).out},
+    };
+    for (const Case &c : cases) {
+        RunResult result = work.run(c.args);
+        std::string line = testing::PrintToString(c.args);
+        EXPECT_EQ(result.status, 0) << line;
+        EXPECT_EQ(result.out, c.out) << line;
+        EXPECT_EQ(result.err, "") << line;
+    }
+    EXPECT_EQ(listFolder(work.dir.path), (std::vector<std::string>{"-vintage.d64", "a.d64"}));
+
+    // "$0801" writes what "0x0801" writes.
+    auto written = [&](const std::vector<std::string> &args) {
+        fs::remove(work.dir.file("out.d64"));
+        EXPECT_EQ(work.run(args).status, 0) << testing::PrintToString(args);
+        return readBytes(work.dir.file("out.d64"));
+    };
+    std::vector<uint8_t> hex = written({"-start", "1", "0x0801", "a.d64", "out.d64"});
+    EXPECT_NE(hex, bytesOf(work.image));
+    EXPECT_EQ(written({"-start", "1", "$0801", "a.d64", "out.d64"}), hex);
+    EXPECT_EQ(written({"-start", "$1", "$801", "a.d64", "out.d64"}), hex);
+}
+
 TEST(Destination, DefaultNameReplacesTheExtension) {
     struct Case {
         std::string source;
         std::string destination;
-    } const cases[] = {{"a.d64", "a.out.d64"}, {"a.b.d64", "a.b.out.d64"}, {"dir/disk.d64", "dir/disk.out.d64"}};
+    } const cases[] = {{"a.d64", "a.out.d64"},
+                       {"a.b.d64", "a.b.out.d64"},
+                       {"dir/disk.d64", "dir/disk.out.d64"},
+                       {".d64", ".out.d64"}};  // a name that is all extension
     for (const Case &c : cases) {
         TempDir dir;
         fs::create_directory(dir.file("dir"));
@@ -275,12 +331,15 @@ TEST(Destination, SourceWithoutExtensionIsAnError) {
     ASSERT_TRUE(endsWith(named.out, destinationLine));
     std::string listing = named.out.substr(0, named.out.size() - destinationLine.size());
 
+    fs::create_directories(work.dir.file("x/my.dir"));
     fs::create_directory(work.dir.file("my.dir"));
     writeImage(work.dir.file("disk"), work.image);
     writeImage(work.dir.file("my.dir/disk"), work.image);
+    writeImage(work.dir.file("x/my.dir/disk"), work.image);
     fs::remove(work.dir.file("a.out.d64"));
     std::vector<std::string> before = snapshot(work.dir.path);
-    for (const std::string source : {"disk", "my.dir/disk"}) {
+    // A "." in a folder name is no extension, however deep the folder lies.
+    for (const std::string source : {"disk", "my.dir/disk", "x/my.dir/disk"}) {
         RunResult result = work.run({"-rd", "1", source});
         EXPECT_EQ(result.status, 1) << source;
         EXPECT_EQ(result.err, "ERROR: Source file '" + source + "' has no file extension.") << source;

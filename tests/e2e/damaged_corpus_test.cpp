@@ -41,6 +41,11 @@ const std::vector<Action> &actions() {
         {"append-del", {"-adel", "a.d64", "out.d64"}, "", "out.d64"},
         {"merge-into", {"-merge", "a.d64", "b.d64", "out.d64"}, "", "out.d64"},
         {"merge-from", {"-merge", "-vantsfbc", "b.d64", "a.d64", "out.d64"}, "", "out.d64"},
+        {"directory-art",
+         {"-rename", "1", "%c0x", "-type", "0", "prg<", "-blocks", "2", "9", "-move", "0", "3", "-move", "3", "1",
+          "-header", "art", "-id", "xy", "a.d64", "out.d64"},
+         "", "out.d64"},
+        {"undelete", {"-undel", "0", "a.d64", "out.d64"}, "", "out.d64"},
     };
     return list;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cc1541.h"
 #include "support/d64_builder.h"
 #include "support/d64_zones.h"
 #include "support/run_binary.h"
@@ -35,41 +36,6 @@ uint32_t crc32Of(const std::string &path, const std::vector<uint8_t> &data) {
 #endif
 }
 
-// cc1541's own listing of an image (of a copy, so the image stays as it is):
-// the header without its colour codes, the entry lines and the free line.
-struct CcListing {
-    std::string header;
-    std::vector<std::string> entries;
-    std::string blocksFree;
-};
-
-CcListing ccList(const TempDir &dir, const std::string &image) {
-    shellOutput("cd " + dir.path + " && cp " + image + " cclist.d64");
-    std::string out = shellOutput("cd " + dir.path + " && cc1541 cclist.d64 2>&1");
-    std::string plain;  // without the ESC [ ... m colour codes
-    for (size_t i = 0; i < out.size(); ++i) {
-        if (out[i] == '\x1b') {
-            while (i < out.size() && out[i] != 'm') ++i;
-            continue;
-        }
-        plain += out[i];
-    }
-    CcListing listing;
-    bool inDirectory = false;
-    for (const std::string &line : splitLines(plain)) {
-        if (line.rfind("0 \"", 0) == 0) {
-            listing.header = line;
-            inDirectory = true;
-        } else if (inDirectory && line.find("blocks free.") != std::string::npos) {
-            listing.blocksFree = line;
-            inDirectory = false;
-        } else if (inDirectory) {
-            listing.entries.push_back(line);
-        }
-    }
-    return listing;
-}
-
 // One row of "kestrel -vntsfbc": number, then 28 characters of block count
 // and name part, then the columns.
 struct Row {
@@ -95,6 +61,7 @@ struct LocalFile {
     std::string name;  // local file name, also the name given to cc1541 (lower case)
     const char *type;
     std::vector<uint8_t> data;
+    std::string placement = "";  // cc1541 options for this file alone (e.g. "-r 36")
 };
 
 std::vector<LocalFile> makeFiles(const std::vector<size_t> &sizes) {
@@ -112,7 +79,8 @@ bool buildImage(const TempDir &dir, const std::vector<LocalFile> &files, const s
     std::string command = "cd " + dir.path + " && cc1541 -q -n 'cross check' -i 'k7' " + extra;
     for (const LocalFile &file : files) {
         writeBytes(dir.file(file.name), file.data);
-        command += " -T " + std::string(file.type) + " -f '" + file.name + "' -w '" + file.name + "'";
+        command += " -T " + std::string(file.type) + " -f '" + file.name + "' " + file.placement + " -w '" +
+                   file.name + "'";
     }
     int status = -1;
     std::string out = shellOutput(command + " " + image + " 2>&1", &status);
@@ -257,4 +225,33 @@ TEST(ListingCc1541, EditsChangeExactlyTheNamedBytes) {
         writeBytes(dir.file(files[3].name), files[3].data);
         expectListingMatches(dir, "start.d64", files);
     }
+}
+
+// A 40-track image (cc1541 -4) read whole: a file that crosses from track 35
+// into track 36 and one that lies on tracks 36-40 alone list the files' own
+// sizes, block counts and CRCs.
+TEST(ListingCc1541, FortyTrackImageIsReadWhole) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
+    TempDir dir;
+    std::vector<LocalFile> files = makeFiles({90000, 80000, 3000});
+    files[2].placement = "-r 36";
+    ASSERT_TRUE(buildImage(dir, files, "forty.d64", "-4"));
+    const std::vector<uint8_t> image = readBytes(dir.file("forty.d64"));
+    ASSERT_EQ(image.size(), 196608u);
+    expectListingMatches(dir, "forty.d64", files);
+
+    // The image holds what the test is about, by the zone layout alone: the
+    // second file's chain runs into track 36, the third starts above 35.
+    size_t directory = zoneOffset(18, 1);
+    auto entryStart = [&](int index) { return image.data() + directory + 32 * static_cast<size_t>(index) + 3; };
+    bool reaches36 = false;
+    int track = entryStart(1)[0], sector = entryStart(1)[1];
+    for (int steps = 0; track != 0 && steps < 768 && !reaches36; ++steps) {
+        reaches36 = track >= 36;
+        size_t at = zoneOffset(track, sector);
+        track = image[at];
+        sector = image[at + 1];
+    }
+    EXPECT_TRUE(reaches36);
+    EXPECT_GE(entryStart(2)[0], 36);
 }

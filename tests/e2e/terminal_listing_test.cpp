@@ -4,6 +4,7 @@
 // To a pipe the same listing is exact code page 437 bytes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "support/d64_builder.h"
@@ -94,4 +95,37 @@ TEST(TerminalListing, PipeGetsExactBytes) {
     EXPECT_EQ(raw.out, "0 \"" + kEscapeName + "\xA0\xA0\" AB\xA0" "2A  \n"
                        "1    \"" + kEscapeFile + "\"\xA0\xA0\xA0\xA0\xA0  PRG \n"
                        "663 BLOCKS FREE.\n");
+}
+
+// The glyph of every printable code page 437 byte (0x20-0x7E, 0x80-0xFF) on a
+// terminal is the character iconv gives for it: the viewer shows a block of
+// the bytes 0..255 unconverted (-vo), 16 to a row. Positions 0x00-0x1F and
+// 0x7F show pictures that iconv does not give them.
+TEST(GlyphsInTmux, PrintableCodePage437AsIconvConvertsIt) {
+    if (!haveProgram("tmux") || !haveProgram("iconv")) GTEST_SKIP() << "tmux or iconv is not installed";
+    TempDir dir;
+    ImageBuffer image = formatImage();
+    std::vector<uint8_t> printable;
+    for (int i = 0; i < 256; ++i) {
+        blockAt(image, 1, 0)[i] = static_cast<uint8_t>(i);
+        if (i >= 0x20 && i != 0x7F) printable.push_back(static_cast<uint8_t>(i));
+    }
+    writeImage(dir.file("disk.d64"), image);
+    writeBytes(dir.file("printable.bin"), printable);
+    int status = -1;
+    std::string expected = shellOutput("iconv -f CP437 -t UTF-8 " + dir.file("printable.bin"), &status);
+    ASSERT_EQ(status, 0);
+
+    TmuxSession pane(100, 40, thenMark("cd " + dir.path + " && " + KESTREL_BINARY + " -vo -block 1 0 disk.d64"));
+    ASSERT_TRUE(waitUntil([&] { return contains(pane.screen(), "Next sector:"); })) << pane.screen();
+    std::string shown;  // the character column of rows 0x20-0xF0, without 0x7F
+    for (const std::string &line : splitLines(pane.screen())) {
+        unsigned row = 0;
+        if (line.size() < 4 || line[2] != ':' || std::sscanf(line.c_str(), "%x:", &row) != 1 || row < 0x20) continue;
+        std::string glyphs = line.substr(line.find(" | ") + 3);
+        if (row == 0x70) glyphs.erase(glyphs.size() - std::string("⌂").size());
+        shown += glyphs;
+    }
+    EXPECT_EQ(shown, expected);
+    pane.sendKeys("q");
 }

@@ -1,8 +1,11 @@
 // End-to-end tests of the block viewer in a real terminal: tmux runs kestrel
 // on a pseudo-terminal, real arrow keys are sent to it, the screen is read
 // back, and the terminal settings must be the same after the viewer as before
-// it, whether it was left with q or killed by SIGTERM.
+// it, whichever way it ends: q, Esc, Ctrl+C, Ctrl+\, a signal that ends it, a
+// stop with Ctrl+Z and fg, or the output pipe closing.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -123,4 +126,127 @@ TEST_F(ViewerTerminal, SigtermRestoresTheTerminal) {
     // The viewer died of the signal itself (128 + 15), after restoring the settings.
     EXPECT_TRUE(contains(session.screen(), "STATUS:143")) << session.screen();
     expectTerminalRestored(dir, session);
+}
+
+// ------------------------------------------- every way out, from an interactive sh
+
+namespace {
+
+// The viewer run from an interactive sh (tmux_session.h says why sh): the
+// settings are saved before it, and its pid (the wrapper sh becomes kestrel)
+// is written to pid.txt.
+class ViewerInTmuxShell : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveProgram("tmux")) GTEST_SKIP() << "tmux not installed";
+        prepareFolder(dir);
+        shell = std::make_unique<TmuxSession>(100, 40, shellPaneCommand(dir.path));
+        ASSERT_TRUE(waitUntil([&] { return lastScreenLine(shell->screen()) == "$"; })) << shell->screen();
+    }
+
+    // Starts `viewer` (a command line) after saving the settings; waits for raw mode.
+    void start(const std::string &viewer) {
+        shell->typeLine("stty -g > before.txt; " + viewer);
+        ASSERT_TRUE(waitUntil([&] { return rawMode(shell->terminalSettings()); })) << shell->screen();
+    }
+    void startViewer() {
+        start("sh -c 'echo $$ > pid.txt; exec " + std::string(KESTREL_BINARY) + " -block 17 20 disk.d64'");
+        ASSERT_TRUE(waitUntil([&] { return !readText(dir.file("pid.txt")).empty(); }));
+        viewer = static_cast<pid_t>(std::stol(readText(dir.file("pid.txt"))));
+        ASSERT_GT(viewer, 1);
+    }
+
+    // Once the shell prompts again: saves the settings as `file` (and the
+    // status of the last job on the screen) and returns them.
+    std::string settingsAtPrompt(const std::string &file) {
+        EXPECT_TRUE(waitUntil([&] { return lastScreenLine(shell->screen()) == "$"; })) << shell->screen();
+        shell->typeLine("echo STATUS:$?; stty -g > " + file);
+        EXPECT_TRUE(waitUntil([&] { return contains(readText(dir.file(file)), "\n"); })) << shell->screen();
+        return readText(dir.file(file));
+    }
+
+    TempDir dir;
+    std::unique_ptr<TmuxSession> shell;
+    pid_t viewer = -1;
+};
+
+struct WayOut {
+    const char *name;
+    const char *keys;  // typed into the viewer, or nullptr
+    int signal;        // sent to the viewer when no keys are given
+    int status;        // the status the shell reports
+};
+
+void PrintTo(const WayOut &way, std::ostream *out) { *out << way.name; }
+
+class ViewerWayOutInTmux : public ViewerInTmuxShell, public testing::WithParamInterface<WayOut> {};
+
+const WayOut kWaysOut[] = {
+    {"q", "q", 0, 0},
+    {"Esc", "Escape", 0, 0},
+    {"CtrlC", "C-c", 0, 128 + SIGINT},
+    {"CtrlBackslash", "'C-\\'", 0, 128 + SIGQUIT},
+    {"Sighup", nullptr, SIGHUP, 128 + SIGHUP},
+    {"Sigterm", nullptr, SIGTERM, 128 + SIGTERM},
+    {"Sigabrt", nullptr, SIGABRT, 128 + SIGABRT},
+    {"Sigusr1", nullptr, SIGUSR1, 128 + SIGUSR1},
+    {"Sigalrm", nullptr, SIGALRM, 128 + SIGALRM},
+};
+
+}  // namespace
+
+TEST_P(ViewerWayOutInTmux, LeavesTheTerminalAsItWas) {
+    const WayOut &way = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startViewer());
+    if (way.keys) shell->sendKeys(way.keys);
+    else ASSERT_EQ(kill(viewer, way.signal), 0);
+    std::string after = settingsAtPrompt("after.txt");
+    EXPECT_TRUE(contains(shell->screen(), "STATUS:" + std::to_string(way.status) + "\n")) << shell->screen();
+    EXPECT_FALSE(after.empty());
+    EXPECT_EQ(after, readText(dir.file("before.txt")));
+    EXPECT_FALSE(rawMode(shell->terminalSettings()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Viewer, ViewerWayOutInTmux, testing::ValuesIn(kWaysOut),
+                         [](const testing::TestParamInfo<WayOut> &info) { return std::string(info.param.name); });
+
+// Ctrl+Z gives the shell its terminal back while the viewer is stopped; fg
+// makes it raw again and draws the screen anew at the same block.
+TEST_F(ViewerInTmuxShell, CtrlZStopsCookedAndFgResumesRaw) {
+    ASSERT_NO_FATAL_FAILURE(startViewer());
+    shell->sendKeys("Up");
+    ASSERT_TRUE(waitUntil([&] { return contains(shell->screen(), positionLines(18, 18)); })) << shell->screen();
+    shell->sendKeys("C-z");
+    ASSERT_TRUE(waitUntil([&] { return contains(shell->screen(), "Stopped"); })) << shell->screen();
+    std::string before = readText(dir.file("before.txt"));
+    EXPECT_EQ(settingsAtPrompt("stopped.txt"), before);
+    EXPECT_FALSE(rawMode(shell->terminalSettings()));
+
+    shell->typeLine("fg");
+    ASSERT_TRUE(waitUntil([&] { return rawMode(shell->terminalSettings()); })) << shell->screen();
+    // Redrawn: a cleared screen that starts with the viewer's block, the
+    // shell's lines gone.
+    EXPECT_TRUE(waitUntil([&] {
+        std::string screen = shell->screen();
+        return screen.find(positionLines(18, 18)) == 0 && !contains(screen, "Stopped");
+    })) << shell->screen();
+    shell->sendKeys("Down");  // a key without Enter is taken at once: raw mode
+    EXPECT_TRUE(waitUntil([&] { return contains(shell->screen(), positionLines(17, 20)); })) << shell->screen();
+    shell->sendKeys("q");
+    EXPECT_EQ(settingsAtPrompt("after.txt"), before);
+    EXPECT_TRUE(contains(shell->screen(), "STATUS:0\n")) << shell->screen();
+}
+
+// The viewer's output into a pipe that closes (head has taken its bytes):
+// the next screen cannot be written, and the viewer ends with status 1 and
+// a message instead of dying of SIGPIPE with the terminal raw.
+TEST_F(ViewerInTmuxShell, ClosedOutputPipeEndsWithStatusOne) {
+    ASSERT_NO_FATAL_FAILURE(start("sh -c '" + std::string(KESTREL_BINARY) +
+                                  " -block 17 20 disk.d64; echo KESTREL:$? >&2' | head -c 100"));
+    shell->sendKeys("Up");
+    std::string after = settingsAtPrompt("after.txt");
+    EXPECT_TRUE(contains(shell->screen(), "ERROR: Could not write to standard output.\nKESTREL:1\n"))
+        << shell->screen();
+    EXPECT_EQ(after, readText(dir.file("before.txt")));
+    EXPECT_FALSE(rawMode(shell->terminalSettings()));
 }

@@ -6,7 +6,9 @@
 #include <cstdio>
 
 #include "support/d64_builder.h"
+#include "support/d64_zones.h"
 #include "support/run_binary.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -116,11 +118,11 @@ TEST(Viewer, ArrowKeysStopAtTheirBounds) {
     // ESC O A (application cursor mode) is the up arrow too.
     EXPECT_EQ(runViewer(image, {"4", "2"}, "\x1bOA\x1bOC\x1bOB\x1bODq").screens,
               (Screens{{4, 2}, {5, 2}, {5, 3}, {4, 3}, {4, 2}}));
-    // Tracks 36..40 of a 40-track image are shown; up stays, down goes to 37.
+    // A 40-track image holds tracks 36..40: up goes on to 40 and stops there.
     ImageBuffer forty = formatImage("FORTY", "ft", 40);
-    blockAt(forty, 38, 3)[2] = 0x5a;
-    ViewerRun high = runViewer(forty, {"38", "3"}, kUp + kDown + "q");
-    EXPECT_EQ(high.screens, (Screens{{38, 3}, {38, 3}, {37, 3}}));
+    blockAt(forty, 40, 3)[2] = 0x5a;
+    ViewerRun high = runViewer(forty, {"38", "3"}, kUp + kUp + kUp + kDown + "q");
+    EXPECT_EQ(high.screens, (Screens{{38, 3}, {39, 3}, {40, 3}, {40, 3}, {39, 3}}));
     EXPECT_NE(high.result.out.find("00: 00 00 5a 00"), std::string::npos);
 }
 
@@ -140,11 +142,37 @@ TEST(Viewer, JumpFollowsOnlyLinksToExistingBlocks) {
     // At 18/20 the screen shows 18/18, and j follows the link printed there.
     EXPECT_EQ(runViewer(image, {"18", "20"}, "jq").screens, (Screens{{18, 18}, {5, 7}}));
 
+    // A 40-track image holds the blocks of tracks 36..40: j goes there too.
     ImageBuffer forty = formatImage("FORTY", "ft", 40);
     linkBlock(forty, 3, 0, 36, 0);
+    linkBlock(forty, 36, 0, 40, 16);
+    linkBlock(forty, 40, 16, 41, 0);
     linkBlock(forty, 3, 1, 35, 16);
-    EXPECT_EQ(runViewer(forty, {"3", "0"}, "jq").screens, (Screens{{3, 0}, {3, 0}}));
+    EXPECT_EQ(runViewer(forty, {"3", "0"}, "jjjq").screens, (Screens{{3, 0}, {36, 0}, {40, 16}, {40, 16}}));
     EXPECT_EQ(runViewer(forty, {"3", "1"}, "jq").screens, (Screens{{3, 1}, {35, 16}}));
+}
+
+// A 40-track image written by cc1541 -4 with a file on tracks 36-40: the
+// arrows climb to track 40, and j on 36/0 follows the link the image holds.
+TEST(Viewer, FortyTrackImageFromCc1541) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
+    TempDir dir;
+    writeBytes(dir.file("high"), randomBytes(3000, 36));
+    int status = -1;
+    std::string out = shellOutput("cd '" + dir.path + "' && cc1541 -q -4 -f high -r 36 -w high forty.d64 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+    ImageBuffer image;
+    std::vector<uint8_t> bytes = readBytes(dir.file("forty.d64"));
+    ASSERT_EQ(bytes.size(), 196608u);
+    image.bytes.assign(bytes.begin(), bytes.end());
+    const uint8_t *first = image.bytes.data() + zoneOffset(36, 0);
+    ASSERT_EQ(first[0], 36);  // cc1541 starts the file at 36/0 and goes on on track 36
+
+    std::string up6;
+    for (int i = 0; i < 6; ++i) up6 += kUp;
+    EXPECT_EQ(runViewer(image, {"35", "2"}, up6 + "q").screens,
+              (Screens{{35, 2}, {36, 2}, {37, 2}, {38, 2}, {39, 2}, {40, 2}, {40, 2}}));
+    EXPECT_EQ(runViewer(image, {"36", "0"}, "jq").screens, (Screens{{36, 0}, {first[0], first[1]}}));
 }
 
 // ---------------------------------------------------------- keys, echo, leaving

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "support/shell.h"
 
@@ -43,6 +44,11 @@ std::string TmuxSession::terminalSettings() const {
 
 void TmuxSession::sendKeys(const std::string &keys) const { shellOutput(tmux("send-keys " + keys)); }
 
+void TmuxSession::typeLine(const std::string &text) const {
+    shellOutput(tmux("send-keys -l " + quoted(text)));
+    sendKeys("Enter");
+}
+
 std::string TmuxSession::tmux(const std::string &arguments) const {
     return "tmux -u -L " + socket_ + " -f /dev/null " + arguments;
 }
@@ -59,4 +65,14 @@ bool waitUntil(const std::function<bool()> &done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return done();
+}
+
+std::string shellPaneCommand(const std::string &folder, const std::string &first) {
+    return "cd " + quoted(folder) + " && " + (first.empty() ? "" : first + "; ") + "exec env PS1='$ ' sh";
+}
+
+std::string lastScreenLine(const std::string &screen) {
+    std::vector<std::string> lines = splitLines(screen);
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines.empty() ? "" : lines.back();
 }

@@ -25,6 +25,8 @@ public:
     std::string terminalSettings() const;
     // Types `keys` in tmux's send-keys words ("Up", "Enter", or plain text).
     void sendKeys(const std::string &keys) const;
+    // Types `text` as it stands, then Enter: a command line for a shell.
+    void typeLine(const std::string &text) const;
 
 private:
     std::string tmux(const std::string &arguments) const;   // the tmux command line for this server
@@ -35,3 +37,12 @@ private:
 
 // Polls `done` every 20 ms for at most five seconds; true as soon as it holds.
 bool waitUntil(const std::function<bool()> &done);
+
+// A pane command: in `folder`, run `first` (may be empty), then become an
+// interactive sh with the prompt "$ ". sh (dash here) has job control and,
+// unlike an interactive bash, never resets the terminal after a job, so a
+// program that leaves it raw shows.
+std::string shellPaneCommand(const std::string &folder, const std::string &first = "");
+
+// The last line of a screen that is not empty ("$" once a shell prompts).
+std::string lastScreenLine(const std::string &screen);

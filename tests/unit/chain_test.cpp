@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "disk/chain.h"
@@ -184,16 +185,32 @@ TEST(ChainMeasures, LastBlockLengths) {
     EXPECT_EQ(chainBlockCount(image, {18, 0}), 2);
 }
 
-TEST(ChainMeasures, TracksOutsideOneToThirtyFiveAreNotMeasured) {
+// Tracks 36..40 are measured where the image holds them: a 40-track image
+// whole, while on a 35-track image a link to track 36 ends the chain.
+TEST(ChainMeasures, TracksThirtySixToFortyCountWhereTheImageHoldsThem) {
     for (int tracks : {35, 40}) {
+        SCOPED_TRACE(tracks);
         ImageBuffer image = formatImage("X", "xx", tracks);
         linkBlock(image, 17, 0, 36, 0);
-        if (tracks == 40) linkBlock(image, 36, 0, 0, 255);
-        EXPECT_EQ(chainByteSize(image, {17, 0}), 254) << tracks;
-        EXPECT_EQ(chainBlockCount(image, {17, 0}), 1) << tracks;
-        EXPECT_EQ(payloadOf(image, {17, 0}), blockBytes(image, 17, 0, 2, 255)) << tracks;
+        std::vector<uint8_t> expected = blockBytes(image, 17, 0, 2, 255);
+        if (tracks == 40) {
+            linkBlock(image, 36, 0, 40, 16);
+            linkBlock(image, 40, 16, 0, 101);
+            for (auto [track, sector, last] : {std::tuple{36, 0, 255}, {40, 16, 101}}) {
+                std::vector<uint8_t> part = blockBytes(image, track, sector, 2, last);
+                expected.insert(expected.end(), part.begin(), part.end());
+            }
+        }
+        int blocks = tracks == 40 ? 3 : 1;
+        EXPECT_EQ(chainByteSize(image, {17, 0}), static_cast<int>(expected.size()));
+        EXPECT_EQ(chainBlockCount(image, {17, 0}), blocks);
+        EXPECT_EQ(payloadOf(image, {17, 0}), expected);
+        EXPECT_EQ(chainChecksum(image, {17, 0}), computeCrc32(0, expected.data(), expected.size()));
+        // A file that starts on track 36.
+        EXPECT_EQ(chainBlockCount(image, {36, 0}), blocks - 1);
+        EXPECT_EQ(chainByteSize(image, {36, 0}), tracks == 40 ? 254 + 100 : 0);
 
-        for (TrackSector start : {TrackSector{36, 0}, TrackSector{0, 5}}) {
+        for (TrackSector start : {TrackSector{41, 0}, TrackSector{0, 5}}) {
             EXPECT_EQ(chainByteSize(image, start), 0);
             EXPECT_EQ(chainBlockCount(image, start), 0);
             EXPECT_TRUE(payloadOf(image, start).empty());

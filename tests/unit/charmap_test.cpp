@@ -1,6 +1,6 @@
 // Character display conversion: both tables rebuilt here from their range
-// rules, the fixed mapping of codes 192-255, raw mode, and the options that
-// select them.
+// rules and the pictures of the graphic characters, the fixed mapping of codes
+// 192-255, raw mode, and the options that select them.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,32 +9,50 @@
 
 #include "base/charmap.h"
 #include "frontend/cmdline.h"
+#include "support/shell.h"
 
 namespace {
 
-// The graphic characters of codes 0x60-0x7F and 0xA0-0xBF, as code page 437 bytes.
-const uint8_t kGraphics60[32] = {0xC4, 0x24, 0x7C, 0xC4, 0xC4, 0xC4, 0xC4, 0x7C, 0x7C, 0xBF, 0xC0,
-                                 0xD9, 0xC0, 0x5C, 0x2F, 0xDA, 0xBF, 0x4F, 0x5F, 0xB8, 0x7C, 0xDA,
-                                 0x58, 0x6F, 0xBE, 0x7C, 0xFE, 0xC5, 0x7C, 0x7C, 0xD0, 0x5C};
-const uint8_t kGraphicsA0[32] = {0x20, 0xB2, 0xDC, 0xEE, 0x5F, 0x7C, 0xB2, 0x7C, 0x5F, 0x2F, 0x7C,
-                                 0xC3, 0xDC, 0xC0, 0xBF, 0x5F, 0xDA, 0xC1, 0xC2, 0xB4, 0x7C, 0x7C,
-                                 0x7C, 0xDF, 0xDF, 0x5F, 0xD9, 0xDC, 0xDF, 0xD9, 0xDF, 0x5C};
-const uint8_t kHighCodes[64] = {
-    0xC4, 0xC1, 0xB3, 0xC4, 0xC4, 0xFE, 0xC6, 0xC7, 0xC8, 0xBB, 0xC8, 0xBC, 0xDB, 0xCD, 0xCE, 0xDB,
-    0xDB, 0xD1, 0xD2, 0xD3, 0xBA, 0xC9, 0xD6, 0x6F, 0xD8, 0xBA, 0xDA, 0xC5, 0xDC, 0xB3, 0xDE, 0x5C,
-    0xE0, 0xE1, 0xFE, 0xEE, 0xF2, 0xBA, 0xB1, 0xBA, 0xDC, 0x2F, 0xBA, 0xC3, 0xFE, 0xED, 0xEE, 0xF2,
-    0xF0, 0xC1, 0xC2, 0xB4, 0xBA, 0xF5, 0xF6, 0xEE, 0xFE, 0xFE, 0xDB, 0xFE, 0xFE, 0xFD, 0xFE, 0xFF,
+// The disk's graphic characters as they look once converted: the code page
+// 437 glyphs of codes 0x60-0x7F (and 0x80-0x9F), 0xA0-0xBF and 0xC0-0xFF. The
+// bytes expected are these pictures as iconv converts them to code page 437,
+// so that the tables are checked against what a person sees, not a copy.
+const char kGraphics60[] = "─$|────||┐└┘└\\/┌┐O_╕|┌Xo╛|■┼||╨\\";
+const char kGraphicsA0[] = " ▓▄ε_|▓|_/|├▄└┐_┌┴┬┤|||▀▀_┘▄▀┘▀\\";
+const char kHighCodes[] = "─┴│──■╞╟╚╗╚╝█═╬██╤╥╙║╔╓o╪║┌┼▄│▐\\αß■ε≥║▒║▄/║├■φε≥≡┴┬┤║⌡÷ε■■█■■²■\xC2\xA0";
+
+// `utf8` in code page 437 by iconv; empty when iconv fails.
+std::vector<uint8_t> cp437Of(const std::string &utf8) {
+    std::string word = "'";
+    for (char c : utf8) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    int status = -1;
+    std::string out = shellOutput("printf '%s' " + word + "' | iconv -f UTF-8 -t CP437", &status);
+    if (status != 0) return {};
+    return std::vector<uint8_t>(out.begin(), out.end());
+}
+
+// The three pictures in code page 437, converted once.
+struct Pictures {
+    std::vector<uint8_t> graphics60, graphicsA0, high;
 };
+const Pictures &pictures() {
+    static const Pictures converted{cp437Of(kGraphics60), cp437Of(kGraphicsA0), cp437Of(kHighCodes)};
+    return converted;
+}
+
+bool havePictures() {
+    return pictures().graphics60.size() == 32 && pictures().graphicsA0.size() == 32 && pictures().high.size() == 64;
+}
 
 uint8_t expectedDefault(int code) {
     if (code <= 0x1F) return expectedDefault(code + 0x40);  // control codes show as 0x40-0x5F
     if (code == 0x5C) return 0x9C;                           // pound sign
     if (code == 0x5F) return 0xAE;                           // left arrow
     if (code <= 0x5E) return static_cast<uint8_t>(code);
-    if (code <= 0x7F) return kGraphics60[code - 0x60];
-    if (code <= 0x9F) return kGraphics60[code - 0x80];
-    if (code <= 0xBF) return kGraphicsA0[code - 0xA0];
-    return kHighCodes[code - 0xC0];
+    if (code <= 0x7F) return pictures().graphics60[code - 0x60];
+    if (code <= 0x9F) return pictures().graphics60[code - 0x80];
+    if (code <= 0xBF) return pictures().graphicsA0[code - 0xA0];
+    return pictures().high[code - 0xC0];
 }
 
 uint8_t expectedAlternative(int code) {
@@ -54,6 +72,8 @@ void parse(std::vector<std::string> args) {
 }  // namespace
 
 TEST(CharMap, DefaultTableByItsRanges) {
+    if (!haveProgram("iconv")) GTEST_SKIP() << "iconv is not installed";
+    ASSERT_TRUE(havePictures());
     resetOptions();
     for (int code = 0; code < 256; ++code)
         EXPECT_EQ(toConsoleChar(static_cast<uint8_t>(code)), expectedDefault(code)) << "code " << code;
@@ -68,6 +88,8 @@ TEST(CharMap, DefaultTableByItsRanges) {
 
 // "-p" and the letter p of "-v" both select the alternative table.
 TEST(CharMap, AlternativeTableShowsControlRangesAsFullBlocks) {
+    if (!haveProgram("iconv")) GTEST_SKIP() << "iconv is not installed";
+    ASSERT_TRUE(havePictures());
     for (const char *option : {"-p", "-vp", "-vtpn"}) {
         parse({option, "disk.d64"});
         for (int code = 0; code < 256; ++code)

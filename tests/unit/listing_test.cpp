@@ -8,6 +8,7 @@
 
 #include "base/options.h"
 #include "directory/listing.h"
+#include "disk/chain.h"
 #include "disk/image.h"
 #include "support/d64_builder.h"
 #include "support/shell.h"
@@ -227,20 +228,26 @@ TEST_F(Listing, NumberingWithAndWithoutDeletedSlots) {
         EXPECT_EQ(lines[1 + n], "  " + std::to_string(n) + ": 0    \"@@@@@@@@@@@@@@@@\"*DEL ");
 }
 
-// Entries without a start block show placeholders; the t/s column shows the bytes.
+// Entries without a start block show placeholders; the t/s column shows the
+// bytes. Only 18/0 itself counts as none on track 18: a file there is measured.
 TEST_F(Listing, PlaceholdersForEntriesWithoutStartBlock) {
     ImageBuffer image = formatImage("TEST DISK", "AB");
     addRawEntry(image, 0x80, 0, 0, "NOSTART", 0);
     addRawEntry(image, 0x82, 18, 0, "MAPBLOCK", 0);
     addRawEntry(image, 0x82, 0, 7, "TRACKZERO", 0);
+    uint8_t *onTrack18 = blockAt(image, 18, 5);
+    linkBlock(image, 18, 5, 0, 10);  // bytes 2..10: the nine check digits
+    std::copy(kCheckDigits.begin(), kCheckDigits.end(), onTrack18 + 2);
+    addRawEntry(image, 0x82, 18, 5, "DIRTRACK", 1);
     options.showTrackSector = options.showStartAddress = options.showFileSize = 1;
     options.showBlockCount = options.showChecksum = 1;
     std::vector<std::string> lines = splitLines(run(image));
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 6u);
     const std::string dashes = " ----- ----- --- ----------";
     EXPECT_EQ(lines[1], "0    " + nameField("\"NOSTART\"") + " DEL   0  0" + dashes);
     EXPECT_EQ(lines[2], "0    " + nameField("\"MAPBLOCK\"") + " PRG  18  0" + dashes);
     EXPECT_EQ(lines[3], "0    " + nameField("\"TRACKZERO\"") + " PRG   0  7" + dashes);
+    EXPECT_EQ(lines[4], "1    " + nameField("\"DIRTRACK\"") + " PRG  18  5 $3231     9   1 3421780262");
 }
 
 // An empty file is one block whose link is (0, 1): 0 bytes, 1 block, CRC 0.
@@ -482,6 +489,29 @@ TEST_F(ListingEdits, StartAddressEditWritesTheFirstBlock) {
     first[2] = 0xDE;
     first[3] = 0xC0;
     EXPECT_EQ(image.bytes, before.bytes);
+}
+
+// Two entries name one chain: once -start has changed its first block through
+// the first entry, the second entry's columns measure the chain as it now is.
+TEST_F(ListingEdits, ColumnsAfterAnEditMeasureTheEditedChain) {
+    addRawEntry(image, 0x82, start[0].track, start[0].sector, "ALIAS", 3);  // entry 6
+    options.showFileSize = options.showChecksum = 1;
+    options.changeStartAddress = 1;
+    options.startEntry = 0;
+    options.newStartAddress = 0x1234;
+    std::vector<uint8_t> data = randomBytes(600, 1);  // FILE0's bytes, as the fixture wrote them
+    uint32_t oldCrc = computeCrc32(0, data.data(), data.size());
+    data[0] = 0x34;
+    data[1] = 0x12;
+    uint32_t newCrc = computeCrc32(0, data.data(), data.size());
+    ASSERT_NE(oldCrc, newCrc);
+    char oldColumns[40], newColumns[40];
+    std::snprintf(oldColumns, sizeof oldColumns, "   600 %10u -> $1234", oldCrc);
+    std::snprintf(newColumns, sizeof newColumns, " $1234   600 %10u", newCrc);
+    std::vector<std::string> lines = splitLines(run(image));
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_NE(lines[1].find(oldColumns), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[7], "  6: 3    " + nameField("\"ALIAS\"") + " PRG " + newColumns);
 }
 
 // The message appears even without a printed listing; entries without a start

@@ -36,6 +36,9 @@ TEST(ReadNumber, TheTextChoosesTheBase) {
         {"5 ", 5, false},    {"08", 0, false},    {"0x", 0, false},     {"0xg", 0, false},  {"", 0, true},
         {" ", 0, false},     {"-", 0, false},     {"+", 0, false},      {"- 5", 0, false},  {"abc", 0, false},
         {"300x", 300, false}, {"12ab", 12, false}, {"0x7FFFFFFF", INT_MAX, true},
+        // "$" is the hexadecimal prefix of the addresses kestrel shows.
+        {"$0801", 2049, true}, {"$fF", 255, true},  {" -$10", -16, true}, {"$", 0, false},   {"$g", 0, false},
+        {"$0x10", 0, false}, {"0$7", 0, false},    {"$$1", 0, false},
     };
     for (const Case &c : cases) {
         NumberReading reading = readNumber(c.text);

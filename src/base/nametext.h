@@ -1,0 +1,60 @@
+// Names typed on the command line, turned into the bytes a disk stores: the
+// one text rule of every option that writes a name (entry names, the disk
+// name and id, the names of inserted files); and the host-file names of
+// entries, both ways (the files -x writes, the files -w reads). Decodes and
+// encodes only; each caller words its own error from the problem reported.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr int kNameTextCapacity = 16;  // the longest field a text fills
+
+enum class NameTextProblem {
+    None,
+    TooLong,       // more bytes than the field holds
+    BadEscape,     // a '%' not followed by two hexadecimal digits
+    BadCharacter,  // a control character, or a character that stands for no single disk code
+};
+
+struct NameText {
+    uint8_t bytes[kNameTextCapacity];
+    int length;               // bytes decoded (0..maxBytes)
+    NameTextProblem problem;  // None when the whole text was decoded
+};
+
+// Decodes `text` into at most `maxBytes` (0..16) disk bytes: an ASCII letter
+// of either case gives 0x41-0x5A, "%XX" the byte XX (hex digits of either
+// case), other printable ASCII the same byte. With `acceptGlyphs`, also a
+// UTF-8 character that kestrel shows on a terminal for exactly one disk code
+// through the default table, which gives that code. Stops at the first
+// problem, in text order; `length` then counts the bytes before it.
+NameText decodeNameText(const char *text, int maxBytes, bool acceptGlyphs);
+
+// ---- Host file names of directory entries ----------------------------------
+
+// The host name of an entry's 16 name bytes, without extension: the bytes up
+// to the first 0xA0, where 0x41-0x5A give "a"-"z", digits, space and
+// ! # $ & ' ( ) + , - . ; = @ [ ] ^ _ stay as they are, and every other byte,
+// a last space or dot included, gives "%XX" (upper-case hex). An empty name
+// gives "%A0". A name that Windows keeps for a device (con, prn, aux, nul,
+// com1-com9, lpt1-lpt9, conin$, conout$, also before a further ".") gets its
+// last letter there as "%XX". The result holds no folder separator, no
+// character Windows refuses, and is never "." or "..".
+std::string hostNameOfEntry(const uint8_t *name);
+
+// The extension of an entry's host file: the listing's type name in lower
+// case ("del", "seq", "prg", "usr", "rel"), "bin" for types 5 to 7.
+const char *hostExtensionOfType(int typeByte);
+
+// An entry's name and type read back from a host file's name (no folder): the
+// text before the last "." by decodeNameText (no glyphs, at most 16 bytes),
+// padded with 0xA0; the type from the text after it: "prg", "seq", "usr" and
+// "del" in any case give the closed types 0x82, 0x81, 0x83 and 0x80, anything
+// else (or no ".") 0x82. `problem` is None when the name could be read.
+struct HostFileEntry {
+    uint8_t name[kNameTextCapacity];  // padded with 0xA0
+    uint8_t typeByte;
+    NameTextProblem problem;
+};
+HostFileEntry entryOfHostName(const std::string &fileName);

@@ -1,0 +1,232 @@
+// Directory-art edits, made on the image in memory in command-line order.
+// Entries are found through the listing's own walk, so that the numbers are
+// the ones a listing printed.
+#include "directory/dirart.h"
+
+#include <cstring>
+#include <vector>
+
+#include "base/console.h"
+#include "base/errors.h"
+#include "base/options.h"
+#include "directory/listing.h"
+#include "disk/bam.h"
+#include "disk/blockset.h"
+#include "disk/chain.h"
+
+namespace {
+
+const char *const kFormNames[5] = {"DEL", "SEQ", "PRG", "USR", "REL"};
+const char *const kOptionNames[7] = {"-rename", "-type", "-blocks", "-move", "-undel", "-header", "-id"};
+
+constexpr uint8_t kClosedPrg = 0x82;
+constexpr int kSlotContents = kSlotSize - kSlotType;  // bytes 02-1F move with an entry
+// An undeleted chain may only use blocks the map has a bit for.
+constexpr WalkRules kMapRules{kMapTracks, true};
+
+// The directory as the listing walks it. Edits change no link, so the walk
+// made before the first edit holds for all of them.
+struct Directory {
+    std::vector<uint8_t *> slots;  // every slot in walk order; a looping chain repeats its slots
+    BlockSet blocks;               // block 18/0 and the directory blocks
+};
+
+Directory readDirectory(ImageBuffer &image) {
+    Directory dir{{}, BlockSet{}};
+    uint8_t *map = blockAt(image, kDirTrack, 0);
+    blockSetAdd(dir.blocks, kDirTrack, 0);
+    BlockWalk walk = startDirectoryWalk(map);
+    while (uint8_t *block = nextDirectoryBlock(image, walk)) {
+        blockSetAdd(dir.blocks, walk.at.track, walk.at.sector);
+        for (int i = 0; i < kSlotsPerBlock; ++i) dir.slots.push_back(block + i * kSlotSize);
+    }
+    return dir;
+}
+
+// The slot of entry `number`, counted as the listing counts (every slot when
+// countAll, else those with a type byte other than 0); an error exit naming
+// `option` when the directory has no such entry.
+int requireEntry(const Directory &dir, const char *option, int number, bool countAll) {
+    int left = number;
+    for (size_t i = 0; i < dir.slots.size(); ++i) {
+        if (!countAll && dir.slots[i][kSlotType] == 0) continue;
+        if (left-- == 0) return static_cast<int>(i);
+    }
+    exitWithError(1, "ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
+}
+
+// A type byte as the listing names it ("PRG<", "*SEQ"), then the byte itself.
+void printType(int type) {
+    TypeMarks marks = typeMarks(type);
+    consolePrintf("%s%s%s ($%02x)", marks.splat == '*' ? "*" : "", marks.name, marks.lock == '<' ? "<" : "", type);
+}
+
+// A text into a field of `length` bytes; a name field is padded with 0xA0,
+// the id field keeps the bytes the text does not reach.
+void writeText(uint8_t *field, int length, const NameText &text, bool pad) {
+    if (pad) std::memset(field, 0xA0, static_cast<size_t>(length));
+    std::memcpy(field, text.bytes, static_cast<size_t>(text.length));
+}
+
+// Each edit below prints its line: the option, the entry number, the old and
+// the new value.
+void renameEntry(uint8_t *slot, int number, const NameText &name) {
+    consolePrintf("-rename %i: ", number);
+    printQuotedName(slot + kSlotName);
+    writeText(slot + kSlotName, kNameLength, name, true);
+    consolePrintf(" -> ");
+    printQuotedName(slot + kSlotName);
+    consolePrintf("\n");
+}
+
+void retypeEntry(uint8_t *slot, int number, int type) {
+    consolePrintf("-type %i: ", number);
+    printType(slot[kSlotType]);
+    slot[kSlotType] = static_cast<uint8_t>(type);
+    consolePrintf(" -> ");
+    printType(type);
+    consolePrintf("\n");
+}
+
+void setShownBlocks(uint8_t *slot, int number, int blocks) {
+    consolePrintf("-blocks %i: %i -> %i\n", number, slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8, blocks);
+    slot[kSlotBlockCount] = static_cast<uint8_t>(blocks & 0xFF);
+    slot[kSlotBlockCount + 1] = static_cast<uint8_t>(blocks >> 8);
+}
+
+// Rotates the contents of the slots from `from` to `to` by one place, so that
+// the contents of `from` land in `to`. The slots' first two bytes (a block's
+// link in its first slot) stay. A looping directory may name one slot twice
+// in the range; memmove copes with that.
+void moveEntry(Directory &dir, int from, int to, const DirEdit &edit) {
+    uint8_t moving[kSlotContents];
+    std::memcpy(moving, dir.slots[from] + kSlotType, kSlotContents);
+    int step = from < to ? 1 : -1;
+    for (int i = from; i != to; i += step)
+        std::memmove(dir.slots[i] + kSlotType, dir.slots[i + step] + kSlotType, kSlotContents);
+    std::memcpy(dir.slots[to] + kSlotType, moving, kSlotContents);
+    consolePrintf("-move %i -> %i: ", edit.entry, edit.value);
+    printQuotedName(dir.slots[to] + kSlotName);
+    consolePrintf("\n");
+}
+
+// ---- Undelete ------------------------------------------------------------------
+
+// The blocks in use by block 18/0, the directory chain and the chains of the
+// entries the listing shows (type byte not 0), each chain walked once.
+BlockSet blocksInUse(const ImageBuffer &image, const Directory &dir) {
+    BlockSet used = dir.blocks;
+    BlockSet starts{};
+    for (const uint8_t *slot : dir.slots) {
+        int track = slot[kSlotStartTrack], sector = slot[kSlotStartSector];
+        if (slot[kSlotType] == 0 || blockSetHas(starts, track, sector)) continue;
+        blockSetAdd(starts, track, sector);
+        BlockWalk walk = startWalk({track, sector}, kMeasureRules);
+        while (walkNext(image, walk)) blockSetAdd(used, walk.at.track, walk.at.sector);
+    }
+    return used;
+}
+
+// The blocks of a scratched file's chain, each free in the map and used by
+// nothing else; an error exit naming the slot when the chain is broken,
+// loops, or meets a block in use.
+std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Directory &dir, const uint8_t *slot,
+                                          int number) {
+    BlockSet used = blocksInUse(image, dir);
+    BlockSet chain{};
+    std::vector<TrackSector> blocks;
+    BlockWalk walk = startWalk({slot[kSlotStartTrack], slot[kSlotStartSector]}, kMapRules);
+    while (walkNext(image, walk)) {
+        TrackSector at = walk.at;
+        if (blockSetHas(chain, at.track, at.sector))
+            exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number, at.track,
+                          at.sector);
+        if (blockSetHas(used, at.track, at.sector))
+            exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by another file "
+                             "or the directory.", number, at.track, at.sector);
+        if (!isBlockFree(image, at.track, at.sector))
+            exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.", number,
+                          at.track, at.sector);
+        blockSetAdd(chain, at.track, at.sector);
+        blocks.push_back(at);
+    }
+    if (walk.stop == WalkStop::Loop)
+        exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops.", number);
+    if (walk.stop != WalkStop::EndOfChain)
+        exitWithError(1, "ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.", number,
+                      walk.next.track, walk.next.sector);
+    return blocks;
+}
+
+// Gives a scratched entry back its file: closed PRG, its chain's blocks used.
+void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int number) {
+    if (slot[kSlotType] != 0)
+        exitWithError(1, "ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
+                      slot[kSlotType]);
+    if (slot[kSlotStartTrack] == 0)
+        exitWithError(1, "ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
+    std::vector<TrackSector> blocks = reclaimableChain(image, dir, slot, number);
+    for (TrackSector block : blocks) setBlockBit(image, block.track, block.sector, false);
+    consolePrintf("-undel %i: ", number);
+    printQuotedName(slot + kSlotName);
+    consolePrintf(" ");
+    printType(0);
+    slot[kSlotType] = kClosedPrg;
+    consolePrintf(" -> ");
+    printType(kClosedPrg);
+    consolePrintf(", %i blocks marked used\n", static_cast<int>(blocks.size()));
+}
+
+// ---- Disk name and id ----------------------------------------------------------
+
+// The disk name or id in block 18/0, which the caller guarantees is present.
+void setDiskText(ImageBuffer &image, const char *option, int offset, int length, const NameText &text) {
+    uint8_t *field = blockAt(image, kDirTrack, 0) + offset;
+    consolePrintf("%s: \"", option);
+    printDiskChars(field, length);
+    writeText(field, length, text, offset == kDiskNameOffset);
+    consolePrintf("\" -> \"");
+    printDiskChars(field, length);
+    consolePrintf("\"\n");
+}
+
+// One edit; the numbers count as the listing does, -undel's every slot.
+void applyEdit(ImageBuffer &image, Directory &dir, const DirEdit &edit) {
+    const char *option = kOptionNames[static_cast<int>(edit.kind)];
+    bool countAll = options.showAll != 0;
+    auto entrySlot = [&](int number, bool all) { return dir.slots[requireEntry(dir, option, number, all)]; };
+    switch (edit.kind) {
+        case DirEditKind::Rename: renameEntry(entrySlot(edit.entry, countAll), edit.entry, edit.text); break;
+        case DirEditKind::Type: retypeEntry(entrySlot(edit.entry, countAll), edit.entry, edit.value); break;
+        case DirEditKind::Blocks: setShownBlocks(entrySlot(edit.entry, countAll), edit.entry, edit.value); break;
+        case DirEditKind::Move:
+            moveEntry(dir, requireEntry(dir, option, edit.entry, countAll),
+                      requireEntry(dir, option, edit.value, countAll), edit);
+            break;
+        case DirEditKind::Undelete: undeleteEntry(image, dir, entrySlot(edit.entry, true), edit.entry); break;
+        case DirEditKind::Header: setDiskText(image, option, kDiskNameOffset, kNameLength, edit.text); break;
+        case DirEditKind::Id: setDiskText(image, option, kDiskIdOffset, kDiskIdLength, edit.text); break;
+    }
+}
+
+}  // namespace
+
+int typeByteOfForm(const char *text) {
+    bool open = *text == '*';
+    if (open) ++text;
+    for (int type = 0; type < 5; ++type) {
+        const char *name = kFormNames[type];
+        bool same = true;
+        for (int i = 0; i < 3 && same; ++i) same = (text[i] & ~0x20) == name[i];
+        if (!same) continue;
+        bool locked = text[3] == '<';
+        if (text[locked ? 4 : 3] != '\0') return -1;
+        return type | (open ? 0 : 0x80) | (locked ? 0x40 : 0);
+    }
+    return -1;
+}
+
+void applyDirectoryEdits(ImageBuffer &image) {
+    Directory dir = readDirectory(image);
+    for (const DirEdit &edit : options.dirEdits) applyEdit(image, dir, edit);
+}

@@ -1,0 +1,22 @@
+// Directory art: the edits that shape how a listing looks (-rename, -type,
+// -blocks, -move, -undel, -header, -id). They change named bytes of the
+// directory and the map block only; files' contents are never touched.
+#pragma once
+
+#include "disk/image.h"
+
+constexpr int kDiskIdLength = 5;  // id, 0xA0 and DOS type, as the listing shows them
+
+// The type byte a listing form names: "DEL", "SEQ", "PRG", "USR" or "REL"
+// in any case, with '*' before it for a file left open (bit 7 clear) and '<'
+// after it for a locked one (bit 6 set): "PRG" 0x82, "*SEQ" 0x01, "rel<"
+// 0xC4. -1 when the text is no such form.
+int typeByteOfForm(const char *text);
+
+// Makes the edits of options.dirEdits in command-line order, each on the
+// directory as the ones before it left it, and prints one line per edit
+// with the entry number and the old and new value. Entries are counted as
+// the listing counts them (-undel counts every slot). Ends the program with
+// status 1 when an edit names no entry or an undelete is refused; the image,
+// then partly edited, must not be written. Precondition: block 18/0 is present.
+void applyDirectoryEdits(ImageBuffer &image);

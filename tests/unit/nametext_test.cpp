@@ -1,0 +1,75 @@
+// The text rule for names: ASCII, %XX escapes, the length limit, and the
+// terminal glyphs, which must read back as the code whose glyph they are.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/charmap.h"
+#include "base/console.h"
+#include "base/nametext.h"
+
+namespace {
+
+struct Case {
+    const char *text;
+    int maxBytes;
+    bool glyphs;
+    std::vector<uint8_t> bytes;  // expected when problem is None
+    NameTextProblem problem;
+};
+
+const Case kCases[] = {
+    {"Az, {|}~@[9", 16, true, {0x41, 0x5A, ',', ' ', '{', '|', '}', '~', '@', '[', '9'}, NameTextProblem::None},
+    {"%25%00%ff%A0%c1", 16, true, {0x25, 0x00, 0xFF, 0xA0, 0xC1}, NameTextProblem::None},
+    {"0123456789abcdefg", 16, true, {}, NameTextProblem::TooLong},  // 17 bytes
+    {"xy%a02A", 5, true, {'X', 'Y', 0xA0, '2', 'A'}, NameTextProblem::None},
+    {"%41%41%41%41%41%41", 5, true, {}, NameTextProblem::TooLong},
+    {"ab%4", 16, true, {}, NameTextProblem::BadEscape},
+    {"%g1", 16, true, {}, NameTextProblem::BadEscape},
+    {"a\tb", 16, true, {}, NameTextProblem::BadCharacter},
+    {"\xc3\xa9", 16, true, {}, NameTextProblem::BadCharacter},          // é: shown for no code
+    {"\xe2\x94\x80", 16, true, {}, NameTextProblem::BadCharacter},      // ─: shown for many codes
+    {"\xe2\x95\xac\xe2\x95", 16, true, {}, NameTextProblem::BadCharacter},  // a glyph cut short
+    {"\x95\xac", 16, true, {}, NameTextProblem::BadCharacter},          // continuation bytes alone
+    {"\xe2\x95\xac\xce\xb1\xc2\xa0", 16, true, {0xCE, 0xE0, 0xFF}, NameTextProblem::None},  // ╬ α and U+00A0
+    {"\xe2\x95\xac", 16, false, {}, NameTextProblem::BadCharacter},      // glyphs switched off
+};
+
+}  // namespace
+
+TEST(NameText, TextRuleCases) {
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.text);
+        NameText name = decodeNameText(c.text, c.maxBytes, c.glyphs);
+        EXPECT_EQ(name.problem, c.problem);
+        if (c.problem == NameTextProblem::None) {
+            EXPECT_EQ(std::vector<uint8_t>(name.bytes, name.bytes + name.length), c.bytes);
+        }
+    }
+}
+
+// A glyph that a terminal listing shows for a disk code pastes back as that
+// code when no other code shows as the same glyph, and is refused rather
+// than guessed when several do. (ASCII glyphs follow the ASCII rule.)
+TEST(NameText, TerminalGlyphsReadBackAsTheirCode) {
+    int accepted = 0;
+    for (int code = 0; code < 256; ++code) {
+        SCOPED_TRACE(code);
+        const std::string glyph = cp437Glyph(defaultConsoleChar(static_cast<uint8_t>(code)));
+        if (static_cast<uint8_t>(glyph[0]) < 0x80) continue;
+        int sharing = 0;
+        for (int other = 0; other < 256; ++other)
+            sharing += glyph == cp437Glyph(defaultConsoleChar(static_cast<uint8_t>(other)));
+        NameText name = decodeNameText(glyph.c_str(), 16, true);
+        if (sharing == 1) {
+            ASSERT_EQ(name.problem, NameTextProblem::None);
+            ASSERT_EQ(name.length, 1);
+            EXPECT_EQ(name.bytes[0], code);
+            ++accepted;
+        } else {
+            EXPECT_EQ(name.problem, NameTextProblem::BadCharacter);
+        }
+    }
+    EXPECT_GT(accepted, 16);  // the double-line box pieces at least
+}
