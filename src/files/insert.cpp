@@ -107,8 +107,8 @@ void printInserted(int number, const uint8_t *slot) {
         consoleDiskChar(toConsoleChar(slot[kSlotName + i]));
     int blocks = slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8;
     static const char *const kTypeNames[4] = {"DEL", "SEQ", "PRG", "USR"};
-    consolePrintf("\" %s, %i blocks from %i/%i\n", kTypeNames[slot[kSlotType] & 3], blocks, slot[kSlotStartTrack],
-                  slot[kSlotStartSector]);
+    consolePrintf("\" %s, %i block%s from %i/%i\n", kTypeNames[slot[kSlotType] & 3], blocks, blocks == 1 ? "" : "s",
+                  slot[kSlotStartTrack], slot[kSlotStartSector]);
 }
 
 }  // namespace

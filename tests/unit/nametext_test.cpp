@@ -2,6 +2,8 @@
 // terminal glyphs, which must read back as the code whose glyph they are.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -72,4 +74,39 @@ TEST(NameText, TerminalGlyphsReadBackAsTheirCode) {
         }
     }
     EXPECT_GT(accepted, 16);  // the double-line box pieces at least
+}
+
+// The host-name rule both ways, for every byte in every position that
+// matters: the file name -x gives an entry holds only characters that are
+// safe in a file name on Linux and Windows, and -w reads the same 16 name
+// bytes and type back from it.
+TEST(HostNames, EveryByteSurvivesTheRoundTripInASafeName) {
+    const std::string unsafe = "/\\:*?\"<>|";
+    auto check = [&](const std::vector<uint8_t> &bytes, int type) {
+        uint8_t name[16];
+        std::fill(name, name + 16, 0xA0);
+        std::copy(bytes.begin(), bytes.end(), name);
+        std::string file = hostNameOfEntry(name) + "." + hostExtensionOfType(type);
+        SCOPED_TRACE(file);
+        for (char c : file) {
+            EXPECT_TRUE(c > ' ' - 1 && c < 0x7F) << static_cast<int>(c);
+            EXPECT_EQ(unsafe.find(c), std::string::npos);
+        }
+        HostFileEntry back = entryOfHostName(file);
+        ASSERT_EQ(back.problem, NameTextProblem::None);
+        // The name ends at its first 0xA0; an empty one reads back as 0xA0, which pads it alike.
+        std::fill(std::find(name, name + 16, 0xA0), name + 16, 0xA0);
+        EXPECT_TRUE(std::equal(name, name + 16, back.name));
+        EXPECT_EQ(back.typeByte, type >= 0x80 && (type & 7) <= 3 ? 0x80 | (type & 7) : 0x82);
+    };
+    for (int code = 0; code < 256; ++code) {
+        uint8_t byte = static_cast<uint8_t>(code);
+        check({byte}, 0x82);                  // alone, so also last
+        check({'A', byte, 'B'}, 0x81);        // inside
+        check({byte, byte, 'X', '.', byte}, 0x83);
+    }
+    check({}, 0x80);                                   // the empty name: "%A0"
+    check(std::vector<uint8_t>(16, 0x25), 0x84);       // 16 escapes: 48 characters
+    for (const char *device : {"CON", "NUL", "AUX", "PRN", "COM1", "LPT9", "CONIN$", "CONOUT$", "CON.X", "NUL ."})
+        check(std::vector<uint8_t>(device, device + std::strlen(device)), 0x82);
 }
