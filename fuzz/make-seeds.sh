@@ -35,6 +35,8 @@ for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
   seed "" "$disk" - -e a.d64
   seed "" "$disk" - -rd 1 2 -sd 0 -start 1 4096 a.d64 out.d64
   seed "" "$disk" - -bam a.d64
+  seed "" "$disk" - -check a.d64
+  seed "" "$disk" - -adel -fix -check a.d64 out.d64
   seed "" "$disk" - -adel a.d64
   seed "" "$disk" empty.d64 -merge a.d64 b.d64
   seed $'j\e[A\e[Cj\xe0\x4bj\x00\x48q' "$disk" - -block 18 1 a.d64

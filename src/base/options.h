@@ -30,6 +30,9 @@ struct Options {
     int imageModified;      /* any edit: write the image, accept a destination name */
     const unsigned char *activeCharMap; /* defaultCharMap or alternativeCharMap */
     int rawCharacters;      /* "o": print disk characters unconverted */
+    /* disk check and map repair */
+    int checkDisk;          /* -check: report the disk's problems instead of the listing */
+    int fixMap;             /* -fix: rebuild the availability map from the chains */
 };
 
 extern Options options;

@@ -107,6 +107,10 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-start")) {
         options.changeStartAddress = options.imageModified = 1;
         readStartChange(args);
+    } else if (is("-check")) {
+        options.checkDisk = 1;
+    } else if (is("-fix")) {
+        options.fixMap = options.imageModified = 1;
     } else if (arg[0] == '-') {
         exitWithError(1, "ERROR: Unknown option '%s'.", arg);
     } else {
