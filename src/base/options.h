@@ -49,6 +49,9 @@ struct Options {
     /* help and version requests */
     int showHelp;           /* -h, --help: print the usage, status 0 */
     int showVersion;        /* --version: print "kestrel 1.0", status 0 */
+    /* disk check and map repair */
+    int checkDisk;          /* -check: report the disk's problems instead of the listing */
+    int fixMap;             /* -fix: rebuild the availability map from the chains */
 };
 
 extern Options options;

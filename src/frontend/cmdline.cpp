@@ -187,6 +187,10 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.showVersion = 1;
     } else if (is("--")) {
         args.optionsEnded = true;
+    } else if (is("-check")) {
+        options.checkDisk = 1;
+    } else if (is("-fix")) {
+        options.fixMap = options.imageModified = 1;
     } else if (arg[0] == '-') {
         exitWithError(1, "ERROR: Unknown option '%s'.", arg);
     } else {

@@ -4,6 +4,8 @@
 
 #include "base/console.h"
 #include "base/errors.h"
+#include "check/check.h"
+#include "check/fix.h"
 #include "directory/append.h"
 #include "directory/dirart.h"
 #include "directory/listing.h"
@@ -32,8 +34,12 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
 }
 
 bool listingRuns() {
-    return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty();
+    return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
+           !options.checkDisk && !options.fixMap;
 }
+
+// Exit status of a run whose check found errors on the disk.
+constexpr int kCheckFoundErrors = 3;
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     consolePrintf("\n");
@@ -71,7 +77,7 @@ int runKestrel(int argc, char **argv) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
-    if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty())
+    if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap)
         requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
@@ -81,7 +87,10 @@ int runKestrel(int argc, char **argv) {
     if (options.blockViewer) runBlockViewer(image);
     if (options.appendDel) appendDelEntry(image, paths.source);
     if (!options.dirEdits.empty()) applyDirectoryEdits(image);
+    if (options.fixMap) fixMap(image);
+    int status = 0;
+    if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     if (options.imageModified) writeDestination(image, paths);
     consoleFlush();
-    return 0;
+    return status;
 }
