@@ -39,7 +39,6 @@ enum class FindingKind : uint8_t {
     ChainLoops,           // chain: `at` links back to `to`
     ChainRunsInto,        // chain: `at` links to `to`, a block of chain `otherChain`
     DirectoryOffTrack,    // directory block `to` lies off track 18
-    StartTrackZero,       // a file entry's first block is on track 0
     RelRecordLength,      // record length 0
     RelNoSideSectors,     // side-sector link on track 0
     RelTooManySides,      // `value` side-sector blocks, more than 6
@@ -52,13 +51,14 @@ enum class FindingKind : uint8_t {
     GeosStructure,        // structure byte `value` is neither 0 nor 1
     SingleBlockLinks,     // chain (info, VLIR index, border block) `at` links on to `to`
     // warnings
+    StartTrackZero,       // a file entry names no first block (track 0): directory art, or lost
     FileOpen,             // type byte `value` has bit 7 clear
     UnknownType,          // type byte `value` has type 5-7
     ShownCount,           // the entry shows `value` blocks, its chains have `expected`
     LastByteIndex,        // last block `at` has used-byte index `value`
 };
 
-constexpr bool isError(FindingKind kind) { return kind < FindingKind::FileOpen; }
+constexpr bool isError(FindingKind kind) { return kind < FindingKind::StartTrackZero; }
 
 struct Finding {
     FindingKind kind;

@@ -180,7 +180,8 @@ void printSideFinding(const Finding &found) {
 void printEntryFinding(const Finding &found) {
     switch (found.kind) {
         case FindingKind::StartTrackZero:
-            consolePrintf("the entry names %i/%i, on track 0, as its first block", found.to.track, found.to.sector);
+            consolePrintf("the entry names %i/%i, on track 0, as its first block: it has no data to load",
+                          found.to.track, found.to.sector);
             break;
         case FindingKind::GeosNoInfo:
             consolePrintf("GEOS file without an info block (the entry names %i/%i)", found.to.track,

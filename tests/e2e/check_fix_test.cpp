@@ -300,11 +300,6 @@ const Plant kPlants[] = {
          setPair(d, slot(d, 6) + 3, {18, 0});
          return "error: " + entry(6, "FILE 6") + "the data chain: the entry links to 18/0, the map block";
      }, 1},
-    {"first block on track 0", ccFiles, [](Bytes &d) {
-         d[slot(d, 7) + 3] = 0;
-         return "error: " + entry(7, "FILE 7") + "the entry names 0/" + std::to_string(d[slot(d, 7) + 4]) +
-                ", on track 0, as its first block";
-     }, 1},
     {"used block marked free", ccFiles, [](Bytes &d) {
          Block block = fileChain(d, 12)[2];
          markFree(d, block, true);
@@ -385,6 +380,13 @@ const Plant kPlants[] = {
                 " links to 36/1, above the image's 35 tracks";
      }, 1},
     // ---- warnings ----
+    // A file entry without a first block (cc1541 -L writes such entries for
+    // directory art): nothing to load, but nothing on the disk is at risk.
+    {"first block on track 0", ccFiles, [](Bytes &d) {
+         d[slot(d, 7) + 3] = 0;
+         return "warning: " + entry(7, "FILE 7") + "the entry names 0/" + std::to_string(d[slot(d, 7) + 4]) +
+                ", on track 0, as its first block: it has no data to load";
+     }, 0},
     {"lost block", ccFiles, [](Bytes &d) {
          markFree(d, {30, 5}, false);
          return std::string("warning: track 30: 1 block marked used that nothing uses: 30/5");
