@@ -69,6 +69,7 @@ measure "listing" 400000 full.d64
 measure "-csv" 2000000 -csv full.d64
 measure "-bam" 500000 -bam full.d64
 measure "-e" 500000 -e full.d64
+measure "-check" 500000 -check full.d64
 cp "$work/full.d64" "$work/edit.d64"
 measure "-rd 0 143 (writes edit.out.d64)" 500000 -rd 0 143 edit.d64
 [ -s "$work/edit.out.d64" ] || echo "  (the -rd run wrote no file!)"

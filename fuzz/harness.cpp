@@ -56,6 +56,7 @@ const char *const kTokens[] = {
     "1",         "18",   "35",  "40",      "25",        "99999999999",
     "-rename",   "-type", "-blocks", "-move", "-undel", "-header", "-id", "PRG<", "*seq", "%c0%41x", "%4",
     "-h",        "--help", "--version", "--", "$0801",  "$",
+    "-check",    "-fix",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 constexpr int kDecimalToken = kTokenCount;       // next byte as a decimal number

@@ -35,6 +35,8 @@ for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
   seed "" "$disk" - -e a.d64
   seed "" "$disk" - -rd 1 2 -sd 0 -start 1 4096 a.d64 out.d64
   seed "" "$disk" - -bam a.d64
+  seed "" "$disk" - -check a.d64
+  seed "" "$disk" - -adel -fix -check a.d64 out.d64
   seed "" "$disk" - -adel a.d64
   seed "" "$disk" - -rename 1 %c0x -type 0 PRG\< -move 0 2 -header art a.d64 out.d64
   seed "" "$disk" - -va -blocks 2 9 -id xy -undel 3 a.d64 out.d64

@@ -49,6 +49,9 @@ struct Options {
     /* help and version requests */
     int showHelp;           /* -h, --help: print the usage, status 0 */
     int showVersion;        /* --version: print "kestrel 1.0", status 0 */
+    /* disk check and map repair */
+    int checkDisk;          /* -check: report the disk's problems instead of the listing */
+    int fixMap;             /* -fix: rebuild the availability map from the chains */
     /* -x and -w: files out of and into the image */
     int extractFiles;       /* -x: write entries' files into the current folder */
     int extractFirst;       /* -x num, 0..255; -1: every listed entry that has a file */

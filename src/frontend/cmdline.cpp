@@ -195,6 +195,10 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.showVersion = 1;
     } else if (is("--")) {
         args.optionsEnded = true;
+    } else if (is("-check")) {
+        options.checkDisk = 1;
+    } else if (is("-fix")) {
+        options.fixMap = options.imageModified = 1;
     } else if (is("-x")) {
         options.extractFiles = 1;
         readExtractRange(args);

@@ -4,6 +4,8 @@
 
 #include "base/console.h"
 #include "base/errors.h"
+#include "check/check.h"
+#include "check/fix.h"
 #include "directory/append.h"
 #include "directory/dirart.h"
 #include "directory/listing.h"
@@ -35,7 +37,7 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
 
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
-           !options.extractFiles && !options.insertFiles;
+           !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles;
 }
 
 // -w: each host file, read whole like an image, inserted in command-line order.
@@ -47,6 +49,9 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
         insertFile(image, run, path, fileNameOf(path), file.bytes.data(), file.bytes.size());
     }
 }
+
+// Exit status of a run whose check found errors on the disk.
+constexpr int kCheckFoundErrors = 3;
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     consolePrintf("\n");
@@ -84,8 +89,8 @@ int runKestrel(int argc, char **argv) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
-    if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.extractFiles ||
-        options.insertFiles)
+    if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
+        options.extractFiles || options.insertFiles)
         requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
@@ -96,8 +101,11 @@ int runKestrel(int argc, char **argv) {
     if (options.appendDel) appendDelEntry(image, paths.source);
     if (!options.dirEdits.empty()) applyDirectoryEdits(image);
     if (options.insertFiles) insertHostFiles(image, paths);
+    if (options.fixMap) fixMap(image);
+    int status = 0;
+    if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     if (options.extractFiles) extractFiles(image);
     if (options.imageModified) writeDestination(image, paths);
     consoleFlush();
-    return 0;
+    return status;
 }

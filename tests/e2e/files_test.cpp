@@ -351,6 +351,13 @@ std::vector<CcEntry> ccEntries(const TempDir &dir, const std::string &image, std
     return entries;
 }
 
+// kestrel's own check of an image it wrote: no error, no warning.
+void expectCheckFindsNothing(const TempDir &dir, const std::string &image) {
+    RunResult check = runBinary({"-check", image}, dir.path);
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_EQ(check.out.rfind("0 errors, 0 warnings;", 0), 0u) << check.out;
+}
+
 int blocksOf(size_t bytes) { return bytes == 0 ? 1 : static_cast<int>((bytes + 253) / 254); }
 
 // Runs kestrel -w for each file (written into dir first) on `image`, writing out.d64.
@@ -370,7 +377,7 @@ RunResult insert(const TempDir &dir, const std::string &image, const std::vector
 
 // Files inserted into a blank image: cc1541 lists them with their names, types
 // and block counts and the right free count, cbmconvert extracts exactly their
-// bytes, and the map's counts agree with its bits.
+// bytes, the map's counts agree with its bits, and -check finds nothing.
 TEST(Insert, OtherToolsReadBackWhatWasInserted) {
     if (!haveProgram("cc1541") || !haveProgram("cbmconvert")) GTEST_SKIP() << "cc1541 or cbmconvert missing";
     TempDir dir;
@@ -405,6 +412,7 @@ TEST(Insert, OtherToolsReadBackWhatWasInserted) {
     EXPECT_EQ(ccEntries(dir, "out.d64", &blocksFree), expected);
     EXPECT_EQ(blocksFree, std::to_string(664 - used) + " blocks free.");
     EXPECT_EQ(consistentFreeCount(image), 664 - used);
+    expectCheckFindsNothing(dir, "out.d64");
 
     run("mkdir '" + dir.file("cbm") + "'");
     std::string out;
@@ -530,6 +538,7 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
                   std::vector<uint8_t>(before[i].begin() + 5, before[i].begin() + 21)) << i;
     }
     expectSameFiles(extractAll(dir, "copy.d64", "second"), files);
+    expectCheckFindsNothing(dir, "copy.d64");
 }
 
 // Refusals: status 1 (the name cannot be read, is on the disk already, the

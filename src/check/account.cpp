@@ -1,0 +1,377 @@
+// The block account: who uses which block, and the faults met on the way.
+#include "check/account.h"
+
+#include <algorithm>
+
+#include "check/layout.h"
+#include "disk/walk.h"
+
+namespace {
+
+// Offsets inside a 32-byte directory slot.
+constexpr int kSlotSize = 32;
+constexpr int kSlotsPerBlock = 8;
+constexpr int kSlotType = 2;
+constexpr int kSlotStart = 3;         // track, sector of the first block
+constexpr int kSlotSideOrInfo = 21;   // REL: first side sector; GEOS: info block
+constexpr int kSlotRecordLength = 23; // REL: record length; GEOS: structure
+constexpr int kSlotGeosType = 24;
+constexpr int kSlotShownBlocks = 30;  // 16-bit little-endian
+
+constexpr int kTypeDel = 0;
+constexpr int kTypeRel = 4;
+constexpr int kGeosVlir = 1;
+
+// REL side sectors.
+constexpr int kMaxSideSectors = 6;
+constexpr int kSideNumber = 2;
+constexpr int kSideRecordLength = 3;
+constexpr int kSideList = 4;       // track/sector of every side sector
+constexpr int kSideDataList = 16;  // track/sector of up to 120 data blocks
+constexpr int kPairsPerSide = 120;
+
+constexpr int kVlirRecords = 127;
+
+constexpr TrackSector kNoBlock{0, 0};
+
+bool sameBlock(TrackSector a, TrackSector b) { return a.track == b.track && a.sector == b.sector; }
+
+TrackSector pairAt(const uint8_t *bytes, int offset) { return {bytes[offset], bytes[offset + 1]}; }
+
+// The image and the account being built, passed down together.
+struct Accounting {
+    const ImageBuffer &image;
+    BlockAccount &account;
+};
+
+// How a chain walk ended.
+struct ChainEnd {
+    int blocks;        // blocks claimed
+    bool clean;        // ended at a link of track 0 (or at the block limit) without a fault
+    TrackSector last;  // the last block claimed
+    TrackSector next;  // its link; at a clean end of chain, next.sector is the used-byte index
+};
+
+Finding finding(FindingKind kind, int owner, int chain) {
+    return {kind, owner, chain, -1, kNoBlock, kNoBlock, kNoBlock, 0, 0};
+}
+
+void report(Accounting &a, const Finding &found) { a.account.findings.push_back(found); }
+
+void reportAbout(Accounting &a, FindingKind kind, int owner, TrackSector at, int value, int expected) {
+    Finding found = finding(kind, owner, -1);
+    found.at = at;
+    found.value = value;
+    found.expected = expected;
+    report(a, found);
+}
+
+// A finding that names one block (a link that cannot be followed).
+void reportNamed(Accounting &a, FindingKind kind, int owner, TrackSector named) {
+    Finding found = finding(kind, owner, -1);
+    found.to = named;
+    report(a, found);
+}
+
+// A list in block `at` names `listed` at `position`, where `expected` belongs.
+void reportListed(Accounting &a, FindingKind kind, int owner, TrackSector at, TrackSector listed,
+                  TrackSector expected, size_t position) {
+    Finding found = finding(kind, owner, -1);
+    found.at = at;
+    found.to = listed;
+    found.other = expected;
+    found.value = static_cast<int>(position);
+    report(a, found);
+}
+
+int newChain(Accounting &a, int owner, ChainRole role, int record = 0) {
+    a.account.chains.push_back({owner, role, record});
+    return static_cast<int>(a.account.chains.size()) - 1;
+}
+
+// The finding for a walk that stopped before a block it could not take.
+void reportWalkStop(Accounting &a, int chain, const BlockWalk &walk, TrackSector from) {
+    Finding found = finding(FindingKind::ChainLoops, a.account.chains[chain].owner, chain);
+    found.at = from;
+    found.to = walk.next;
+    found.value = a.account.tracks;
+    if (walk.stop == WalkStop::OutOfRange)
+        found.kind = walk.next.track > walk.rules.highestTrack ? FindingKind::LinkAboveTracks
+                                                                : FindingKind::LinkBeyondSectors;
+    else if (walk.stop == WalkStop::AbsentBlock)
+        found.kind = FindingKind::LinkOutsideImage;
+    report(a, found);
+}
+
+// Walks from `start` for `chain`, claiming each block for the chain's owner,
+// at most maxBlocks of them. Ends at the first block some chain has reached
+// before: a loop when it is this chain, else a run into the other chain.
+// `order`, when given, receives the claimed blocks in chain order.
+ChainEnd walkClaiming(Accounting &a, TrackSector start, int chain, int maxBlocks,
+                      std::vector<TrackSector> *order = nullptr) {
+    BlockAccount &account = a.account;
+    BlockWalk walk = startWalk(start, {account.tracks, true});
+    ChainEnd end{0, false, kNoBlock, start};
+    TrackSector from = kNoBlock;
+    while (end.blocks < maxBlocks && walkNext(a.image, walk)) {
+        int index = blockIndex(walk.at.track, walk.at.sector);
+        if (account.chainOf[index] != -1) {
+            Finding found = finding(account.chainOf[index] == chain ? FindingKind::ChainLoops
+                                                                    : FindingKind::ChainRunsInto,
+                                    account.chains[chain].owner, chain);
+            found.at = from;
+            found.to = walk.at;
+            found.otherChain = account.chainOf[index];
+            report(a, found);
+            return end;
+        }
+        account.chainOf[index] = chain;
+        account.usedSectors[walk.at.track] |= uint32_t{1} << walk.at.sector;
+        if (order) order->push_back(walk.at);
+        ++end.blocks;
+        end.last = from = walk.at;
+        end.next = walk.next;
+    }
+    if (walk.stop == WalkStop::Running || walk.stop == WalkStop::EndOfChain) {
+        end.clean = true;
+        end.next = walk.next;
+    } else {
+        reportWalkStop(a, chain, walk, from);
+    }
+    return end;
+}
+
+// A block that stands alone (GEOS info block, VLIR index, border block):
+// claimed, and its link must end there.
+ChainEnd claimSingleBlock(Accounting &a, TrackSector start, int chain) {
+    ChainEnd end = walkClaiming(a, start, chain, 1);
+    if (end.blocks == 1 && end.next.track != 0) {
+        Finding found = finding(FindingKind::SingleBlockLinks, a.account.chains[chain].owner, chain);
+        found.at = end.last;
+        found.to = end.next;
+        report(a, found);
+        end.clean = false;
+    }
+    return end;
+}
+
+// A last block holds 1-254 bytes (index 2-255); index 1 in the only block of
+// a chain is how a 1541 saves an empty file, and no fault.
+void warnIfLastIndexMalformed(Accounting &a, int owner, const ChainEnd &end) {
+    bool emptyFile = end.blocks == 1 && end.next.sector == 1;
+    if (end.clean && end.blocks > 0 && end.next.sector <= 1 && !emptyFile)
+        reportAbout(a, FindingKind::LastByteIndex, owner, end.last, end.next.sector, 0);
+}
+
+// ---- The directory and the GEOS border block ----
+
+void addSlots(Accounting &a, TrackSector block) {
+    const uint8_t *bytes = blockAt(a.image, block.track, block.sector);
+    for (int slot = 0; slot < kSlotsPerBlock; ++slot) a.account.slots.push_back(bytes + slot * kSlotSize);
+}
+
+void accountDirectory(Accounting &a, const uint8_t *map) {
+    std::vector<TrackSector> blocks;
+    walkClaiming(a, pairAt(map, 0), newChain(a, kOwnerDirectory, ChainRole::Directory), kMaxBlocks, &blocks);
+    for (TrackSector block : blocks) {
+        if (block.track != kDirTrack) reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
+        addSlots(a, block);
+    }
+    a.account.directorySlots = static_cast<int>(a.account.slots.size());
+}
+
+void accountBorderBlock(Accounting &a) {
+    TrackSector border;
+    if (!geosBorderBlock(a.image, border) || border.track == 0) return;
+    ChainEnd end = claimSingleBlock(a, border, newChain(a, kOwnerBorder, ChainRole::Border));
+    if (end.blocks == 1) addSlots(a, border);
+}
+
+// ---- REL side sectors ----
+
+// The header of each side sector: its number, the record length, the list of
+// all side sectors.
+void checkSideHeaders(Accounting &a, int owner, const std::vector<TrackSector> &sides, int recordLength) {
+    for (size_t i = 0; i < sides.size(); ++i) {
+        const uint8_t *side = blockAt(a.image, sides[i].track, sides[i].sector);
+        if (side[kSideNumber] != static_cast<int>(i))
+            reportAbout(a, FindingKind::RelSideNumber, owner, sides[i], side[kSideNumber], static_cast<int>(i));
+        if (side[kSideRecordLength] != recordLength)
+            reportAbout(a, FindingKind::RelSideRecordLength, owner, sides[i], side[kSideRecordLength], recordLength);
+        for (size_t j = 0; j < sides.size(); ++j) {
+            TrackSector listed = pairAt(side, kSideList + 2 * static_cast<int>(j));
+            if (sameBlock(listed, sides[j])) continue;
+            reportListed(a, FindingKind::RelSideList, owner, sides[i], listed, sides[j], j);
+            break;
+        }
+    }
+}
+
+// The data blocks the side sectors list, in order, against the data chain:
+// 120 in each full side sector, (used-byte index - 15) / 2 in the last.
+void checkSideDataList(Accounting &a, int owner, const std::vector<TrackSector> &sides, int lastIndex,
+                       const std::vector<TrackSector> &data) {
+    size_t listedCount = 0;
+    for (size_t i = 0; i < sides.size(); ++i) {
+        const uint8_t *side = blockAt(a.image, sides[i].track, sides[i].sector);
+        int pairs = i + 1 < sides.size() ? kPairsPerSide : std::clamp((lastIndex - 15) / 2, 0, kPairsPerSide);
+        for (int p = 0; p < pairs; ++p, ++listedCount) {
+            TrackSector listed = pairAt(side, kSideDataList + 2 * p);
+            if (listedCount >= data.size() || sameBlock(listed, data[listedCount])) continue;
+            reportListed(a, FindingKind::RelDataBlock, owner, sides[i], listed, data[listedCount], listedCount);
+            return;
+        }
+    }
+    if (listedCount != data.size())
+        reportAbout(a, FindingKind::RelDataCount, owner, kNoBlock, static_cast<int>(listedCount),
+                    static_cast<int>(data.size()));
+}
+
+// Claims the side sectors and checks them against the entry and the data
+// chain (only when that chain was walked whole); returns the blocks claimed.
+int accountSideSectors(Accounting &a, const uint8_t *slot, int owner, const std::vector<TrackSector> &data,
+                       bool dataClean) {
+    int recordLength = slot[kSlotRecordLength];
+    if (recordLength == 0) reportAbout(a, FindingKind::RelRecordLength, owner, kNoBlock, 0, 0);
+    TrackSector start = pairAt(slot, kSlotSideOrInfo);
+    if (start.track == 0) {
+        reportNamed(a, FindingKind::RelNoSideSectors, owner, start);
+        return 0;
+    }
+    std::vector<TrackSector> sides;
+    ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::SideSectors), kMaxBlocks, &sides);
+    if (sides.size() > kMaxSideSectors) {
+        reportAbout(a, FindingKind::RelTooManySides, owner, kNoBlock, static_cast<int>(sides.size()),
+                    kMaxSideSectors);
+        return end.blocks;
+    }
+    if (!end.clean) return end.blocks;
+    checkSideHeaders(a, owner, sides, recordLength);
+    if (dataClean) checkSideDataList(a, owner, sides, end.next.sector, data);
+    return end.blocks;
+}
+
+// ---- GEOS ----
+
+int accountGeosInfo(Accounting &a, const uint8_t *slot, int owner) {
+    TrackSector info = pairAt(slot, kSlotSideOrInfo);
+    if (info.track == 0) {
+        reportNamed(a, FindingKind::GeosNoInfo, owner, info);
+        return 0;
+    }
+    return claimSingleBlock(a, info, newChain(a, owner, ChainRole::GeosInfo)).blocks;
+}
+
+// Every record chain the VLIR index names: (0, 0) ends the list, any other
+// pair with track 0 is an empty record.
+int accountVlirRecords(Accounting &a, TrackSector indexBlock, int owner) {
+    const uint8_t *index = blockAt(a.image, indexBlock.track, indexBlock.sector);
+    int blocks = 0;
+    for (int record = 0; record < kVlirRecords; ++record) {
+        TrackSector start = pairAt(index, 2 + 2 * record);
+        if (start.track == 0 && start.sector == 0) break;
+        if (start.track == 0) continue;
+        ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::VlirRecord, record), kMaxBlocks);
+        warnIfLastIndexMalformed(a, owner, end);
+        blocks += end.blocks;
+    }
+    return blocks;
+}
+
+// ---- Entries ----
+
+struct EntryKind {
+    int type;  // bits 0-2 of the type byte
+    bool geos;
+    bool vlir;
+};
+
+EntryKind entryKind(const uint8_t *slot) {
+    int type = slot[kSlotType] & 7;
+    bool geos = type >= 1 && type <= 3 && slot[kSlotGeosType] != 0;
+    return {type, geos, geos && slot[kSlotRecordLength] == kGeosVlir};
+}
+
+// The entry's own chain (for a VLIR file its index block); a DEL entry
+// without a first block has none.
+ChainEnd accountDataChain(Accounting &a, const uint8_t *slot, int owner, EntryKind kind,
+                          std::vector<TrackSector> *order) {
+    TrackSector start = pairAt(slot, kSlotStart);
+    bool noStart = start.track == 0 || sameBlock(start, {kDirTrack, 0});
+    if (kind.type == kTypeDel && noStart) return {0, true, kNoBlock, kNoBlock};
+    if (start.track == 0) {
+        reportNamed(a, FindingKind::StartTrackZero, owner, start);
+        return {0, false, kNoBlock, kNoBlock};
+    }
+    int chain = newChain(a, owner, kind.vlir ? ChainRole::VlirIndex : ChainRole::Data);
+    if (kind.vlir) return claimSingleBlock(a, start, chain);
+    ChainEnd end = walkClaiming(a, start, chain, kMaxBlocks, order);
+    warnIfLastIndexMalformed(a, owner, end);
+    return end;
+}
+
+bool errorsSince(const BlockAccount &account, size_t first) {
+    for (size_t i = first; i < account.findings.size(); ++i)
+        if (isError(account.findings[i].kind)) return true;
+    return false;
+}
+
+void accountEntry(Accounting &a, int entry) {
+    const uint8_t *slot = a.account.slots[entry];
+    int typeByte = slot[kSlotType];
+    if (typeByte == 0) return;
+    int owner = entryOwner(entry);
+    size_t firstFinding = a.account.findings.size();
+    EntryKind kind = entryKind(slot);
+    if (!(typeByte & 0x80)) reportAbout(a, FindingKind::FileOpen, owner, kNoBlock, typeByte, 0);
+    if (kind.type >= 5) reportAbout(a, FindingKind::UnknownType, owner, kNoBlock, typeByte, 0);
+    if (kind.geos && slot[kSlotRecordLength] > kGeosVlir)
+        reportAbout(a, FindingKind::GeosStructure, owner, kNoBlock, slot[kSlotRecordLength], 0);
+
+    std::vector<TrackSector> dataOrder;
+    ChainEnd data = accountDataChain(a, slot, owner, kind, kind.type == kTypeRel ? &dataOrder : nullptr);
+    int blocks = data.blocks;
+    if (kind.type == kTypeRel) blocks += accountSideSectors(a, slot, owner, dataOrder, data.clean);
+    if (kind.geos) blocks += accountGeosInfo(a, slot, owner);
+    if (kind.vlir && data.blocks == 1) blocks += accountVlirRecords(a, data.last, owner);
+
+    int shown = slot[kSlotShownBlocks] | slot[kSlotShownBlocks + 1] << 8;
+    if (shown != blocks && !errorsSince(a.account, firstFinding))
+        reportAbout(a, FindingKind::ShownCount, owner, kNoBlock, shown, blocks);
+}
+
+}  // namespace
+
+void buildAccount(const ImageBuffer &image, BlockAccount &account) {
+    account.tracks = imageTrackCount(image);
+    account.directorySlots = 0;
+    account.slots.clear();
+    account.chains.clear();
+    account.findings.clear();
+    std::fill(std::begin(account.chainOf), std::end(account.chainOf), -1);
+    std::fill(std::begin(account.usedSectors), std::end(account.usedSectors), 0);
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    account.mapPresent = map != nullptr;
+    if (!map) return;
+
+    Accounting a{image, account};
+    account.chainOf[blockIndex(kDirTrack, 0)] = newChain(a, kOwnerMapBlock, ChainRole::MapBlock);
+    account.usedSectors[kDirTrack] |= 1;
+    accountDirectory(a, map);
+    accountBorderBlock(a);
+    for (int entry = 0; entry < static_cast<int>(account.slots.size()); ++entry) accountEntry(a, entry);
+}
+
+BlockSet usedBlocks(const BlockAccount &account) {
+    BlockSet used{};
+    for (int track = 1; track <= kMaxTrack; ++track)
+        for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
+            if (account.usedSectors[track] >> sector & 1) blockSetAdd(used, track, sector);
+    return used;
+}
+
+int ownerOf(const BlockAccount &account, int track, int sector) {
+    int index = blockIndex(track, sector);
+    if (index < 0 || account.chainOf[index] < 0) return kOwnerNone;
+    return account.chains[account.chainOf[index]].owner;
+}

@@ -1,0 +1,99 @@
+// The block account of an image: which owner (18/0, the directory, the GEOS
+// border block, a directory entry) uses which block, through which chain, and
+// what went wrong on the way. The check prints it, the repair rebuilds the
+// map from it. Reads the image only; prints nothing.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "disk/blockset.h"
+#include "disk/image.h"
+
+// Owners of blocks. Entries are numbered as the listing numbers slots with
+// -van: every slot of the directory chain, from 0, in chain order; the slots
+// of a GEOS border block follow those of the directory.
+constexpr int kOwnerNone = -1;
+constexpr int kOwnerMapBlock = 0;   // 18/0
+constexpr int kOwnerDirectory = 1;  // the directory chain
+constexpr int kOwnerBorder = 2;     // the border block of a GEOS disk
+constexpr int kFirstEntryOwner = 3;
+
+inline int entryOwner(int entry) { return kFirstEntryOwner + entry; }
+
+// What a chain is to its owner.
+enum class ChainRole : uint8_t { MapBlock, Directory, Data, SideSectors, GeosInfo, VlirIndex, VlirRecord, Border };
+
+struct ChainInfo {
+    int owner;
+    ChainRole role;
+    int record;  // VLIR record number, else 0
+};
+
+// Everything the walks can find. Errors first, then warnings.
+enum class FindingKind : uint8_t {
+    // errors
+    LinkAboveTracks,      // chain: `at` links to `to`, a track above the image's tracks
+    LinkBeyondSectors,    // chain: `at` links to `to`, a sector beyond its track
+    LinkOutsideImage,     // chain: `at` links to `to`, a block the image does not hold
+    ChainLoops,           // chain: `at` links back to `to`
+    ChainRunsInto,        // chain: `at` links to `to`, a block of chain `otherChain`
+    DirectoryOffTrack,    // directory block `to` lies off track 18
+    RelRecordLength,      // record length 0
+    RelNoSideSectors,     // side-sector link on track 0
+    RelTooManySides,      // `value` side-sector blocks, more than 6
+    RelSideNumber,        // side sector `at` carries number `value`, expected `expected`
+    RelSideRecordLength,  // side sector `at` gives record length `value`, the entry `expected`
+    RelSideList,          // side sector `at` lists `to` as side sector `value`; the chain has `other`
+    RelDataCount,         // the side sectors list `value` data blocks, the chain has `expected`
+    RelDataBlock,         // side sector `at` lists `to` as data block `value`; the chain has `other`
+    GeosNoInfo,           // info link on track 0
+    GeosStructure,        // structure byte `value` is neither 0 nor 1
+    SingleBlockLinks,     // chain (info, VLIR index, border block) `at` links on to `to`
+    // warnings
+    StartTrackZero,       // a file entry names no first block (track 0): directory art, or lost
+    FileOpen,             // type byte `value` has bit 7 clear
+    UnknownType,          // type byte `value` has type 5-7
+    ShownCount,           // the entry shows `value` blocks, its chains have `expected`
+    LastByteIndex,        // last block `at` has used-byte index `value`
+};
+
+constexpr bool isError(FindingKind kind) { return kind < FindingKind::StartTrackZero; }
+
+struct Finding {
+    FindingKind kind;
+    int owner;             // who the finding is about (kOwnerNone: the disk)
+    int chain;             // index into BlockAccount::chains, or -1
+    int otherChain;        // ChainRunsInto: the chain that had the block first
+    TrackSector at;        // the block that links, or is named ({0, 0}: the chain's start)
+    TrackSector to;        // the block linked to or listed
+    TrackSector other;     // what the chain has where a list names `to`
+    int value;
+    int expected;
+};
+
+struct BlockAccount {
+    bool mapPresent;                   // 18/0 lies inside the image; nothing else is known otherwise
+    int tracks;                        // the image's tracks (imageTrackCount)
+    int directorySlots;                // entries 0..directorySlots-1 are directory slots, the rest border slots
+    std::vector<const uint8_t *> slots;  // every slot by entry number
+    int chainOf[kMaxBlocks];           // by blockIndex: the chain that reached the block first, or -1
+    uint32_t usedSectors[kMaxTrack + 1];  // per track, bit s set when some owner uses sector s
+    std::vector<ChainInfo> chains;
+    std::vector<Finding> findings;     // in the order found
+};
+
+// Walks 18/0, the directory chain from 18/0's link, the GEOS border block,
+// then every entry whose type byte is not 0 in entry order: its chain, REL
+// side sectors, GEOS info block, VLIR index and records. Each block goes to
+// the first owner that reaches it. Every walk goes through the bounded walker
+// with the image's tracks and real sectors only, and ends at the first block
+// it has reached before, so the whole account costs at most one step per
+// block plus one per chain. Never reads outside the image.
+void buildAccount(const ImageBuffer &image, BlockAccount &account);
+
+// The blocks some owner uses.
+BlockSet usedBlocks(const BlockAccount &account);
+
+// The owner of a block, kOwnerNone for blocks nothing uses or without an index.
+int ownerOf(const BlockAccount &account, int track, int sector);

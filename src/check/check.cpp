@@ -1,0 +1,370 @@
+// The disk check: prints the account's findings, compares the map with what
+// the chains use, reads the error bytes, and sums up.
+#include "check/check.h"
+
+#include <bit>
+
+#include "base/charmap.h"
+#include "base/console.h"
+#include "check/account.h"
+#include "check/layout.h"
+
+namespace {
+
+constexpr int kSlotName = 5;
+constexpr int kNameLength = 16;
+constexpr int kDosVersionOffset = 2;
+constexpr int kDosVersion = 0x41;
+
+struct Tally {
+    int errors;
+    int warnings;
+};
+
+// ---- Pieces of a line ----
+
+void printBlock(TrackSector block) { consolePrintf("%i/%i", block.track, block.sector); }
+
+// The name up to its padding, in quotes, each character through the console layer.
+void printName(const uint8_t *slot) {
+    consolePrintf("\"");
+    for (int i = 0; i < kNameLength && slot[kSlotName + i] != 0xA0; ++i)
+        consoleDiskChar(toConsoleChar(slot[kSlotName + i]));
+    consolePrintf("\"");
+}
+
+// "entry 3 "NAME"" or "border entry 1 "NAME"".
+void printEntry(const BlockAccount &account, int owner) {
+    int entry = owner - kFirstEntryOwner;
+    if (entry < account.directorySlots) consolePrintf("entry %i ", entry);
+    else consolePrintf("border entry %i ", entry - account.directorySlots);
+    printName(account.slots[entry]);
+}
+
+// Whose block it is, as the object of a sentence.
+void printOwner(const BlockAccount &account, int owner) {
+    if (owner >= kFirstEntryOwner) printEntry(account, owner);
+    else if (owner == kOwnerDirectory) consolePrintf("the directory");
+    else if (owner == kOwnerBorder) consolePrintf("the GEOS border block");
+    else consolePrintf("18/0, the map block");
+}
+
+const char *roleName(ChainRole role) {
+    switch (role) {
+        case ChainRole::MapBlock: return "map block";
+        case ChainRole::Directory: return "directory chain";
+        case ChainRole::Data: return "data chain";
+        case ChainRole::SideSectors: return "side-sector chain";
+        case ChainRole::GeosInfo: return "GEOS info block";
+        case ChainRole::VlirIndex: return "VLIR index block";
+        case ChainRole::VlirRecord: return "VLIR record";
+        case ChainRole::Border: return "GEOS border block";
+    }
+    return "chain";
+}
+
+// "the data chain", "VLIR record 3"; `article` "the " or "".
+void printRole(const ChainInfo &chain, const char *article) {
+    if (chain.role == ChainRole::VlirRecord) consolePrintf("VLIR record %i", chain.record);
+    else consolePrintf("%s%s", article, roleName(chain.role));
+}
+
+// What names the first block of a chain.
+const char *startNamer(ChainRole role) {
+    if (role == ChainRole::Directory || role == ChainRole::Border) return "18/0";
+    if (role == ChainRole::VlirRecord) return "the VLIR index block";
+    return "the entry";
+}
+
+// "error: " or "warning: ", then the entry the finding is about, if any.
+void beginLine(Tally &tally, bool error, const BlockAccount &account, int owner) {
+    if (error) ++tally.errors;
+    else ++tally.warnings;
+    consolePrintf(error ? "error: " : "warning: ");
+    if (owner >= kFirstEntryOwner) {
+        printEntry(account, owner);
+        consolePrintf(": ");
+    }
+}
+
+// ---- The account's findings ----
+
+// "<role>: <namer> links to T/S" for a finding about one link of a chain.
+void printLink(const BlockAccount &account, const Finding &found, const char *verb) {
+    const ChainInfo &chain = account.chains[found.chain];
+    printRole(chain, "the ");
+    consolePrintf(": ");
+    if (found.at.track == 0) consolePrintf("%s", startNamer(chain.role));
+    else printBlock(found.at);
+    consolePrintf(" %s ", verb);
+    printBlock(found.to);
+}
+
+void printRunInto(const BlockAccount &account, const Finding &found) {
+    const ChainInfo &other = account.chains[found.otherChain];
+    printLink(account, found, "links to");
+    if (other.owner == kOwnerMapBlock) {
+        consolePrintf(", the map block");
+    } else if (other.owner == account.chains[found.chain].owner) {
+        consolePrintf(", a block of its own ");
+        printRole(other, "");
+    } else {
+        consolePrintf(", a block of ");
+        printOwner(account, other.owner);
+        if (other.owner >= kFirstEntryOwner) consolePrintf(" (cross-linked)");
+    }
+}
+
+void printChainFault(const BlockAccount &account, const Finding &found) {
+    switch (found.kind) {
+        case FindingKind::LinkAboveTracks:
+            printLink(account, found, "links to");
+            consolePrintf(", above the image's %i tracks", found.value);
+            break;
+        case FindingKind::LinkBeyondSectors:
+            printLink(account, found, "links to");
+            consolePrintf(", beyond the %i sectors of track %i", sectorsPerTrack(found.to.track), found.to.track);
+            break;
+        case FindingKind::LinkOutsideImage:
+            printLink(account, found, "links to");
+            consolePrintf(", a block outside the image");
+            break;
+        case FindingKind::ChainLoops:
+            printLink(account, found, "links back to");
+            consolePrintf(" (a loop)");
+            break;
+        case FindingKind::ChainRunsInto: printRunInto(account, found); break;
+        case FindingKind::SingleBlockLinks:
+            printLink(account, found, "links on to");
+            consolePrintf(", though it stands alone");
+            break;
+        default: break;
+    }
+}
+
+void printSideFinding(const Finding &found) {
+    switch (found.kind) {
+        case FindingKind::RelRecordLength: consolePrintf("REL file with record length 0"); break;
+        case FindingKind::RelNoSideSectors:
+            consolePrintf("REL file without side sectors (the entry names %i/%i)", found.to.track, found.to.sector);
+            break;
+        case FindingKind::RelTooManySides:
+            consolePrintf("the side-sector chain has %i blocks, more than %i", found.value, found.expected);
+            break;
+        case FindingKind::RelSideNumber:
+            consolePrintf("side sector %i/%i carries number %i, expected %i", found.at.track, found.at.sector,
+                          found.value, found.expected);
+            break;
+        case FindingKind::RelSideRecordLength:
+            consolePrintf("side sector %i/%i gives record length %i, the entry %i", found.at.track,
+                          found.at.sector, found.value, found.expected);
+            break;
+        case FindingKind::RelSideList:
+            consolePrintf("side sector %i/%i names %i/%i as side sector %i, the chain has %i/%i", found.at.track,
+                          found.at.sector, found.to.track, found.to.sector, found.value, found.other.track,
+                          found.other.sector);
+            break;
+        case FindingKind::RelDataCount:
+            consolePrintf("the side sectors list %i data blocks, the data chain has %i", found.value,
+                          found.expected);
+            break;
+        case FindingKind::RelDataBlock:
+            consolePrintf("side sector %i/%i names %i/%i as data block %i, the data chain has %i/%i",
+                          found.at.track, found.at.sector, found.to.track, found.to.sector, found.value,
+                          found.other.track, found.other.sector);
+            break;
+        default: break;
+    }
+}
+
+void printEntryFinding(const Finding &found) {
+    switch (found.kind) {
+        case FindingKind::StartTrackZero:
+            consolePrintf("the entry names %i/%i, on track 0, as its first block: it has no data to load",
+                          found.to.track, found.to.sector);
+            break;
+        case FindingKind::GeosNoInfo:
+            consolePrintf("GEOS file without an info block (the entry names %i/%i)", found.to.track,
+                          found.to.sector);
+            break;
+        case FindingKind::GeosStructure:
+            consolePrintf("GEOS structure byte %i is neither 0 (sequential) nor 1 (VLIR)", found.value);
+            break;
+        case FindingKind::FileOpen:
+            consolePrintf("file left open (type byte $%02x); the drive's validate would scratch it", found.value);
+            break;
+        case FindingKind::UnknownType:
+            consolePrintf("type byte $%02x names type %i, unknown to the 1541", found.value, found.value & 7);
+            break;
+        case FindingKind::ShownCount:
+            consolePrintf("shows %i blocks, its chains have %i", found.value, found.expected);
+            break;
+        case FindingKind::LastByteIndex:
+            consolePrintf("last block %i/%i has used-byte index %i (a block holds 1-254 bytes: 2-255)",
+                          found.at.track, found.at.sector, found.value);
+            break;
+        default: break;
+    }
+}
+
+void printFinding(Tally &tally, const BlockAccount &account, const Finding &found) {
+    beginLine(tally, isError(found.kind), account, found.owner);
+    if (found.kind == FindingKind::DirectoryOffTrack) {
+        consolePrintf("the directory chain: ");
+        printBlock(found.to);
+        consolePrintf(" lies off track %i", kDirTrack);
+    } else if (found.chain >= 0) {
+        printChainFault(account, found);
+    } else {
+        printSideFinding(found);  // each prints nothing for the other's kinds
+        printEntryFinding(found);
+    }
+    consolePrintf("\n");
+}
+
+// ---- The map against the account ----
+
+struct MapView {
+    const ImageBuffer &image;
+    const BlockAccount &account;
+    MapExtension extension;
+};
+
+// The free bits of a track's map entry (0 for a track the map does not cover).
+uint32_t freeBits(const MapView &view, int track) {
+    const uint8_t *entry = mapEntryBytes(view.image, view.extension, track);
+    return entry ? mapEntryBits(entry) : 0;
+}
+
+void printSectors(int track, uint32_t sectors) {
+    for (int sector = 0; sector < 24; ++sector)
+        if (sectors >> sector & 1) consolePrintf(" %i/%i", track, sector);
+}
+
+// Errors: per owner, the blocks it uses that the map marks free.
+void reportUsedButFree(Tally &tally, const MapView &view) {
+    uint32_t usedFree[kMaxTrack + 1] = {};
+    std::vector<int> counts;
+    for (int track = 1; track <= lastMapTrack(view.extension); ++track) {
+        usedFree[track] = view.account.usedSectors[track] & freeBits(view, track);
+        for (int sector = 0; usedFree[track] >> sector; ++sector) {
+            if (!(usedFree[track] >> sector & 1)) continue;
+            int owner = ownerOf(view.account, track, sector);
+            if (owner >= static_cast<int>(counts.size())) counts.resize(owner + 1, 0);
+            ++counts[owner];
+        }
+    }
+    for (int owner = 0; owner < static_cast<int>(counts.size()); ++owner) {
+        if (counts[owner] == 0) continue;
+        beginLine(tally, true, view.account, owner);
+        if (owner < kFirstEntryOwner) {
+            printOwner(view.account, owner);
+            consolePrintf(": ");
+        }
+        consolePrintf("%i block%s in use marked free in the map:", counts[owner], counts[owner] == 1 ? "" : "s");
+        for (int track = 1; track <= lastMapTrack(view.extension); ++track)
+            for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
+                if ((usedFree[track] >> sector & 1) && ownerOf(view.account, track, sector) == owner)
+                    consolePrintf(" %i/%i", track, sector);
+        consolePrintf("\n");
+    }
+}
+
+// Warnings per track: count against bits, bits of sectors the track lacks,
+// blocks marked used that nothing uses (not on track 18, which keeps art and
+// loaders that nothing reaches).
+void reportTrackEntries(Tally &tally, const MapView &view) {
+    for (int track = 1; track <= lastMapTrack(view.extension); ++track) {
+        const uint8_t *entry = mapEntryBytes(view.image, view.extension, track);
+        uint32_t bits = mapEntryBits(entry);
+        uint32_t real = realSectorMask(track);
+        int freeByBits = std::popcount(bits & real);
+        if (entry[0] != freeByBits) {
+            beginLine(tally, false, view.account, kOwnerNone);
+            consolePrintf("track %i: free count %i, its bits mark %i free\n", track, entry[0], freeByBits);
+        }
+        if (bits & ~real) {
+            beginLine(tally, false, view.account, kOwnerNone);
+            consolePrintf("track %i: bits set for sectors the track does not have:", track);
+            for (int sector = sectorsPerTrack(track); sector < 24; ++sector)
+                if (bits >> sector & 1) consolePrintf(" %i", sector);
+            consolePrintf("\n");
+        }
+        uint32_t lost = real & ~bits & ~view.account.usedSectors[track];
+        if (track == kDirTrack || lost == 0) continue;
+        int count = std::popcount(lost);
+        beginLine(tally, false, view.account, kOwnerNone);
+        consolePrintf("track %i: %i block%s marked used that nothing uses:", track, count, count == 1 ? "" : "s");
+        printSectors(track, lost);
+        consolePrintf("\n");
+    }
+}
+
+// ---- The rest of 18/0, the error bytes, the summary ----
+
+void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    if (errorByteOf(image, 1, 0) < 0) return;
+    for (int track = 1; track <= account.tracks; ++track) {
+        for (int sector = 0; sector < sectorsPerTrack(track); ++sector) {
+            int code = errorByteOf(image, track, sector);
+            int dosError = dosErrorNumber(code);
+            if (code < 0 || dosError == 0) continue;
+            beginLine(tally, false, account, kOwnerNone);
+            if (dosError > 0)
+                consolePrintf("%i/%i: the error byte reports DOS error %i ($%02x)\n", track, sector, dosError, code);
+            else
+                consolePrintf("%i/%i: the error byte holds $%02x, not a code the drive uses\n", track, sector, code);
+        }
+    }
+}
+
+void printSummary(const Tally &tally, const MapView &view) {
+    consolePrintf("%i error%s, %i warning%s", tally.errors, tally.errors == 1 ? "" : "s", tally.warnings,
+                  tally.warnings == 1 ? "" : "s");
+    if (!view.account.mapPresent) {
+        consolePrintf("\n");
+        return;
+    }
+    int used = 0, usedUncovered = 0, freeByMap = 0, freeByChains = 0;
+    int lastTrack = lastMapTrack(view.extension);
+    for (int track = 1; track <= kMaxTrack; ++track) {
+        int inUse = std::popcount(view.account.usedSectors[track]);
+        used += inUse;
+        if (track > lastTrack) usedUncovered += inUse;
+        if (track > lastTrack || track == kDirTrack) continue;
+        freeByMap += mapEntryBytes(view.image, view.extension, track)[0];
+        freeByChains += sectorsPerTrack(track) - inUse;
+    }
+    consolePrintf("; %i blocks used by files and the directory; %i blocks free by the map, %i by the chains", used,
+                  freeByMap, freeByChains);
+    if (view.extension != MapExtension::None)
+        consolePrintf(" (tracks 36-40 by the %s map)", mapExtensionName(view.extension));
+    if (usedUncovered > 0) consolePrintf("; %i used on tracks 36-40, which the map does not cover", usedUncovered);
+    consolePrintf("\n");
+}
+
+}  // namespace
+
+int checkImage(const ImageBuffer &image) {
+    BlockAccount account;
+    buildAccount(image, account);
+    Tally tally{0, 0};
+    MapView view{image, account, findMapExtension(image)};
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    if (!map) {
+        beginLine(tally, true, account, kOwnerNone);
+        consolePrintf("18/0 lies outside the image (%llu bytes): no map and no directory\n",
+                      static_cast<unsigned long long>(image.bytes.size()));
+    } else if (map[kDosVersionOffset] != kDosVersion) {
+        beginLine(tally, false, account, kOwnerNone);
+        consolePrintf("18/0: DOS version byte $%02x, not $%02x\n", map[kDosVersionOffset], kDosVersion);
+    }
+    for (const Finding &found : account.findings) printFinding(tally, account, found);
+    if (map) {
+        reportUsedButFree(tally, view);
+        reportTrackEntries(tally, view);
+    }
+    reportErrorBytes(tally, image, account);
+    printSummary(tally, view);
+    return tally.errors;
+}

@@ -1,0 +1,12 @@
+// The disk check (-check): a read-only report of every problem the block
+// account, the map and the error bytes show, one line each, then a summary.
+#pragma once
+
+#include "disk/image.h"
+
+// Prints one line per finding ("error: ..." or "warning: ..."), naming the
+// blocks as T/S and, where an entry is involved, its number and its name
+// through the console layer; then the summary line. Works on any image, also
+// one without block 18/0 (that is an error finding). Changes nothing.
+// Returns the number of errors.
+int checkImage(const ImageBuffer &image);
