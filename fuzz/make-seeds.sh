@@ -41,6 +41,8 @@ for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
   seed "" "$disk" - -rename 1 %c0x -type 0 PRG\< -move 0 2 -header art a.d64 out.d64
   seed "" "$disk" - -va -blocks 2 9 -id xy -undel 3 a.d64 out.d64
   seed "" "$disk" empty.d64 -merge a.d64 b.d64
+  seed "" "$disk" - -x a.d64
+  seed "" "$disk" - -w h.prg -w e.seq -x 0 2 a.d64 out.d64
   seed $'j\e[A\e[Cj\xe0\x4bj\x00\x48q' "$disk" - -block 18 1 a.d64
 done
 seed "" full.d64 full.d64 -merge -vantsfbc a.d64 b.d64 out.d64
