@@ -13,7 +13,8 @@ namespace {
 struct ArgCursor {
     int argc;
     char **argv;
-    int next;  // index of the next unread argument
+    int next;         // index of the next unread argument
+    int rangeOptions;  // -rd and -sd met so far: one range per run
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
     const char *peek() const { return argv[next]; }
@@ -47,6 +48,7 @@ void setAllColumns() {
 // "-rd"/"-sd" num [last]: num is always consumed, last only when whole.
 void readEntryRange(ArgCursor &args, const char *missingMessage) {
     if (!args.hasNext()) exitWithError(1, "%s", missingMessage);
+    ++args.rangeOptions;
     options.firstEntry = parseNumberArg(args.take(), 0, 255);
     if (args.hasNext() && isWholeNumber(args.peek()))
         options.lastEntry = parseNumberArg(args.take(), 0, 255);
@@ -114,11 +116,45 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     }
 }
 
+// The first entry edit given (made during the listing), or nullptr.
+const char *entryEditGiven() {
+    if (options.removeEntries) return "-rd";
+    if (options.scratchEntries) return "-sd";
+    if (options.changeStartAddress) return "-start";
+    return nullptr;
+}
+
+// The first of the options given that -rd, -sd and -start cannot run with:
+// they replace the listing, which makes those edits; nullptr when none is.
+const char *actionWithoutListing() {
+    if (options.bamView) return "-bam";
+    if (options.blockViewer) return "-block";
+    if (options.appendDel) return "-adel";
+    return nullptr;
+}
+
+// Combinations refused before anything is read: two entry ranges (-rd and
+// -sd share one), and an entry edit where the listing does not run.
+void refuseConflicts(const ArgCursor &args) {
+    if (args.rangeOptions > 1) {
+        if (options.removeEntries && options.scratchEntries)
+            exitWithError(1, "ERROR: '-rd' and '-sd' both give an entry range; give one of them per run.");
+        exitWithError(1, "ERROR: '%s' is given twice; give one entry range per run.",
+                      options.removeEntries ? "-rd" : "-sd");
+    }
+    const char *edit = entryEditGiven();
+    const char *action = actionWithoutListing();
+    if (edit && action)
+        exitWithError(1, "ERROR: '%s' cannot be combined with '%s', which replaces the listing that makes the edit.",
+                      edit, action);
+}
+
 }  // namespace
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
-    ArgCursor args{argc, argv, 1};
+    ArgCursor args{argc, argv, 1, 0};
     while (args.hasNext()) applyArgument(args.take(), args, paths);
+    refuseConflicts(args);
     return paths;
 }

@@ -14,5 +14,7 @@ struct RunPaths {
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error
-// ends the program through exitWithError with status 1.
+// ends the program through exitWithError with status 1, and so, after the
+// last argument, does a conflict: a second range option (-rd, -sd), or -rd,
+// -sd or -start with -bam, -block or -adel.
 RunPaths parseCommandLine(int argc, char **argv);
