@@ -5,8 +5,7 @@
 
 #include "base/errors.h"
 #include "directory/growth_common.h"
-#include "directory/listing.h"
-#include "disk/bam.h"
+#include "disk/slots.h"
 
 namespace {
 
@@ -24,10 +23,11 @@ bool fillEmptySlot(uint8_t *block) {
 }
 
 // Links a cleared block after `last` and marks it used.
-void growDirectory(ImageBuffer &image, TrackSector last) {
+void growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth) {
     TrackSector added;
-    if (!findFreeBlockInterleaved(image, last.track, last.sector, kDelInterleave, added))
-        exitWithError(2, "ERROR: Disk full!");
+    bool found = findFreeBlockInterleaved(image, last.track, last.sector, kDelInterleave, growth.skips, added);
+    warnAfterSearch(growth, found ? &added : nullptr);
+    if (!found) exitWithError(2, "ERROR: Disk full!");
     setNextTrackSector(image, last.track, last.sector, added.track, added.sector);
     uint8_t *block = blockAt(image, added.track, added.sector);
     std::memset(block, 0, kBlockSize);
@@ -38,9 +38,10 @@ void growDirectory(ImageBuffer &image, TrackSector last) {
 }  // namespace
 
 void appendDelEntry(ImageBuffer &image, const std::string &path) {
+    DirectoryGrowth growth = startGrowth(image, path);
     for (;;) {
-        TrackSector last = requireDirectoryEnd(image, {kDirTrack, 1}, path);
+        TrackSector last = requireDirectoryEnd(image, {kDirTrack, 1}, growth);
         if (fillEmptySlot(blockAt(image, last.track, last.sector))) return;
-        growDirectory(image, last);
+        growDirectory(image, last, growth);
     }
 }

@@ -5,17 +5,8 @@
 #include <cstdint>
 
 #include "disk/image.h"
+#include "disk/slots.h"
 #include "disk/walk.h"
-
-// Offsets inside a 32-byte directory slot.
-constexpr int kSlotSize = 32;
-constexpr int kSlotsPerBlock = 8;
-constexpr int kSlotType = 2;
-constexpr int kSlotStartTrack = 3;
-constexpr int kSlotStartSector = 4;
-constexpr int kSlotName = 5;          // 16 characters, padded with 0xA0
-constexpr int kSlotBlockCount = 30;   // 16-bit little-endian
-constexpr int kNameLength = 16;
 
 // A view of one 32-byte slot inside a directory block of the image.
 struct DirEntry {
@@ -28,12 +19,38 @@ extern uint8_t exportTracks[kExportCapacity];
 extern uint8_t exportSectors[kExportCapacity];
 extern uint8_t exportCount;
 
+// Why -start left its entry alone.
+enum class StartRefusal {
+    None,            // it wrote the new address, or it met no entry of its number
+    NoStartBlock,    // the start track is 0
+    OutsideImage,    // the first block lies above track 40 or beyond the image
+    BeyondTrack,     // its sector lies beyond the track's count: 17/25 is no block
+    DirectoryBlock,  // 18/0 or a block of the directory
+};
+
+// What the entry edits of one walk did, for requireEditsMade.
+struct EntryEditOutcome {
+    int rangeEdits;             // slots that -rd or -sd changed
+    bool startEntryMet;         // -start met the entry of its number
+    StartRefusal startRefusal;  // and why it left that entry alone
+    TrackSector startBlock;     // that entry's start track and sector
+};
+
 // Walks the directory from block 18/0 and prints the listing when printListing
 // is 1 (header, entry lines, blocks-free line), makes the edits chosen in
 // `options` and prints the export for -e. The walk stops quietly, with a
 // warning on standard error, at an absent block or after kMaxBlocks blocks.
-// Precondition: block 18/0 is present.
-void showDirectory(ImageBuffer &image, int printListing);
+// The edits write only through real addresses: the entries of a block that
+// the walk reached through a sector beyond its track's count (17/25), and of
+// every block after it, are listed but not edited; -start refuses an entry
+// whose first block is not a block of a file (see StartRefusal) and prints
+// nothing for it. Precondition: block 18/0 is present.
+EntryEditOutcome showDirectory(ImageBuffer &image, int printListing);
+
+// Ends the program with status 1 and a message naming the option when an
+// edit asked for in `options` did not happen: -rd or -sd met no entry in its
+// range, -start met no entry of its number or refused it. Returns otherwise.
+void requireEditsMade(const EntryEditOutcome &outcome);
 
 // Prints the quoted name, splat mark, type name and lock mark of one slot.
 void printEntryName(DirEntry entry);

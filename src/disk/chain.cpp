@@ -5,7 +5,7 @@
 
 LastBlock findLastBlock(const ImageBuffer &image, TrackSector start) {
     consolePrintf("Last Block of %2i/%2i: \n", start.track, start.sector);
-    BlockWalk walk = startWalk(start, kAnyHeldBlock);
+    BlockWalk walk = startWalk(start, kEditRules);
     while (walkNext(image, walk)) {}
     // A walk that yielded nothing ends where it started.
     LastBlock result{walk.visited == 0 ? start : walk.at, walk.stop};

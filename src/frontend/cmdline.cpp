@@ -18,6 +18,7 @@ struct ArgCursor {
     char **argv;
     int next;           // index of the next unread argument
     bool optionsEnded;  // "--" was read: every later argument is a plain one
+    int rangeOptions;   // -rd and -sd met so far: one range per run
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
     const char *peek() const { return argv[next]; }
@@ -51,6 +52,7 @@ void setAllColumns() {
 // "-rd"/"-sd" num [last]: num is always consumed, last only when whole.
 void readEntryRange(ArgCursor &args, const char *missingMessage) {
     if (!args.hasNext()) exitWithError(1, "%s", missingMessage);
+    ++args.rangeOptions;
     options.firstEntry = parseNumberArg(args.take(), 0, 255);
     if (args.hasNext() && isWholeNumber(args.peek()))
         options.lastEntry = parseNumberArg(args.take(), 0, 255);
@@ -198,13 +200,57 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     }
 }
 
+// The first entry edit given (made during the listing), or nullptr.
+const char *entryEditGiven() {
+    if (options.removeEntries) return "-rd";
+    if (options.scratchEntries) return "-sd";
+    if (options.changeStartAddress) return "-start";
+    return nullptr;
+}
+
+// The first of the options given that -rd, -sd and -start cannot run with:
+// they replace the listing, which makes those edits; nullptr when none is.
+const char *dirEditName(DirEditKind kind) {
+    for (const DirEditOption &option : kDirEditOptions)
+        if (option.kind == kind) return option.name;
+    return "?";
+}
+
+// The first action given that replaces the listing, or nullptr.
+const char *actionWithoutListing() {
+    if (options.bamView) return "-bam";
+    if (options.blockViewer) return "-block";
+    if (options.appendDel) return "-adel";
+    if (!options.dirEdits.empty()) return dirEditName(options.dirEdits.front().kind);
+    if (options.fixMap) return "-fix";
+    if (options.checkDisk) return "-check";
+    return nullptr;
+}
+
+// Combinations refused before anything is read: two entry ranges (-rd and
+// -sd share one), and an entry edit where the listing does not run.
+void refuseConflicts(const ArgCursor &args) {
+    if (args.rangeOptions > 1) {
+        if (options.removeEntries && options.scratchEntries)
+            exitWithError(1, "ERROR: '-rd' and '-sd' both give an entry range; give one of them per run.");
+        exitWithError(1, "ERROR: '%s' is given twice; give one entry range per run.",
+                      options.removeEntries ? "-rd" : "-sd");
+    }
+    const char *edit = entryEditGiven();
+    const char *action = actionWithoutListing();
+    if (edit && action)
+        exitWithError(1, "ERROR: '%s' cannot be combined with '%s', which replaces the listing that makes the edit.",
+                      edit, action);
+}
+
 }  // namespace
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
-    ArgCursor args{argc, argv, 1, false};
+    ArgCursor args{argc, argv, 1, false, 0};
     // A request for the help or the version ends the reading: what follows it
-    // is not looked at.
+    // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);
+    if (!options.showHelp && !options.showVersion) refuseConflicts(args);
     return paths;
 }

@@ -81,8 +81,8 @@ int runKestrel(int argc, char **argv) {
         requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
-    if (options.mergeImages) mergeDirectories(paths.source, image, second);
-    if (listingRuns()) showDirectory(image, options.exportTrackSector ? 0 : 1);
+    if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
+    if (listingRuns()) requireEditsMade(showDirectory(image, options.exportTrackSector ? 0 : 1));
     if (options.bamView) showBam(image);
     if (options.blockViewer) runBlockViewer(image);
     if (options.appendDel) appendDelEntry(image, paths.source);
