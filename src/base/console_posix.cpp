@@ -53,6 +53,8 @@ void prepareKeyboard() {
 
 bool consoleOutputIsTerminal() { return isatty(STDOUT_FILENO); }
 
+bool consoleErrorIsTerminal() { return isatty(STDERR_FILENO); }
+
 void consoleClearScreen() {
     if (consoleOutputIsTerminal()) consolePrintf("\x1b[H\x1b[2J");
 }

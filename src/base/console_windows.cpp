@@ -46,6 +46,8 @@ void prepareKeyboard() {
 
 bool consoleOutputIsTerminal() { return isConsoleHandle(STD_OUTPUT_HANDLE); }
 
+bool consoleErrorIsTerminal() { return isConsoleHandle(STD_ERROR_HANDLE); }
+
 // Fills the whole screen buffer with blanks in the current colours and puts
 // the cursor at its top left corner.
 void consoleClearScreen() {

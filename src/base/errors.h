@@ -17,3 +17,8 @@ void registerUsagePrinter(UsagePrinter printer);
 // A file error: message on standard output with no line end and no usage,
 // then exit with status 1. Never returns.
 [[noreturn]] void exitWithFileError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Ends the run with status 1 and "ERROR: Could not write to standard output.\n"
+// (or "... standard error.") on standard error when anything printed so far
+// was lost (a full disk, an I/O error); returns when all of it was written.
+void exitIfOutputLost();

@@ -18,7 +18,7 @@ void mergeDirectories(const std::string &sourcePath, ImageBuffer &first, const I
     while (const uint8_t *source = walkNext(second, copy)) {
         TrackSector previous = last;
         if (!findFreeBlock(first, last.track, last.sector, last))
-            exitWithError(2, "ERROR: Disk full '%s'!", sourcePath.c_str());
+            exitWithError(2, "ERROR: Disk full '%s'!", consoleOutsideText(sourcePath, ConsoleStream::Error).c_str());
         setNextTrackSector(first, previous.track, previous.sector, last.track, last.sector);
         std::memcpy(blockAt(first, last.track, last.sector), source, kBlockSize);
         setBlockFree(first, last.track, last.sector, 0);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/charmap.h"
+#include "base/console.h"
 #include "base/errors.h"
 #include "frontend/numbers.h"
 
@@ -75,7 +76,7 @@ void placePlainArgument(const char *arg, RunPaths &paths) {
     if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
     else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
-    else exitWithError(1, "ERROR: Bad argument %s", arg);
+    else exitWithError(1, "ERROR: Bad argument %s", consoleOutsideText(arg, ConsoleStream::Error).c_str());
 }
 
 // One argument, by the first rule that matches; values are consumed from args.
@@ -108,7 +109,7 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.changeStartAddress = options.imageModified = 1;
         readStartChange(args);
     } else if (arg[0] == '-') {
-        exitWithError(1, "ERROR: Unknown option '%s'.", arg);
+        exitWithError(1, "ERROR: Unknown option '%s'.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
     } else {
         placePlainArgument(arg, paths);
     }

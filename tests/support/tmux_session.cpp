@@ -7,22 +7,11 @@
 
 #include "support/shell.h"
 
-namespace {
-
-// `text` as one single-quoted shell word.
-std::string quoted(const std::string &text) {
-    std::string word = "'";
-    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return word + "'";
-}
-
-}  // namespace
-
 TmuxSession::TmuxSession(int width, int height, const std::string &command) {
     static int counter = 0;
     socket_ = "kestrel-tmux-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     shellOutput(tmux("new-session -d -x " + std::to_string(width) + " -y " + std::to_string(height) + " " +
-                     quoted(command)) +
+                     shellWord(command)) +
                 " 2>&1");
     socketPath_ = display("#{socket_path}");
 }
@@ -48,7 +37,7 @@ std::string TmuxSession::tmux(const std::string &arguments) const {
 }
 
 std::string TmuxSession::display(const std::string &format) const {
-    std::string value = shellOutput(tmux("display -p " + quoted(format)));
+    std::string value = shellOutput(tmux("display -p " + shellWord(format)));
     if (!value.empty() && value.back() == '\n') value.pop_back();
     return value;
 }
