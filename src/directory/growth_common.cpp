@@ -30,7 +30,8 @@ void refuseForeignBlocks(const ImageBuffer &image, TrackSector start, const Dire
 }  // namespace
 
 DirectoryGrowth startGrowth(const ImageBuffer &image, const std::string &path) {
-    DirectoryGrowth growth{path, collectBlocksInUse(image), SearchSkips{}, false};
+    DirectoryGrowth growth{consoleOutsideText(path, ConsoleStream::Error), collectBlocksInUse(image), SearchSkips{},
+                           false};
     blockSetAddAll(growth.skips.inUse, growth.inUse.directory);
     blockSetAddAll(growth.skips.inUse, growth.inUse.files);
     return growth;

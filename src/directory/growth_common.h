@@ -11,7 +11,7 @@
 
 // What the growth of one image's directory knows and has said.
 struct DirectoryGrowth {
-    std::string path;     // the image's name, for the messages
+    std::string path;     // the image's name as messages on standard error show it
     BlocksInUse inUse;    // taken from the image before anything grows
     SearchSkips skips;    // for the searches: every block of inUse
     bool warnedOffTrack;  // the warning about a block off track 18 is out

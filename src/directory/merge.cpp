@@ -16,7 +16,8 @@ void refuseLoopingCopy(const ImageBuffer &second, TrackSector start, const std::
     BlockWalk walk = startWalk(start, kAnyHeldBlock);
     while (walkNext(second, walk)) {}
     if (walk.stop == WalkStop::Loop)
-        exitWithError(1, "ERROR: The directory chain of '%s' loops; it cannot be merged.", secondPath.c_str());
+        exitWithError(1, "ERROR: The directory chain of '%s' loops; it cannot be merged.",
+                      consoleOutsideText(secondPath, ConsoleStream::Error).c_str());
 }
 
 }  // namespace
@@ -35,7 +36,8 @@ void mergeDirectories(const std::string &sourcePath, const std::string &secondPa
         TrackSector previous = last;
         bool found = findFreeBlock(first, last.track, last.sector, growth.skips, last);
         warnAfterSearch(growth, found ? &last : nullptr);
-        if (!found) exitWithError(2, "ERROR: Disk full '%s'!", sourcePath.c_str());
+        if (!found)
+            exitWithError(2, "ERROR: Disk full '%s'!", growth.path.c_str());
         setNextTrackSector(first, previous.track, previous.sector, last.track, last.sector);
         std::memcpy(blockAt(first, last.track, last.sector), source, kBlockSize);
         setBlockFree(first, last.track, last.sector, 0);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/charmap.h"
+#include "base/console.h"
 #include "base/errors.h"
 #include "base/nametext.h"
 #include "directory/dirart.h"
@@ -91,8 +92,8 @@ NameText readDiskText(const char *text, const char *option, int minBytes, int ma
     }
     if (!why && name.length < minBytes) why = "is empty";
     if (why)
-        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).", text, option, why,
-                      minBytes, maxBytes);
+        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).",
+                      consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why, minBytes, maxBytes);
     return name;
 }
 
@@ -101,7 +102,9 @@ int readTypeByte(const char *text) {
     int type = typeByteOfForm(text);
     if (type >= 0) return type;
     bool letters = *text == '*' || (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
-    if (letters) exitWithError(1, "ERROR: Unknown file type '%s' for '-type'.", text);
+    if (letters)
+        exitWithError(1, "ERROR: Unknown file type '%s' for '-type'.",
+                      consoleOutsideText(text, ConsoleStream::Error).c_str());
     return parseNumberArg(text, 0, 255);
 }
 
@@ -147,7 +150,7 @@ void placePlainArgument(const char *arg, RunPaths &paths) {
     if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
     else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
-    else exitWithError(1, "ERROR: Bad argument %s", arg);
+    else exitWithError(1, "ERROR: Bad argument %s", consoleOutsideText(arg, ConsoleStream::Error).c_str());
 }
 
 // One argument, by the first rule that matches; values are consumed from args.
@@ -194,7 +197,7 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-fix")) {
         options.fixMap = options.imageModified = 1;
     } else if (arg[0] == '-') {
-        exitWithError(1, "ERROR: Unknown option '%s'.", arg);
+        exitWithError(1, "ERROR: Unknown option '%s'.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
     } else {
         placePlainArgument(arg, paths);
     }

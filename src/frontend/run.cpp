@@ -18,11 +18,22 @@
 
 namespace {
 
+// A path as the message on standard output (file errors) may show it.
+std::string shownOnOutput(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Output); }
+
+// A path as the message on standard error (the error exit) may show it.
+std::string shownOnError(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Error); }
+
 // Loads an image, or ends with a file error naming it ("File" or "2nd file").
 void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    if (path.empty() || !imageExists(path)) exitWithFileError("ERROR: %s '%s' not found.", label, path.c_str());
-    if (loadImage(path, image) != LoadResult::Loaded)
-        exitWithFileError("ERROR: %s '%s' could not be read.", label, path.c_str());
+    std::string shown = shownOnOutput(path);
+    if (path.empty() || !imageExists(path)) exitWithFileError("ERROR: %s '%s' not found.", label, shown.c_str());
+    uint64_t size = 0;
+    LoadResult result = loadImage(path, image, size);
+    if (result == LoadResult::TooLarge)
+        exitWithFileError("ERROR: %s '%s' is too large for a disk image (%llu bytes).", label, shown.c_str(),
+                          static_cast<unsigned long long>(size));
+    if (result != LoadResult::Loaded) exitWithFileError("ERROR: %s '%s' could not be read.", label, shown.c_str());
 }
 
 // The map view, the listing and the merge read block 18/0; an image too short
@@ -30,7 +41,7 @@ void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) 
 void requireMapBlock(const ImageBuffer &image, const char *label, const std::string &path) {
     if (!blockPresent(image, kDirTrack, 0))
         exitWithFileError("ERROR: %s '%s' is too short to hold block 18/0 (%llu bytes).", label,
-                          path.c_str(), static_cast<unsigned long long>(image.bytes.size()));
+                          shownOnOutput(path).c_str(), static_cast<unsigned long long>(image.bytes.size()));
 }
 
 bool listingRuns() {
@@ -46,10 +57,13 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     std::string destination = paths.destination;
     if (destination.empty()) {
         if (!defaultDestination(paths.source, destination))
-            exitWithError(1, "ERROR: Source file '%s' has no file extension.", paths.source.c_str());
-        consolePrintf("Destination file set to '%s'.\n", destination.c_str());
+            exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
+        consolePrintf("Destination file set to '%s'.\n", shownOnOutput(destination).c_str());
     }
-    if (saveImage(image, destination) != 0) exitWithError(1, "ERROR: Could not write '%s'.", destination.c_str());
+    // Output that did not arrive must not be followed by a written file.
+    exitIfOutputLost();
+    if (saveImage(image, destination) != 0)
+        exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
 
 }  // namespace
@@ -59,7 +73,7 @@ int runKestrel(int argc, char **argv) {
     resetOptions();
     if (argc <= 1) {
         printUsage(argc == 1 ? argv[0] : "kestrel");
-        consoleFlush();
+        exitIfOutputLost();
         return 0;
     }
     RunPaths paths = parseCommandLine(argc, argv);
@@ -91,6 +105,6 @@ int runKestrel(int argc, char **argv) {
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     if (options.imageModified) writeDestination(image, paths);
-    consoleFlush();
+    exitIfOutputLost();
     return status;
 }
