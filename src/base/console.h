@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 
 // Program text (always ASCII) to standard output, printf-style.
 void consolePrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -30,8 +31,28 @@ bool consoleOutputIsTerminal();
 // The UTF-8 glyph that consoleDiskChar writes on a terminal for a code page
 // 437 byte; control positions give their pictures, 0x00 a blank.
 const char *cp437Glyph(uint8_t cp437);
-// True when standard error is a terminal.
+
+// True when standard error is a terminal (a Windows console).
 bool consoleErrorIsTerminal();
+
+// The stream a text is printed on.
+enum class ConsoleStream { Output, Error };
+
+// A text from outside the program (a path, an argument), ready to be printed
+// on `stream`: into a pipe or a file exactly as it is; on a terminal through
+// consoleEscapeControls, so that a planted name cannot drive the terminal.
+std::string consoleOutsideText(const std::string &text, ConsoleStream stream);
+
+// `text` with every control byte shown as \xHH (two lowercase hex digits):
+// C0 controls and DEL, the UTF-8 encodings of the C1 controls U+0080..U+009F,
+// and the bytes 0x80..0x9F that are not part of valid UTF-8. Everything else,
+// valid UTF-8 and stray bytes 0xA0..0xFF, stays as it is.
+std::string consoleEscapeControls(const std::string &text);
+
+// Flushes standard output and names the standard stream ("standard output",
+// "standard error") a write to which has failed so far in this run; nullptr
+// when everything printed was written.
+const char *consoleLostStream();
 
 // Clears the screen before a viewer screen; nothing when output is not a terminal.
 void consoleClearScreen();

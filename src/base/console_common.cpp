@@ -189,6 +189,34 @@ void formatPlain(const char *format, va_list args) {
     }
 }
 
+// ---- Texts from outside ---------------------------------------------------------
+
+// Length of the well-formed UTF-8 sequence at `at` (of `left` bytes), 0 when
+// there is none: no overlong form, no surrogate, nothing above U+10FFFF.
+size_t utf8SequenceLength(const unsigned char *at, size_t left) {
+    unsigned char lead = at[0];
+    size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                    : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || length > left) return 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead == 0xE0) low = 0xA0;
+    else if (lead == 0xED) high = 0x9F;
+    else if (lead == 0xF0) low = 0x90;
+    else if (lead == 0xF4) high = 0x8F;
+    if (at[1] < low || at[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (at[i] < 0x80 || at[i] > 0xBF) return 0;
+    return length;
+}
+
+void appendEscaped(std::string &shown, unsigned char byte) {
+    shown += "\\x";
+    shown += "0123456789abcdef"[byte >> 4];
+    shown += "0123456789abcdef"[byte & 15];
+}
+
 // ---- Key decoding --------------------------------------------------------------
 
 // How long the rest of an escape sequence may take on a terminal before a
@@ -277,6 +305,36 @@ void consoleDiskChar(uint8_t cp437) {
 }
 
 void consoleFlush() { std::fflush(stdout); }
+
+std::string consoleEscapeControls(const std::string &text) {
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    std::string shown;
+    for (size_t at = 0; at < text.size();) {
+        unsigned char byte = bytes[at];
+        size_t length = byte < 0x80 ? 1 : utf8SequenceLength(bytes + at, text.size() - at);
+        // U+0080..U+009F are the two-byte sequences C2 80..C2 9F.
+        bool control = byte < 0x20 || byte == 0x7F || (length == 0 && byte >= 0x80 && byte <= 0x9F) ||
+                       (length == 2 && byte == 0xC2 && bytes[at + 1] <= 0x9F);
+        size_t count = length == 0 ? 1 : length;
+        for (size_t i = at; i < at + count; ++i) {
+            if (control) appendEscaped(shown, bytes[i]);
+            else shown += static_cast<char>(bytes[i]);
+        }
+        at += count;
+    }
+    return shown;
+}
+
+std::string consoleOutsideText(const std::string &text, ConsoleStream stream) {
+    bool terminal = stream == ConsoleStream::Output ? consoleOutputIsTerminal() : consoleErrorIsTerminal();
+    return terminal ? consoleEscapeControls(text) : text;
+}
+
+const char *consoleLostStream() {
+    bool outputWritten = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!outputWritten) return "standard output";
+    return std::ferror(stderr) ? "standard error" : nullptr;
+}
 
 void consoleVerrorf(const char *format, va_list args) {
     consoleFlush();

@@ -46,3 +46,10 @@ void exitWithFileError(const char *format, ...) {
     consoleFlush();
     std::exit(1);
 }
+
+void exitIfOutputLost() {
+    const char *lost = consoleLostStream();
+    if (!lost) return;
+    consoleErrorf("ERROR: Could not write to %s.\n", lost);
+    std::exit(1);
+}

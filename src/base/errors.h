@@ -19,3 +19,9 @@ void registerUsagePrinter(UsagePrinter printer);
 // (a line end only when standard output is a terminal), then exit with status
 // 1. Never returns.
 [[noreturn]] void exitWithFileError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Ends the run with status 1 and "ERROR: Could not write to standard output.\n"
+// (or "... standard error.") on standard error when anything printed so far
+// was lost (a full disk, an I/O error, a closed pipe whose SIGPIPE is
+// ignored); returns when all of it was written.
+void exitIfOutputLost();

@@ -4,13 +4,10 @@
 #include <cstring>
 
 #include "base/errors.h"
-#include "directory/growth_common.h"
-#include "directory/listing.h"
-#include "disk/bam.h"
+#include "disk/growth.h"
+#include "disk/slots.h"
 
 namespace {
-
-constexpr int kDelInterleave = 3;
 
 // Fills the first slot whose type byte is 0; false when all eight are in use.
 bool fillEmptySlot(uint8_t *block) {
@@ -23,24 +20,14 @@ bool fillEmptySlot(uint8_t *block) {
     return false;
 }
 
-// Links a cleared block after `last` and marks it used.
-void growDirectory(ImageBuffer &image, TrackSector last) {
-    TrackSector added;
-    if (!findFreeBlockInterleaved(image, last.track, last.sector, kDelInterleave, added))
-        exitWithError(2, "ERROR: Disk full!");
-    setNextTrackSector(image, last.track, last.sector, added.track, added.sector);
-    uint8_t *block = blockAt(image, added.track, added.sector);
-    std::memset(block, 0, kBlockSize);
-    block[1] = 255;
-    setBlockFree(image, added.track, added.sector, 0);
-}
-
 }  // namespace
 
 void appendDelEntry(ImageBuffer &image, const std::string &path) {
+    DirectoryGrowth growth = startGrowth(image, path, true);
     for (;;) {
-        TrackSector last = requireDirectoryEnd(image, {kDirTrack, 1}, path);
+        TrackSector last = requireDirectoryEnd(image, {kDirTrack, 1}, growth);
         if (fillEmptySlot(blockAt(image, last.track, last.sector))) return;
-        growDirectory(image, last);
+        TrackSector added;
+        if (!growDirectory(image, last, growth, added)) exitWithError(2, "ERROR: Disk full!");
     }
 }

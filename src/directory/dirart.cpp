@@ -13,6 +13,7 @@
 #include "disk/bam.h"
 #include "disk/blockset.h"
 #include "disk/chain.h"
+#include "disk/inuse.h"
 
 namespace {
 
@@ -28,16 +29,13 @@ constexpr WalkRules kMapRules{kMapTracks, true};
 // made before the first edit holds for all of them.
 struct Directory {
     std::vector<uint8_t *> slots;  // every slot in walk order; a looping chain repeats its slots
-    BlockSet blocks;               // block 18/0 and the directory blocks
 };
 
 Directory readDirectory(ImageBuffer &image) {
-    Directory dir{{}, BlockSet{}};
+    Directory dir{{}};
     uint8_t *map = blockAt(image, kDirTrack, 0);
-    blockSetAdd(dir.blocks, kDirTrack, 0);
     BlockWalk walk = startDirectoryWalk(map);
     while (uint8_t *block = nextDirectoryBlock(image, walk)) {
-        blockSetAdd(dir.blocks, walk.at.track, walk.at.sector);
         for (int i = 0; i < kSlotsPerBlock; ++i) dir.slots.push_back(block + i * kSlotSize);
     }
     return dir;
@@ -112,27 +110,11 @@ void moveEntry(Directory &dir, int from, int to, const DirEdit &edit) {
 
 // ---- Undelete ------------------------------------------------------------------
 
-// The blocks in use by block 18/0, the directory chain and the chains of the
-// entries the listing shows (type byte not 0), each chain walked once.
-BlockSet blocksInUse(const ImageBuffer &image, const Directory &dir) {
-    BlockSet used = dir.blocks;
-    BlockSet starts{};
-    for (const uint8_t *slot : dir.slots) {
-        int track = slot[kSlotStartTrack], sector = slot[kSlotStartSector];
-        if (slot[kSlotType] == 0 || blockSetHas(starts, track, sector)) continue;
-        blockSetAdd(starts, track, sector);
-        BlockWalk walk = startWalk({track, sector}, kMeasureRules);
-        while (walkNext(image, walk)) blockSetAdd(used, walk.at.track, walk.at.sector);
-    }
-    return used;
-}
-
 // The blocks of a scratched file's chain, each free in the map and used by
 // nothing else; an error exit naming the slot when the chain is broken,
 // loops, or meets a block in use.
-std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Directory &dir, const uint8_t *slot,
-                                          int number) {
-    BlockSet used = blocksInUse(image, dir);
+std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const uint8_t *slot, int number) {
+    BlocksInUse used = collectBlocksInUse(image);
     BlockSet chain{};
     std::vector<TrackSector> blocks;
     BlockWalk walk = startWalk({slot[kSlotStartTrack], slot[kSlotStartSector]}, kMapRules);
@@ -141,7 +123,7 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Direct
         if (blockSetHas(chain, at.track, at.sector))
             exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number, at.track,
                           at.sector);
-        if (blockSetHas(used, at.track, at.sector))
+        if (blockSetHas(used.directory, at.track, at.sector) || blockSetHas(used.files, at.track, at.sector))
             exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by another file "
                              "or the directory.", number, at.track, at.sector);
         if (!isBlockFree(image, at.track, at.sector))
@@ -159,13 +141,13 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Direct
 }
 
 // Gives a scratched entry back its file: closed PRG, its chain's blocks used.
-void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int number) {
+void undeleteEntry(ImageBuffer &image, uint8_t *slot, int number) {
     if (slot[kSlotType] != 0)
         exitWithError(1, "ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
                       slot[kSlotType]);
     if (slot[kSlotStartTrack] == 0)
         exitWithError(1, "ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
-    std::vector<TrackSector> blocks = reclaimableChain(image, dir, slot, number);
+    std::vector<TrackSector> blocks = reclaimableChain(image, slot, number);
     for (TrackSector block : blocks) setBlockBit(image, block.track, block.sector, false);
     consolePrintf("-undel %i: ", number);
     printQuotedName(slot + kSlotName);
@@ -203,7 +185,7 @@ void applyEdit(ImageBuffer &image, Directory &dir, const DirEdit &edit) {
             moveEntry(dir, requireEntry(dir, option, edit.entry, countAll),
                       requireEntry(dir, option, edit.value, countAll), edit);
             break;
-        case DirEditKind::Undelete: undeleteEntry(image, dir, entrySlot(edit.entry, true), edit.entry); break;
+        case DirEditKind::Undelete: undeleteEntry(image, entrySlot(edit.entry, true), edit.entry); break;
         case DirEditKind::Header: setDiskText(image, option, kDiskNameOffset, kNameLength, edit.text); break;
         case DirEditKind::Id: setDiskText(image, option, kDiskIdOffset, kDiskIdLength, edit.text); break;
     }

@@ -5,9 +5,11 @@
 
 #include "base/charmap.h"
 #include "base/console.h"
+#include "base/errors.h"
 #include "base/options.h"
 #include "disk/bam.h"
 #include "disk/chain.h"
+#include "disk/inuse.h"
 
 uint8_t exportTracks[kExportCapacity];
 uint8_t exportSectors[kExportCapacity];
@@ -111,12 +113,33 @@ void collectForExport(const EntryFacts &entry) {
     ++exportCount;
 }
 
-// Writes the new start address into the file's first block; an entry without
-// a start block, or whose first block lies outside the image, is left alone.
-void changeStartAddress(ImageBuffer &image, const EntryFacts &entry) {
+// The edits' side of one walk: whether the current block may be edited, the
+// blocks -start must not write, and what the edits did so far.
+struct EditState {
+    bool blockEditable;  // no block so far was reached through a sector beyond its track
+    BlockSet directory;  // 18/0 and the directory's blocks (only with -start)
+    EntryEditOutcome outcome;
+};
+
+StartRefusal refusalFor(const ImageBuffer &image, const EntryFacts &entry, const BlockSet &directory) {
+    int track = entry.startTrack;
+    int sector = entry.startSector;
+    if (track == 0) return StartRefusal::NoStartBlock;
+    if (!blockPresent(image, track, sector)) return StartRefusal::OutsideImage;
+    if (sector >= sectorsPerTrack(track)) return StartRefusal::BeyondTrack;
+    if (blockSetHas(directory, track, sector)) return StartRefusal::DirectoryBlock;
+    return StartRefusal::None;
+}
+
+// Writes the new start address into the file's first block, unless that is
+// no block of a file; the refusal is kept for requireEditsMade.
+void changeStartAddress(ImageBuffer &image, const EntryFacts &entry, EditState &edits) {
+    edits.outcome.startEntryMet = true;
+    edits.outcome.startBlock = {entry.startTrack, entry.startSector};
+    edits.outcome.startRefusal = refusalFor(image, entry, edits.directory);
+    if (edits.outcome.startRefusal != StartRefusal::None) return;
     consolePrintf(" -> $%04x", options.newStartAddress);
-    uint8_t *first = entry.hasStartBlock ? blockAt(image, entry.startTrack, entry.startSector) : nullptr;
-    if (!first) return;
+    uint8_t *first = blockAt(image, entry.startTrack, entry.startSector);
     first[2] = static_cast<uint8_t>(options.newStartAddress & 0xFF);
     first[3] = static_cast<uint8_t>(options.newStartAddress >> 8);
 }
@@ -124,25 +147,29 @@ void changeStartAddress(ImageBuffer &image, const EntryFacts &entry) {
 bool inEditRange(int number) { return number >= options.firstEntry && number <= options.lastEntry; }
 
 // Rows 9-11 of an entry: the edits, in this order, after the columns.
-void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool print, MeasureCache &cache) {
+void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool print, MeasureCache &cache,
+                EditState &edits) {
+    if (!edits.blockEditable) return;
     if (options.changeStartAddress && entry.number == options.startEntry) {
-        changeStartAddress(image, entry);
+        changeStartAddress(image, entry, edits);
         forgetMeasures(cache);
     }
     if (options.removeEntries && inEditRange(entry.number)) {
         if (print) consolePrintf(" X deleting...");
         std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
         forgetMeasures(cache);
+        ++edits.outcome.rangeEdits;
     }
     if (options.scratchEntries && inEditRange(entry.number)) {
         if (print) consolePrintf(" X scratching...");
         slot[kSlotType] = 0;
         forgetMeasures(cache);
+        ++edits.outcome.rangeEdits;
     }
 }
 
 void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName,
-                 MeasureCache &cache) {
+                 MeasureCache &cache, EditState &edits) {
     EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], slotHasStartBlock(slot)};
     if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
     if (print) {
@@ -156,7 +183,7 @@ void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, cons
         // Already converted in showDirectory: printed as it stands.
         for (int i = 0; i < kNameLength; ++i) consoleDiskChar(csvDiskName[i]);
     }
-    applyEdits(image, slot, entry, print, cache);
+    applyEdits(image, slot, entry, print, cache, edits);
     if (print) consolePrintf("\n");
 }
 
@@ -222,9 +249,11 @@ int blocksFree(const ImageBuffer &image) {
     return sum;
 }
 
-void showDirectory(ImageBuffer &image, int printListing) {
+EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
+    EditState edits{true, BlockSet{}, EntryEditOutcome{0, false, StartRefusal::None, {0, 0}}};
     const uint8_t *map = blockAt(image, kDirTrack, 0);
-    if (!map) return;
+    if (!map) return edits.outcome;
+    if (options.changeStartAddress) edits.directory = collectBlocksInUse(image).directory;
     uint8_t csvDiskName[kNameLength];
     for (int i = 0; i < kNameLength; ++i) csvDiskName[i] = toConsoleChar(map[kDiskNameOffset + i]);
     bool print = printListing != 0;
@@ -233,9 +262,40 @@ void showDirectory(ImageBuffer &image, int printListing) {
     MeasureCache cache;
     forgetMeasures(cache);
     DirectoryCursor cursor = startDirectory(image);
-    while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll))
-        processSlot(image, slot, cursor.number, print, csvDiskName, cache);
+    while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
+        if (cursor.beyondTrack) edits.blockEditable = false;
+        processSlot(image, slot, cursor.number, print, csvDiskName, cache, edits);
+    }
     warnDirectoryStop(cursor.walk);
     if (print && !options.csvOutput) consolePrintf("%i BLOCKS FREE.\n", blocksFree(image));
     if (options.exportTrackSector) printExport();
+    return edits.outcome;
+}
+
+void requireEditsMade(const EntryEditOutcome &outcome) {
+    if ((options.removeEntries || options.scratchEntries) && outcome.rangeEdits == 0) {
+        const char *option = options.removeEntries ? "-rd" : "-sd";
+        if (options.firstEntry == options.lastEntry)
+            exitWithError(1, "ERROR: '%s %i' names no entry of the directory; nothing is written.", option,
+                          options.firstEntry);
+        exitWithError(1, "ERROR: '%s %i %i' names no entry of the directory; nothing is written.", option,
+                      options.firstEntry, options.lastEntry);
+    }
+    if (!options.changeStartAddress) return;
+    if (!outcome.startEntryMet)
+        exitWithError(1, "ERROR: '-start %i' names no entry of the directory; nothing is written.",
+                      options.startEntry);
+    int number = options.startEntry;
+    TrackSector first = outcome.startBlock;
+    const char *where = nullptr;
+    switch (outcome.startRefusal) {
+        case StartRefusal::None: return;
+        case StartRefusal::NoStartBlock:
+            exitWithError(1, "ERROR: Entry %i has no start block; '-start' has nothing to change.", number);
+        case StartRefusal::OutsideImage: where = "lies outside the image"; break;
+        case StartRefusal::BeyondTrack: where = "lies beyond the last sector of its track"; break;
+        case StartRefusal::DirectoryBlock: where = "holds the directory"; break;
+    }
+    exitWithError(1, "ERROR: Entry %i starts at block %i/%i, which %s; '-start' does not write there.", number,
+                  first.track, first.sector, where);
 }

@@ -18,12 +18,38 @@ extern uint8_t exportTracks[kExportCapacity];
 extern uint8_t exportSectors[kExportCapacity];
 extern uint8_t exportCount;
 
+// Why -start left its entry alone.
+enum class StartRefusal {
+    None,            // it wrote the new address, or it met no entry of its number
+    NoStartBlock,    // the start track is 0
+    OutsideImage,    // the first block lies above track 40 or beyond the image
+    BeyondTrack,     // its sector lies beyond the track's count: 17/25 is no block
+    DirectoryBlock,  // 18/0 or a block of the directory
+};
+
+// What the entry edits of one walk did, for requireEditsMade.
+struct EntryEditOutcome {
+    int rangeEdits;             // slots that -rd or -sd changed
+    bool startEntryMet;         // -start met the entry of its number
+    StartRefusal startRefusal;  // and why it left that entry alone
+    TrackSector startBlock;     // that entry's start track and sector
+};
+
 // Walks the directory from block 18/0 and prints the listing when printListing
 // is 1 (header, entry lines, blocks-free line), makes the edits chosen in
 // `options` and prints the export for -e. The walk stops quietly, with a
 // warning on standard error, at an absent block or after kMaxBlocks blocks.
-// Precondition: block 18/0 is present.
-void showDirectory(ImageBuffer &image, int printListing);
+// The edits write only through real addresses: the entries of a block that
+// the walk reached through a sector beyond its track's count (17/25), and of
+// every block after it, are listed but not edited; -start refuses an entry
+// whose first block is not a block of a file (see StartRefusal) and prints
+// nothing for it. Precondition: block 18/0 is present.
+EntryEditOutcome showDirectory(ImageBuffer &image, int printListing);
+
+// Ends the program with status 1 and a message naming the option when an
+// edit asked for in `options` did not happen: -rd or -sd met no entry in its
+// range, -start met no entry of its number or refused it. Returns otherwise.
+void requireEditsMade(const EntryEditOutcome &outcome);
 
 // Prints the quoted name, splat mark, type name and lock mark of one slot.
 void printEntryName(DirEntry entry);

@@ -5,20 +5,39 @@
 
 #include "base/console.h"
 #include "base/errors.h"
-#include "directory/growth_common.h"
-#include "disk/bam.h"
+#include "disk/growth.h"
 #include "disk/walk.h"
 
-void mergeDirectories(const std::string &sourcePath, ImageBuffer &first, const ImageBuffer &second) {
+namespace {
+
+// Ends the program when the chain the copy would follow loops: it would be
+// copied until the disk is full.
+void refuseLoopingCopy(const ImageBuffer &second, TrackSector start, const std::string &secondPath) {
+    BlockWalk walk = startWalk(start, kAnyHeldBlock);
+    while (walkNext(second, walk)) {}
+    if (walk.stop == WalkStop::Loop)
+        exitWithError(1, "ERROR: The directory chain of '%s' loops; it cannot be merged.",
+                      consoleOutsideText(secondPath, ConsoleStream::Error).c_str());
+}
+
+}  // namespace
+
+void mergeDirectories(const std::string &sourcePath, const std::string &secondPath, ImageBuffer &first,
+                      const ImageBuffer &second) {
     consolePrintf("Merging directories..\n");
-    TrackSector last = requireDirectoryEnd(first, {kDirTrack, 0}, sourcePath);
-    BlockWalk copy = startWalk(getNextTrackSector(second, kDirTrack, 0), kAnyHeldBlock);
+    DirectoryGrowth growth = startGrowth(first, sourcePath, true);
+    TrackSector last = requireDirectoryEnd(first, {kDirTrack, 0}, growth);
+    TrackSector secondStart = getNextTrackSector(second, kDirTrack, 0);
+    refuseLoopingCopy(second, secondStart, secondPath);
+    BlockWalk copy = startWalk(secondStart, kAnyHeldBlock);
     consolePrintf("---\n");
     // A link into an absent block of the second image ends the copy like a link track of 0.
     while (const uint8_t *source = walkNext(second, copy)) {
         TrackSector previous = last;
-        if (!findFreeBlock(first, last.track, last.sector, last))
-            exitWithError(2, "ERROR: Disk full '%s'!", sourcePath.c_str());
+        bool found = findFreeBlock(first, last.track, last.sector, growth.skips, last);
+        warnAfterSearch(growth, found ? &last : nullptr);
+        if (!found)
+            exitWithError(2, "ERROR: Disk full '%s'!", growth.path.c_str());
         setNextTrackSector(first, previous.track, previous.sector, last.track, last.sector);
         std::memcpy(blockAt(first, last.track, last.sector), source, kBlockSize);
         setBlockFree(first, last.track, last.sector, 0);

@@ -2,6 +2,7 @@
 // and the two free-block searches used to grow a directory.
 #pragma once
 
+#include "disk/blockset.h"
 #include "disk/image.h"
 
 // The 4-byte map entry of one track: stored free count, then 24 free bits
@@ -23,24 +24,33 @@ TrackMapEntry trackMapEntry(const ImageBuffer &image, int track);
 // every sector in use.
 bool isBlockFree(const ImageBuffer &image, int track, int sector);
 
-// Prints "setBlockFree T/S F\n", then sets (flag != 0) or clears (flag 0) the
-// sector's bit. The free count is never changed. Precondition: track 1..35,
-// sector below the track's count, map block present.
+// Prints "setBlockFree T/S F\n", then setBlockBit with flag != 0: the edits
+// that grow the directory trace every block they take.
 void setBlockFree(ImageBuffer &image, int track, int sector, int flag);
 
 // Sets (free) or clears the sector's bit and, when the bit changes, moves the
-// track's stored free count by one (never below 0 or above 255). Prints
-// nothing. Precondition: track 1..35, sector below the track's count, map
+// track's stored free count by one the same way (held within 0..255), so that
+// a consistent map stays consistent; a bit that already was as asked leaves
+// the count alone. Prints nothing. Precondition: track 1..35, sector below the track's count, map
 // block present.
 void setBlockBit(ImageBuffer &image, int track, int sector, bool free);
 
-// Linear search from (track, sector) upward to track 35, never wrapping.
+// What a free-block search must never return, whatever the map says, and what
+// it stepped over for that reason.
+struct SearchSkips {
+    BlockSet inUse;       // blocks in use (the caller's account of the disk)
+    BlockSet passedOver;  // added to by the search: marked free, yet in inUse
+};
+
+// Linear search from (track, sector) upward to track 35, never wrapping; a
+// start track outside 1..35 starts over at 1/0. Blocks in skips.inUse are
+// passed over (and added to skips.passedOver when the map marks them free).
 // Returns true and sets `found` on success; `found` is untouched otherwise.
-// A start track outside 1..35 finds nothing.
-bool findFreeBlock(const ImageBuffer &image, int track, int sector, TrackSector &found);
+bool findFreeBlock(const ImageBuffer &image, int track, int sector, SearchSkips &skips, TrackSector &found);
 
 // 35 passes over the tracks from the start track, wrapping after 35; on the
 // start track the sectors are tried circularly from (sector + interleave) mod n,
-// on the others from 0. Same result contract as findFreeBlock.
-bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, int interleave,
+// on the others from 0. A start track outside 1..35 starts over at track 1,
+// sector 0. Same skips and result contract as findFreeBlock.
+bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, int interleave, SearchSkips &skips,
                               TrackSector &found);

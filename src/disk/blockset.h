@@ -16,10 +16,19 @@ struct BlockSet {
 // when the track is not 1..40 or the sector lies beyond the track's count.
 int blockIndex(int track, int sector);
 
+// The block whose bytes an address reaches by the layout arithmetic of
+// blockAt, which lets a sector run on into the next track (17/25 reaches
+// 18/4); {0, 0} when it reaches none (a track outside 1..40 by its low 8
+// bits, or an offset past 40/16).
+TrackSector heldBlock(int track, int sector);
+
 // Membership and insertion; a block without an index is never a member and is
 // not added.
 bool blockSetHas(const BlockSet &set, int track, int sector);
 void blockSetAdd(BlockSet &set, int track, int sector);
+
+// Adds every member of `more` to `set`.
+void blockSetAddAll(BlockSet &set, const BlockSet &more);
 
 // The members among the sectors of `track` (1..40) as bits, bit s for sector
 // s; 0 for any other track.

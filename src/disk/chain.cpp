@@ -5,12 +5,17 @@
 
 LastBlock findLastBlock(const ImageBuffer &image, TrackSector start) {
     consolePrintf("Last Block of %2i/%2i: \n", start.track, start.sector);
-    BlockWalk walk = startWalk(start, kAnyHeldBlock);
+    LastBlock result = lastBlockOf(image, start);
+    consolePrintf("%2i/%2i\n", result.block.track, result.block.sector);
+    return result;
+}
+
+LastBlock lastBlockOf(const ImageBuffer &image, TrackSector start) {
+    BlockWalk walk = startWalk(start, kEditRules);
     while (walkNext(image, walk)) {}
     // A walk that yielded nothing ends where it started.
     LastBlock result{walk.visited == 0 ? start : walk.at, walk.stop};
     if (walk.stop != WalkStop::EndOfChain) result.block = walk.next;
-    consolePrintf("%2i/%2i\n", result.block.track, result.block.sector);
     return result;
 }
 

@@ -15,10 +15,15 @@ struct LastBlock {
     WalkStop stop;
 };
 
-// Follows every nonzero link from `start` that the image holds and prints
-// "Last Block of %2i/%2i: \n" before and "%2i/%2i\n" after. Stops early, with
-// stop != EndOfChain, at an absent block or after kMaxBlocks blocks.
+// Follows every nonzero link from `start` that the image holds, by the rules
+// of the edits (kEditRules), and prints "Last Block of %2i/%2i: \n" before and
+// "%2i/%2i\n" after. Stops early, with stop != EndOfChain, at an absent block,
+// at a sector beyond its track's count (OutOfRange) or after kMaxBlocks
+// blocks; the block printed and returned is then the link it stopped at.
 LastBlock findLastBlock(const ImageBuffer &image, TrackSector start);
+
+// The same walk without the two lines.
+LastBlock lastBlockOf(const ImageBuffer &image, TrackSector start);
 
 // The rules of the walks that measure a file: tracks 1..40, wherever the image
 // holds the block. A 35-track image has no track 36, so a link there ends the

@@ -1,11 +1,6 @@
 // The directory's blocks and slots in listing order.
 #include "disk/directory.h"
 
-bool slotHasStartBlock(const uint8_t *slot) {
-    int track = slot[kSlotStartTrack];
-    return track != 0 && !(track == kDirTrack && slot[kSlotStartSector] == 0);
-}
-
 BlockWalk startDirectoryWalk(const uint8_t *map) { return startWalk({map[0], map[1]}, kAnyHeldBlock); }
 
 const uint8_t *nextDirectoryBlock(const ImageBuffer &image, BlockWalk &walk) {
@@ -19,7 +14,7 @@ uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk) {
 }
 
 DirectoryCursor startDirectory(const ImageBuffer &image) {
-    return {startDirectoryWalk(blockAt(image, kDirTrack, 0)), nullptr, 0, -1};
+    return {startDirectoryWalk(blockAt(image, kDirTrack, 0)), nullptr, 0, -1, false};
 }
 
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {
@@ -30,6 +25,7 @@ const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor,
             cursor.block = nextDirectoryBlock(image, cursor.walk);
             cursor.slotIndex = 0;
             if (!cursor.block) return nullptr;
+            if (cursor.walk.at.sector >= sectorsPerTrack(cursor.walk.at.track)) cursor.beyondTrack = true;
         }
         const uint8_t *slot = cursor.block + cursor.slotIndex * kSlotSize;
         if (showAll || slot[kSlotType] != 0) {

@@ -1,6 +1,6 @@
-// The directory as data: the layout of a 32-byte slot and the walk over the
-// directory the way the listing reads it, by blocks or by the slots it shows
-// with their entry numbers. Every action that names entries by number (the
+// The directory as data: the walk over the directory the way the listing
+// reads it, by blocks or by the slots it shows with their entry numbers (the
+// slot layout is in slots.h). Every action that names entries by number (the
 // listing's edits, directory art, extraction, insertion) reads the directory
 // through it, so that a number means the same slot everywhere. Nothing here
 // prints.
@@ -9,20 +9,8 @@
 #include <cstdint>
 
 #include "disk/image.h"
+#include "disk/slots.h"
 #include "disk/walk.h"
-
-// Offsets inside a 32-byte directory slot.
-constexpr int kSlotSize = 32;
-constexpr int kSlotsPerBlock = 8;
-constexpr int kSlotType = 2;
-constexpr int kSlotStartTrack = 3;
-constexpr int kSlotStartSector = 4;
-constexpr int kSlotName = 5;          // 16 characters, padded with 0xA0
-constexpr int kSlotBlockCount = 30;   // 16-bit little-endian
-constexpr int kNameLength = 16;
-
-// True when the slot names a start block: start track not 0, start not 18/0.
-bool slotHasStartBlock(const uint8_t *slot);
 
 // The walk over the directory chain from the link in block 18/0 (`map`),
 // with block 18/1 standing in for a block whose first byte is above 40.
@@ -41,6 +29,7 @@ struct DirectoryCursor {
     const uint8_t *block;  // the directory block being read; nullptr before the first and after the last
     int slotIndex;         // slot of the block yielded last (0..7)
     int number;            // entry number of the slot yielded last (-1 before the first)
+    bool beyondTrack;      // a block so far was reached through a sector beyond its track's count
 };
 
 // A cursor at the start of the directory. Precondition: block 18/0 is present.

@@ -3,17 +3,19 @@
 
 #include <cassert>
 
-#include "disk/bam.h"
 
 namespace {
 
 // The placeable sectors of `track` as bits (bit s for sector s).
-uint32_t placeableSectors(const ImageBuffer &image, const BlockSet &inUse, int track) {
+uint32_t placeableSectors(const ImageBuffer &image, SearchSkips &skips, int track) {
     if (track == kDirTrack) return 0;
     TrackMapEntry entry = trackMapEntry(image, track);
     int count = sectorsPerTrack(track);
-    uint32_t bits = (entry.freeBits[0] | entry.freeBits[1] << 8 | entry.freeBits[2] << 16) & ((1u << count) - 1);
-    bits &= ~blockSetTrackBits(inUse, track);
+    uint32_t free = (entry.freeBits[0] | entry.freeBits[1] << 8 | entry.freeBits[2] << 16) & ((1u << count) - 1);
+    uint32_t inUse = free & blockSetTrackBits(skips.inUse, track);
+    for (int sector = 0; inUse >> sector; ++sector)
+        if (inUse >> sector & 1) blockSetAdd(skips.passedOver, track, sector);
+    uint32_t bits = free & ~inUse;
     // A cut image may mark blocks free that it does not hold.
     if (!blockPresent(image, track, count - 1))
         for (int sector = 0; sector < count; ++sector)
@@ -46,16 +48,11 @@ int nextSectorOnTrack(uint32_t bits, int count, int sector) {
 
 }  // namespace
 
-bool isBlockPlaceable(const ImageBuffer &image, const BlockSet &inUse, int track, int sector) {
-    return sector >= 0 && sector < sectorsPerTrack(track) && track >= 1 && track <= kMapTracks &&
-           (placeableSectors(image, inUse, track) >> sector & 1);
-}
-
-bool findFileStart(const ImageBuffer &image, const BlockSet &inUse, TrackSector &found) {
+bool findFileStart(const ImageBuffer &image, SearchSkips &skips, TrackSector &found) {
     for (int distance = 1; distance < kMapTracks; ++distance) {
         for (int track : {kDirTrack - distance, kDirTrack + distance}) {
             if (track < 1 || track > kMapTracks) continue;
-            int sector = firstFrom(placeableSectors(image, inUse, track), 0);
+            int sector = firstFrom(placeableSectors(image, skips, track), 0);
             if (sector < 0) continue;
             found = {track, sector};
             return true;
@@ -64,14 +61,14 @@ bool findFileStart(const ImageBuffer &image, const BlockSet &inUse, TrackSector 
     return false;
 }
 
-bool findNextFileBlock(const ImageBuffer &image, const BlockSet &inUse, TrackSector previous, TrackSector &found) {
+bool findNextFileBlock(const ImageBuffer &image, SearchSkips &skips, TrackSector previous, TrackSector &found) {
     assert(previous.track >= 1 && previous.track <= kMapTracks && previous.track != kDirTrack);
     int track = previous.track;
     int sector = previous.sector;
     // The drive gives up on its third crossing; by then every track has been
     // looked at, so a disk with room anywhere never gets that far.
     for (int crossings = 0; crossings < 3;) {
-        int next = nextSectorOnTrack(placeableSectors(image, inUse, track), sectorsPerTrack(track), sector);
+        int next = nextSectorOnTrack(placeableSectors(image, skips, track), sectorsPerTrack(track), sector);
         if (next >= 0) {
             found = {track, next};
             return true;

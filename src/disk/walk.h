@@ -27,6 +27,11 @@ struct WalkRules {
 // Every link whose block the image holds (by the plain offset arithmetic).
 constexpr WalkRules kAnyHeldBlock{255, false};
 
+// The walks of the edits that write into the blocks they reach: a sector
+// beyond its track's count names no block (17/25 is not 18/4), so the walk
+// ends there as OutOfRange.
+constexpr WalkRules kEditRules{255, true};
+
 // Cursor of one walk, made by startWalk and moved by walkNext.
 struct BlockWalk {
     WalkRules rules;

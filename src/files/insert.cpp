@@ -12,7 +12,6 @@
 #include "disk/bam.h"
 #include "disk/directory.h"
 #include "disk/placement.h"
-#include "disk/walk.h"
 
 namespace {
 
@@ -54,11 +53,13 @@ const char *problemText(NameTextProblem problem) {
 // it used; status 2 when the disk has none.
 TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const TrackSector *previous) {
     TrackSector block;
-    bool found = previous ? findNextFileBlock(image, run.inUse, *previous, block)
-                          : findFileStart(image, run.inUse, block);
-    if (!found) exitWithError(2, "ERROR: Disk full '%s'!", run.imagePath.c_str());
+    SearchSkips &skips = run.growth.skips;
+    bool found = previous ? findNextFileBlock(image, skips, *previous, block) : findFileStart(image, skips, block);
+    if (!found) {
+        warnAfterSearch(run.growth, nullptr);
+        exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+    }
     setBlockBit(image, block.track, block.sector, false);
-    blockSetAdd(run.inUse, block.track, block.sector);
     return block;
 }
 
@@ -83,24 +84,6 @@ TrackSector writeChain(ImageBuffer &image, InsertRun &run, const uint8_t *bytes,
     return first;
 }
 
-// TEMPORARY until the shared growth lands in disk/.
-uint8_t *growDirectoryTemp(ImageBuffer &image, InsertRun &run) {
-    BlockWalk walk = startWalk({kDirTrack, 0}, kAnyHeldBlock);
-    while (walkNext(image, walk)) {}
-    if (walk.stop != WalkStop::EndOfChain) exitWithError(1, "ERROR: directory chain broken");
-    TrackSector last = walk.at, added;
-    if (!findFreeBlockInterleaved(image, last.track, last.sector, 3, added))
-        exitWithError(2, "ERROR: Disk full '%s'!", run.imagePath.c_str());
-    blockAt(image, last.track, last.sector)[0] = static_cast<uint8_t>(added.track);
-    blockAt(image, last.track, last.sector)[1] = static_cast<uint8_t>(added.sector);
-    uint8_t *block = blockAt(image, added.track, added.sector);
-    std::memset(block, 0, kBlockSize);
-    block[1] = 255;
-    setBlockBit(image, added.track, added.sector, false);
-    blockSetAdd(run.inUse, added.track, added.sector);
-    return block;
-}
-
 void printInserted(int number, const uint8_t *slot) {
     consolePrintf("%3i: \"", number);
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
@@ -114,28 +97,34 @@ void printInserted(int number, const uint8_t *slot) {
 }  // namespace
 
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath) {
-    (void)image;
-    return {imagePath, BlockSet{}};  // TODO in-use set
+    return {startGrowth(image, imagePath, false)};
 }
 
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const std::string &fileName,
                 const uint8_t *bytes, size_t size) {
+    std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
     HostFileEntry entry = entryOfHostName(fileName);
     if (entry.problem != NameTextProblem::None)
-        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", hostPath.c_str(),
+        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", shownPath.c_str(),
                       problemText(entry.problem));
+    // As the listing reads the directory: from the link in 18/0.
+    TrackSector last = requireDirectoryEnd(image, {kDirTrack, 0}, run.growth);
     DirectoryScan scan = scanDirectory(image, entry.name);
     if (scan.nameOnDisk)
-        exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.imagePath.c_str(),
-                      hostPath.c_str());
+        exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.growth.path.c_str(),
+                      shownPath.c_str());
     uint8_t *slot = scan.freeSlot;
     int number = scan.freeSlotNumber;
     if (!slot) {
-        slot = growDirectoryTemp(image, run);
+        TrackSector added;
+        if (!growDirectory(image, last, run.growth, added))
+            exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+        slot = blockAt(image, added.track, added.sector);
         number = scan.shownSlots;
     }
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
     TrackSector first = writeChain(image, run, bytes, size, count);
+    warnAfterSearch(run.growth, nullptr);
     std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
     slot[kSlotType] = entry.typeByte;
     slot[kSlotStartTrack] = static_cast<uint8_t>(first.track);

@@ -1,33 +1,34 @@
 // Inserting host files (-w): each becomes a closed file of the image, its
-// blocks placed as a 1541 places them and its entry in the first free slot of
-// the directory (which grows as -adel grows it when none is free).
+// blocks placed as a 1541 places them (disk/placement.h) and its entry in the
+// first free slot of the directory, which grows as -adel grows it when none
+// is free (disk/growth.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "disk/blockset.h"
+#include "disk/growth.h"
 #include "disk/image.h"
 
-// What one run of inserts knows: the image's name for the messages and the
-// blocks in use (taken before the first insert, then kept up to date), which
-// no placement takes whatever the map says.
+// What one run of inserts knows: the image's account of blocks in use, taken
+// before the first insert (no placement takes one, whatever the map says),
+// and the warnings given so far.
 struct InsertRun {
-    std::string imagePath;
-    BlockSet inUse;
+    DirectoryGrowth growth;
 };
 
-// Takes the account of `image` before its first insert.
+// The account of `image`, named `imagePath` in messages, before its first insert.
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath);
 
-// Inserts `bytes` as the file named by the host file name `fileName` (no
-// folder; the host-name rule gives the entry's name and type) and prints
-// "%3i: \"NAME\" TYPE, N blocks from T/S". `hostPath` names the host file in
-// the messages. Ends the program, the image then being left to no one, with
-// status 1 when the name cannot be read or is on the disk already, or when the
-// directory chain loops or leaves the image; with status 2 ("ERROR: Disk full
-// '<image>'!") when the file's blocks, or a block for a directory with no free
-// slot, cannot be found. Precondition: block 18/0 is present.
+// Inserts the `size` bytes at `bytes` as the file named by the host file name
+// `fileName` (no folder; the host-name rule of base/nametext.h gives the
+// entry's name and type) and prints "%3i: \"NAME\" TYPE, N blocks from T/S".
+// `hostPath` names the host file in messages. Ends the program with status 1
+// when the name cannot be read or a listed entry has it already, or when the
+// directory chain loops, leaves the image or runs into a file; with status 2
+// ("ERROR: Disk full '<image>'!") when the file's blocks, or a block for a
+// directory without a free slot, cannot be found. The image is then left to
+// no one: nothing is written. Precondition: block 18/0 is present.
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const std::string &fileName,
                 const uint8_t *bytes, size_t size);

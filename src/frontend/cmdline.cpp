@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/charmap.h"
+#include "base/console.h"
 #include "base/errors.h"
 #include "base/nametext.h"
 #include "directory/dirart.h"
@@ -18,6 +19,7 @@ struct ArgCursor {
     char **argv;
     int next;           // index of the next unread argument
     bool optionsEnded;  // "--" was read: every later argument is a plain one
+    int rangeOptions;   // -rd and -sd met so far: one range per run
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
     const char *peek() const { return argv[next]; }
@@ -51,6 +53,7 @@ void setAllColumns() {
 // "-rd"/"-sd" num [last]: num is always consumed, last only when whole.
 void readEntryRange(ArgCursor &args, const char *missingMessage) {
     if (!args.hasNext()) exitWithError(1, "%s", missingMessage);
+    ++args.rangeOptions;
     options.firstEntry = parseNumberArg(args.take(), 0, 255);
     if (args.hasNext() && isWholeNumber(args.peek()))
         options.lastEntry = parseNumberArg(args.take(), 0, 255);
@@ -97,8 +100,8 @@ NameText readDiskText(const char *text, const char *option, int minBytes, int ma
     }
     if (!why && name.length < minBytes) why = "is empty";
     if (why)
-        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).", text, option, why,
-                      minBytes, maxBytes);
+        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).",
+                      consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why, minBytes, maxBytes);
     return name;
 }
 
@@ -107,7 +110,9 @@ int readTypeByte(const char *text) {
     int type = typeByteOfForm(text);
     if (type >= 0) return type;
     bool letters = *text == '*' || (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
-    if (letters) exitWithError(1, "ERROR: Unknown file type '%s' for '-type'.", text);
+    if (letters)
+        exitWithError(1, "ERROR: Unknown file type '%s' for '-type'.",
+                      consoleOutsideText(text, ConsoleStream::Error).c_str());
     return parseNumberArg(text, 0, 255);
 }
 
@@ -153,7 +158,7 @@ void placePlainArgument(const char *arg, RunPaths &paths) {
     if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
     else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
-    else exitWithError(1, "ERROR: Bad argument %s", arg);
+    else exitWithError(1, "ERROR: Bad argument %s", consoleOutsideText(arg, ConsoleStream::Error).c_str());
 }
 
 // One argument, by the first rule that matches; values are consumed from args.
@@ -207,19 +212,63 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.insertFiles = options.imageModified = 1;
         paths.inserts.push_back(args.take());
     } else if (arg[0] == '-') {
-        exitWithError(1, "ERROR: Unknown option '%s'.", arg);
+        exitWithError(1, "ERROR: Unknown option '%s'.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
     } else {
         placePlainArgument(arg, paths);
     }
+}
+
+// The first entry edit given (made during the listing), or nullptr.
+const char *entryEditGiven() {
+    if (options.removeEntries) return "-rd";
+    if (options.scratchEntries) return "-sd";
+    if (options.changeStartAddress) return "-start";
+    return nullptr;
+}
+
+// The first of the options given that -rd, -sd and -start cannot run with:
+// they replace the listing, which makes those edits; nullptr when none is.
+const char *dirEditName(DirEditKind kind) {
+    for (const DirEditOption &option : kDirEditOptions)
+        if (option.kind == kind) return option.name;
+    return "?";
+}
+
+// The first action given that replaces the listing, or nullptr.
+const char *actionWithoutListing() {
+    if (options.bamView) return "-bam";
+    if (options.blockViewer) return "-block";
+    if (options.appendDel) return "-adel";
+    if (!options.dirEdits.empty()) return dirEditName(options.dirEdits.front().kind);
+    if (options.fixMap) return "-fix";
+    if (options.checkDisk) return "-check";
+    return nullptr;
+}
+
+// Combinations refused before anything is read: two entry ranges (-rd and
+// -sd share one), and an entry edit where the listing does not run.
+void refuseConflicts(const ArgCursor &args) {
+    if (args.rangeOptions > 1) {
+        if (options.removeEntries && options.scratchEntries)
+            exitWithError(1, "ERROR: '-rd' and '-sd' both give an entry range; give one of them per run.");
+        exitWithError(1, "ERROR: '%s' is given twice; give one entry range per run.",
+                      options.removeEntries ? "-rd" : "-sd");
+    }
+    const char *edit = entryEditGiven();
+    const char *action = actionWithoutListing();
+    if (edit && action)
+        exitWithError(1, "ERROR: '%s' cannot be combined with '%s', which replaces the listing that makes the edit.",
+                      edit, action);
 }
 
 }  // namespace
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
-    ArgCursor args{argc, argv, 1, false};
+    ArgCursor args{argc, argv, 1, false, 0};
     // A request for the help or the version ends the reading: what follows it
-    // is not looked at.
+    // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);
+    if (!options.showHelp && !options.showVersion) refuseConflicts(args);
     return paths;
 }

@@ -16,7 +16,10 @@ struct RunPaths {
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error
-// ends the program through exitWithError with status 1. "-h", "--help" and
-// "--version" set their request and end the reading there; after "--" every
-// argument is a plain one (an image named "-vintage.d64", say).
+// ends the program through exitWithError with status 1, and so, after the
+// last argument, does a conflict: a second range option (-rd, -sd), or -rd,
+// -sd or -start with an action that replaces the listing. "-h", "--help" and
+// "--version" set their request and end the reading there (nothing is then
+// refused); after "--" every argument is a plain one (an image named
+// "-vintage.d64", say).
 RunPaths parseCommandLine(int argc, char **argv);

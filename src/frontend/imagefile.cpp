@@ -1,142 +1,143 @@
 // Image files.
 #include "frontend/imagefile.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <exception>
+
+#include "base/filewrite.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
 
-// Separators that end a folder name in a path on this platform.
 #ifdef _WIN32
-const char kPathSeparators[] = "/\\:";
-#else
-const char kPathSeparators[] = "/";
-#endif
-
-std::string temporaryNameFor(const std::string &path) {
-#ifdef _WIN32
-    unsigned long id = GetCurrentProcessId();
-#else
-    unsigned long id = static_cast<unsigned long>(getpid());
-#endif
-    return path + ".kestrel-" + std::to_string(id) + ".tmp";
-}
-
-bool replaceFile(const std::string &from, const std::string &to) {
-#ifdef _WIN32
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-// Writes all bytes and forces them to the device before the file is closed.
-bool writeAll(std::FILE *file, const ImageBuffer &image) {
-    size_t size = image.bytes.size();
-    if (size > 0 && std::fwrite(image.bytes.data(), 1, size, file) != size) return false;
-    if (std::fflush(file) != 0) return false;
-#ifndef _WIN32
-    if (fsync(fileno(file)) != 0 && errno != EINVAL) return false;
-#endif
-    return true;
-}
-
-// True when the open name is a folder. A folder opens for reading on Linux and
-// its end position can be the largest file offset, a size that must not reach
-// the allocator (a sanitized build aborts on it instead of failing).
-bool isFolder(std::FILE *file) {
-#ifdef _WIN32
-    (void)file;
-    return false;  // fopen refuses folders here
-#else
-    struct stat info;
-    return fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
-#endif
-}
-
-int64_t tellPosition(std::FILE *file) {
-#ifdef _WIN32
-    return _ftelli64(file);
-#else
-    return static_cast<int64_t>(ftello(file));
-#endif
-}
-
-bool resizeFor(ImageBuffer &image, int64_t size) {
-    try {
-        image.bytes.resize(static_cast<uint64_t>(size));
-    } catch (const std::exception &) {
-        return false;
+// Opens the name for reading when it is a regular file on a disk; -1 with
+// `result` set otherwise. A device (CON, NUL) or a pipe is never read.
+int openRegularFile(const std::string &path, uint64_t &size, LoadResult &result) {
+    int file = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    result = LoadResult::CannotOpen;
+    if (file < 0) return -1;
+    struct _stat64 info;
+    result = LoadResult::CannotRead;
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(file))) == FILE_TYPE_DISK && _fstat64(file, &info) == 0 &&
+        (info.st_mode & _S_IFMT) == _S_IFREG) {
+        size = static_cast<uint64_t>(info.st_size);
+        return file;
     }
-    return true;
+    _close(file);
+    return -1;
+}
+
+int readSome(int file, uint8_t *into, size_t count) {
+    return _read(file, into, static_cast<unsigned>(count > (1u << 30) ? (1u << 30) : count));
+}
+
+void closeFile(int file) { _close(file); }
+#else
+// Opens the name for reading when it is a regular file; -1 with `result` set
+// otherwise. The type is known before the open, so a FIFO, device or socket is
+// never opened; the open does not wait either, should the name change between.
+int openRegularFile(const std::string &path, uint64_t &size, LoadResult &result) {
+    struct stat info;
+    result = LoadResult::CannotOpen;
+    if (stat(path.c_str(), &info) != 0) return -1;
+    result = LoadResult::CannotRead;
+    if (!S_ISREG(info.st_mode)) return -1;
+    int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
+        result = LoadResult::CannotOpen;
+        return -1;
+    }
+    if (fstat(file, &info) == 0 && S_ISREG(info.st_mode)) {
+        size = static_cast<uint64_t>(info.st_size);
+        return file;
+    }
+    close(file);
+    return -1;
+}
+
+ssize_t readSome(int file, uint8_t *into, size_t count) {
+    for (;;) {
+        ssize_t got = read(file, into, count);
+        if (got >= 0 || errno != EINTR) return got;
+    }
+}
+
+void closeFile(int file) { close(file); }
+#endif
+
+// Reads exactly image.bytes.size() bytes; one more would mean the file grew
+// since its size was taken.
+bool readWhole(int file, ImageBuffer &image) {
+    size_t done = 0;
+    while (done < image.bytes.size()) {
+        auto got = readSome(file, image.bytes.data() + done, image.bytes.size() - done);
+        if (got <= 0) return false;
+        done += static_cast<size_t>(got);
+    }
+    uint8_t extra;
+    return readSome(file, &extra, 1) == 0;
 }
 
 }  // namespace
 
 int imageExists(const std::string &path) {
-    std::FILE *file = std::fopen(path.c_str(), "r");
 #ifdef _WIN32
     // Windows refuses to open a folder, where Linux opens it and fails the
     // read; counting a folder as present makes both report it as unreadable.
+    std::FILE *file = std::fopen(path.c_str(), "r");
     if (!file) {
         DWORD attributes = GetFileAttributesA(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
     }
-#else
-    if (!file) return 0;
-#endif
     std::fclose(file);
     return 1;
+#else
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return 0;
+    if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return 1;
+    int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) return 0;
+    close(file);
+    return 1;
+#endif
 }
 
-LoadResult loadImage(const std::string &path, ImageBuffer &image) {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) return LoadResult::CannotOpen;
-    LoadResult result = LoadResult::CannotRead;
-    int64_t end = -1;
-    if (!isFolder(file) && std::fseek(file, 0, SEEK_END) == 0) end = tellPosition(file);
-    // A size no buffer can take, or a read that comes up short, is reported
-    // like a folder: the file cannot be read.
-    if (end >= 0 && std::fseek(file, 0, SEEK_SET) == 0 && resizeFor(image, end)) {
-        size_t got = end > 0 ? std::fread(image.bytes.data(), 1, image.bytes.size(), file) : 0;
-        // One more byte would mean the file grew while we read it.
-        if (got == image.bytes.size() && std::fgetc(file) == EOF && !std::ferror(file))
-            result = LoadResult::Loaded;
+LoadResult loadImage(const std::string &path, ImageBuffer &image, uint64_t &fileSize) {
+    LoadResult result;
+    fileSize = 0;
+    int file = openRegularFile(path, fileSize, result);
+    if (file < 0) {
+        if (result != LoadResult::CannotOpen) image.bytes.clear();
+        return result;
     }
-    std::fclose(file);
+    result = LoadResult::TooLarge;
+    if (fileSize <= kMaxImageFileSize) {
+        image.bytes.resize(static_cast<size_t>(fileSize));
+        result = readWhole(file, image) ? LoadResult::Loaded : LoadResult::CannotRead;
+    }
+    closeFile(file);
     if (result != LoadResult::Loaded) image.bytes.clear();
     return result;
 }
 
 int saveImage(const ImageBuffer &image, const std::string &path) {
-    std::string temporary = temporaryNameFor(path);
-    std::FILE *file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return 1;
-    bool written = writeAll(file, image);
-    if (std::fclose(file) != 0) written = false;
-    if (written && replaceFile(temporary, path)) return 0;
-    std::remove(temporary.c_str());
-    return 1;
-}
-
-std::string fileNameOf(const std::string &path) {
-    size_t separator = path.find_last_of(kPathSeparators);
-    return separator == std::string::npos ? path : path.substr(separator + 1);
+    WriteResult result = writeWholeFile(path, image.bytes.data(), image.bytes.size(), WriteMode::Replace);
+    return result == WriteResult::Written ? 0 : 1;
 }
 
 bool defaultDestination(const std::string &source, std::string &destination) {
-    size_t lastComponent = source.find_last_of(kPathSeparators);
-    size_t componentStart = lastComponent == std::string::npos ? 0 : lastComponent + 1;
+    size_t componentStart = fileNameStart(source);
     size_t dot = source.find_last_of('.');
     if (dot == std::string::npos || dot < componentStart) return false;
     destination = source.substr(0, dot) + ".out.d64";

@@ -1,5 +1,6 @@
-// Image files: existence test, whole-file load and safe whole-file save, and
-// the default destination name.
+// Image files: existence test, whole-file load with its size and file-type
+// checks, the save through the one safe file write, and the default
+// destination name.
 #pragma once
 
 #include <cstdint>
@@ -7,25 +8,29 @@
 
 #include "disk/image.h"
 
-// 1 when the file can be opened for reading (on Windows also when it is a
-// folder, which Linux opens too), else 0.
+// The largest file taken as an image: far above the largest D64 image (under
+// 210,000 bytes), far below a size that could strain the machine.
+constexpr uint64_t kMaxImageFileSize = 4 * 1024 * 1024;
+
+// 1 when the name can be opened for reading, or names something that is not
+// a regular file (a folder, FIFO, device, socket: loadImage refuses those),
+// else 0. Never opens anything but a regular file or a folder, so it cannot
+// block on a FIFO or touch a device.
 int imageExists(const std::string &path);
 
-enum class LoadResult { Loaded, CannotOpen, CannotRead };
+enum class LoadResult { Loaded, CannotOpen, CannotRead, TooLarge };
 
-// Reads the whole file into `image` in one read. CannotRead covers a name that
-// opens but does not read whole (a folder, a file that shrank); `image` is
-// then left empty.
-LoadResult loadImage(const std::string &path, ImageBuffer &image);
+// Reads the whole file into `image`. CannotRead covers a name that is not a
+// regular file (refused before it is opened, so a FIFO cannot block) and a
+// file that does not read whole (it shrank or grew); TooLarge a file above
+// kMaxImageFileSize, refused before anything is allocated, with its size in
+// `fileSize`. CannotOpen leaves `image` untouched; the other failures leave it
+// empty.
+LoadResult loadImage(const std::string &path, ImageBuffer &image, uint64_t &fileSize);
 
-// Writes the whole buffer to a temporary file beside `path`, then renames it
-// over `path`: on any failure (open, short write, close, rename) the temporary
-// file is removed, an existing `path` stays as it was, and 1 is returned; 0 on
-// success.
+// Writes the whole buffer to `path` through writeWholeFile (base/filewrite.h)
+// in Replace mode: 0 when written, 1 when not (then nothing has changed).
 int saveImage(const ImageBuffer &image, const std::string &path);
-
-// The last component of a path: the file's own name without its folder.
-std::string fileNameOf(const std::string &path);
 
 // The source name up to its extension's ".", followed by ".out.d64". Only a
 // "." in the last path component counts. Returns false when there is none.

@@ -4,6 +4,7 @@
 
 #include "base/console.h"
 #include "base/errors.h"
+#include "base/filewrite.h"
 #include "check/check.h"
 #include "check/fix.h"
 #include "directory/append.h"
@@ -20,11 +21,22 @@
 
 namespace {
 
+// A path as the message on standard output (file errors) may show it.
+std::string shownOnOutput(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Output); }
+
+// A path as the message on standard error (the error exit) may show it.
+std::string shownOnError(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Error); }
+
 // Loads an image, or ends with a file error naming it ("File" or "2nd file").
 void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    if (path.empty() || !imageExists(path)) exitWithFileError("ERROR: %s '%s' not found.", label, path.c_str());
-    if (loadImage(path, image) != LoadResult::Loaded)
-        exitWithFileError("ERROR: %s '%s' could not be read.", label, path.c_str());
+    std::string shown = shownOnOutput(path);
+    if (path.empty() || !imageExists(path)) exitWithFileError("ERROR: %s '%s' not found.", label, shown.c_str());
+    uint64_t size = 0;
+    LoadResult result = loadImage(path, image, size);
+    if (result == LoadResult::TooLarge)
+        exitWithFileError("ERROR: %s '%s' is too large for a disk image (%llu bytes).", label, shown.c_str(),
+                          static_cast<unsigned long long>(size));
+    if (result != LoadResult::Loaded) exitWithFileError("ERROR: %s '%s' could not be read.", label, shown.c_str());
 }
 
 // The map view, the listing and the merge read block 18/0; an image too short
@@ -32,7 +44,7 @@ void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) 
 void requireMapBlock(const ImageBuffer &image, const char *label, const std::string &path) {
     if (!blockPresent(image, kDirTrack, 0))
         exitWithFileError("ERROR: %s '%s' is too short to hold block 18/0 (%llu bytes).", label,
-                          path.c_str(), static_cast<unsigned long long>(image.bytes.size()));
+                          shownOnOutput(path).c_str(), static_cast<unsigned long long>(image.bytes.size()));
 }
 
 bool listingRuns() {
@@ -40,13 +52,18 @@ bool listingRuns() {
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles;
 }
 
-// -w: each host file, read whole like an image, inserted in command-line order.
+// -w: each host file, read whole as an image is (a regular file, never a
+// FIFO or device), inserted in command-line order. A file too large for any
+// disk image cannot fit this one either.
 void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
     InsertRun run = startInserts(image, paths.source);
     for (const std::string &path : paths.inserts) {
         ImageBuffer file;
-        if (loadImage(path, file) != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", path.c_str());
-        insertFile(image, run, path, fileNameOf(path), file.bytes.data(), file.bytes.size());
+        uint64_t size = 0;
+        LoadResult result = loadImage(path, file, size);
+        if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+        if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
+        insertFile(image, run, path, path.substr(fileNameStart(path)), file.bytes.data(), file.bytes.size());
     }
 }
 
@@ -58,10 +75,13 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     std::string destination = paths.destination;
     if (destination.empty()) {
         if (!defaultDestination(paths.source, destination))
-            exitWithError(1, "ERROR: Source file '%s' has no file extension.", paths.source.c_str());
-        consolePrintf("Destination file set to '%s'.\n", destination.c_str());
+            exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
+        consolePrintf("Destination file set to '%s'.\n", shownOnOutput(destination).c_str());
     }
-    if (saveImage(image, destination) != 0) exitWithError(1, "ERROR: Could not write '%s'.", destination.c_str());
+    // Output that did not arrive must not be followed by a written file.
+    exitIfOutputLost();
+    if (saveImage(image, destination) != 0)
+        exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
 
 }  // namespace
@@ -71,7 +91,7 @@ int runKestrel(int argc, char **argv) {
     resetOptions();
     if (argc <= 1) {
         printUsage(argc == 1 ? argv[0] : "kestrel");
-        consoleFlush();
+        exitIfOutputLost();
         return 0;
     }
     RunPaths paths = parseCommandLine(argc, argv);
@@ -94,8 +114,8 @@ int runKestrel(int argc, char **argv) {
         requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
-    if (options.mergeImages) mergeDirectories(paths.source, image, second);
-    if (listingRuns()) showDirectory(image, options.exportTrackSector ? 0 : 1);
+    if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
+    if (listingRuns()) requireEditsMade(showDirectory(image, options.exportTrackSector ? 0 : 1));
     if (options.bamView) showBam(image);
     if (options.blockViewer) runBlockViewer(image);
     if (options.appendDel) appendDelEntry(image, paths.source);
@@ -106,6 +126,6 @@ int runKestrel(int argc, char **argv) {
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     if (options.extractFiles) extractFiles(image);
     if (options.imageModified) writeDestination(image, paths);
-    consoleFlush();
+    exitIfOutputLost();
     return status;
 }

@@ -83,7 +83,7 @@ void runBlockViewer(const ImageBuffer &image) {
     for (;;) {
         showBlock(image, options.viewTrack, options.viewSector);
         int code = consoleReadKey();
-        if (code == kKeyOutputClosed) exitWithError(1, "ERROR: Could not write to standard output.\n");
+        if (code == kKeyOutputClosed) exitIfOutputLost();  // the screen went nowhere: end with status 1
         if (code == kKeyRedraw) continue;
         consoleDiskChar(static_cast<uint8_t>(code));
         consolePrintf(" %i\n", code);

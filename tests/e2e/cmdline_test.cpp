@@ -82,6 +82,12 @@ ImageBuffer twentyFileImage() {
     return image;
 }
 
+// The image as "-sd 1" writes it: entry 1's type byte cleared.
+ImageBuffer scratchedOne(ImageBuffer image) {
+    slotBytes(image, 18, 1, 1)[2] = 0;
+    return image;
+}
+
 // A temporary folder holding a.d64.
 struct Workspace {
     TempDir dir;
@@ -204,10 +210,19 @@ TEST(CommandLine, OptionValuesAreConsumedByTheirRules) {
     auto range = written({"-rd", "3", "5", "a.d64"});
     EXPECT_NE(range.second, written({"-rd", "3", "a.d64"}).second);
     EXPECT_EQ(range, written({"a.d64", "-rd", "3", "0x5"}));
-    // A last entry below the first selects nothing; the image is written all
-    // the same. An empty text is a whole number (0) and is consumed as last.
-    written({"-rd", "5", "3", "a.d64"}, false);
-    written({"-rd", "3", "", "a.d64"}, false);
+    // A last entry below the first selects nothing, and an edit that cannot
+    // happen is refused, not reported as done. An empty text is a whole
+    // number (0) and is consumed as last: 3..0 is such a range too.
+    for (const auto &[args, message] :
+         {std::pair{std::vector<std::string>{"-rd", "5", "3", "a.d64"}, "'-rd 5 3'"},
+          std::pair{std::vector<std::string>{"-rd", "3", "", "a.d64"}, "'-rd 3 0'"}}) {
+        Workspace work;
+        RunResult result = work.run(args);
+        EXPECT_EQ(result.status, 1) << testing::PrintToString(args);
+        EXPECT_EQ(result.err,
+                  "ERROR: " + std::string(message) + " names no entry of the directory; nothing is written.");
+        EXPECT_EQ(listFolder(work.dir.path), std::vector<std::string>{"a.d64"});
+    }
 }
 
 TEST(CommandLine, ViewOptionsAndBlockPositionsThatAreAccepted) {
@@ -296,29 +311,28 @@ TEST(Destination, DefaultNameReplacesTheExtension) {
         ImageBuffer image = twentyFileImage();
         image.bytes.resize(image.bytes.size() + 683, 0x01);
         writeImage(dir.file(c.source), image);
-        // Only the map view runs, so the image is written unchanged.
-        RunResult result = runBinary({"-bam", "-rd", "1", c.source}, dir.path);
+        RunResult result = runBinary({"-sd", "1", c.source}, dir.path);
         EXPECT_EQ(result.status, 0) << c.source;
         EXPECT_EQ(result.err, "") << c.source;
         EXPECT_TRUE(endsWith(result.out, "\n\nDestination file set to '" + c.destination + "'.\n"))
             << c.source << "\n" << result.out;
-        EXPECT_EQ(readBytes(dir.file(c.destination)), bytesOf(image)) << c.source;
+        EXPECT_EQ(readBytes(dir.file(c.destination)), bytesOf(scratchedOne(image))) << c.source;
         EXPECT_EQ(snapshot(dir.path).size(), 3u) << c.source;  // dir/, the source, the destination
     }
 }
 
 TEST(Destination, GivenNameIsUsedAsItStands) {
     Workspace work;
-    RunResult result = work.run({"-bam", "-rd", "1", "a.d64", "out.d64"});
+    RunResult result = work.run({"-sd", "1", "a.d64", "out.d64"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.find("Destination file set"), std::string::npos);
-    EXPECT_TRUE(endsWith(result.out, "\n\n"));
-    EXPECT_EQ(readBytes(work.dir.file("out.d64")), bytesOf(work.image));
+    EXPECT_TRUE(endsWith(result.out, " BLOCKS FREE.\n\n"));
+    EXPECT_EQ(readBytes(work.dir.file("out.d64")), bytesOf(scratchedOne(work.image)));
 
     // A plain argument after an editing option names the destination.
-    result = work.run({"a.d64", "-bam", "-rd", "1", "b.d64"});
+    result = work.run({"a.d64", "-sd", "1", "b.d64"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readBytes(work.dir.file("b.d64")), bytesOf(work.image));
+    EXPECT_EQ(readBytes(work.dir.file("b.d64")), bytesOf(scratchedOne(work.image)));
     EXPECT_EQ(listFolder(work.dir.path), (std::vector<std::string>{"a.d64", "b.d64", "out.d64"}));
 }
 
@@ -354,7 +368,7 @@ TEST(Destination, FailedWriteIsReportedAndLeavesNothingBehind) {
     writeBytes(work.dir.file("taken/inside"), {1, 2, 3});
     std::vector<std::string> before = snapshot(work.dir.path);
     for (const std::string destination : {"nodir/out.d64", "taken"}) {
-        RunResult result = work.run({"-bam", "-rd", "1", "a.d64", destination});
+        RunResult result = work.run({"-sd", "1", "a.d64", destination});
         EXPECT_EQ(result.status, 1) << destination;
         EXPECT_EQ(result.err, "ERROR: Could not write '" + destination + "'.") << destination;
         EXPECT_TRUE(endsWith(result.out, "\n" + kErrorTail)) << destination;
@@ -370,7 +384,7 @@ TEST(Destination, ReadOnlyFolderKeepsTheExistingFile) {
     writeBytes(work.dir.file("locked/out.d64"), {9, 8, 7});
     std::vector<std::string> before = snapshot(work.dir.path);
     chmod(work.dir.file("locked").c_str(), 0555);
-    RunResult result = work.run({"-bam", "-rd", "1", "a.d64", "locked/out.d64"});
+    RunResult result = work.run({"-sd", "1", "a.d64", "locked/out.d64"});
     chmod(work.dir.file("locked").c_str(), 0755);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "ERROR: Could not write 'locked/out.d64'.");

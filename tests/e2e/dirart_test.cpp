@@ -158,9 +158,9 @@ TEST(DirArt, EditsChangeExactlyTheNamedBytes) {
          {kTool, kTitle, kGame}, ""},
         {{"-move", "3", "0"}, [&](Bytes &b) { reorder(b, source, {3, 0, 1, 2}); },
          "-move 3 -> 0: " + quoted("GAME") + "\n\n", {kGame, kTitle, kData, kTool}, ""},
-        // After the DEL append, whose new entry the edits see; instead of the
-        // listing, so -rd removes nothing; with -va an empty slot counts too.
-        {{"-rd", "0", "-adel", "-va", "-rename", "4", "%C0%c0", "-rename", "5", "spacer", "-type", "5", "DEL"},
+        // After the DEL append, whose new entry the edits see; with -va an
+        // empty slot counts too.
+        {{"-adel", "-va", "-rename", "4", "%C0%c0", "-rename", "5", "spacer", "-type", "5", "DEL"},
          [](Bytes &b) {
              b[slot(4) + 2] = 0x80;
              putName(b, slot(4) + 5, "\xC0\xC0");

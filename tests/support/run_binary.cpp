@@ -49,6 +49,11 @@ void drainPipes(int inFd, const std::string &input, int outFd, int errFd, RunRes
 
 }  // namespace
 
+std::string kestrelBinary() {
+    const char *override = std::getenv("KESTREL_TEST_BINARY");
+    return override && *override ? override : KESTREL_BINARY;
+}
+
 RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd, const std::string &input,
                     unsigned timeoutSeconds) {
     // With a standard stream closed (CI may start us without standard input),
@@ -65,10 +70,7 @@ RunResult runBinary(const std::vector<std::string> &args, const std::string &cwd
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) close(fd);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
         std::vector<char *> argv;
-        // KESTREL_TEST_BINARY runs the suite against another build of the
-        // program, such as a script that starts kestrel.exe under Wine.
-        const char *override = std::getenv("KESTREL_TEST_BINARY");
-        std::string binary = override && *override ? override : KESTREL_BINARY;
+        std::string binary = kestrelBinary();
         argv.push_back(binary.data());
         std::vector<std::string> copies = args;
         for (auto &arg : copies) argv.push_back(arg.data());

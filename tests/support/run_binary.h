@@ -11,6 +11,11 @@ struct RunResult {
     std::string err;  // standard error
 };
 
+// The program the end-to-end tests run: KESTREL_TEST_BINARY when it is set
+// (such as a script that starts kestrel.exe under Wine), else the kestrel built
+// beside the tests.
+std::string kestrelBinary();
+
 // Runs kestrel with `args` in folder `cwd`, feeding `input` on standard input
 // (closed afterwards). With timeoutSeconds > 0 a run that has not ended by then
 // is killed by SIGALRM (status 128 + 14).

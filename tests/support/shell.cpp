@@ -14,6 +14,12 @@ std::string shellOutput(const std::string &command, int *status) {
     return out;
 }
 
+std::string shellWord(const std::string &text) {
+    std::string word = "'";
+    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
 bool haveProgram(const char *name) {
     int status = -1;
     shellOutput(std::string("command -v ") + name + " >/dev/null 2>&1", &status);

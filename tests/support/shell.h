@@ -10,6 +10,9 @@
 // `status` (-1, with empty output, when the shell cannot be started).
 std::string shellOutput(const std::string &command, int *status = nullptr);
 
+// `text` as one single-quoted shell word, whatever bytes it holds.
+std::string shellWord(const std::string &text);
+
 // True when `name` is a program found on the PATH.
 bool haveProgram(const char *name);
 

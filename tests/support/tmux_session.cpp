@@ -8,22 +8,11 @@
 
 #include "support/shell.h"
 
-namespace {
-
-// `text` as one single-quoted shell word.
-std::string quoted(const std::string &text) {
-    std::string word = "'";
-    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return word + "'";
-}
-
-}  // namespace
-
 TmuxSession::TmuxSession(int width, int height, const std::string &command) {
     static int counter = 0;
     socket_ = "kestrel-tmux-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
     shellOutput(tmux("new-session -d -x " + std::to_string(width) + " -y " + std::to_string(height) + " " +
-                     quoted(command)) +
+                     shellWord(command)) +
                 " 2>&1");
     socketPath_ = display("#{socket_path}");
 }
@@ -45,7 +34,7 @@ std::string TmuxSession::terminalSettings() const {
 void TmuxSession::sendKeys(const std::string &keys) const { shellOutput(tmux("send-keys " + keys)); }
 
 void TmuxSession::typeLine(const std::string &text) const {
-    shellOutput(tmux("send-keys -l " + quoted(text)));
+    shellOutput(tmux("send-keys -l " + shellWord(text)));
     sendKeys("Enter");
 }
 
@@ -54,7 +43,7 @@ std::string TmuxSession::tmux(const std::string &arguments) const {
 }
 
 std::string TmuxSession::display(const std::string &format) const {
-    std::string value = shellOutput(tmux("display -p " + quoted(format)));
+    std::string value = shellOutput(tmux("display -p " + shellWord(format)));
     if (!value.empty() && value.back() == '\n') value.pop_back();
     return value;
 }
@@ -68,7 +57,7 @@ bool waitUntil(const std::function<bool()> &done) {
 }
 
 std::string shellPaneCommand(const std::string &folder, const std::string &first) {
-    return "cd " + quoted(folder) + " && " + (first.empty() ? "" : first + "; ") + "exec env PS1='$ ' sh";
+    return "cd " + shellWord(folder) + " && " + (first.empty() ? "" : first + "; ") + "exec env PS1='$ ' sh";
 }
 
 std::string lastScreenLine(const std::string &screen) {

@@ -47,3 +47,23 @@ TEST(ConsoleFormat, ConversionsBeyondItsOwnSetFallBackToPrintf) {
     expectSameAsPrintf("%5.2f and %+d then %i", 3.14159, 7, 8);
     expectSameAsPrintf("%X %o %#x", 0xBEEFu, 8u, 255u);
 }
+
+// Texts from outside shown on a terminal: control bytes become \xHH, valid
+// UTF-8 stays whole (also where its continuation bytes lie in 0x80..0x9F),
+// and the C1 controls are caught in either form.
+TEST(ConsoleFormat, ControlBytesOfOutsideTextsAreEscaped) {
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        {"games.d64", "games.d64"},
+        {"C:\\Disks\\a b.d64", "C:\\Disks\\a b.d64"},
+        {"evil\x1b]0;PWNED\x07\x1b[41m.d64", "evil\\x1b]0;PWNED\\x07\\x1b[41m.d64"},
+        {"\x01\x1f\x7f~ ", "\\x01\\x1f\\x7f~ "},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbe", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbe"},  // é € 💾
+        {"a\xc2\x9b" "31mb\xc2\x85", "a\\xc2\\x9b31mb\\xc2\\x85"},  // U+009B (CSI), U+0085 in UTF-8
+        {"a\x9b" "31m\xe9", "a\\x9b31m\xe9"},                       // Latin-1: 0x9B escaped, é kept
+        {"\xe2\x82", "\xe2\\x82"},                                  // a sequence cut short
+        {"\xc0\x80\xed\xa0\x80", "\xc0\\x80\xed\xa0\\x80"},         // overlong NUL, a surrogate
+    };
+    for (const auto &c : cases) EXPECT_EQ(consoleEscapeControls(c.text), c.shown) << c.shown;
+}

@@ -514,19 +514,36 @@ TEST_F(ListingEdits, ColumnsAfterAnEditMeasureTheEditedChain) {
     EXPECT_EQ(lines[7], "  6: 3    " + nameField("\"ALIAS\"") + " PRG " + newColumns);
 }
 
-// The message appears even without a printed listing; entries without a start
-// block (track 0, 18/0) or with an absent first block keep every byte.
-TEST_F(ListingEdits, StartAddressEditWithoutAFileBlockChangesNothing) {
-    for (auto [track, sector] : {std::pair{0, 0}, {0, 5}, {18, 0}, {36, 0}}) {
+// -start writes only into a block of a file: an entry without a start block
+// (track 0), or whose first block is 18/0, a directory block, a sector beyond
+// its track (17/25 would reach 18/4) or absent, keeps every byte, prints no
+// arrow and comes back refused, with the block named.
+TEST_F(ListingEdits, StartAddressEditWithoutAFileBlockIsRefused) {
+    struct Case {
+        TrackSector start;
+        StartRefusal refusal;
+    } const cases[] = {{{0, 0}, StartRefusal::NoStartBlock},    {{0, 5}, StartRefusal::NoStartBlock},
+                       {{18, 0}, StartRefusal::DirectoryBlock}, {{18, 1}, StartRefusal::DirectoryBlock},
+                       {{17, 25}, StartRefusal::BeyondTrack},   {{36, 0}, StartRefusal::OutsideImage}};
+    for (const Case &c : cases) {
         ImageBuffer img = formatImage("TEST DISK", "AB");
-        addRawEntry(img, 0x82, track, sector, "NOWHERE", 1);
+        addRawEntry(img, 0x82, c.start.track, c.start.sector, "NOWHERE", 1);
         ImageBuffer copy = img;
         resetOptions();
         options.changeStartAddress = 1;
         options.startEntry = 0;
         options.newStartAddress = 0x0801;
-        EXPECT_EQ(run(img, 0), " -> $0801") << track << "/" << sector;
-        EXPECT_EQ(img.bytes, copy.bytes) << track << "/" << sector;
+        testing::internal::CaptureStdout();
+        EntryEditOutcome outcome = showDirectory(img, 0);
+        std::fflush(stdout);
+        std::string out = testing::internal::GetCapturedStdout();
+        SCOPED_TRACE(std::to_string(c.start.track) + "/" + std::to_string(c.start.sector));
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(img.bytes, copy.bytes);
+        EXPECT_TRUE(outcome.startEntryMet);
+        EXPECT_EQ(outcome.startRefusal, c.refusal);
+        EXPECT_EQ(outcome.startBlock.track, c.start.track);
+        EXPECT_EQ(outcome.startBlock.sector, c.start.sector);
     }
 }
 
@@ -586,8 +603,11 @@ TEST_F(Listing, ExportKeepsTheFirst150Entries) {
             slot[3] = static_cast<uint8_t>(1 + entry % 40);
             slot[4] = static_cast<uint8_t>(entry % 21);
             if (entry >= 150) continue;
-            tracks += (entry ? "," : "") + std::string(slot[3] < 10 ? " " : "") + std::to_string(slot[3]);
-            sectors += (entry ? "," : "") + std::string(slot[4] < 10 ? " " : "") + std::to_string(slot[4]);
+            for (auto [list, value] : {std::pair{&tracks, slot[3]}, std::pair{&sectors, slot[4]}}) {
+                if (entry) *list += ',';
+                if (value < 10) *list += ' ';
+                *list += std::to_string(value);
+            }
         }
     }
     options.showTrackSector = options.exportTrackSector = 1;

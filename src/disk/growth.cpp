@@ -1,0 +1,96 @@
+// Growing a directory: the end of the chain, the new block, and what the
+// searches report.
+#include "disk/growth.h"
+
+#include <cstring>
+
+#include "base/console.h"
+#include "base/errors.h"
+#include "disk/chain.h"
+#include "disk/walk.h"
+
+namespace {
+
+// The interleave of directory blocks, as a 1541 writes them.
+constexpr int kDirectoryInterleave = 3;
+
+bool isMapBlock(TrackSector at) { return at.track == kDirTrack && at.sector == 0; }
+
+// Ends the program when the chain from `start` runs into block 18/0 after its
+// start, or into a block that a listed file uses: extending it there would
+// relink a file or the map.
+void refuseForeignBlocks(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+    const char *path = growth.path.c_str();
+    BlockWalk walk = startWalk(start, kEditRules);
+    while (walkNext(image, walk)) {
+        TrackSector at = walk.at;
+        if (isMapBlock(at) && walk.visited > 1)
+            exitWithError(1, "ERROR: The directory chain of '%s' runs into block 18/0, the availability map; "
+                             "it cannot be extended.", path);
+        if (!isMapBlock(at) && blockSetHas(growth.inUse.files, at.track, at.sector))
+            exitWithError(1, "ERROR: The directory chain of '%s' runs into block %i/%i, which a listed file uses; "
+                             "it cannot be extended.", path, at.track, at.sector);
+    }
+}
+
+}  // namespace
+
+DirectoryGrowth startGrowth(const ImageBuffer &image, const std::string &path, bool traced) {
+    DirectoryGrowth growth{consoleOutsideText(path, ConsoleStream::Error), collectBlocksInUse(image), SearchSkips{},
+                           BlockSet{}, false, traced};
+    blockSetAddAll(growth.skips.inUse, growth.inUse.directory);
+    blockSetAddAll(growth.skips.inUse, growth.inUse.files);
+    return growth;
+}
+
+TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+    const char *path = growth.path.c_str();
+    LastBlock end = growth.traced ? findLastBlock(image, start) : lastBlockOf(image, start);
+    if (end.stop == WalkStop::Loop)
+        exitWithError(1, "ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
+    if (end.stop == WalkStop::OutOfRange)
+        exitWithError(1, "ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last sector of "
+                         "its track.", path, end.block.track, end.block.sector);
+    if (end.stop != WalkStop::EndOfChain)
+        exitWithError(1, "ERROR: The directory chain of '%s' leads to block %i/%i outside the image.", path,
+                      end.block.track, end.block.sector);
+    refuseForeignBlocks(image, start, growth);
+    return end.block;
+}
+
+bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, TrackSector &added) {
+    bool found = findFreeBlockInterleaved(image, last.track, last.sector, kDirectoryInterleave, growth.skips, added);
+    warnAfterSearch(growth, found ? &added : nullptr);
+    if (!found) return false;
+    uint8_t *block = blockAt(image, added.track, added.sector);
+    if (growth.traced) {
+        setNextTrackSector(image, last.track, last.sector, added.track, added.sector);
+    } else {
+        uint8_t *from = blockAt(image, last.track, last.sector);
+        from[0] = static_cast<uint8_t>(added.track);
+        from[1] = static_cast<uint8_t>(added.sector);
+    }
+    std::memset(block, 0, kBlockSize);
+    block[1] = 255;
+    if (growth.traced) setBlockFree(image, added.track, added.sector, 0);
+    else setBlockBit(image, added.track, added.sector, false);
+    return true;
+}
+
+void warnAfterSearch(DirectoryGrowth &growth, const TrackSector *found) {
+    BlockSet &passed = growth.skips.passedOver;
+    bool any = false;
+    for (uint64_t &word : passed.bits) any = any || word != 0;
+    for (int track = 1; any && track <= kMapTracks; ++track)
+        for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
+            if (blockSetHas(passed, track, sector) && !blockSetHas(growth.warnedFree, track, sector))
+                consoleErrorf("WARNING: The map marks block %i/%i free, but it is in use; it is left alone.\n",
+                              track, sector);
+    blockSetAddAll(growth.warnedFree, passed);
+    passed = BlockSet{};
+    if (found && found->track != kDirTrack && !growth.warnedOffTrack) {
+        consoleErrorf("WARNING: The directory of '%s' grows onto track %i; a 1541 keeps its directory on "
+                      "track 18 only.\n", growth.path.c_str(), found->track);
+        growth.warnedOffTrack = true;
+    }
+}

@@ -1,0 +1,21 @@
+// The blocks that a disk's directory and files use, as far as the directory
+// tells: the account that the edits which take a free block trust over the
+// availability map. Reads the image only; prints nothing.
+#pragma once
+
+#include "disk/blockset.h"
+#include "disk/image.h"
+
+struct BlocksInUse {
+    BlockSet directory;  // 18/0 and every block of the two directory walks
+    BlockSet files;      // every block of a listed entry's chain
+};
+
+// Walks the directory as the listing reads it (18/0, then its link on) and as
+// a drive reads it (from 18/1), and from every listed slot (type byte not 0)
+// that names a start block follows the file's chain. Every walk follows any
+// link the image holds (kAnyHeldBlock), and a block is recorded where its
+// bytes lie (heldBlock), so a chain through 17/25 marks 18/4. Block 18/0 is
+// recorded but never read for entries. Any image, however damaged, gives an
+// answer: the walks are bounded and never read outside the image.
+BlocksInUse collectBlocksInUse(const ImageBuffer &image);
