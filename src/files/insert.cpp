@@ -26,17 +26,21 @@ struct DirectoryScan {
     bool nameOnDisk;     // a listed entry has the name already
 };
 
+// One pass over the directory as the listing reads it, block by block (every
+// insert makes one, so the slots are looked at inline).
 DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
     DirectoryScan scan{nullptr, -1, 0, false};
-    DirectoryCursor cursor = startDirectory(image);
-    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
-        bool empty = slot[kSlotType] == 0;
-        if (!empty && std::memcmp(slot + kSlotName, name, kNameLength) == 0) scan.nameOnDisk = true;
-        if (empty && !scan.freeSlot) {
-            scan.freeSlot = slot;
-            scan.freeSlotNumber = scan.shownSlots;
+    BlockWalk walk = startDirectoryWalk(blockAt(image, kDirTrack, 0));
+    while (uint8_t *block = nextDirectoryBlock(image, walk)) {
+        for (uint8_t *slot = block; slot < block + kBlockSize; slot += kSlotSize) {
+            bool empty = slot[kSlotType] == 0;
+            if (!empty && std::memcmp(slot + kSlotName, name, kNameLength) == 0) scan.nameOnDisk = true;
+            if (empty && !scan.freeSlot) {
+                scan.freeSlot = slot;
+                scan.freeSlotNumber = scan.shownSlots;
+            }
+            if (!empty || options.showAll) ++scan.shownSlots;
         }
-        if (!empty || options.showAll) ++scan.shownSlots;
     }
     return scan;
 }
@@ -97,7 +101,10 @@ void printInserted(int number, const uint8_t *slot) {
 }  // namespace
 
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath) {
-    return {startGrowth(image, imagePath, false)};
+    InsertRun run{startGrowth(image, imagePath, false), {0, 0}};
+    // As the listing reads the directory: from the link in 18/0.
+    run.directoryEnd = requireDirectoryEnd(image, {kDirTrack, 0}, run.growth);
+    return run;
 }
 
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const std::string &fileName,
@@ -107,8 +114,6 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     if (entry.problem != NameTextProblem::None)
         exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", shownPath.c_str(),
                       problemText(entry.problem));
-    // As the listing reads the directory: from the link in 18/0.
-    TrackSector last = requireDirectoryEnd(image, {kDirTrack, 0}, run.growth);
     DirectoryScan scan = scanDirectory(image, entry.name);
     if (scan.nameOnDisk)
         exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.growth.path.c_str(),
@@ -117,8 +122,9 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     int number = scan.freeSlotNumber;
     if (!slot) {
         TrackSector added;
-        if (!growDirectory(image, last, run.growth, added))
+        if (!growDirectory(image, run.directoryEnd, run.growth, added))
             exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+        run.directoryEnd = added;
         slot = blockAt(image, added.track, added.sector);
         number = scan.shownSlots;
     }

@@ -242,6 +242,8 @@ const char *actionWithoutListing() {
     if (!options.dirEdits.empty()) return dirEditName(options.dirEdits.front().kind);
     if (options.fixMap) return "-fix";
     if (options.checkDisk) return "-check";
+    if (options.insertFiles) return "-w";
+    if (options.extractFiles) return "-x";
     return nullptr;
 }
 

@@ -278,7 +278,8 @@ TEST(Extract, WritesThePayloadTheListingMeasures) {
 
 // Refusals write nothing: an existing file of a name (not replaced, nothing
 // else written), numbers that name no file, a file that cannot be written
-// halfway through (the files before it are taken back).
+// halfway through (the files before it are taken back), an entry edit that
+// needs the listing -x replaces.
 TEST(Extract, RefusesWithoutWritingAnything) {
     ImageBuffer image = formatImage();
     addFile(image, randomBytes(100, 1), "FIRST");
@@ -296,6 +297,7 @@ TEST(Extract, RefusesWithoutWritingAnything) {
         {"numbers without an entry", {"-x", "3", "9", "disk.d64"}, "", false, "ERROR: No entry numbered 3 to 9"},
         {"an entry without a file", {"-x", "2", "disk.d64"}, "", false, "ERROR: No entry numbered 2 to 2"},
         {"a size limit", {"-x", "disk.d64"}, "ulimit -f 2 && ", false, "ERROR: Could not write 'second.prg'"},
+        {"an entry edit", {"-rd", "0", "-x", "disk.d64"}, "", false, "ERROR: '-rd' cannot be combined with '-x'"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
