@@ -25,40 +25,27 @@ kestrel=$build/kestrel
 python3 "$root/bench/make_images.py" full "$work/full.d64"
 python3 "$root/bench/make_images.py" blank "$work/blank.d64"
 
-# Whole-process instructions of one command, run in the folder given.
-instructions() {  # folder, command...
-    local folder=$1
-    shift
-    (cd "$folder" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null </dev/null) |
-        sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
-}
-
-row() {  # name, figure, target, verdict
-    printf '  %-44s %12s   target %-12s %s\n' "$1" "$2" "$3" "$4"
-}
-
-verdict() {  # figure, limit
-    awk -v f="$1" -v l="$2" 'BEGIN { print (f + 0 <= l + 0) ? "met" : "NOT MET" }'
-}
+. "$root/bench/common.sh"
+ROW_WIDTH=44
 
 have() { command -v "$1" >/dev/null 2>&1; }
 
 echo
 echo "== extracting the 144 files of the full disk (instructions)"
 mkdir "$work/x"
-count=$(instructions "$work/x" "$kestrel" -x ../full.d64)
+count=$(instructions_in "$work/x" "$kestrel" -x ../full.d64)
 files=$(ls "$work/x" | wc -l)
 row "kestrel -x full.d64 ($files files)" "$count" "<= 1500000" "$(verdict "$count" 1500000)"
 if have cbmconvert; then
     mkdir "$work/cbm"
-    row "cbmconvert -N -d full.d64" "$(instructions "$work/cbm" cbmconvert -N -d ../full.d64)" "-" ""
+    row "cbmconvert -N -d full.d64" "$(instructions_in "$work/cbm" cbmconvert -N -d ../full.d64)" "-" ""
 fi
 
 echo
 echo "== inserting those 144 files into a blank disk (instructions)"
 args=()
 for file in "$work"/x/*; do args+=(-w "x/${file##*/}"); done
-count=$(instructions "$work" "$kestrel" "${args[@]}" blank.d64 inserted.d64)
+count=$(instructions_in "$work" "$kestrel" "${args[@]}" blank.d64 inserted.d64)
 row "kestrel -w ... blank.d64 (144 files)" "$count" "<= 3000000" "$(verdict "$count" 3000000)"
 free=$(cd "$work" && "$kestrel" inserted.d64 | tail -1)
 echo "  (the written disk: $free)"
@@ -69,12 +56,12 @@ if have cc1541; then
         cc_args+=(-f "${name%.prg}" -w "x/$name")
     done
     cp "$work/blank.d64" "$work/cc.d64"
-    row "cc1541 (same files, same blank disk)" "$(instructions "$work" cc1541 -q "${cc_args[@]}" cc.d64)" "-" ""
+    row "cc1541 (same files, same blank disk)" "$(instructions_in "$work" cc1541 -q "${cc_args[@]}" cc.d64)" "-" ""
 fi
 if have cbmconvert; then
     cp "$work/blank.d64" "$work/cbm.d64"
     cbm_args=()
     for file in "$work"/x/*; do cbm_args+=("${file##*/}"); done
     row "cbmconvert -D4 (same files, same blank disk)" \
-        "$(instructions "$work/x" cbmconvert -n -D4 ../cbm.d64 "${cbm_args[@]}")" "-" ""
+        "$(instructions_in "$work/x" cbmconvert -n -D4 ../cbm.d64 "${cbm_args[@]}")" "-" ""
 fi

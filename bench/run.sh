@@ -35,19 +35,10 @@ python3 "$root/bench/make_images.py" full "$work/full.d64"
 mkdir "$work/batch"
 python3 "$root/bench/make_images.py" batch "$work/batch" "$batch_size"
 
+. "$root/bench/common.sh"
+
 # Whole-process instructions of one command, run in $work.
-instructions() {
-    (cd "$work" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null </dev/null) |
-        sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
-}
-
-row() {  # name, figure, target, verdict
-    printf '  %-34s %12s   target %-12s %s\n' "$1" "$2" "$3" "$4"
-}
-
-verdict() {  # figure, limit
-    awk -v f="$1" -v l="$2" 'BEGIN { print (f + 0 <= l + 0) ? "met" : "NOT MET" }'
-}
+instructions() { instructions_in "$work" "$@"; }
 
 echo
 echo "== floor (instructions, same run)"

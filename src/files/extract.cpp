@@ -11,20 +11,20 @@
 #include "base/filewrite.h"
 #include "base/nametext.h"
 #include "base/options.h"
+#include "disk/blockset.h"
 #include "disk/chain.h"
 #include "disk/directory.h"
 
 namespace {
 
-// One file to write: its entry, its host name and where its payload lies in
-// the run's one payload buffer.
+// One file to write: its entry, its host name and its first block.
 struct Extraction {
     int number;
     std::string stem;       // host name without extension (and without "~N")
     const char *extension;  // "prg" ...
     std::string name;       // the host name the file gets
-    size_t offset;
-    size_t length;
+    TrackSector start;
+    size_t length;          // bytes written
 };
 
 bool chosen(const uint8_t *slot, int number) {
@@ -33,16 +33,24 @@ bool chosen(const uint8_t *slot, int number) {
     return number >= options.extractFirst && number <= options.extractLast;
 }
 
-// The chosen entries in directory order, their payloads appended to `payloads`.
-std::vector<Extraction> collectExtractions(const ImageBuffer &image, std::vector<uint8_t> &payloads) {
+// The chosen entries in directory order. A directory that comes back to a
+// block it has read lists that block's entries again (with new numbers);
+// they are the same entries and are written once.
+std::vector<Extraction> collectExtractions(const ImageBuffer &image) {
     std::vector<Extraction> files;
+    BlockSet read{};
+    const uint8_t *block = nullptr;
+    bool again = false;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
-        if (!chosen(slot, cursor.number)) continue;
-        size_t offset = payloads.size();
-        readChain(image, {slot[kSlotStartTrack], slot[kSlotStartSector]}, payloads);
+        if (cursor.block != block) {
+            block = cursor.block;
+            again = blockSetHas(read, cursor.walk.at.track, cursor.walk.at.sector);
+            blockSetAdd(read, cursor.walk.at.track, cursor.walk.at.sector);
+        }
+        if (again || !chosen(slot, cursor.number)) continue;
         files.push_back({cursor.number, hostNameOfEntry(slot + kSlotName), hostExtensionOfType(slot[kSlotType]), {},
-                         offset, payloads.size() - offset});
+                         {slot[kSlotStartTrack], slot[kSlotStartSector]}, 0});
     }
     return files;
 }
@@ -71,9 +79,7 @@ void assignNames(std::vector<Extraction> &files) {
 }  // namespace
 
 void extractFiles(const ImageBuffer &image) {
-    std::vector<uint8_t> payloads;
-    payloads.reserve(kMaxBlocks * (kBlockSize - 2));
-    std::vector<Extraction> files = collectExtractions(image, payloads);
+    std::vector<Extraction> files = collectExtractions(image);
     if (files.empty() && options.extractFirst >= 0)
         exitWithError(1, "ERROR: No entry numbered %i to %i has a file to extract.", options.extractFirst,
                       options.extractLast);
@@ -82,9 +88,14 @@ void extractFiles(const ImageBuffer &image) {
         if (nameTaken(file.name))
             exitWithError(1, "ERROR: '%s' exists already; nothing was extracted.", file.name.c_str());
 
+    // One file's payload at a time: a chain holds at most kMaxBlocks blocks.
+    std::vector<uint8_t> payload;
+    payload.reserve(kMaxBlocks * (kBlockSize - 2));
     NewFiles written;
-    for (const Extraction &file : files) {
-        WriteResult result = writeNewFile(written, file.name, payloads.data() + file.offset, file.length);
+    for (Extraction &file : files) {
+        payload.clear();
+        file.length = static_cast<size_t>(readChain(image, file.start, payload));
+        WriteResult result = writeNewFile(written, file.name, payload.data(), payload.size());
         if (result == WriteResult::Written) continue;
         removeNewFiles(written);
         exitWithError(1, result == WriteResult::AlreadyExists

@@ -10,7 +10,8 @@
 // once all are written. Chosen are, without numbers (options.extractFirst -1),
 // the listed entries whose type byte is not 0 and that have a start block;
 // with numbers, the entries numbered extractFirst..extractLast (as -rd numbers
-// them) that have a start block. A file holds exactly the payload that the
+// them) that have a start block; an entry that a looping directory lists
+// again is written once. A file holds exactly the payload that the
 // listing measures for its -vf and -vc columns (REL: the data chain). Entries
 // that would share a host name get "~1", "~2", ... before the extension, in
 // directory order.

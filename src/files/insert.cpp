@@ -88,6 +88,18 @@ TrackSector writeChain(ImageBuffer &image, InsertRun &run, const uint8_t *bytes,
     return first;
 }
 
+// Bytes 02-1F of the slot: the closed type, the first block, the name, zeros
+// (no REL or GEOS fields) and the block count.
+void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, int count) {
+    std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
+    slot[kSlotType] = entry.typeByte;
+    slot[kSlotStartTrack] = static_cast<uint8_t>(first.track);
+    slot[kSlotStartSector] = static_cast<uint8_t>(first.sector);
+    std::memcpy(slot + kSlotName, entry.name, kNameLength);
+    slot[kSlotBlockCount] = static_cast<uint8_t>(count & 0xFF);
+    slot[kSlotBlockCount + 1] = static_cast<uint8_t>(count >> 8);
+}
+
 void printInserted(int number, const uint8_t *slot) {
     consolePrintf("%3i: \"", number);
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
@@ -131,12 +143,6 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
     TrackSector first = writeChain(image, run, bytes, size, count);
     warnAfterSearch(run.growth, nullptr);
-    std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
-    slot[kSlotType] = entry.typeByte;
-    slot[kSlotStartTrack] = static_cast<uint8_t>(first.track);
-    slot[kSlotStartSector] = static_cast<uint8_t>(first.sector);
-    std::memcpy(slot + kSlotName, entry.name, kNameLength);
-    slot[kSlotBlockCount] = static_cast<uint8_t>(count & 0xFF);
-    slot[kSlotBlockCount + 1] = static_cast<uint8_t>(count >> 8);
+    writeEntry(slot, entry, first, count);
     printInserted(number, slot);
 }

@@ -195,7 +195,8 @@ TEST(Extract, GivesBackTheFilesOtherToolsWrote) {
 // Names as the rule gives them, whatever bytes the disk holds: separators,
 // dots, control codes, '%', 0x00, graphics, device names, trailing dots and
 // spaces, an empty name, bytes after the first 0xA0, and names shared by two
-// entries. Everything lands in the working folder and nowhere else.
+// entries; in a directory that loops. Everything lands in the working folder
+// and nowhere else.
 TEST(Extract, HostileNamesGiveSafeNamesInsideTheFolder) {
     struct Case {
         std::string name;  // 16 disk bytes at most (0xA0 ends it)
@@ -234,6 +235,10 @@ TEST(Extract, HostileNamesGiveSafeNamesInsideTheFolder) {
         addFile(image, data, cases[i].name, cases[i].type);
         expected[cases[i].host] = data;
     }
+    // The directory's last block leads back to its first: the listing shows
+    // the entries again and again, yet each is one file.
+    std::string last = chainOf(bytesOf(image), 18, 1).back();
+    linkBlock(image, 18, std::stoi(last.substr(3)), 18, 1);
     TempDir dir;
     writeImage(dir.file("hostile.d64"), image);
     expectSameFiles(extractAll(dir, "hostile.d64", "out"), expected);
