@@ -39,12 +39,12 @@ bool chosen(const uint8_t *slot, int number) {
 std::vector<Extraction> collectExtractions(const ImageBuffer &image) {
     std::vector<Extraction> files;
     BlockSet read{};
-    const uint8_t *block = nullptr;
+    int block = 0;  // the walk's count of directory blocks, to see where a new one begins
     bool again = false;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
-        if (cursor.block != block) {
-            block = cursor.block;
+        if (cursor.walk.visited != block) {
+            block = cursor.walk.visited;
             again = blockSetHas(read, cursor.walk.at.track, cursor.walk.at.sector);
             blockSetAdd(read, cursor.walk.at.track, cursor.walk.at.sector);
         }

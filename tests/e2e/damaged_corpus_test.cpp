@@ -3,7 +3,8 @@
 // lengths. Whatever the image holds, each run must end by itself with status
 // 0, 1, 2 or (with -check) 3, without a sanitizer report, never change the
 // source, and write the destination (whole, with the source's length) only
-// when it ends with 0, or with 3 after a -fix.
+// when it ends with 0, or with 3 after a -fix; -x writes exactly the files it
+// names, inside the folder, and none when it fails.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -50,6 +52,11 @@ const std::vector<Action> &actions() {
         {"check", {"-check", "a.d64"}, "", nullptr},
         {"fix", {"-fix", "a.d64", "out.d64"}, "", "out.d64"},
         {"append-fix-check", {"-adel", "-fix", "-check", "a.d64", "out.d64"}, "", "out.d64"},
+        {"insert", {"-w", "host.prg", "-w", "b.d64", "a.d64", "out.d64"}, "", "out.d64"},
+        // A directory over the whole disk lists thousands of entries, each a
+        // file of -x; entries 0 to 40 reach every kind of damage here.
+        {"extract", {"-x", "0", "40", "a.d64"}, "", nullptr},
+        {"insert-extract", {"-va", "-w", "host.prg", "-x", "0", "40", "a.d64", "out.d64"}, "", "out.d64"},
     };
     return list;
 }
@@ -78,6 +85,7 @@ RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b
     TempDir dir;
     writeBytes(dir.file("a.d64"), a);
     writeBytes(dir.file("b.d64"), b);
+    writeBytes(dir.file("host.prg"), std::vector<uint8_t>(600, 0x2A));
     RunResult result = runBinary(action.args, dir.path, action.keys, kTimeoutSeconds);
     SCOPED_TRACE(std::string("action ") + action.name);
     EXPECT_NE(result.status, 128 + SIGALRM) << "still running after " << kTimeoutSeconds << " s";
@@ -87,8 +95,18 @@ RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b
         << "status " << result.status;
     EXPECT_FALSE(hasSanitizerReport(result.err)) << result.err;
 
-    std::vector<std::string> expected{"a.d64", "b.d64"};
+    std::vector<std::string> expected{"a.d64", "b.d64", "host.prg"};
     if (written && action.destination) expected.push_back(action.destination);
+    // -x: the files its lines name ("  N: NAME (B bytes)"), and only after a
+    // run that ended well.
+    bool extracts = std::find(action.args.begin(), action.args.end(), "-x") != action.args.end();
+    for (const std::string &line : splitLines(result.out)) {
+        size_t open = line.rfind(" (");
+        if (!extracts || line.size() < 6 || line[3] != ':' || open == std::string::npos || !line.ends_with(" bytes)"))
+            continue;
+        EXPECT_TRUE(written) << "status " << result.status << " after writing " << line;
+        expected.push_back(line.substr(5, open - 5));
+    }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(listFolder(dir.path), expected);
     EXPECT_TRUE(readBytes(dir.file("a.d64")) == a) << "source changed";
