@@ -1,6 +1,16 @@
-# Helpers shared by the benchmark scripts (sourced, not run): whole-process
-# instruction counts from callgrind and the rows that print a figure beside
-# its target. ROW_WIDTH sets the width of the name column (default 34).
+# Helpers shared by the benchmark scripts (sourced, not run): the release
+# build, whole-process instruction counts from callgrind and the rows that
+# print a figure beside its target. ROW_WIDTH sets the width of the name
+# column (default 34).
+
+# Builds a release kestrel (no tests) in build-bench/ of the tree at `root`
+# and names it in $kestrel.
+build_kestrel() {  # root
+    echo "== building"
+    cmake -S "$1" -B "$1/build-bench" -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF >/dev/null
+    cmake --build "$1/build-bench" -j2 >/dev/null
+    kestrel=$1/build-bench/kestrel
+}
 
 # Whole-process instructions of one command, run in the folder given.
 instructions_in() {  # folder, command...

@@ -14,18 +14,14 @@
 #   bench/files.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "== building"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 >/dev/null
-kestrel=$build/kestrel
+. "$root/bench/common.sh"
+build_kestrel "$root"
 python3 "$root/bench/make_images.py" full "$work/full.d64"
 python3 "$root/bench/make_images.py" blank "$work/blank.d64"
 
-. "$root/bench/common.sh"
 ROW_WIDTH=44
 
 have() { command -v "$1" >/dev/null 2>&1; }

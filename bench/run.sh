@@ -12,14 +12,11 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 batch_size=${1:-1000}
-build=$root/build-bench
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "== building"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKESTREL_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 >/dev/null
-kestrel=$build/kestrel
+. "$root/bench/common.sh"
+build_kestrel "$root"
 
 # The floor: open, one read of the image, one line out. As C with the C library
 # only; as C++ with its runtime linked statically and dynamically; and fully
@@ -34,8 +31,6 @@ echo "== building images"
 python3 "$root/bench/make_images.py" full "$work/full.d64"
 mkdir "$work/batch"
 python3 "$root/bench/make_images.py" batch "$work/batch" "$batch_size"
-
-. "$root/bench/common.sh"
 
 # Whole-process instructions of one command, run in $work.
 instructions() { instructions_in "$work" "$@"; }

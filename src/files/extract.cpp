@@ -24,7 +24,7 @@ struct Extraction {
     const char *extension;  // "prg" ...
     std::string name;       // the host name the file gets
     TrackSector start;
-    size_t length;          // bytes written
+    size_t length;          // bytes written (at most a chain's kMaxBlocks blocks)
 };
 
 bool chosen(const uint8_t *slot, int number) {
@@ -103,5 +103,6 @@ void extractFiles(const ImageBuffer &image) {
                              : "ERROR: Could not write '%s'; nothing was extracted.",
                       file.name.c_str());
     }
-    for (const Extraction &file : files) consolePrintf("%3i: %s (%zu bytes)\n", file.number, file.name.c_str(), file.length);
+    for (const Extraction &file : files)
+        consolePrintf("%3i: %s (%i bytes)\n", file.number, file.name.c_str(), static_cast<int>(file.length));
 }
