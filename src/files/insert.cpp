@@ -119,13 +119,17 @@ InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath) {
     return run;
 }
 
-void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const std::string &fileName,
-                const uint8_t *bytes, size_t size) {
-    std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
+HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName) {
     HostFileEntry entry = entryOfHostName(fileName);
     if (entry.problem != NameTextProblem::None)
-        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", shownPath.c_str(),
-                      problemText(entry.problem));
+        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.",
+                      consoleOutsideText(hostPath, ConsoleStream::Error).c_str(), problemText(entry.problem));
+    return entry;
+}
+
+void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
+                const uint8_t *bytes, size_t size) {
+    std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
     DirectoryScan scan = scanDirectory(image, entry.name);
     if (scan.nameOnDisk)
         exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.growth.path.c_str(),

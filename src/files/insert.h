@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/nametext.h"
 #include "disk/growth.h"
 #include "disk/image.h"
 
@@ -26,13 +27,17 @@ struct InsertRun {
 // a file (requireDirectoryEnd).
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath);
 
-// Inserts the `size` bytes at `bytes` as the file named by the host file name
-// `fileName` (no folder; the host-name rule of base/nametext.h gives the
-// entry's name and type) and prints "%3i: \"NAME\" TYPE, N blocks from T/S".
-// `hostPath` names the host file in messages. Ends the program with status 1
-// when the name cannot be read or a listed entry has it already; with status 2
-// ("ERROR: Disk full '<image>'!") when the file's blocks, or a block for a
-// directory without a free slot, cannot be found. The image is then left to
-// no one: nothing is written. Precondition: block 18/0 is present.
-void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const std::string &fileName,
+// The entry name and type that the host file name `fileName` (no folder)
+// gives by the host-name rule of base/nametext.h. Ends the program with status
+// 1, naming `hostPath`, when the rule cannot read it.
+HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName);
+
+// Inserts the `size` bytes at `bytes` as the file `entry` names and prints
+// "%3i: \"NAME\" TYPE, N blocks from T/S". `hostPath` names the host file in
+// messages. Ends the program with status 1 when a listed entry has the name
+// already; with status 2 ("ERROR: Disk full '<image>'!") when the file's
+// blocks, or a block for a directory without a free slot, cannot be found.
+// The image is then left to no one: nothing is written. Precondition: block
+// 18/0 is present.
+void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
                 const uint8_t *bytes, size_t size);

@@ -52,18 +52,19 @@ bool listingRuns() {
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles;
 }
 
-// -w: each host file, read whole as an image is (a regular file, never a
-// FIFO or device), inserted in command-line order. A file too large for any
-// disk image cannot fit this one either.
+// -w: each host file, its name read first, then the file read whole as an
+// image is (a regular file, never a FIFO or device), inserted in command-line
+// order. A file too large for any disk image cannot fit this one either.
 void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
     InsertRun run = startInserts(image, paths.source);
     for (const std::string &path : paths.inserts) {
+        HostFileEntry entry = requireEntryName(path, path.substr(fileNameStart(path)));
         ImageBuffer file;
         uint64_t size = 0;
         LoadResult result = loadImage(path, file, size);
         if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
         if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
-        insertFile(image, run, path, path.substr(fileNameStart(path)), file.bytes.data(), file.bytes.size());
+        insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
     }
 }
 
