@@ -84,6 +84,8 @@ void consoleRestoreTerminal() {}
 
 // A glyph on a console is written as UTF-16, so it takes one column whatever
 // the console's code page is; stdio's pending bytes go first to keep the order.
+// A glyph above U+FFFF (the C64's own, U+1FBxx) becomes a surrogate pair: two
+// of the units, and the NUL the third.
 void consoleWriteGlyph(const char *utf8) {
     wchar_t wide[4];
     int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 4);

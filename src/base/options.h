@@ -30,6 +30,10 @@ struct Options {
     int imageModified;      /* any edit: write the image, accept a destination name */
     const unsigned char *activeCharMap; /* defaultCharMap or alternativeCharMap */
     int rawCharacters;      /* "o": print disk characters unconverted */
+    /* -json, -utf8, -U/-Ul: output for programs, UTF-8 into pipes, the C64's glyphs */
+    int jsonReport;         /* -json: every plain argument is an image, each one JSON line */
+    int utf8Output;         /* -utf8: disk characters as UTF-8 glyphs into pipes and files too */
+    int glyphSet;           /* kGlyphsCodePage437, or -U kGlyphsC64Upper, -Ul kGlyphsC64Lower */
 };
 
 extern Options options;

@@ -4,17 +4,9 @@
 
 #include <cstdint>
 
+#include "disk/bam.h"
+#include "disk/directory.h"
 #include "disk/image.h"
-
-// Offsets inside a 32-byte directory slot.
-constexpr int kSlotSize = 32;
-constexpr int kSlotsPerBlock = 8;
-constexpr int kSlotType = 2;
-constexpr int kSlotStartTrack = 3;
-constexpr int kSlotStartSector = 4;
-constexpr int kSlotName = 5;          // 16 characters, padded with 0xA0
-constexpr int kSlotBlockCount = 30;   // 16-bit little-endian
-constexpr int kNameLength = 16;
 
 // A view of one 32-byte slot inside a directory block of the image.
 struct DirEntry {
@@ -39,6 +31,3 @@ void printEntryName(DirEntry entry);
 
 // ";" in CSV mode, else " ".
 void printSeparator();
-
-// Sum of the stored free counts of tracks 1..35 except 18.
-int blocksFree(const ImageBuffer &image);

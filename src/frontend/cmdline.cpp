@@ -72,7 +72,8 @@ void readStartChange(ArgCursor &args) {
 }
 
 void placePlainArgument(const char *arg, RunPaths &paths) {
-    if (paths.source.empty()) paths.source = arg;
+    if (options.jsonReport) paths.images.push_back(arg);
+    else if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
     else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
     else exitWithError(1, "ERROR: Bad argument %s", arg);
@@ -107,6 +108,14 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-start")) {
         options.changeStartAddress = options.imageModified = 1;
         readStartChange(args);
+    } else if (is("-json")) {
+        // Set before the first argument was read: see parseCommandLine.
+    } else if (is("-utf8")) {
+        options.utf8Output = 1;
+    } else if (is("-U")) {
+        options.glyphSet = kGlyphsC64Upper;
+    } else if (is("-Ul")) {
+        options.glyphSet = kGlyphsC64Lower;
     } else if (arg[0] == '-') {
         exitWithError(1, "ERROR: Unknown option '%s'.", arg);
     } else {
@@ -114,11 +123,24 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     }
 }
 
+// The JSON report lists images and nothing else.
+void refuseJsonConflicts(const RunPaths &paths) {
+    if (!options.jsonReport) return;
+    if (options.imageModified) exitWithError(1, "ERROR: '-json' cannot be combined with an editing option.");
+    if (options.blockViewer || options.bamView || options.exportTrackSector)
+        exitWithError(1, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'.");
+    if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
+}
+
 }  // namespace
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
+    // -json changes what every plain argument is, those before it included.
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-json") == 0) options.jsonReport = 1;
     ArgCursor args{argc, argv, 1};
     while (args.hasNext()) applyArgument(args.take(), args, paths);
+    refuseJsonConflicts(paths);
     return paths;
 }

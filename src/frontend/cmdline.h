@@ -6,13 +6,19 @@
 
 #include "base/options.h"
 
+#include <vector>
+
 // Names taken from the plain arguments; empty until one is placed.
 struct RunPaths {
     std::string source;
     std::string second;
     std::string destination;
+    std::vector<std::string> images;  // with -json: every plain argument, in order (source etc. stay empty)
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error
-// ends the program through exitWithError with status 1.
+// ends the program through exitWithError with status 1, also an option that
+// -json cannot go with (an editing option, -block, -bam, -e) and -json
+// without an image. -json anywhere on the line makes every plain argument an
+// image, also those before it.
 RunPaths parseCommandLine(int argc, char **argv);

@@ -2,6 +2,10 @@
 // actions in their fixed order, write the edited image once at the end.
 #include "frontend/run.h"
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "base/console.h"
 #include "base/errors.h"
 #include "directory/append.h"
@@ -10,24 +14,69 @@
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
 #include "frontend/usage.h"
+#include "report/json.h"
 #include "views/bamview.h"
 #include "views/blockviewer.h"
 
 namespace {
 
-// Loads an image, or ends with a file error naming it ("File" or "2nd file").
-void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    if (path.empty() || !imageExists(path)) exitWithFileError("ERROR: %s '%s' not found.", label, path.c_str());
-    if (loadImage(path, image) != LoadResult::Loaded)
-        exitWithFileError("ERROR: %s '%s' could not be read.", label, path.c_str());
+// A message naming the image by its label ("File" or "2nd file") and path.
+std::string imageMessage(const char *format, const char *label, const std::string &path,
+                         unsigned long long number = 0) {
+    int length = std::snprintf(nullptr, 0, format, label, path.c_str(), number);
+    std::string message(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::snprintf(message.data(), message.size() + 1, format, label, path.c_str(), number);
+    return message;
 }
 
-// The map view, the listing and the merge read block 18/0; an image too short
-// to hold it is refused before any action runs.
+// Loads an image; returns why it could not be loaded ("File 'x' not found."),
+// or an empty text when it was.
+std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
+    if (path.empty() || !imageExists(path)) return imageMessage("%s '%s' not found.", label, path);
+    if (loadImage(path, image) != LoadResult::Loaded) return imageMessage("%s '%s' could not be read.", label, path);
+    return "";
+}
+
+// Loads an image, or ends with a file error naming it.
+void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
+    std::string problem = loadProblem(path, label, image);
+    if (!problem.empty()) exitWithFileError("ERROR: %s", problem.c_str());
+}
+
+// The map view, the listing, the merge and the JSON report read block 18/0;
+// an image too short to hold it is refused before any action runs.
+std::string mapBlockProblem(const ImageBuffer &image, const char *label, const std::string &path) {
+    if (blockPresent(image, kDirTrack, 0)) return "";
+    return imageMessage("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path,
+                        static_cast<unsigned long long>(image.bytes.size()));
+}
+
 void requireMapBlock(const ImageBuffer &image, const char *label, const std::string &path) {
-    if (!blockPresent(image, kDirTrack, 0))
-        exitWithFileError("ERROR: %s '%s' is too short to hold block 18/0 (%llu bytes).", label,
-                          path.c_str(), static_cast<unsigned long long>(image.bytes.size()));
+    std::string problem = mapBlockProblem(image, label, path);
+    if (!problem.empty()) exitWithFileError("ERROR: %s", problem.c_str());
+}
+
+// -json: every image in turn through one buffer, so memory stays that of the
+// largest image; an image that cannot be listed gives its error line (and
+// the message on standard error) and the run goes on. Status 1 when any failed.
+int runJsonReport(const std::vector<std::string> &images) {
+    JsonReport report;
+    startJsonReport(report);
+    ImageBuffer image;
+    int status = 0;
+    for (const std::string &path : images) {
+        std::string problem = loadProblem(path, "File", image);
+        if (problem.empty()) problem = mapBlockProblem(image, "File", path);
+        if (problem.empty()) {
+            printImageJson(report, path, image);
+            continue;
+        }
+        printImageJsonError(report, path, problem);
+        consoleErrorf("ERROR: %s\n", problem.c_str());
+        status = 1;
+    }
+    consoleFlush();
+    return status;
 }
 
 bool listingRuns() { return !options.blockViewer && !options.bamView && !options.appendDel; }
@@ -54,6 +103,7 @@ int runKestrel(int argc, char **argv) {
         return 0;
     }
     RunPaths paths = parseCommandLine(argc, argv);
+    if (options.jsonReport) return runJsonReport(paths.images);
 
     ImageBuffer image;
     ImageBuffer second;

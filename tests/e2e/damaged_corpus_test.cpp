@@ -41,6 +41,8 @@ const std::vector<Action> &actions() {
         {"append-del", {"-adel", "a.d64", "out.d64"}, "", "out.d64"},
         {"merge-into", {"-merge", "a.d64", "b.d64", "out.d64"}, "", "out.d64"},
         {"merge-from", {"-merge", "-vantsfbc", "b.d64", "a.d64", "out.d64"}, "", "out.d64"},
+        {"json", {"-json", "-va", "-U", "a.d64", "b.d64"}, "", nullptr},
+        {"utf8-glyphs", {"-utf8", "-Ul", "-vantsfbc", "a.d64"}, "", nullptr},
     };
     return list;
 }

@@ -9,6 +9,7 @@
 
 #include "base/charmap.h"
 #include "frontend/cmdline.h"
+#include "support/unicode.h"
 
 namespace {
 
@@ -106,4 +107,45 @@ TEST(CharMap, RawModeIsTheOnlyWayToPrintZero) {
         for (int code = 0; code < 256; ++code)
             EXPECT_NE(toConsoleChar(static_cast<uint8_t>(code)), 0) << table << " code " << code;
     }
+}
+
+// The C64 sets of -U and -Ul are those of data/petscii-unicode.tsv, code by
+// code, and their UTF-8 forms decode to the same code points.
+TEST(CharMap, C64GlyphsAreThoseOfTheDataFile) {
+    for (int set : {kGlyphsC64Upper, kGlyphsC64Lower}) {
+        std::vector<uint32_t> expected = readPetsciiColumn(set == kGlyphsC64Upper ? 1 : 2);
+        ASSERT_EQ(expected.size(), 256u) << "data/petscii-unicode.tsv unreadable";
+        for (int code = 0; code < 256; ++code) {
+            uint8_t c = static_cast<uint8_t>(code);
+            EXPECT_EQ(c64CodePoint(set, c), expected[code]) << "set " << set << " code " << code;
+            std::vector<uint32_t> decoded;
+            const char *glyph = c64Glyph(set, c);
+            if (expected[code] == 0) {
+                EXPECT_EQ(glyph, nullptr) << "code " << code;
+            } else {
+                ASSERT_NE(glyph, nullptr) << "code " << code;
+                EXPECT_TRUE(decodeUtf8(glyph, decoded));
+                EXPECT_EQ(decoded, std::vector<uint32_t>{expected[code]}) << "set " << set << " code " << code;
+            }
+        }
+    }
+    EXPECT_EQ(c64CodePoint(kGlyphsCodePage437, 0x41), 0u);
+}
+
+// Which glyph a terminal gets: the C64's where its set has one, today's for
+// the control codes, and with -vo the picture of the raw byte whatever the set.
+TEST(CharMap, DiskGlyphFollowsTheCharacterOptions) {
+    parse({"-U", "disk.d64"});
+    EXPECT_STREQ(diskGlyph(0x61), "\u2660");      // spade
+    EXPECT_STREQ(diskGlyph(0x62), "\U0001FB72");  // a legacy-computing glyph
+    EXPECT_STREQ(diskGlyph(0x01), cp437Glyph(toConsoleChar(0x01)));
+    parse({"-Ul", "-p", "disk.d64"});
+    EXPECT_STREQ(diskGlyph(0x41), "a");
+    EXPECT_STREQ(diskGlyph(0x01), "\u2588");  // -p: the control codes show as full blocks
+    parse({"-U", "-vo", "disk.d64"});
+    EXPECT_STREQ(diskGlyph(0x1B), "\u2190");  // ESC's picture, not the byte
+    EXPECT_STREQ(diskGlyph(0x61), "a");
+    parse({"disk.d64"});
+    for (int code = 0; code < 256; ++code)
+        EXPECT_STREQ(diskGlyph(static_cast<uint8_t>(code)), cp437Glyph(toConsoleChar(static_cast<uint8_t>(code))));
 }

@@ -1,0 +1,256 @@
+// The JSON report: the line of one image, built whole in memory and written
+// with one call. Field names and their meaning are documented in
+// doc/kestrel.1 and checked against doc/kestrel-json.schema.json by the tests.
+#include "report/json.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "base/charmap.h"
+#include "base/console.h"
+#include "base/options.h"
+#include "disk/bam.h"
+#include "disk/directory.h"
+
+namespace {
+
+void appendNumber(std::string &line, long long value) {
+    char digits[24];
+    char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    line.append(digits, static_cast<size_t>(end - digits));
+}
+
+// Appends a string literal without measuring it at run time.
+template <size_t N>
+void appendLiteral(std::string &line, const char (&text)[N]) {
+    line.append(text, N - 1);
+}
+
+template <size_t N>
+void appendKey(std::string &line, const char (&key)[N]) {
+    line += '"';
+    appendLiteral(line, key);
+    appendLiteral(line, "\":");
+}
+
+template <size_t N>
+void appendNumberField(std::string &line, const char (&key)[N], long long value) {
+    appendKey(line, key);
+    appendNumber(line, value);
+    line += ',';
+}
+
+template <size_t N>
+void appendBoolField(std::string &line, const char (&key)[N], bool value) {
+    appendKey(line, key);
+    if (value) appendLiteral(line, "true,");
+    else appendLiteral(line, "false,");
+}
+
+// Length of the UTF-8 sequence at `at` when it is well formed (shortest form,
+// no surrogate, at most U+10FFFF), else 0.
+size_t utf8SequenceLength(const unsigned char *at, size_t left) {
+    unsigned char lead = at[0];
+    size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (length == 0 || length > left) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((at[i] & 0xC0) != 0x80) return 0;
+    if (lead == 0xE0 && at[1] < 0xA0) return 0;   // overlong
+    if (lead == 0xED && at[1] >= 0xA0) return 0;  // surrogate
+    if (lead == 0xF0 && at[1] < 0x90) return 0;   // overlong
+    if (lead == 0xF4 && at[1] >= 0x90) return 0;  // above U+10FFFF
+    return length;
+}
+
+// "\u00XX" for a code below 0x100 that JSON or a terminal must not see as it is.
+void appendEscapedCode(std::string &line, unsigned code) {
+    line += "\\u00";
+    line += "0123456789abcdef"[code >> 4 & 15];
+    line += "0123456789abcdef"[code & 15];
+}
+
+// A JSON string of text from outside (a path, a message): '"', '\' and the
+// control codes escaped, C1 controls too (some terminals obey them), and every
+// byte that does not begin a well-formed UTF-8 sequence as U+FFFD.
+void appendTextString(std::string &line, const std::string &text) {
+    line += '"';
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t at = 0; at < text.size();) {
+        unsigned char byte = bytes[at];
+        size_t length = byte < 0x80 ? 1 : utf8SequenceLength(bytes + at, text.size() - at);
+        if (length == 0) {
+            line += "\xEF\xBF\xBD";
+            length = 1;
+        } else if (byte == 0xC2 && bytes[at + 1] < 0xA0) {
+            appendEscapedCode(line, bytes[at + 1]);
+        } else if (byte == '"' || byte == '\\') {
+            line += '\\';
+            line += static_cast<char>(byte);
+        } else if (byte < 0x20 || byte == 0x7F) {
+            appendEscapedCode(line, byte);
+        } else {
+            line.append(text, at, length);
+        }
+        at += length;
+    }
+    line += '"';
+}
+
+void appendGlyphs(JsonReport &report, const uint8_t *codes, int count) {
+    for (int i = 0; i < count; ++i) report.line.append(report.glyphText[codes[i]], report.glyphLength[codes[i]]);
+}
+
+// A name field as glyphs, without the 0xA0 padding at its end.
+template <size_t N>
+void appendDiskText(JsonReport &report, const char (&key)[N], const uint8_t *codes, int count) {
+    int shown = count;
+    while (shown > 0 && codes[shown - 1] == 0xA0) --shown;
+    appendKey(report.line, key);
+    report.line += '"';
+    appendGlyphs(report, codes, shown);
+    appendLiteral(report.line, "\",");
+}
+
+template <size_t N>
+void appendHex(std::string &line, const char (&key)[N], const uint8_t *bytes, int count) {
+    appendKey(line, key);
+    line += '"';
+    for (int i = 0; i < count; ++i) {
+        line += "0123456789abcdef"[bytes[i] >> 4];
+        line += "0123456789abcdef"[bytes[i] & 15];
+    }
+    appendLiteral(line, "\",");
+}
+
+template <size_t N, size_t M>
+void appendDiskField(JsonReport &report, const char (&key)[N], const char (&hexKey)[M], const uint8_t *codes,
+                     int count) {
+    appendDiskText(report, key, codes, count);
+    appendHex(report.line, hexKey, codes, count);
+}
+
+const char *directoryEndName(WalkStop stop) {
+    switch (stop) {
+        case WalkStop::AbsentBlock: return "absent_block";
+        case WalkStop::Loop: return "loop";
+        default: return "end_of_chain";
+    }
+}
+
+// The file's figures, or null for an entry without a start block.
+void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8_t *slot) {
+    std::string &line = report.line;
+    int address;
+    appendKey(line, "start_address");
+    if (slotStartAddress(image, slot, address)) appendNumber(line, address);
+    else appendLiteral(line, "null");
+    if (!slotHasStartBlock(slot)) {
+        appendLiteral(line, ",\"bytes\":null,\"blocks\":null,\"crc32\":null");
+        return;
+    }
+    ChainMeasure measure =
+        measureOnce(image, {slot[kSlotStartTrack], slot[kSlotStartSector]}, report.measures);
+    line += ',';
+    appendNumberField(line, "bytes", measure.bytes);
+    appendNumberField(line, "blocks", measure.blocks);
+    appendKey(line, "crc32");
+    char crc[9];
+    for (int i = 7; i >= 0; --i) crc[7 - i] = "0123456789abcdef"[measure.checksum >> (4 * i) & 15];
+    line += '"';
+    line.append(crc, 8);
+    line += '"';
+}
+
+void appendEntry(JsonReport &report, const ImageBuffer &image, const DirectoryCursor &cursor, const uint8_t *slot) {
+    std::string &line = report.line;
+    int type = slot[kSlotType];
+    line += '{';
+    appendNumberField(line, "number", cursor.number);
+    appendKey(line, "slot");
+    line += '{';
+    appendNumberField(line, "track", cursor.walk.at.track);
+    appendNumberField(line, "sector", cursor.walk.at.sector);
+    appendKey(line, "index");
+    appendNumber(line, cursor.slotIndex);
+    appendLiteral(line, "},\"type\":\"");
+    line.append(fileTypeName(type), 3);
+    appendLiteral(line, "\",");
+    appendNumberField(line, "type_byte", type);
+    appendBoolField(line, "closed", (type & 0x80) != 0);
+    appendBoolField(line, "locked", (type & 0x40) != 0);
+    appendDiskField(report, "name", "name_hex", slot + kSlotName, kNameLength);
+    appendNumberField(line, "track", slot[kSlotStartTrack]);
+    appendNumberField(line, "sector", slot[kSlotStartSector]);
+    appendNumberField(line, "shown_blocks", slotBlockCount(slot));
+    appendFileFigures(report, image, slot);
+    line += '}';
+}
+
+void appendEntries(JsonReport &report, const ImageBuffer &image) {
+    std::string &line = report.line;
+    forgetMeasures(report.measures);
+    DirectoryCursor cursor = startDirectory(image);
+    appendKey(line, "entries");
+    line += '[';
+    bool first = true;
+    while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll != 0)) {
+        if (!first) line += ',';
+        first = false;
+        appendEntry(report, image, cursor, slot);
+    }
+    appendLiteral(line, "],\"directory_end\":\"");
+    line += directoryEndName(cursor.walk.stop);
+    line += '"';
+}
+
+void writeLine(JsonReport &report) {
+    appendLiteral(report.line, "}\n");
+    consoleText(report.line.data(), report.line.size());
+}
+
+}  // namespace
+
+void startJsonReport(JsonReport &report) {
+    for (int code = 0; code < 256; ++code) {
+        const char *glyph = diskGlyph(static_cast<uint8_t>(code));
+        char *text = report.glyphText[code];
+        if (std::strcmp(glyph, "\"") == 0 || std::strcmp(glyph, "\\") == 0) {
+            text[0] = '\\';
+            text[1] = glyph[0];
+            text[2] = '\0';
+        } else {
+            std::strcpy(text, glyph);
+        }
+        report.glyphLength[code] = static_cast<uint8_t>(std::strlen(text));
+    }
+}
+
+void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image) {
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    std::string &line = report.line;
+    line.assign("{\"image\":");
+    appendTextString(line, path);
+    line += ',';
+    uint64_t size = image.bytes.size();
+    appendNumberField(line, "size", static_cast<long long>(size));
+    appendNumberField(line, "tracks", imageTrackCount(size));
+    appendBoolField(line, "error_bytes", imageHasErrorBytes(size));
+    appendDiskField(report, "disk_name", "disk_name_hex", map + kDiskNameOffset, kNameLength);
+    appendKey(line, "id");
+    line += '"';
+    appendGlyphs(report, map + kDiskIdOffset, 5);
+    line += "\",";
+    appendHex(line, "id_hex", map + kDiskIdOffset, 5);
+    appendNumberField(line, "blocks_free", blocksFree(image));
+    appendEntries(report, image);
+    writeLine(report);
+}
+
+void printImageJsonError(JsonReport &report, const std::string &path, const std::string &message) {
+    std::string &line = report.line;
+    line.assign("{\"image\":");
+    appendTextString(line, path);
+    line += ",\"error\":";
+    appendTextString(line, message);
+    writeLine(report);
+}
