@@ -54,6 +54,7 @@ const char *const kTokens[] = {
     "-merge",    "-p",   "-vo", "-va",     "-vtf",      "-vnscp",  "-v",   "-vx",    "-",
     "a.d64",     "b.d64", "out.d64", "a.d64", "0x10", "08", "", " 5", "-1", "300", "abc", "0",
     "1",         "18",   "35",  "40",      "25",        "99999999999",
+    "-json",     "-utf8", "-U", "-Ul",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 constexpr int kDecimalToken = kTokenCount;       // next byte as a decimal number

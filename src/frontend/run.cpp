@@ -2,6 +2,7 @@
 // actions in their fixed order, write the edited image once at the end.
 #include "frontend/run.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,20 +21,27 @@
 
 namespace {
 
-// A message naming the image by its label ("File" or "2nd file") and path.
-std::string imageMessage(const char *format, const char *label, const std::string &path,
-                         unsigned long long number = 0) {
-    int length = std::snprintf(nullptr, 0, format, label, path.c_str(), number);
-    std::string message(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    std::snprintf(message.data(), message.size() + 1, format, label, path.c_str(), number);
-    return message;
+// printf into a string (the messages about an image, which -json reports
+// without ending the run).
+__attribute__((format(printf, 1, 2))) std::string formatText(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
 }
 
 // Loads an image; returns why it could not be loaded ("File 'x' not found."),
 // or an empty text when it was.
 std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
-    if (path.empty() || !imageExists(path)) return imageMessage("%s '%s' not found.", label, path);
-    if (loadImage(path, image) != LoadResult::Loaded) return imageMessage("%s '%s' could not be read.", label, path);
+    if (path.empty() || !imageExists(path)) return formatText("%s '%s' not found.", label, path.c_str());
+    if (loadImage(path, image) != LoadResult::Loaded)
+        return formatText("%s '%s' could not be read.", label, path.c_str());
     return "";
 }
 
@@ -47,8 +55,8 @@ void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) 
 // an image too short to hold it is refused before any action runs.
 std::string mapBlockProblem(const ImageBuffer &image, const char *label, const std::string &path) {
     if (blockPresent(image, kDirTrack, 0)) return "";
-    return imageMessage("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path,
-                        static_cast<unsigned long long>(image.bytes.size()));
+    return formatText("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
+                      static_cast<unsigned long long>(image.bytes.size()));
 }
 
 void requireMapBlock(const ImageBuffer &image, const char *label, const std::string &path) {

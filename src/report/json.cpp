@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
 void appendNumber(std::string &line, long long value) {
     char digits[24];
     char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
@@ -65,8 +67,8 @@ size_t utf8SequenceLength(const unsigned char *at, size_t left) {
 // "\u00XX" for a code below 0x100 that JSON or a terminal must not see as it is.
 void appendEscapedCode(std::string &line, unsigned code) {
     line += "\\u00";
-    line += "0123456789abcdef"[code >> 4 & 15];
-    line += "0123456789abcdef"[code & 15];
+    line += kHexDigits[code >> 4 & 15];
+    line += kHexDigits[code & 15];
 }
 
 // A JSON string of text from outside (a path, a message): '"', '\' and the
@@ -116,8 +118,8 @@ void appendHex(std::string &line, const char (&key)[N], const uint8_t *bytes, in
     appendKey(line, key);
     line += '"';
     for (int i = 0; i < count; ++i) {
-        line += "0123456789abcdef"[bytes[i] >> 4];
-        line += "0123456789abcdef"[bytes[i] & 15];
+        line += kHexDigits[bytes[i] >> 4];
+        line += kHexDigits[bytes[i] & 15];
     }
     appendLiteral(line, "\",");
 }
@@ -154,8 +156,8 @@ void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8
     appendNumberField(line, "bytes", measure.bytes);
     appendNumberField(line, "blocks", measure.blocks);
     appendKey(line, "crc32");
-    char crc[9];
-    for (int i = 7; i >= 0; --i) crc[7 - i] = "0123456789abcdef"[measure.checksum >> (4 * i) & 15];
+    char crc[8];
+    for (int i = 0; i < 8; ++i) crc[i] = kHexDigits[measure.checksum >> (28 - 4 * i) & 15];
     line += '"';
     line.append(crc, 8);
     line += '"';
