@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Program text (always ASCII) to standard output, printf-style.
 void consolePrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -28,6 +29,12 @@ void consoleDiskChar(uint8_t cp437);
 // code but line ends: into a pipe or a file its bytes unchanged, to a terminal
 // each non-ASCII character through consoleWriteGlyph.
 void consoleText(const char *utf8, size_t length);
+
+// A text from the command line (a path) as UTF-8, for output that must be
+// UTF-8: on Windows the arguments arrive in the ANSI code page and are
+// converted; elsewhere they are returned as they are, and a byte that is not
+// UTF-8 is left for the caller to replace.
+std::string consoleArgumentAsUtf8(const std::string &argument);
 
 // Writes pending standard output; done before anything goes to standard error.
 void consoleFlush();

@@ -53,6 +53,8 @@ void prepareKeyboard() {
 
 bool consoleOutputIsTerminal() { return isatty(STDOUT_FILENO); }
 
+std::string consoleArgumentAsUtf8(const std::string &argument) { return argument; }
+
 void consoleClearScreen() {
     if (consoleOutputIsTerminal()) consolePrintf("\x1b[H\x1b[2J");
 }

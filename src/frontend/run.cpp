@@ -76,10 +76,10 @@ int runJsonReport(const std::vector<std::string> &images) {
         std::string problem = loadProblem(path, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) {
-            printImageJson(report, path, image);
+            printImageJson(report, consoleArgumentAsUtf8(path), image);
             continue;
         }
-        printImageJsonError(report, path, problem);
+        printImageJsonError(report, consoleArgumentAsUtf8(path), consoleArgumentAsUtf8(problem));
         consoleErrorf("ERROR: %s\n", problem.c_str());
         status = 1;
     }

@@ -458,8 +458,10 @@ TEST(JsonReport, GoesOnPastImagesThatCannotBeRead) {
     EXPECT_EQ(reports[3].field.at("error"), "File 'short.d64' is too short to hold block 18/0 (1000 bytes).");
     EXPECT_EQ(reports[4].field.at("disk_name"), "SECOND");
     EXPECT_EQ(reports[4].field.at("error"), "");
-    // A path that is not UTF-8 comes out valid all the same, its stray byte replaced.
-    EXPECT_EQ(reports[5].field.at("image"), "not\xEF\xBF\xBD\x1bUTF-8.d64");
+    // A path that is not UTF-8 comes out valid all the same, its stray byte
+    // replaced (on Windows the arguments' own conversion replaces it first).
+    std::string strayPath = reports[5].field.at("image");
+    EXPECT_TRUE(strayPath == "not\xEF\xBF\xBD\x1bUTF-8.d64" || strayPath == "not?\x1bUTF-8.d64") << strayPath;
 
     // Every plain argument is an image, also one before -json; all readable: status 0.
     RunResult both = runBinary({"good.d64", "-json", "other.d64"}, dir.path);

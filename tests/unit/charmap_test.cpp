@@ -131,21 +131,3 @@ TEST(CharMap, C64GlyphsAreThoseOfTheDataFile) {
     }
     EXPECT_EQ(c64CodePoint(kGlyphsCodePage437, 0x41), 0u);
 }
-
-// Which glyph a terminal gets: the C64's where its set has one, today's for
-// the control codes, and with -vo the picture of the raw byte whatever the set.
-TEST(CharMap, DiskGlyphFollowsTheCharacterOptions) {
-    parse({"-U", "disk.d64"});
-    EXPECT_STREQ(diskGlyph(0x61), "\u2660");      // spade
-    EXPECT_STREQ(diskGlyph(0x62), "\U0001FB72");  // a legacy-computing glyph
-    EXPECT_STREQ(diskGlyph(0x01), cp437Glyph(toConsoleChar(0x01)));
-    parse({"-Ul", "-p", "disk.d64"});
-    EXPECT_STREQ(diskGlyph(0x41), "a");
-    EXPECT_STREQ(diskGlyph(0x01), "\u2588");  // -p: the control codes show as full blocks
-    parse({"-U", "-vo", "disk.d64"});
-    EXPECT_STREQ(diskGlyph(0x1B), "\u2190");  // ESC's picture, not the byte
-    EXPECT_STREQ(diskGlyph(0x61), "a");
-    parse({"disk.d64"});
-    for (int code = 0; code < 256; ++code)
-        EXPECT_STREQ(diskGlyph(static_cast<uint8_t>(code)), cp437Glyph(toConsoleChar(static_cast<uint8_t>(code))));
-}
