@@ -13,7 +13,7 @@ struct RunPaths {
     std::string source;
     std::string second;
     std::string destination;
-    std::vector<std::string> images;  // with -json: every plain argument, in order (source etc. stay empty)
+    std::vector<const char *> images;  // with -json: every plain argument (in argv), in order; the rest stay empty
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error

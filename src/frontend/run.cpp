@@ -67,12 +67,12 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
 // -json: every image in turn through one buffer, so memory stays that of the
 // largest image; an image that cannot be listed gives its error line (and
 // the message on standard error) and the run goes on. Status 1 when any failed.
-int runJsonReport(const std::vector<std::string> &images) {
+int runJsonReport(const std::vector<const char *> &images) {
     JsonReport report;
     startJsonReport(report);
     ImageBuffer image;
     int status = 0;
-    for (const std::string &path : images) {
+    for (const std::string path : images) {
         std::string problem = loadProblem(path, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) {

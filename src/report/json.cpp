@@ -3,6 +3,7 @@
 // doc/kestrel.1 and checked against doc/kestrel-json.schema.json by the tests.
 #include "report/json.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -16,34 +17,33 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-void appendNumber(std::string &line, long long value) {
-    char digits[24];
-    char *end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    line.append(digits, static_cast<size_t>(end - digits));
+void appendNumber(JsonLine &line, long long value) {
+    char *at = line.room(24);
+    line.used += static_cast<size_t>(std::to_chars(at, at + 24, value).ptr - at);
 }
 
 // Appends a string literal without measuring it at run time.
 template <size_t N>
-void appendLiteral(std::string &line, const char (&text)[N]) {
-    line.append(text, N - 1);
+void appendLiteral(JsonLine &line, const char (&text)[N]) {
+    line.add(text, N - 1);
 }
 
 template <size_t N>
-void appendKey(std::string &line, const char (&key)[N]) {
-    line += '"';
+void appendKey(JsonLine &line, const char (&key)[N]) {
+    line.add('"');
     appendLiteral(line, key);
     appendLiteral(line, "\":");
 }
 
 template <size_t N>
-void appendNumberField(std::string &line, const char (&key)[N], long long value) {
+void appendNumberField(JsonLine &line, const char (&key)[N], long long value) {
     appendKey(line, key);
     appendNumber(line, value);
-    line += ',';
+    line.add(',');
 }
 
 template <size_t N>
-void appendBoolField(std::string &line, const char (&key)[N], bool value) {
+void appendBoolField(JsonLine &line, const char (&key)[N], bool value) {
     appendKey(line, key);
     if (value) appendLiteral(line, "true,");
     else appendLiteral(line, "false,");
@@ -65,41 +65,41 @@ size_t utf8SequenceLength(const unsigned char *at, size_t left) {
 }
 
 // "\u00XX" for a code below 0x100 that JSON or a terminal must not see as it is.
-void appendEscapedCode(std::string &line, unsigned code) {
-    line += "\\u00";
-    line += kHexDigits[code >> 4 & 15];
-    line += kHexDigits[code & 15];
+void appendEscapedCode(JsonLine &line, unsigned code) {
+    appendLiteral(line, "\\u00");
+    line.add(kHexDigits[code >> 4 & 15]);
+    line.add(kHexDigits[code & 15]);
 }
 
 // A JSON string of text from outside (a path, a message): '"', '\' and the
 // control codes escaped, C1 controls too (some terminals obey them), and every
 // byte that does not begin a well-formed UTF-8 sequence as U+FFFD.
-void appendTextString(std::string &line, const std::string &text) {
-    line += '"';
+void appendTextString(JsonLine &line, const std::string &text) {
+    line.add('"');
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
     for (size_t at = 0; at < text.size();) {
         unsigned char byte = bytes[at];
         size_t length = byte < 0x80 ? 1 : utf8SequenceLength(bytes + at, text.size() - at);
         if (length == 0) {
-            line += "\xEF\xBF\xBD";
+            appendLiteral(line, "\xEF\xBF\xBD");
             length = 1;
         } else if (byte == 0xC2 && bytes[at + 1] < 0xA0) {
             appendEscapedCode(line, bytes[at + 1]);
         } else if (byte == '"' || byte == '\\') {
-            line += '\\';
-            line += static_cast<char>(byte);
+            line.add('\\');
+            line.add(static_cast<char>(byte));
         } else if (byte < 0x20 || byte == 0x7F) {
             appendEscapedCode(line, byte);
         } else {
-            line.append(text, at, length);
+            line.add(text.data() + at, length);
         }
         at += length;
     }
-    line += '"';
+    line.add('"');
 }
 
 void appendGlyphs(JsonReport &report, const uint8_t *codes, int count) {
-    for (int i = 0; i < count; ++i) report.line.append(report.glyphText[codes[i]], report.glyphLength[codes[i]]);
+    for (int i = 0; i < count; ++i) report.line.add(report.glyphText[codes[i]], report.glyphLength[codes[i]]);
 }
 
 // A name field as glyphs, without the 0xA0 padding at its end.
@@ -108,19 +108,21 @@ void appendDiskText(JsonReport &report, const char (&key)[N], const uint8_t *cod
     int shown = count;
     while (shown > 0 && codes[shown - 1] == 0xA0) --shown;
     appendKey(report.line, key);
-    report.line += '"';
+    report.line.add('"');
     appendGlyphs(report, codes, shown);
     appendLiteral(report.line, "\",");
 }
 
 template <size_t N>
-void appendHex(std::string &line, const char (&key)[N], const uint8_t *bytes, int count) {
+void appendHex(JsonLine &line, const char (&key)[N], const uint8_t *bytes, int count) {
     appendKey(line, key);
-    line += '"';
+    line.add('"');
+    char *at = line.room(2 * static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        line += kHexDigits[bytes[i] >> 4];
-        line += kHexDigits[bytes[i] & 15];
+        *at++ = kHexDigits[bytes[i] >> 4];
+        *at++ = kHexDigits[bytes[i] & 15];
     }
+    line.used += 2 * static_cast<size_t>(count);
     appendLiteral(line, "\",");
 }
 
@@ -141,7 +143,7 @@ const char *directoryEndName(WalkStop stop) {
 
 // The file's figures, or null for an entry without a start block.
 void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8_t *slot) {
-    std::string &line = report.line;
+    JsonLine &line = report.line;
     int address;
     appendKey(line, "start_address");
     if (slotStartAddress(image, slot, address)) appendNumber(line, address);
@@ -152,30 +154,30 @@ void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8
     }
     ChainMeasure measure =
         measureOnce(image, {slot[kSlotStartTrack], slot[kSlotStartSector]}, report.measures);
-    line += ',';
+    line.add(',');
     appendNumberField(line, "bytes", measure.bytes);
     appendNumberField(line, "blocks", measure.blocks);
     appendKey(line, "crc32");
     char crc[8];
     for (int i = 0; i < 8; ++i) crc[i] = kHexDigits[measure.checksum >> (28 - 4 * i) & 15];
-    line += '"';
-    line.append(crc, 8);
-    line += '"';
+    line.add('"');
+    line.add(crc, 8);
+    line.add('"');
 }
 
 void appendEntry(JsonReport &report, const ImageBuffer &image, const DirectoryCursor &cursor, const uint8_t *slot) {
-    std::string &line = report.line;
+    JsonLine &line = report.line;
     int type = slot[kSlotType];
-    line += '{';
+    line.add('{');
     appendNumberField(line, "number", cursor.number);
     appendKey(line, "slot");
-    line += '{';
+    line.add('{');
     appendNumberField(line, "track", cursor.walk.at.track);
     appendNumberField(line, "sector", cursor.walk.at.sector);
     appendKey(line, "index");
     appendNumber(line, cursor.slotIndex);
     appendLiteral(line, "},\"type\":\"");
-    line.append(fileTypeName(type), 3);
+    line.add(fileTypeName(type), 3);
     appendLiteral(line, "\",");
     appendNumberField(line, "type_byte", type);
     appendBoolField(line, "closed", (type & 0x80) != 0);
@@ -185,32 +187,35 @@ void appendEntry(JsonReport &report, const ImageBuffer &image, const DirectoryCu
     appendNumberField(line, "sector", slot[kSlotStartSector]);
     appendNumberField(line, "shown_blocks", slotBlockCount(slot));
     appendFileFigures(report, image, slot);
-    line += '}';
+    line.add('}');
 }
 
 void appendEntries(JsonReport &report, const ImageBuffer &image) {
-    std::string &line = report.line;
+    JsonLine &line = report.line;
     forgetMeasures(report.measures);
     DirectoryCursor cursor = startDirectory(image);
     appendKey(line, "entries");
-    line += '[';
+    line.add('[');
     bool first = true;
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll != 0)) {
-        if (!first) line += ',';
+        if (!first) line.add(',');
         first = false;
         appendEntry(report, image, cursor, slot);
     }
     appendLiteral(line, "],\"directory_end\":\"");
-    line += directoryEndName(cursor.walk.stop);
-    line += '"';
+    const char *end = directoryEndName(cursor.walk.stop);
+    line.add(end, std::strlen(end));
+    line.add('"');
 }
 
 void writeLine(JsonReport &report) {
     appendLiteral(report.line, "}\n");
-    consoleText(report.line.data(), report.line.size());
+    consoleText(report.line.bytes.data(), report.line.used);
 }
 
 }  // namespace
+
+void JsonLine::grow(size_t count) { bytes.resize(std::max(2 * bytes.size(), used + count + 4096)); }
 
 void startJsonReport(JsonReport &report) {
     for (int code = 0; code < 256; ++code) {
@@ -229,19 +234,20 @@ void startJsonReport(JsonReport &report) {
 
 void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image) {
     const uint8_t *map = blockAt(image, kDirTrack, 0);
-    std::string &line = report.line;
-    line.assign("{\"image\":");
+    JsonLine &line = report.line;
+    line.used = 0;
+    appendLiteral(line, "{\"image\":");
     appendTextString(line, path);
-    line += ',';
+    line.add(',');
     uint64_t size = image.bytes.size();
     appendNumberField(line, "size", static_cast<long long>(size));
     appendNumberField(line, "tracks", imageTrackCount(size));
     appendBoolField(line, "error_bytes", imageHasErrorBytes(size));
     appendDiskField(report, "disk_name", "disk_name_hex", map + kDiskNameOffset, kNameLength);
     appendKey(line, "id");
-    line += '"';
+    line.add('"');
     appendGlyphs(report, map + kDiskIdOffset, 5);
-    line += "\",";
+    appendLiteral(line, "\",");
     appendHex(line, "id_hex", map + kDiskIdOffset, 5);
     appendNumberField(line, "blocks_free", blocksFree(image));
     appendEntries(report, image);
@@ -249,10 +255,11 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
 }
 
 void printImageJsonError(JsonReport &report, const std::string &path, const std::string &message) {
-    std::string &line = report.line;
-    line.assign("{\"image\":");
+    JsonLine &line = report.line;
+    line.used = 0;
+    appendLiteral(line, "{\"image\":");
     appendTextString(line, path);
-    line += ",\"error\":";
+    appendLiteral(line, ",\"error\":");
     appendTextString(line, message);
     writeLine(report);
 }

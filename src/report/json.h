@@ -5,17 +5,42 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "disk/chain.h"
 #include "disk/image.h"
+
+// The line being built: a byte buffer that only grows, filled through small
+// inline appends (std::string's own took a third of a report's time).
+struct JsonLine {
+    std::vector<char> bytes;
+    size_t used = 0;
+
+    // Room for `count` more bytes; returns where they go. Small enough to be
+    // inlined into every append; growing is the rare case.
+    char *room(size_t count) {
+        if (bytes.size() - used < count) grow(count);
+        return bytes.data() + used;
+    }
+    void grow(size_t count);
+    void add(char byte) {
+        *room(1) = byte;
+        ++used;
+    }
+    void add(const char *text, size_t count) {
+        std::memcpy(room(count), text, count);
+        used += count;
+    }
+};
 
 // What a report run keeps from one image to the next, so that a run over
 // thousands of images allocates nothing per image after the first: the line
 // being built, the measures of the image being read, and the JSON text of
 // each disk code's glyph under the options of the run.
 struct JsonReport {
-    std::string line;
+    JsonLine line;
     MeasureCache measures;
     char glyphText[256][8];      // diskGlyph(code) with '"' and '\' escaped, NUL-terminated
     uint8_t glyphLength[256];    // its length in bytes
