@@ -57,6 +57,7 @@ const char *const kTokens[] = {
     "-rename",   "-type", "-blocks", "-move", "-undel", "-header", "-id", "PRG<", "*seq", "%c0%41x", "%4",
     "-h",        "--help", "--version", "--", "$0801",  "$",
     "-check",    "-fix",
+    "-json",     "-utf8", "-U", "-Ul",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 constexpr int kDecimalToken = kTokenCount;       // next byte as a decimal number

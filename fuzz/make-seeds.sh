@@ -42,6 +42,8 @@ for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
   seed "" "$disk" - -va -blocks 2 9 -id xy -undel 3 a.d64 out.d64
   seed "" "$disk" empty.d64 -merge a.d64 b.d64
   seed $'j\e[A\e[Cj\xe0\x4bj\x00\x48q' "$disk" - -block 18 1 a.d64
+  seed "" "$disk" empty.d64 -json -va -U a.d64 b.d64 missing.d64
+  seed "" "$disk" - -utf8 -Ul -vantsfbc a.d64
 done
 seed "" full.d64 full.d64 -merge -vantsfbc a.d64 b.d64 out.d64
 seed "" empty.d64 - -adel a.d64

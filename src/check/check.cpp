@@ -29,7 +29,7 @@ void printBlock(TrackSector block) { consolePrintf("%i/%i", block.track, block.s
 void printName(const uint8_t *slot) {
     consolePrintf("\"");
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != 0xA0; ++i)
-        consoleDiskChar(toConsoleChar(slot[kSlotName + i]));
+        consoleDiskCode(slot[kSlotName + i]);
     consolePrintf("\"");
 }
 

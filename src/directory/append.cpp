@@ -5,7 +5,7 @@
 
 #include "base/errors.h"
 #include "directory/growth_common.h"
-#include "disk/slots.h"
+#include "disk/directory.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "disk/bam.h"
+#include "disk/directory.h"
 #include "disk/image.h"
-#include "disk/slots.h"
-#include "disk/walk.h"
 
 // A view of one 32-byte slot inside a directory block of the image.
 struct DirEntry {
@@ -55,7 +55,7 @@ void requireEditsMade(const EntryEditOutcome &outcome);
 // Prints the quoted name, splat mark, type name and lock mark of one slot.
 void printEntryName(DirEntry entry);
 
-// Prints `count` disk characters through the active table.
+// Prints `count` disk characters, each as the output mode shows it.
 void printDiskChars(const uint8_t *codes, int count);
 
 // Prints the 18-character name field of an entry line: a quote, the 16 name
@@ -72,15 +72,5 @@ struct TypeMarks {
 };
 TypeMarks typeMarks(int type);
 
-// The listing's walk over the directory chain: from the link in block 18/0
-// (`map`), with block 18/1 standing in for a block whose first byte is above
-// 40. nextDirectoryBlock returns nullptr once the walk has ended; with
-// `warn`, a chain that leaves the image or loops is reported on standard error.
-BlockWalk startDirectoryWalk(const uint8_t *map);
-uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk, bool warn);
-
 // ";" in CSV mode, else " ".
 void printSeparator();
-
-// Sum of the stored free counts of tracks 1..35 except 18.
-int blocksFree(const ImageBuffer &image);

@@ -50,6 +50,8 @@ const std::vector<Action> &actions() {
         {"check", {"-check", "a.d64"}, "", nullptr},
         {"fix", {"-fix", "a.d64", "out.d64"}, "", "out.d64"},
         {"append-fix-check", {"-adel", "-fix", "-check", "a.d64", "out.d64"}, "", "out.d64"},
+        {"json", {"-json", "-va", "-U", "a.d64", "b.d64"}, "", nullptr},
+        {"utf8-glyphs", {"-utf8", "-Ul", "-vantsfbc", "a.d64"}, "", nullptr},
     };
     return list;
 }
