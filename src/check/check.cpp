@@ -4,7 +4,6 @@
 
 #include <bit>
 
-#include "base/charmap.h"
 #include "base/console.h"
 #include "check/account.h"
 #include "check/layout.h"
