@@ -87,3 +87,10 @@ void consoleRestoreTerminal() {
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
     rawModeActive = 0;
 }
+
+#ifdef KESTREL_FUZZ
+void consoleForgetPlatformRun() {
+    consoleRestoreTerminal();
+    keyboardPrepared = inputIsTerminal = inputEnded = false;
+}
+#endif

@@ -22,7 +22,11 @@ void exitWithError(int status, const char *format, ...) {
     consolePrintf("\n\n");
     if (usagePrinter) usagePrinter("kestrel");
     consoleFlush();
+#ifdef KESTREL_FUZZ
+    throw RunEnded{static_cast<signed char>(status) & 0xFF};
+#else
     std::exit(static_cast<signed char>(status) & 0xFF);
+#endif
 }
 
 void exitWithFileError(const char *format, ...) {
@@ -31,5 +35,9 @@ void exitWithFileError(const char *format, ...) {
     consoleVprintf(format, args);
     va_end(args);
     consoleFlush();
+#ifdef KESTREL_FUZZ
+    throw RunEnded{1};
+#else
     std::exit(1);
+#endif
 }

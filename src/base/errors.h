@@ -17,3 +17,12 @@ void registerUsagePrinter(UsagePrinter printer);
 // A file error: message on standard output with no line end and no usage,
 // then exit with status 1. Never returns.
 [[noreturn]] void exitWithFileError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+#ifdef KESTREL_FUZZ
+// Fuzz build only (fuzz/CMakeLists.txt defines KESTREL_FUZZ): the fuzz target
+// runs many inputs in one process, so both exits throw this, with the exit
+// status, back to the harness instead of ending the process.
+struct RunEnded {
+    int status;
+};
+#endif
