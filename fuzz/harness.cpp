@@ -45,9 +45,8 @@
 #include "base/console.h"
 #include "base/errors.h"
 #include "directory/listing.h"
-#include "frontend/run.h"
-
 #include "disk/chain.h"
+#include "frontend/run.h"
 
 #ifdef __AFL_HAVE_MANUAL_CONTROL
 __AFL_FUZZ_INIT();

@@ -41,10 +41,21 @@ stats="$out/default/fuzzer_stats"
 grep -E '^(execs_done|execs_per_sec|corpus_count|stability|edges_found|total_edges|saved_crashes|saved_hangs) ' "$stats"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 failed=0
+# The sanitizer's report (or the harness's own), from its first line on.
+replay() {
+  ASAN_OPTIONS=detect_leaks=0 LSAN_OPTIONS= "$harness" "$1" 2>&1 |
+    sed -n '/==[0-9]*==ERROR: \|runtime error\|^kestrel_fuzz: /,$p' | head -25 || true
+}
+# afl-fuzz only warns about starting inputs that crash, and leaves them out.
+for seed in $(sed -n "s/.*Test case '.*orig:\([^']*\)' results in a crash.*/\1/p" "$out.log"); do
+  echo "CRASH (starting input): $seeds/$seed"
+  replay "$seeds/$seed"
+  failed=1
+done
 for crash in "$out"/default/crashes/id:*; do
   [ -e "$crash" ] || continue
   echo "CRASH: $crash"
-  ASAN_OPTIONS=detect_leaks=0 "$harness" "$crash" 2>&1 | tail -30 || true
+  replay "$crash"
   failed=1
 done
 for hang in "$out"/default/hangs/id:*; do
