@@ -116,3 +116,12 @@ int consoleReadKeyByte(int waitMs);
 
 // Restores the terminal settings if raw mode was entered; harmless otherwise.
 void consoleRestoreTerminal();
+
+#ifdef KESTREL_FUZZ
+// Fuzz build only: forgets what the console learned in one run (how standard
+// output was prepared, a key read ahead, the end of key input), so that the
+// fuzz target can start the next input in the same process as a fresh run.
+// consoleForgetRun calls the platform half, consoleForgetPlatformRun.
+void consoleForgetRun();
+void consoleForgetPlatformRun();
+#endif

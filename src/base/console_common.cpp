@@ -363,3 +363,11 @@ void consoleErrorf(const char *format, ...) {
     consoleVerrorf(format, args);
     va_end(args);
 }
+
+#ifdef KESTREL_FUZZ
+void consoleForgetRun() {
+    outputPrepared = outputIsTerminal = false;
+    pendingKey = pushedByte = -1;
+    consoleForgetPlatformRun();
+}
+#endif

@@ -175,3 +175,10 @@ void consoleRestoreTerminal() {
     rawModeActive = 0;
     setTerminal(savedTerminal);
 }
+
+#ifdef KESTREL_FUZZ
+void consoleForgetPlatformRun() {
+    consoleRestoreTerminal();
+    keyboardPrepared = inputIsTerminal = inputEnded = false;
+}
+#endif
