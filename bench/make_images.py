@@ -8,6 +8,9 @@
   make_images.py batch DIR COUNT      COUNT different 35-track images
                                       (DIR/img0000.d64 ...), each with a
                                       handful of files and its own name
+  make_images.py fulls DIR COUNT      COUNT different full disks
+                                      (DIR/full0000.d64 ...), each like `full`
+                                      with its own name and contents
 
 Data bytes come from a fixed-seed generator, so every run builds the same
 images and instruction counts stay comparable between runs.
@@ -118,13 +121,22 @@ def build(disk_name, disk_id, file_blocks, rng, fill_directory=True):
     return image
 
 
+# 664 data blocks over 144 files: 88 of five blocks, 56 of four.
+FULL_SIZES = [5] * 88 + [4] * 56
+assert sum(FULL_SIZES) == 664 and len(FULL_SIZES) == 144
+
+
 def full_disk(path):
-    # 664 data blocks over 144 files: 88 of five blocks, 56 of four.
-    sizes = [5] * 88 + [4] * 56
-    assert sum(sizes) == 664 and len(sizes) == 144
-    image = build("FULL DISK", "FD", sizes, random.Random(1541))
+    image = build("FULL DISK", "FD", FULL_SIZES, random.Random(1541))
     with open(path, "wb") as out:
         out.write(image)
+
+
+def full_disks(folder, count):
+    for index in range(count):
+        image = build(f"FULL {index:04d}", f"{index % 100:02d}", FULL_SIZES, random.Random(index))
+        with open(f"{folder}/full{index:04d}.d64", "wb") as out:
+            out.write(image)
 
 
 def blank_disk(path):
@@ -149,5 +161,7 @@ if __name__ == "__main__":
         blank_disk(sys.argv[2])
     elif len(sys.argv) == 4 and sys.argv[1] == "batch":
         batch(sys.argv[2], int(sys.argv[3]))
+    elif len(sys.argv) == 4 and sys.argv[1] == "fulls":
+        full_disks(sys.argv[2], int(sys.argv[3]))
     else:
         sys.exit(__doc__)

@@ -1,11 +1,22 @@
-// Fuzz harness: decodes one input file into a kestrel command line, one or two
-// image files and the keys typed into the block viewer, then runs kestrel's
-// real run order on them. Built for AFL++ (its fork server starts this program
-// once per input, so kestrel's exit() on errors ends only that run), and just
-// as usable by hand: `kestrel_fuzz crash-file` replays one input.
+// Fuzz harness: decodes one input into a kestrel command line, one or two
+// image files, host files for -w and the keys typed into the block viewer,
+// then runs kestrel's real run order on them.
+//
+// Built by fuzz/build.sh with AFL++'s compiler for persistent mode: one
+// process runs many inputs, each handed over in shared memory, and the fuzz
+// build's error exits throw RunEnded back to here instead of ending the
+// process (see base/errors.h). Everything one run leaves behind is reset
+// before the next: options (runKestrel itself), the export lists, the
+// console's state, standard input and output, files and file descriptors.
+//
+//   kestrel_fuzz FILE     replays one input (crash files, corpus files)
+//   kestrel_fuzz < FILE   the same, from standard input
+//   KESTREL_FUZZ_SHOW=1   shows kestrel's output while replaying
+//   KESTREL_FUZZ_RUNS_PER_PROCESS=N   inputs one process runs (default 10000;
+//                         1 gives a fresh process, forked by AFL++, per input)
 //
 // Input layout (bytes past the end of the input read as 0):
-//   token count, then tokens     the command line (see kTokens below)
+//   token count, then tokens     the command line (see readToken)
 //   key count, then keys         what the viewer reads from standard input
 //   image "a.d64"                see readImage
 //   image "b.d64"                the second image; absent means a copy of a.d64
@@ -13,11 +24,14 @@
 // `kestrel_fuzz --make-seed OUT KEYS A.D64 B.D64|- ARG...` writes such an
 // input for a real image pair and command line; fuzz/make-seeds.sh uses it.
 //
-// Everything is written into a fresh temporary folder that is also the working
-// folder, and every name is stripped of "/", so no run can touch a file
-// outside it; the folder is removed when the run ends, whichever way it ends.
+// Files: each process works in <TMPDIR>/kestrel-fuzz-XXXXXX/run, emptied before
+// every input; names never hold "/", so no run is meant to leave that folder.
+// After every run the folder around it must still hold nothing but "run": a
+// file that kestrel wrote beside it (a name that climbed out with "..") ends
+// the process with abort(), which the fuzzer records as a crash.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,17 +42,45 @@
 #include <string>
 #include <vector>
 
+#include "base/console.h"
+#include "base/errors.h"
+#include "directory/listing.h"
+#include "disk/chain.h"
 #include "frontend/run.h"
+
+#ifdef __AFL_HAVE_MANUAL_CONTROL
+__AFL_FUZZ_INIT();
+// Coverage is recorded only while kestrel runs (see runOne), on a map
+// cleared just before: the harness's own branches depend on what the run
+// before left (and a process's first run also finds the set-up's), which would
+// make AFL++ see the same input take different paths.
+__AFL_COVERAGE();
+__AFL_COVERAGE_START_OFF();
+#define KESTREL_COVERAGE_ON() (__AFL_COVERAGE_DISCARD(), __AFL_COVERAGE_ON())
+#define KESTREL_COVERAGE_OFF() __AFL_COVERAGE_OFF()
+#else
+#define KESTREL_COVERAGE_ON()
+#define KESTREL_COVERAGE_OFF()
+#endif
 
 namespace {
 
 // Reads the input front to back; past the end every byte is 0.
 struct Reader {
-    const std::vector<uint8_t> &data;
+    const uint8_t *data;
+    size_t size;
     size_t at;
 
-    bool done() const { return at >= data.size(); }
+    bool done() const { return at >= size; }
     uint8_t byte() { return done() ? 0 : data[at++]; }
+    // Points `from` at the next `count` bytes and returns how many of them
+    // the input holds.
+    size_t take(size_t count, const uint8_t *&from) {
+        from = data + at;
+        size_t got = std::min(count, size - at);
+        at += got;
+        return got;
+    }
     uint32_t number(int bytes) {
         uint32_t value = 0;
         for (int i = 0; i < bytes; ++i) value = value << 8 | byte();
@@ -46,40 +88,84 @@ struct Reader {
     }
 };
 
-// The arguments a token byte may stand for. Numbers come in the spellings the
-// number reader must cope with; the plain names are the two images and a
-// destination, so every written file lands in the working folder.
+// ---- Command line ------------------------------------------------------------
+
+// The arguments a token byte 4..255 stands for: every option spelling (also
+// those of options still to come: they end in "Unknown option" until they
+// exist), the files a run has, numbers in the spellings the number reader must
+// cope with, and texts for names and types. Append new spellings at the END:
+// a token's code is its place here, and the seeds in fuzz/corpus depend on it.
 const char *const kTokens[] = {
-    "-vantsfbc", "-csv", "-e",  "-rd",     "-sd",       "-start",  "-bam", "-block", "-adel",
-    "-merge",    "-p",   "-vo", "-va",     "-vtf",      "-vnscp",  "-v",   "-vx",    "-",
-    "a.d64",     "b.d64", "out.d64", "a.d64", "0x10", "08", "", " 5", "-1", "300", "abc", "0",
-    "1",         "18",   "35",  "40",      "25",        "99999999999",
-    "-rename",   "-type", "-blocks", "-move", "-undel", "-header", "-id", "PRG<", "*seq", "%c0%41x", "%4",
-    "-h",        "--help", "--version", "--", "$0801",  "$",
-    "-check",    "-fix",
+    // options
+    "-vantsfbc", "-csv", "-e", "-rd", "-sd", "-start", "-bam", "-block", "-adel", "-merge", "-p", "-vo",
+    "-va", "-vtf", "-vnscp", "-v", "-vx", "-", "-check", "-fix", "-x", "-w", "-rename", "-type", "-blocks",
+    "-move", "-undel", "-header", "-id", "-json", "-utf8", "-U", "-Ul", "-h", "--help", "--version", "--",
+    // files: the two images, a destination, the host files of every run
+    "a.d64", "b.d64", "out.d64", "a.d64", "h.prg", "e.seq",
+    // numbers
+    "0x10", "08", "", " 5", "-1", "300", "abc", "0", "1", "2", "18", "35", "40", "25", "99999999999",
+    "255", "65535", "0x", "+7",
+    // names and types
+    "PRG", "seq", "USR<", "*DEL", "*PRG<", "REL", "GAME", "%41%a0%zz", "%2F..%2f", "a b.c", "\xe2\x96\x91",
+    // start addresses, more listing forms and texts (appended: the corpus depends on the codes above)
+    "$0801", "$", "PRG<", "*seq", "%c0%41x", "%4",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
-constexpr int kDecimalToken = kTokenCount;       // next byte as a decimal number
-constexpr int kWideToken = kTokenCount + 1;      // next two bytes as a decimal number
-constexpr int kTextToken = kTokenCount + 2;      // next byte is a length, then that many bytes
 
-std::string readToken(Reader &in) {
-    int code = in.byte() % (kTokenCount + 3);
-    if (code < kTokenCount) return kTokens[code];
-    if (code == kDecimalToken) return std::to_string(in.byte());
-    if (code == kWideToken) return std::to_string(in.number(2));
+// Token codes below the table's.
+constexpr uint8_t kDecimalToken = 0;  // next byte as a decimal number
+constexpr uint8_t kWideToken = 1;     // next two bytes as a decimal number
+constexpr uint8_t kTextToken = 2;     // a length byte (0..23), then that many bytes
+constexpr uint8_t kHostToken = 3;     // a text as above, written as a host file (see below)
+constexpr int kFirstTableCode = 4;
+
+// A name or text from the input: NUL and "/" are left out, so that no name
+// leads out of the working folder.
+std::string readText(Reader &in) {
     std::string text;
     for (int n = in.byte() % 24; n > 0; --n) {
         char c = static_cast<char>(in.byte());
-        if (c != '\0' && c != '/') text += c;  // no way out of the working folder
+        if (c != '\0' && c != '/') text += c;
     }
     return text;
 }
 
-// Byte offset of sector 0 of a track by the fixed D64 layout (tracks 1..40).
+// Host files for -w: "h.prg" (a load address and 300 bytes) and "e.seq"
+// (empty) in every run; a host token adds one of its own name whose length is
+// the next byte times 100.
+bool writeHostFile(const std::string &name, size_t length) {
+    if (name.empty() || name == "." || name == "..") return true;
+    std::vector<uint8_t> bytes(length);
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+    if (length >= 2) {
+        bytes[0] = 0x01;
+        bytes[1] = 0x08;
+    }
+    std::FILE *file = std::fopen(name.c_str(), "wb");
+    if (!file) return false;
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+std::string readToken(Reader &in) {
+    uint8_t code = in.byte();
+    if (code >= kFirstTableCode) return kTokens[(code - kFirstTableCode) % kTokenCount];
+    if (code == kDecimalToken) return std::to_string(in.byte());
+    if (code == kWideToken) return std::to_string(in.number(2));
+    std::string text = readText(in);
+    if (code == kHostToken) writeHostFile(text, in.byte() * 100u);
+    return text;
+}
+
+// ---- Images ------------------------------------------------------------------
+
+// The fixed D64 layout (tracks 1..40), kept apart from kestrel's own.
+int sectorsOn(int track) { return track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17; }
+
+// Byte offset of sector 0 of a track.
 size_t trackStart(int track) {
     size_t offset = 0;
-    for (int t = 1; t < track; ++t) offset += (t <= 17 ? 21 : t <= 24 ? 19 : t <= 30 ? 18 : 17) * 256;
+    for (int t = 1; t < track; ++t) offset += static_cast<size_t>(sectorsOn(t)) * 256;
     return offset;
 }
 
@@ -91,30 +177,83 @@ constexpr uint32_t kMaxImageLength = 0x40000;
 //         (track, sector, offset in block, length 1..256 with 0 for 256, bytes)
 //         placed by the D64 layout; bytes beyond the length are dropped. Sparse
 //         images keep full-size disks small enough for the fuzzer to mutate.
-std::vector<uint8_t> readImage(Reader &in) {
+void readImage(Reader &in, std::vector<uint8_t> &bytes) {
     int form = in.byte();
     uint32_t length = in.number(3) % (kMaxImageLength + 1);
+    const uint8_t *from;
     if (form % 2 == 0) {
-        std::vector<uint8_t> bytes;
-        while (bytes.size() < length && !in.done()) bytes.push_back(in.byte());
-        return bytes;
+        size_t got = in.take(length, from);
+        bytes.assign(from, from + got);
+        return;
     }
-    std::vector<uint8_t> bytes(length, in.byte());
+    bytes.assign(length, in.byte());
     for (uint32_t patches = in.number(2); patches > 0 && !in.done(); --patches) {
         int track = in.byte() % 40 + 1;
         int sector = in.byte();
         size_t offset = trackStart(track) + static_cast<size_t>(sector) * 256 + in.byte();
-        int count = in.byte();
+        size_t count = in.byte();
         if (count == 0) count = 256;
-        for (int i = 0; i < count; ++i, ++offset) {
-            uint8_t value = in.byte();
-            if (offset < bytes.size()) bytes[offset] = value;
-        }
+        size_t got = in.take(count, from);
+        if (offset >= bytes.size()) continue;
+        size_t inside = std::min(count, bytes.size() - offset);
+        size_t copied = std::min(inside, got);
+        std::memcpy(&bytes[offset], from, copied);
+        std::memset(&bytes[offset] + copied, 0, inside - copied);  // past the input's end
     }
-    return bytes;
 }
 
-std::vector<uint8_t> readInput(const char *path) {
+// An image file that stays in the run folder from run to run. Writing both
+// images whole (about 175 KB each, on fresh tmpfs pages) cost more than most
+// runs of kestrel, while a mutation changes a few bytes: so only the bytes
+// that differ from the last write are written again. A file that kestrel
+// replaced or changed (another inode, size or modification time) is written whole.
+struct ImageFile {
+    const char *name;
+    std::vector<uint8_t> bytes;  // what the file holds, as written here last
+    struct stat written;         // the file right after that write
+    bool known;
+};
+
+bool unchangedSinceWritten(const ImageFile &file) {
+    struct stat now;
+    return file.known && stat(file.name, &now) == 0 && now.st_ino == file.written.st_ino &&
+           now.st_size == file.written.st_size && now.st_mtim.tv_sec == file.written.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == file.written.st_mtim.tv_nsec;
+}
+
+bool writeRange(int fd, const std::vector<uint8_t> &bytes, size_t from, size_t to) {
+    while (from < to) {
+        ssize_t done = pwrite(fd, bytes.data() + from, to - from, static_cast<off_t>(from));
+        if (done <= 0) return false;
+        from += static_cast<size_t>(done);
+    }
+    return true;
+}
+
+// Makes the file hold exactly `bytes` (and leaves in `bytes` what it held
+// before); aborts when the folder refuses it.
+void placeImage(ImageFile &file, std::vector<uint8_t> &bytes) {
+    bool whole = !unchangedSinceWritten(file);
+    int fd = open(file.name, O_WRONLY | O_CREAT | (whole ? O_TRUNC : 0), 0600);
+    if (fd < 0) std::abort();
+    size_t from = 0, to = bytes.size();
+    if (!whole) {
+        // By pages, with memcmp (each call is checked whole by the sanitizer).
+        constexpr size_t kPage = 4096;
+        size_t common = std::min(bytes.size(), file.bytes.size());
+        auto same = [&](size_t at) { return std::memcmp(&bytes[at], &file.bytes[at], kPage) == 0; };
+        while (from + kPage <= common && same(from)) from += kPage;
+        if (to == file.bytes.size())
+            while (to >= from + kPage && same(to - kPage)) to -= kPage;
+    }
+    bool ok = writeRange(fd, bytes, from, to) && ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 &&
+              fstat(fd, &file.written) == 0;
+    if (close(fd) != 0 || !ok) std::abort();
+    file.bytes.swap(bytes);
+    file.known = true;
+}
+
+std::vector<uint8_t> readFile(const char *path) {
     std::vector<uint8_t> data;
     std::FILE *file = std::fopen(path, "rb");
     if (!file) return data;
@@ -132,39 +271,133 @@ bool writeFile(const char *name, const std::vector<uint8_t> &bytes) {
     return std::fclose(file) == 0 && ok;
 }
 
+// ---- The working folder ------------------------------------------------------
+
+char processFolder[256];  // <TMPDIR>/kestrel-fuzz-XXXXXX
+std::string runFolder;    // processFolder + "/run", the working folder of every run
+
+std::vector<std::string> namesIn(const char *folder) {
+    std::vector<std::string> names;
+    DIR *listing = opendir(folder);
+    if (!listing) return names;
+    while (struct dirent *entry = readdir(listing))
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.push_back(entry->d_name);
+    closedir(listing);
+    return names;
+}
+
+// Removes every file (and empty folder) in the folder, keeps the folder.
+void emptyFolder(const std::string &folder) {
+    for (const std::string &name : namesIn(folder.c_str())) std::remove((folder + "/" + name).c_str());
+}
+
+void removeProcessFolder() {
+    if (chdir("/") != 0) return;
+    emptyFolder(runFolder);
+    emptyFolder(processFolder);
+    rmdir(processFolder);
+}
+
+// Makes the folders under TMPDIR (else /tmp) and enters the run folder.
+bool makeFolders() {
+    const char *base = std::getenv("TMPDIR");
+    std::snprintf(processFolder, sizeof processFolder, "%s/kestrel-fuzz-XXXXXX",
+                  base && *base && std::strlen(base) < 200 ? base : "/tmp");
+    if (!mkdtemp(processFolder)) return false;
+    runFolder = std::string(processFolder) + "/run";
+    if (mkdir(runFolder.c_str(), 0700) != 0 || chdir(runFolder.c_str()) != 0) return false;
+    std::atexit(removeProcessFolder);
+    return true;
+}
+
+// The one finding the sanitizers cannot make: a file written beside the run folder.
+void requireNothingBesideRunFolder() {
+    std::vector<std::string> names = namesIn(processFolder);
+    if (names.size() == 1 && names[0] == "run") return;
+    for (const std::string &name : names)
+        if (name != "run") std::fprintf(stderr, "kestrel_fuzz: '%s' written outside the run folder\n", name.c_str());
+    std::abort();
+}
+
+// ---- One run -----------------------------------------------------------------
+
 // Keys reach the viewer through a pipe that is closed after them, so the
 // viewer sees the input end and leaves.
 void feedStandardInput(const std::vector<uint8_t> &keys) {
     int fds[2];
-    if (pipe(fds) != 0) std::exit(3);
-    if (!keys.empty() && write(fds[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) std::exit(3);
+    if (pipe(fds) != 0) std::abort();
+    if (!keys.empty() && write(fds[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) std::abort();
     close(fds[1]);
     dup2(fds[0], STDIN_FILENO);
     close(fds[0]);
 }
 
-char workFolder[256];
-
-// Removes the working folder and everything kestrel or the harness put in it.
-void removeWorkFolder() {
-    if (chdir("/") != 0) return;
-    DIR *folder = opendir(workFolder);
-    if (!folder) return;
-    std::vector<std::string> names;
-    while (struct dirent *entry = readdir(folder))
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-            names.push_back(std::string(workFolder) + "/" + entry->d_name);
-    closedir(folder);
-    for (const std::string &name : names) std::remove(name.c_str());
-    rmdir(workFolder);
+// The lowest free file descriptor: where descriptors a run leaves open begin.
+int lowestFreeDescriptor() {
+    int fd = dup(STDIN_FILENO);
+    close(fd);
+    return fd;
 }
 
-// ---- Seed writing: the inverse of the decoding above ----
+// Closes what a run left open (an error exit that skipped an fclose), which
+// the process would have closed when it ended; descriptors are handed out
+// lowest first, so they stand in a row from `first`.
+void closeDescriptorsFrom(int first) {
+    for (int fd = first; fcntl(fd, F_GETFD) != -1; ++fd) close(fd);
+}
+
+bool showOutput = false;
+
+ImageFile firstImage{"a.d64", {}, {}, false};
+ImageFile secondImage{"b.d64", {}, {}, false};
+
+// Runs one input as a fresh kestrel process would and returns its exit status.
+int runOne(const uint8_t *data, size_t size) {
+    for (const std::string &name : namesIn("."))  // all that the last run left but the images
+        if (name != firstImage.name && name != secondImage.name) std::remove(name.c_str());
+    Reader in{data, size, 0};
+    if (!writeHostFile("h.prg", 302) || !writeHostFile("e.seq", 0)) std::abort();
+    std::vector<std::string> args{"kestrel"};
+    for (int count = in.byte() % 16; count > 0; --count) args.push_back(readToken(in));
+    std::vector<uint8_t> keys;
+    for (int count = in.byte(); count > 0; --count) keys.push_back(in.byte());
+    static std::vector<uint8_t> first, second;  // kept, with their capacity, from run to run
+    readImage(in, first);
+    if (in.done()) second.assign(first.begin(), first.end());
+    else readImage(in, second);
+    placeImage(firstImage, first);
+    placeImage(secondImage, second);
+
+    feedStandardInput(keys);
+    if (!showOutput && !std::freopen("/dev/null", "w", stdout)) std::abort();
+    exportCount = 0;
+    consoleForgetRun();
+    int firstFree = lowestFreeDescriptor();
+
+    std::vector<char *> pointers;
+    for (std::string &arg : args) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    int status;
+    KESTREL_COVERAGE_ON();
+    try {
+        status = runKestrel(static_cast<int>(args.size()), pointers.data());
+    } catch (const RunEnded &ended) {
+        status = ended.status;
+    }
+    KESTREL_COVERAGE_OFF();
+    std::fflush(stdout);
+    closeDescriptorsFrom(firstFree);
+    requireNothingBesideRunFolder();
+    return status;
+}
+
+// ---- Seed writing: the inverse of the decoding above ---------------------------
 
 void encodeToken(const std::string &arg, std::vector<uint8_t> &out) {
     for (int code = 0; code < kTokenCount; ++code) {
         if (arg == kTokens[code]) {
-            out.push_back(static_cast<uint8_t>(code));
+            out.push_back(static_cast<uint8_t>(kFirstTableCode + code));
             return;
         }
     }
@@ -180,7 +413,8 @@ void encodeToken(const std::string &arg, std::vector<uint8_t> &out) {
     }
 }
 
-// An image in the sparse form: one patch per block that is not all fill bytes.
+// An image in the sparse form: one patch per block, covering its bytes from
+// the first to the last that is not 0; blocks of zeros are left out.
 void encodeImage(const std::vector<uint8_t> &bytes, std::vector<uint8_t> &out) {
     out.insert(out.end(), {1, static_cast<uint8_t>(bytes.size() >> 16), static_cast<uint8_t>(bytes.size() >> 8),
                            static_cast<uint8_t>(bytes.size()), 0});
@@ -188,18 +422,17 @@ void encodeImage(const std::vector<uint8_t> &bytes, std::vector<uint8_t> &out) {
     out.insert(out.end(), {0, 0});
     int patches = 0;
     for (int track = 1; track <= 40; ++track) {
-        int sectors = track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17;
-        for (int sector = 0; sector < sectors; ++sector) {
-            size_t offset = trackStart(track) + static_cast<size_t>(sector) * 256;
-            if (offset >= bytes.size()) continue;
-            size_t count = std::min<size_t>(256, bytes.size() - offset);
-            bool empty = true;
-            for (size_t i = 0; i < count; ++i) empty = empty && bytes[offset + i] == 0;
-            if (empty) continue;
-            out.insert(out.end(), {static_cast<uint8_t>(track - 1), static_cast<uint8_t>(sector), 0,
-                                   static_cast<uint8_t>(count)});
-            out.insert(out.end(), bytes.begin() + static_cast<long>(offset),
-                       bytes.begin() + static_cast<long>(offset + count));
+        for (int sector = 0; sector < sectorsOn(track); ++sector) {
+            size_t start = trackStart(track) + static_cast<size_t>(sector) * 256;
+            if (start >= bytes.size()) break;
+            size_t end = std::min<size_t>(start + 256, bytes.size());
+            while (start < end && bytes[start] == 0) ++start;
+            while (end > start && bytes[end - 1] == 0) --end;
+            if (start == end) continue;
+            size_t offset = start - trackStart(track) - static_cast<size_t>(sector) * 256;
+            out.insert(out.end(), {static_cast<uint8_t>(track - 1), static_cast<uint8_t>(sector),
+                                   static_cast<uint8_t>(offset), static_cast<uint8_t>(end - start)});
+            out.insert(out.end(), bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(end));
             ++patches;
         }
     }
@@ -217,8 +450,8 @@ int makeSeed(int argc, char **argv) {
     std::string keys = argv[3];
     out.push_back(static_cast<uint8_t>(keys.size()));
     out.insert(out.end(), keys.begin(), keys.end());
-    encodeImage(readInput(argv[4]), out);
-    if (std::strcmp(argv[5], "-") != 0) encodeImage(readInput(argv[5]), out);
+    encodeImage(readFile(argv[4]), out);
+    if (std::strcmp(argv[5], "-") != 0) encodeImage(readFile(argv[5]), out);
     return writeFile(argv[2], out) ? 0 : 3;
 }
 
@@ -226,31 +459,45 @@ int makeSeed(int argc, char **argv) {
 
 int main(int argc, char **argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--make-seed") == 0) return makeSeed(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s input-file\n", argv[0]);
+    if (argc > 2) {
+        std::fprintf(stderr, "usage: %s [input-file]\n", argv[0]);
         return 3;
     }
-    std::vector<uint8_t> data = readInput(argv[1]);
-    Reader in{data, 0};
-
-    std::vector<std::string> args{"kestrel"};
-    for (int count = in.byte() % 16; count > 0; --count) args.push_back(readToken(in));
-    std::vector<uint8_t> keys;
-    for (int count = in.byte(); count > 0; --count) keys.push_back(in.byte());
-    std::vector<uint8_t> first = readImage(in);
-    std::vector<uint8_t> second = in.done() ? first : readImage(in);
-
-    const char *base = std::getenv("TMPDIR");
-    std::snprintf(workFolder, sizeof workFolder, "%s/kestrel-fuzz-XXXXXX",
-                  base && std::strlen(base) < 200 ? base : "/tmp");
-    if (!mkdtemp(workFolder) || chdir(workFolder) != 0) return 3;
-    std::atexit(removeWorkFolder);
-    if (!writeFile("a.d64", first) || !writeFile("b.d64", second)) return 3;
-    feedStandardInput(keys);
-    if (!std::getenv("KESTREL_FUZZ_SHOW")) std::freopen("/dev/null", "w", stdout);
-
-    std::vector<char *> pointers;
-    for (std::string &arg : args) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
-    return runKestrel(static_cast<int>(args.size()), pointers.data());
+    showOutput = std::getenv("KESTREL_FUZZ_SHOW") != nullptr;
+    // The runs work in a folder of their own, so a relative name is resolved first.
+    std::string input;
+    if (argc == 2) {
+        char *full = realpath(argv[1], nullptr);
+        if (!full) {
+            std::fprintf(stderr, "%s: cannot find '%s'\n", argv[0], argv[1]);
+            return 3;
+        }
+        input = full;
+        std::free(full);
+    }
+    int status = 0;
+#ifdef __AFL_HAVE_MANUAL_CONTROL
+    const char *runs = std::getenv("KESTREL_FUZZ_RUNS_PER_PROCESS");
+    int runsPerProcess = runs ? std::max(1, std::atoi(runs)) : 10000;
+    __AFL_INIT();
+    if (!makeFolders()) return 3;
+    // The CRC tables are built at their first use and kept: built here, no
+    // run's coverage depends on whether it was the first in its process.
+    computeCrc32(0, nullptr, 0);
+    const uint8_t *shared = input.empty() ? __AFL_FUZZ_TESTCASE_BUF : nullptr;
+    while (__AFL_LOOP(runsPerProcess)) {
+        if (shared) {
+            status = runOne(shared, __AFL_FUZZ_TESTCASE_LEN);
+        } else {
+            std::vector<uint8_t> data = readFile(input.c_str());
+            status = runOne(data.data(), data.size());
+        }
+    }
+#else
+    // A compiler without AFL++'s persistent mode: one input per process.
+    if (input.empty() || !makeFolders()) return 3;
+    std::vector<uint8_t> data = readFile(input.c_str());
+    status = runOne(data.data(), data.size());
+#endif
+    return status;
 }

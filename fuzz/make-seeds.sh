@@ -23,13 +23,25 @@ cp full.d64 loops.d64
 printf '\x12\x01' | dd of=loops.d64 bs=1 seek=$((0x16600)) conv=notrunc status=none
 head -c 91000 full.d64 > short.d64
 cp "$top/examples/sample.d64" sample.d64
+# The first file's only block moved to the image's last block (35/16, and
+# 40/16 on the 40-track disk), all 254 data bytes used: a read even one byte
+# past a block goes past the end of the image there, where the sanitizer sees it.
+last_block() {  # image, first byte of the last block, its track and sector
+  printf "\\x$(printf %02x "$3")\\x$(printf %02x "$4")" |
+    dd of="$1" bs=1 seek=$((0x16600 + 3)) conv=notrunc status=none
+  { printf '\x00\xff'; head -c 254 /dev/zero | tr '\0' 'L'; } | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+cp full.d64 last35.d64
+last_block last35.d64 $((174848 - 256)) 35 16
+cp forty.d64 last40.d64
+last_block last40.d64 $((196608 - 256)) 40 16
 
 n=0
 seed() {  # keys, first image, second image or -, arguments...
   n=$((n + 1))
   "$harness" --make-seed "$out/seed-$(printf %03d $n)" "$@"
 }
-for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
+for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64 last35.d64 last40.d64; do
   seed "" "$disk" - -vantsfbc a.d64
   seed "" "$disk" - -csv a.d64
   seed "" "$disk" - -e a.d64
@@ -44,6 +56,8 @@ for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64; do
   seed "" "$disk" - -x a.d64
   seed "" "$disk" - -w h.prg -w e.seq -x 0 2 a.d64 out.d64
   seed $'j\e[A\e[Cj\xe0\x4bj\x00\x48q' "$disk" - -block 18 1 a.d64
+  seed "" "$disk" empty.d64 -json -va -U a.d64 b.d64 missing.d64
+  seed "" "$disk" - -utf8 -Ul -vantsfbc a.d64
 done
 seed "" full.d64 full.d64 -merge -vantsfbc a.d64 b.d64 out.d64
 seed "" empty.d64 - -adel a.d64

@@ -1,5 +1,6 @@
 // Character tables: the disk's 8-bit character set mapped onto code page 437,
-// whose box-drawing and block characters stand in for the disk's graphics.
+// whose box-drawing and block characters stand in for the disk's graphics,
+// code page 437 as UTF-8 glyphs, and the choice of glyph for a disk character.
 #include "base/charmap.h"
 
 #include "base/options.h"
@@ -39,6 +40,26 @@ const unsigned char alternativeCharMap[192] = {
 
 namespace {
 
+// Code page 437 as UTF-8; the control positions show their traditional pictures.
+const char *const kCp437Glyphs[256] = {
+    " ", "☺", "☻", "♥", "♦", "♣", "♠", "•", "◘", "○", "◙", "♂", "♀", "♪", "♫", "☼",
+    "►", "◄", "↕", "‼", "¶", "§", "▬", "↨", "↑", "↓", "→", "←", "∟", "↔", "▲", "▼",
+    " ", "!", "\"", "#", "$", "%", "&", "'", "(", ")", "*", "+", ",", "-", ".", "/",
+    "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", ":", ";", "<", "=", ">", "?",
+    "@", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M", "N", "O",
+    "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "[", "\\", "]", "^", "_",
+    "`", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
+    "p", "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "{", "|", "}", "~", "⌂",
+    "Ç", "ü", "é", "â", "ä", "à", "å", "ç", "ê", "ë", "è", "ï", "î", "ì", "Ä", "Å",
+    "É", "æ", "Æ", "ô", "ö", "ò", "û", "ù", "ÿ", "Ö", "Ü", "¢", "£", "¥", "₧", "ƒ",
+    "á", "í", "ó", "ú", "ñ", "Ñ", "ª", "º", "¿", "⌐", "¬", "½", "¼", "¡", "«", "»",
+    "░", "▒", "▓", "│", "┤", "╡", "╢", "╖", "╕", "╣", "║", "╗", "╝", "╜", "╛", "┐",
+    "└", "┴", "┬", "├", "─", "┼", "╞", "╟", "╚", "╔", "╩", "╦", "╠", "═", "╬", "╧",
+    "╨", "╤", "╥", "╙", "╘", "╒", "╓", "╫", "╪", "┘", "┌", "█", "▄", "▌", "▐", "▀",
+    "α", "ß", "Γ", "π", "Σ", "σ", "µ", "τ", "Φ", "Θ", "Ω", "δ", "∞", "φ", "ε", "∩",
+    "≡", "±", "≥", "≤", "⌠", "⌡", "÷", "≈", "°", "∙", "·", "√", "ⁿ", "²", "■", "\xC2\xA0",
+};
+
 // Codes 0xC0-0xFF, whichever table is active.
 const unsigned char kHighCharMap[64] = {
     0xC4, 0xC1, 0xB3, 0xC4, 0xC4, 0xFE, 0xC6, 0xC7, 0xC8, 0xBB, 0xC8, 0xBC, 0xDB, 0xCD, 0xCE, 0xDB,
@@ -56,3 +77,11 @@ uint8_t toConsoleChar(uint8_t code) {
 }
 
 uint8_t defaultConsoleChar(uint8_t code) { return code < 192 ? defaultCharMap[code] : kHighCharMap[code - 192]; }
+const char *cp437Glyph(uint8_t cp437) { return kCp437Glyphs[cp437]; }
+
+const char *diskGlyph(uint8_t code) {
+    if (!options.rawCharacters) {
+        if (const char *glyph = c64Glyph(options.glyphSet, code)) return glyph;
+    }
+    return kCp437Glyphs[toConsoleChar(code)];
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -11,11 +12,29 @@
 void consolePrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void consoleVprintf(const char *format, va_list args);
 
-// One character that came from the disk (or a key code), already converted to
-// a code page 437 byte. To a pipe or a file the byte is written unchanged; to a
-// terminal it is written as its code page 437 glyph, so that no byte from the
-// image can act as a control code.
+// One character of the disk, by its own code: the one way disk characters
+// are printed. Into a pipe or a file it is the code page 437 byte of
+// toConsoleChar (the raw byte with -vo); on a terminal, and with -utf8 also
+// into a pipe or a file, it is the UTF-8 glyph of diskGlyph (the C64's own
+// with -U/-Ul, the picture of the raw byte with -vo). No byte from the image
+// can act as a control code on a terminal.
+void consoleDiskCode(uint8_t code);
+
+// A code page 437 byte that is already converted (a key code the viewer
+// echoes): the byte unchanged, or its code page 437 glyph where
+// consoleDiskCode writes glyphs.
 void consoleDiskChar(uint8_t cp437);
+
+// UTF-8 text that the program made (the JSON lines) and that holds no control
+// code but line ends: into a pipe or a file its bytes unchanged, to a terminal
+// each non-ASCII character through consoleWriteGlyph.
+void consoleText(const char *utf8, size_t length);
+
+// A text from the command line (a path) as UTF-8, for output that must be
+// UTF-8: on Windows the arguments arrive in the ANSI code page and are
+// converted; elsewhere they are returned as they are, and a byte that is not
+// UTF-8 is left for the caller to replace.
+std::string consoleArgumentAsUtf8(const std::string &argument);
 
 // Writes pending standard output; done before anything goes to standard error.
 void consoleFlush();
@@ -27,10 +46,6 @@ void consoleVerrorf(const char *format, va_list args);
 
 // True when standard output is a terminal (glyph output, screen clearing).
 bool consoleOutputIsTerminal();
-
-// The UTF-8 glyph that consoleDiskChar writes on a terminal for a code page
-// 437 byte; control positions give their pictures, 0x00 a blank.
-const char *cp437Glyph(uint8_t cp437);
 
 // True when standard error is a terminal (a Windows console).
 bool consoleErrorIsTerminal();
@@ -101,3 +116,12 @@ int consoleReadKeyByte(int waitMs);
 
 // Restores the terminal settings if raw mode was entered; harmless otherwise.
 void consoleRestoreTerminal();
+
+#ifdef KESTREL_FUZZ
+// Fuzz build only: forgets what the console learned in one run (how standard
+// output was prepared, a key read ahead, the end of key input), so that the
+// fuzz target can start the next input in the same process as a fresh run.
+// consoleForgetRun calls the platform half, consoleForgetPlatformRun.
+void consoleForgetRun();
+void consoleForgetPlatformRun();
+#endif

@@ -1,6 +1,6 @@
 // Console output shared by every platform: formatted program text, disk
-// characters (raw bytes to a pipe, code page 437 glyphs to a terminal) and the
-// error stream. Key reading and screen clearing are in the platform files.
+// characters (bytes or glyphs, as the output and the options ask), UTF-8 text
+// and the error stream. Key reading and screen clearing are in the platform files.
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -8,27 +8,10 @@
 
 #include "base/console.h"
 
-namespace {
+#include "base/charmap.h"
+#include "base/options.h"
 
-// Code page 437 as UTF-8; the control positions show their traditional pictures.
-const char *const kCp437Glyphs[256] = {
-    " ", "☺", "☻", "♥", "♦", "♣", "♠", "•", "◘", "○", "◙", "♂", "♀", "♪", "♫", "☼",
-    "►", "◄", "↕", "‼", "¶", "§", "▬", "↨", "↑", "↓", "→", "←", "∟", "↔", "▲", "▼",
-    " ", "!", "\"", "#", "$", "%", "&", "'", "(", ")", "*", "+", ",", "-", ".", "/",
-    "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", ":", ";", "<", "=", ">", "?",
-    "@", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M", "N", "O",
-    "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "[", "\\", "]", "^", "_",
-    "`", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
-    "p", "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "{", "|", "}", "~", "⌂",
-    "Ç", "ü", "é", "â", "ä", "à", "å", "ç", "ê", "ë", "è", "ï", "î", "ì", "Ä", "Å",
-    "É", "æ", "Æ", "ô", "ö", "ò", "û", "ù", "ÿ", "Ö", "Ü", "¢", "£", "¥", "₧", "ƒ",
-    "á", "í", "ó", "ú", "ñ", "Ñ", "ª", "º", "¿", "⌐", "¬", "½", "¼", "¡", "«", "»",
-    "░", "▒", "▓", "│", "┤", "╡", "╢", "╖", "╕", "╣", "║", "╗", "╝", "╜", "╛", "┐",
-    "└", "┴", "┬", "├", "─", "┼", "╞", "╟", "╚", "╔", "╩", "╦", "╠", "═", "╬", "╧",
-    "╨", "╤", "╥", "╙", "╘", "╒", "╓", "╫", "╪", "┘", "┌", "█", "▄", "▌", "▐", "▀",
-    "α", "ß", "Γ", "π", "Σ", "σ", "µ", "τ", "Φ", "Θ", "Ω", "δ", "∞", "φ", "ε", "∩",
-    "≡", "±", "≥", "≤", "⌠", "⌡", "÷", "≈", "°", "∙", "·", "√", "ⁿ", "²", "■", "\xC2\xA0",
-};
+namespace {
 
 // Fully buffered output to a pipe or file; the whole listing leaves in few writes.
 bool outputPrepared = false;
@@ -282,8 +265,6 @@ int consoleDecodeKey() {
     }
 }
 
-const char *cp437Glyph(uint8_t cp437) { return kCp437Glyphs[cp437]; }
-
 void consoleVprintf(const char *format, va_list args) {
     prepareOutput();
     formatPlain(format, args);
@@ -296,12 +277,46 @@ void consolePrintf(const char *format, ...) {
     va_end(args);
 }
 
+// Glyphs rather than bytes: always on a terminal, and into a pipe or a file
+// with -utf8, so that what arrives there is what a terminal gets (with -vo the
+// pictures of the raw bytes) and always reads as UTF-8.
+bool glyphsWanted() { return outputIsTerminal || options.utf8Output; }
+
+void writeGlyph(const char *utf8) {
+    if (outputIsTerminal) consoleWriteGlyph(utf8);
+    else putBytes(utf8, std::strlen(utf8));
+}
+
+void consoleDiskCode(uint8_t code) {
+    prepareOutput();
+    if (glyphsWanted()) writeGlyph(diskGlyph(code));
+    else putByte(static_cast<char>(toConsoleChar(code)));
+}
+
 void consoleDiskChar(uint8_t cp437) {
     prepareOutput();
-    if (outputIsTerminal)
-        consoleWriteGlyph(kCp437Glyphs[cp437]);
-    else
-        putByte(static_cast<char>(cp437));
+    if (glyphsWanted()) writeGlyph(cp437Glyph(cp437));
+    else putByte(static_cast<char>(cp437));
+}
+
+void consoleText(const char *utf8, size_t length) {
+    prepareOutput();
+    if (!outputIsTerminal) {
+        std::fwrite(utf8, 1, length, stdout);
+        return;
+    }
+    for (size_t at = 0; at < length;) {
+        size_t end = at + 1;
+        if (static_cast<unsigned char>(utf8[at]) < 0x80) {
+            putByte(utf8[at]);
+        } else {
+            while (end < length && end - at < 4 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+            char glyph[5] = {};
+            std::memcpy(glyph, utf8 + at, end - at);
+            consoleWriteGlyph(glyph);
+        }
+        at = end;
+    }
 }
 
 void consoleFlush() { std::fflush(stdout); }
@@ -348,3 +363,11 @@ void consoleErrorf(const char *format, ...) {
     consoleVerrorf(format, args);
     va_end(args);
 }
+
+#ifdef KESTREL_FUZZ
+void consoleForgetRun() {
+    outputPrepared = outputIsTerminal = false;
+    pendingKey = pushedByte = -1;
+    consoleForgetPlatformRun();
+}
+#endif

@@ -134,6 +134,7 @@ bool takeRedraw() {
 bool consoleOutputIsTerminal() { return isatty(STDOUT_FILENO); }
 
 bool consoleErrorIsTerminal() { return isatty(STDERR_FILENO); }
+std::string consoleArgumentAsUtf8(const std::string &argument) { return argument; }
 
 void consoleClearScreen() {
     if (consoleOutputIsTerminal()) consolePrintf("\x1b[H\x1b[2J");
@@ -174,3 +175,10 @@ void consoleRestoreTerminal() {
     rawModeActive = 0;
     setTerminal(savedTerminal);
 }
+
+#ifdef KESTREL_FUZZ
+void consoleForgetPlatformRun() {
+    consoleRestoreTerminal();
+    keyboardPrepared = inputIsTerminal = inputEnded = false;
+}
+#endif

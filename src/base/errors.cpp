@@ -10,6 +10,16 @@ namespace {
 
 UsagePrinter usagePrinter = nullptr;
 
+// The one place a run ends early. The fuzz target runs many inputs in one
+// process, so its build hands the status back to the harness instead.
+[[noreturn]] void endRun(int status) {
+#ifdef KESTREL_FUZZ
+    throw RunEnded{status};
+#else
+    std::exit(status);
+#endif
+}
+
 }  // namespace
 
 void registerUsagePrinter(UsagePrinter printer) { usagePrinter = printer; }
@@ -32,7 +42,7 @@ void exitWithError(int status, const char *format, ...) {
         consoleErrorf("\n");
     }
     va_end(again);
-    std::exit(static_cast<signed char>(status) & 0xFF);
+    endRun(static_cast<signed char>(status) & 0xFF);
 }
 
 void exitWithFileError(const char *format, ...) {
@@ -44,12 +54,12 @@ void exitWithFileError(const char *format, ...) {
     // follow on the same line.
     if (consoleOutputIsTerminal()) consolePrintf("\n");
     consoleFlush();
-    std::exit(1);
+    endRun(1);
 }
 
 void exitIfOutputLost() {
     const char *lost = consoleLostStream();
     if (!lost) return;
     consoleErrorf("ERROR: Could not write to %s.\n", lost);
-    std::exit(1);
+    endRun(1);
 }

@@ -25,3 +25,12 @@ void registerUsagePrinter(UsagePrinter printer);
 // was lost (a full disk, an I/O error, a closed pipe whose SIGPIPE is
 // ignored); returns when all of it was written.
 void exitIfOutputLost();
+
+#ifdef KESTREL_FUZZ
+// Fuzz build only (fuzz/CMakeLists.txt defines KESTREL_FUZZ): the fuzz target
+// runs many inputs in one process, so both exits throw this, with the exit
+// status, back to the harness instead of ending the process.
+struct RunEnded {
+    int status;
+};
+#endif

@@ -52,6 +52,10 @@ struct Options {
     /* disk check and map repair */
     int checkDisk;          /* -check: report the disk's problems instead of the listing */
     int fixMap;             /* -fix: rebuild the availability map from the chains */
+    /* -json, -utf8, -U/-Ul: output for programs, UTF-8 into pipes, the C64's glyphs */
+    int jsonReport;         /* -json: every plain argument is an image, each one JSON line */
+    int utf8Output;         /* -utf8: disk characters as UTF-8 glyphs into pipes and files too */
+    int glyphSet;           /* kGlyphsCodePage437, or -U kGlyphsC64Upper, -Ul kGlyphsC64Lower */
     /* -x and -w: files out of and into the image */
     int extractFiles;       /* -x: write entries' files into the current folder */
     int extractFirst;       /* -x num, 0..255; -1: every listed entry that has a file */

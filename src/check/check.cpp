@@ -4,7 +4,6 @@
 
 #include <bit>
 
-#include "base/charmap.h"
 #include "base/console.h"
 #include "check/account.h"
 #include "check/layout.h"
@@ -29,7 +28,7 @@ void printBlock(TrackSector block) { consolePrintf("%i/%i", block.track, block.s
 void printName(const uint8_t *slot) {
     consolePrintf("\"");
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != 0xA0; ++i)
-        consoleDiskChar(toConsoleChar(slot[kSlotName + i]));
+        consoleDiskCode(slot[kSlotName + i]);
     consolePrintf("\"");
 }
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "base/errors.h"
+#include "disk/directory.h"
 #include "disk/growth.h"
-#include "disk/slots.h"
 
 namespace {
 

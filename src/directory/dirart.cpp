@@ -33,11 +33,8 @@ struct Directory {
 
 Directory readDirectory(ImageBuffer &image) {
     Directory dir{{}};
-    uint8_t *map = blockAt(image, kDirTrack, 0);
-    BlockWalk walk = startDirectoryWalk(map);
-    while (uint8_t *block = nextDirectoryBlock(image, walk)) {
-        for (int i = 0; i < kSlotsPerBlock; ++i) dir.slots.push_back(block + i * kSlotSize);
-    }
+    DirectoryCursor cursor = startDirectory(image);
+    while (uint8_t *slot = nextListedSlot(image, cursor, true)) dir.slots.push_back(slot);
     return dir;
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "base/charmap.h"
 #include "base/console.h"
 #include "base/errors.h"
 #include "base/options.h"
@@ -17,8 +16,6 @@ uint8_t exportCount = 0;
 
 namespace {
 
-const char *const kTypeNames[8] = {"DEL", "SEQ", "PRG", "USR", "REL", "???", "???", "???"};
-
 // The values one entry line shows, read from the slot before any edit.
 struct EntryFacts {
     int number;
@@ -27,27 +24,6 @@ struct EntryFacts {
     int startSector;
     bool hasStartBlock;  // start track not 0 and start not 18/0
 };
-
-// Measurements of the chains met so far in one walk, by the start block's
-// position in the image: a damaged directory may name the same chain many
-// times (a looping directory names it thousands of times). Any edit clears it,
-// since an edited byte may lie inside a measured chain.
-struct MeasureCache {
-    ChainMeasure measure[kMaxBlocks];
-    bool known[kMaxBlocks];
-};
-
-void forgetMeasures(MeasureCache &cache) { std::memset(cache.known, 0, sizeof cache.known); }
-
-ChainMeasure measureOnce(const ImageBuffer &image, TrackSector start, MeasureCache &cache) {
-    int index = blockOffset(start.track, start.sector) / kBlockSize;
-    if (index >= kMaxBlocks) return measureChain(image, start);
-    if (!cache.known[index]) {
-        cache.measure[index] = measureChain(image, start);
-        cache.known[index] = true;
-    }
-    return cache.measure[index];
-}
 
 void printHeader(const uint8_t *map) {
     if (options.showNumbers) consolePrintf("  #: ");
@@ -66,16 +42,16 @@ void printHeader(const uint8_t *map) {
 
 // "$xxxx" from bytes 2-3 of the file's first block, or the placeholder when
 // the entry has no start block or that block lies outside the image.
-void printStartAddress(const ImageBuffer &image, const EntryFacts &entry) {
-    const uint8_t *first = entry.hasStartBlock ? blockAt(image, entry.startTrack, entry.startSector) : nullptr;
-    if (first)
-        consolePrintf("$%04x", first[2] | first[3] << 8);
+void printStartAddress(const ImageBuffer &image, const uint8_t *slot) {
+    int address;
+    if (slotStartAddress(image, slot, address))
+        consolePrintf("$%04x", address);
     else
         consolePrintf("-----");
 }
 
 // Columns 3 to 7 of an entry line (track/sector, start, bytes, blk, check-sum).
-void printColumns(const ImageBuffer &image, const EntryFacts &entry, MeasureCache &cache) {
+void printColumns(const ImageBuffer &image, const uint8_t *slot, const EntryFacts &entry, MeasureCache &cache) {
     ChainMeasure measure{0, 0, 0};
     if (entry.hasStartBlock && (options.showFileSize || options.showBlockCount || options.showChecksum))
         measure = measureOnce(image, {entry.startTrack, entry.startSector}, cache);
@@ -87,7 +63,7 @@ void printColumns(const ImageBuffer &image, const EntryFacts &entry, MeasureCach
     }
     if (options.showStartAddress || options.changeStartAddress) {
         printSeparator();
-        printStartAddress(image, entry);
+        printStartAddress(image, slot);
     }
     if (options.showFileSize) {
         printSeparator();
@@ -173,15 +149,15 @@ void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, cons
     EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], slotHasStartBlock(slot)};
     if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
     if (print) {
-        consolePrintf("%-5i", slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8);
+        consolePrintf("%-5i", slotBlockCount(slot));
         printEntryName(DirEntry{slot});
     }
     if (options.showTrackSector) collectForExport(entry);
-    if (print) printColumns(image, entry, cache);
+    if (print) printColumns(image, slot, entry, cache);
     if (options.csvOutput) {
         consolePrintf(";");
-        // Already converted in showDirectory: printed as it stands.
-        for (int i = 0; i < kNameLength; ++i) consoleDiskChar(csvDiskName[i]);
+        // Read in showDirectory before any edit, as the disk name stood then.
+        printDiskChars(csvDiskName, kNameLength);
     }
     applyEdits(image, slot, entry, print, cache, edits);
     if (print) consolePrintf("\n");
@@ -195,19 +171,20 @@ void printExport() {
 }
 
 // Why a directory walk ended early, on standard error; the listing ends there.
-void warnDirectoryStop(const BlockWalk &walk) {
-    if (walk.stop == WalkStop::AbsentBlock)
+void warnDirectoryStop(const DirectoryCursor &cursor) {
+    TrackSector link = cursor.stopLink;
+    if (cursor.walk.stop == WalkStop::AbsentBlock)
         consoleErrorf("WARNING: The directory links to block %i/%i, which lies outside the image; "
                       "the listing ends there.\n",
-                      walk.next.track, walk.next.sector);
-    else if (walk.stop == WalkStop::Loop)
+                      link.track, link.sector);
+    else if (cursor.walk.stop == WalkStop::Loop)
         consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
 }
 
 }  // namespace
 
 void printDiskChars(const uint8_t *codes, int count) {
-    for (int i = 0; i < count; ++i) consoleDiskChar(toConsoleChar(codes[i]));
+    for (int i = 0; i < count; ++i) consoleDiskCode(codes[i]);
 }
 
 void printSeparator() { consolePrintf(options.csvOutput ? ";" : " "); }
@@ -224,14 +201,14 @@ void printQuotedName(const uint8_t *name) {
             continue;
         }
         if (code == '"') quotePending = false;
-        field[i + 1] = toConsoleChar(code);
+        field[i + 1] = code;
     }
     field[kNameLength + 1] = quotePending ? '"' : ' ';
-    for (uint8_t c : field) consoleDiskChar(c);
+    printDiskChars(field, kNameLength + 2);
 }
 
 TypeMarks typeMarks(int type) {
-    return {type <= 3 ? '*' : ' ', kTypeNames[type & 7], type >= 0xC0 && type <= 0xC4 ? '<' : ' '};
+    return {type <= 3 ? '*' : ' ', fileTypeName(type), type >= 0xC0 && type <= 0xC4 ? '<' : ' '};
 }
 
 void printEntryName(DirEntry entry) {
@@ -242,31 +219,25 @@ void printEntryName(DirEntry entry) {
     consolePrintf("%s%c%s%s%s%c", separator, marks.splat, separator, marks.name, separator, marks.lock);
 }
 
-int blocksFree(const ImageBuffer &image) {
-    int sum = 0;
-    for (int track = 1; track <= kMapTracks; ++track)
-        if (track != kDirTrack) sum += trackMapEntry(image, track).freeCount;
-    return sum;
-}
-
 EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
     EditState edits{true, BlockSet{}, EntryEditOutcome{0, false, StartRefusal::None, {0, 0}}};
     const uint8_t *map = blockAt(image, kDirTrack, 0);
     if (!map) return edits.outcome;
     if (options.changeStartAddress) edits.directory = collectBlocksInUse(image).directory;
     uint8_t csvDiskName[kNameLength];
-    for (int i = 0; i < kNameLength; ++i) csvDiskName[i] = toConsoleChar(map[kDiskNameOffset + i]);
+    std::memcpy(csvDiskName, map + kDiskNameOffset, kNameLength);
     bool print = printListing != 0;
     if (print && !options.csvOutput) printHeader(map);
 
     MeasureCache cache;
     forgetMeasures(cache);
     DirectoryCursor cursor = startDirectory(image);
-    while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
-        if (cursor.beyondTrack) edits.blockEditable = false;
+    while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll != 0)) {
+        // Entries reached through a sector beyond its track (17/25) are listed, never edited.
+        if (cursor.walk.at.sector >= sectorsPerTrack(cursor.walk.at.track)) edits.blockEditable = false;
         processSlot(image, slot, cursor.number, print, csvDiskName, cache, edits);
     }
-    warnDirectoryStop(cursor.walk);
+    warnDirectoryStop(cursor);
     if (print && !options.csvOutput) consolePrintf("%i BLOCKS FREE.\n", blocksFree(image));
     if (options.exportTrackSector) printExport();
     return edits.outcome;

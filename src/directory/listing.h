@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "disk/bam.h"
 #include "disk/directory.h"
 #include "disk/image.h"
 
@@ -54,7 +55,7 @@ void requireEditsMade(const EntryEditOutcome &outcome);
 // Prints the quoted name, splat mark, type name and lock mark of one slot.
 void printEntryName(DirEntry entry);
 
-// Prints `count` disk characters through the active table.
+// Prints `count` disk characters, each as the output mode shows it.
 void printDiskChars(const uint8_t *codes, int count);
 
 // Prints the 18-character name field of an entry line: a quote, the 16 name
@@ -73,6 +74,3 @@ TypeMarks typeMarks(int type);
 
 // ";" in CSV mode, else " ".
 void printSeparator();
-
-// Sum of the stored free counts of tracks 1..35 except 18.
-int blocksFree(const ImageBuffer &image);

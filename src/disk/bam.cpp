@@ -90,3 +90,10 @@ bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, i
     }
     return false;
 }
+
+int blocksFree(const ImageBuffer &image) {
+    int sum = 0;
+    for (int track = 1; track <= kMapTracks; ++track)
+        if (track != kDirTrack) sum += trackMapEntry(image, track).freeCount;
+    return sum;
+}

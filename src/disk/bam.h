@@ -20,6 +20,10 @@ constexpr int kDiskIdOffset = 162;      // 5 characters shown after the name
 // The map entry of track 1..35; {0, {0,0,0}} when block 18/0 is absent.
 TrackMapEntry trackMapEntry(const ImageBuffer &image, int track);
 
+// Sum of the stored free counts of tracks 1..35 except 18 (the listing's
+// "BLOCKS FREE" figure); 0 when block 18/0 is absent.
+int blocksFree(const ImageBuffer &image);
+
 // True when sector's bit of track (1..35) is set. An absent map block shows
 // every sector in use.
 bool isBlockFree(const ImageBuffer &image, int track, int sector);

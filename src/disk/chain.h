@@ -55,5 +55,22 @@ struct ChainMeasure {
 };
 ChainMeasure measureChain(const ImageBuffer &image, TrackSector start);
 
+// Measurements of the chains met so far in one directory walk, by the start
+// block's position in the image: a damaged directory may name the same chain
+// many times (a looping directory names it thousands of times). Whoever edits
+// the image during the walk clears it, since an edited byte may lie inside a
+// measured chain.
+struct MeasureCache {
+    ChainMeasure measure[kMaxBlocks];
+    bool known[kMaxBlocks];
+};
+
+// Empties the cache.
+void forgetMeasures(MeasureCache &cache);
+
+// measureChain(image, start), taken from the cache when that start block was
+// measured before.
+ChainMeasure measureOnce(const ImageBuffer &image, TrackSector start, MeasureCache &cache);
+
 // Standard CRC-32 (ISO-HDLC); passing a previous result continues it.
 uint32_t computeCrc32(uint32_t crc, const uint8_t *bytes, uint64_t length);

@@ -1,20 +1,42 @@
-// The directory's blocks and slots in listing order.
+// The directory as data: slots, type names and the listing-order walk.
 #include "disk/directory.h"
 
-BlockWalk startDirectoryWalk(const uint8_t *map) { return startWalk({map[0], map[1]}, kAnyHeldBlock); }
+namespace {
 
-const uint8_t *nextDirectoryBlock(const ImageBuffer &image, BlockWalk &walk) {
-    const uint8_t *block = walkNext(image, walk);
-    if (block && block[0] > kMaxTrack) block = walkInstead(image, walk, {kDirTrack, 1});
+const char *const kTypeNames[8] = {"DEL", "SEQ", "PRG", "USR", "REL", "???", "???", "???"};
+
+// The next directory block of the walk, with block 18/1 standing in for a
+// block whose first byte is above 40; nullptr once the walk has ended.
+const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cursor) {
+    TrackSector link = cursor.walk.next;
+    const uint8_t *block = walkNext(image, cursor.walk);
+    if (block && block[0] > kMaxTrack) block = walkInstead(image, cursor.walk, {kDirTrack, 1});
+    if (!block) cursor.stopLink = link;
     return block;
 }
 
-uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk) {
-    return const_cast<uint8_t *>(nextDirectoryBlock(static_cast<const ImageBuffer &>(image), walk));
+}  // namespace
+
+const char *fileTypeName(int typeByte) { return kTypeNames[typeByte & 7]; }
+
+bool slotHasStartBlock(const uint8_t *slot) {
+    int track = slot[kSlotStartTrack];
+    return track != 0 && !(track == kDirTrack && slot[kSlotStartSector] == 0);
+}
+
+int slotBlockCount(const uint8_t *slot) { return slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8; }
+
+bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &address) {
+    if (!slotHasStartBlock(slot)) return false;
+    const uint8_t *first = blockAt(image, slot[kSlotStartTrack], slot[kSlotStartSector]);
+    if (!first) return false;
+    address = first[2] | first[3] << 8;
+    return true;
 }
 
 DirectoryCursor startDirectory(const ImageBuffer &image) {
-    return {startDirectoryWalk(blockAt(image, kDirTrack, 0)), nullptr, 0, -1, false};
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}};
 }
 
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {
@@ -22,10 +44,9 @@ const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor,
         if (cursor.block && ++cursor.slotIndex == kSlotsPerBlock) cursor.block = nullptr;
         if (!cursor.block) {
             if (cursor.walk.stop != WalkStop::Running) return nullptr;
-            cursor.block = nextDirectoryBlock(image, cursor.walk);
+            cursor.block = nextDirectoryBlock(image, cursor);
             cursor.slotIndex = 0;
             if (!cursor.block) return nullptr;
-            if (cursor.walk.at.sector >= sectorsPerTrack(cursor.walk.at.track)) cursor.beyondTrack = true;
         }
         const uint8_t *slot = cursor.block + cursor.slotIndex * kSlotSize;
         if (showAll || slot[kSlotType] != 0) {

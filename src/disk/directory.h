@@ -1,42 +1,58 @@
-// The directory as data: the walk over the directory the way the listing
-// reads it, by blocks or by the slots it shows with their entry numbers (the
-// slot layout is in slots.h). Every action that names entries by number (the
-// listing's edits, directory art, extraction, insertion) reads the directory
-// through it, so that a number means the same slot everywhere. Nothing here
-// prints.
+// The directory as data: the layout of a 32-byte slot, the type names, and
+// the walk over the slots in listing order that numbers the entries. The
+// listing and the JSON report both read the directory through it, so that an
+// entry number means the same slot everywhere. Nothing here prints.
 #pragma once
 
 #include <cstdint>
 
 #include "disk/image.h"
-#include "disk/slots.h"
 #include "disk/walk.h"
 
-// The walk over the directory chain from the link in block 18/0 (`map`),
-// with block 18/1 standing in for a block whose first byte is above 40.
-// nextDirectoryBlock returns nullptr once the walk has ended; walk.stop then
-// says why (EndOfChain, or AbsentBlock and Loop when it ended early) and
-// walk.next names the block it could not read. At most kMaxBlocks blocks,
-// nothing outside the image.
-BlockWalk startDirectoryWalk(const uint8_t *map);
-const uint8_t *nextDirectoryBlock(const ImageBuffer &image, BlockWalk &walk);
-uint8_t *nextDirectoryBlock(ImageBuffer &image, BlockWalk &walk);
+// Offsets inside a 32-byte directory slot.
+constexpr int kSlotSize = 32;
+constexpr int kSlotsPerBlock = 8;
+constexpr int kSlotType = 2;
+constexpr int kSlotStartTrack = 3;
+constexpr int kSlotStartSector = 4;
+constexpr int kSlotName = 5;          // 16 characters, padded with 0xA0
+constexpr int kSlotBlockCount = 30;   // 16-bit little-endian
+constexpr int kNameLength = 16;
 
-// Cursor over the slots of that walk, made by startDirectory and moved by
+// "DEL", "SEQ", "PRG", "USR", "REL" by the low three bits of the type byte,
+// "???" for 5 to 7.
+const char *fileTypeName(int typeByte);
+
+// True when the slot names a start block: start track not 0, start not 18/0.
+bool slotHasStartBlock(const uint8_t *slot);
+
+// The 16-bit block count the slot claims.
+int slotBlockCount(const uint8_t *slot);
+
+// Bytes 2-3 of the file's first block, little-endian, into `address`; false
+// (address untouched) when the slot has no start block or the image does not
+// hold it.
+bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &address);
+
+// Cursor over the directory's slots, made by startDirectory and moved by
 // nextListedSlot.
 struct DirectoryCursor {
-    BlockWalk walk;        // over the directory chain
-    const uint8_t *block;  // the directory block being read; nullptr before the first and after the last
-    int slotIndex;         // slot of the block yielded last (0..7)
-    int number;            // entry number of the slot yielded last (-1 before the first)
-    bool beyondTrack;      // a block so far was reached through a sector beyond its track's count
+    BlockWalk walk;       // over the directory chain; walk.at is the block of the slot yielded last
+    const uint8_t *block; // the directory block being read, nullptr before the first and after the last
+    int slotIndex;        // slot of the block yielded last (0..7)
+    int number;           // entry number of the slot yielded last (-1 before the first)
+    TrackSector stopLink; // once the walk has ended early: the link the listing names in its warning
 };
 
-// A cursor at the start of the directory. Precondition: block 18/0 is present.
+// A cursor at the start of the chain that block 18/0 names.
+// Precondition: block 18/0 is present.
 DirectoryCursor startDirectory(const ImageBuffer &image);
 
 // The next slot the listing shows (type byte not 0, or every slot when
-// showAll), its entry number in cursor.number; nullptr at the end of the
-// directory (cursor.walk says why, as above).
+// showAll) and its entry number in cursor.number; nullptr at the end of the
+// directory, with cursor.walk.stop saying why it ended (EndOfChain, or
+// AbsentBlock and Loop when it ended early). A directory block whose first
+// byte is above 40 is read as block 18/1 instead. At most kMaxBlocks blocks
+// are read; nothing outside the image.
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll);
 uint8_t *nextListedSlot(ImageBuffer &image, DirectoryCursor &cursor, bool showAll);

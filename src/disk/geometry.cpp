@@ -25,6 +25,14 @@ int sectorsPerTrack(int track) {
     return 17;
 }
 
+int imageTrackCount(uint64_t size) {
+    return size >= static_cast<uint64_t>(kTrackOffsets[kMaxTrack - 1] + sectorsPerTrack(kMaxTrack) * kBlockSize)
+               ? kMaxTrack
+               : kMapTracks;
+}
+
+bool imageHasErrorBytes(uint64_t size) { return size == kSizeWithErrors35 || size == kSizeWithErrors40; }
+
 int blockOffset(int track, int sector) {
     track &= 0xFF;
     sector &= 0xFF;

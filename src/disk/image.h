@@ -52,6 +52,17 @@ constexpr int kDirTrack = 18;
 // 18-24, 18 on 25-30, 17 above. Tracks above 40 also give 17.
 int sectorsPerTrack(int track);
 
+// The image sizes with an error byte per block after the blocks: 35 and 40 tracks.
+constexpr uint64_t kSizeWithErrors35 = 175531;
+constexpr uint64_t kSizeWithErrors40 = 197376;
+
+// Tracks of an image by its length: 40 when it is long enough to hold track
+// 40 whole (196,608 bytes or more), else 35, also for a cut image.
+int imageTrackCount(uint64_t size);
+
+// True when the length is one of the two sizes with error bytes.
+bool imageHasErrorBytes(uint64_t size);
+
 // Byte offset of a block by the fixed layout; only the low 8 bits of each
 // argument count. Pure arithmetic: the offset may lie outside any image, and
 // tracks above 40 give the offset of track 40's band (callers use blockAt).

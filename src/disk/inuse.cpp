@@ -1,7 +1,7 @@
 // The blocks in use by the directory's account.
 #include "disk/inuse.h"
 
-#include "disk/slots.h"
+#include "disk/directory.h"
 #include "disk/walk.h"
 
 namespace {

@@ -26,21 +26,18 @@ struct DirectoryScan {
     bool nameOnDisk;     // a listed entry has the name already
 };
 
-// One pass over the directory as the listing reads it, block by block (every
-// insert makes one, so the slots are looked at inline).
+// One pass over the directory as the listing reads it, every slot looked at.
 DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
     DirectoryScan scan{nullptr, -1, 0, false};
-    BlockWalk walk = startDirectoryWalk(blockAt(image, kDirTrack, 0));
-    while (uint8_t *block = nextDirectoryBlock(image, walk)) {
-        for (uint8_t *slot = block; slot < block + kBlockSize; slot += kSlotSize) {
-            bool empty = slot[kSlotType] == 0;
-            if (!empty && std::memcmp(slot + kSlotName, name, kNameLength) == 0) scan.nameOnDisk = true;
-            if (empty && !scan.freeSlot) {
-                scan.freeSlot = slot;
-                scan.freeSlotNumber = scan.shownSlots;
-            }
-            if (!empty || options.showAll) ++scan.shownSlots;
+    DirectoryCursor cursor = startDirectory(image);
+    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
+        bool empty = slot[kSlotType] == 0;
+        if (!empty && std::memcmp(slot + kSlotName, name, kNameLength) == 0) scan.nameOnDisk = true;
+        if (empty && !scan.freeSlot) {
+            scan.freeSlot = slot;
+            scan.freeSlotNumber = scan.shownSlots;
         }
+        if (!empty || options.showAll) ++scan.shownSlots;
     }
     return scan;
 }
@@ -104,9 +101,8 @@ void printInserted(int number, const uint8_t *slot) {
     consolePrintf("%3i: \"", number);
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
         consoleDiskChar(toConsoleChar(slot[kSlotName + i]));
-    int blocks = slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8;
-    static const char *const kTypeNames[4] = {"DEL", "SEQ", "PRG", "USR"};
-    consolePrintf("\" %s, %i block%s from %i/%i\n", kTypeNames[slot[kSlotType] & 3], blocks, blocks == 1 ? "" : "s",
+    int blocks = slotBlockCount(slot);
+    consolePrintf("\" %s, %i block%s from %i/%i\n", fileTypeName(slot[kSlotType]), blocks, blocks == 1 ? "" : "s",
                   slot[kSlotStartTrack], slot[kSlotStartSector]);
 }
 

@@ -155,7 +155,8 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
 }
 
 void placePlainArgument(const char *arg, RunPaths &paths) {
-    if (paths.source.empty()) paths.source = arg;
+    if (options.jsonReport) paths.images.push_back(arg);
+    else if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
     else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
     else exitWithError(1, "ERROR: Bad argument %s", consoleOutsideText(arg, ConsoleStream::Error).c_str());
@@ -204,6 +205,14 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.checkDisk = 1;
     } else if (is("-fix")) {
         options.fixMap = options.imageModified = 1;
+    } else if (is("-json")) {
+        // Set before the first argument was read: see parseCommandLine.
+    } else if (is("-utf8")) {
+        options.utf8Output = 1;
+    } else if (is("-U")) {
+        options.glyphSet = kGlyphsC64Upper;
+    } else if (is("-Ul")) {
+        options.glyphSet = kGlyphsC64Lower;
     } else if (is("-x")) {
         options.extractFiles = 1;
         readExtractRange(args);
@@ -263,14 +272,31 @@ void refuseConflicts(const ArgCursor &args) {
                       edit, action);
 }
 
+// The JSON report lists images and nothing else.
+void refuseJsonConflicts(const RunPaths &paths) {
+    if (!options.jsonReport) return;
+    if (options.imageModified) exitWithError(1, "ERROR: '-json' cannot be combined with an editing option.");
+    if (options.checkDisk) exitWithError(1, "ERROR: '-json' cannot be combined with '-check'.");
+    if (options.extractFiles) exitWithError(1, "ERROR: '-json' cannot be combined with '-x'.");
+    if (options.blockViewer || options.bamView || options.exportTrackSector)
+        exitWithError(1, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'.");
+    if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
+}
+
 }  // namespace
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
+    // -json changes what every plain argument is, those before it included
+    // (but not a plain argument "-json" after "--").
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "-json") == 0) options.jsonReport = 1;
     ArgCursor args{argc, argv, 1, false, 0};
     // A request for the help or the version ends the reading: what follows it
     // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);
-    if (!options.showHelp && !options.showVersion) refuseConflicts(args);
+    if (options.showHelp || options.showVersion) return paths;
+    refuseConflicts(args);
+    refuseJsonConflicts(paths);
     return paths;
 }

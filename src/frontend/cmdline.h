@@ -7,19 +7,24 @@
 
 #include "base/options.h"
 
+#include <vector>
+
 // Names taken from the plain arguments; empty until one is placed.
 struct RunPaths {
     std::string source;
     std::string second;
     std::string destination;
+    std::vector<const char *> images;  // with -json: every plain argument (in argv), in order; the rest stay empty
     std::vector<std::string> inserts;  // -w FILE, in command-line order
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error
 // ends the program through exitWithError with status 1, and so, after the
-// last argument, does a conflict: a second range option (-rd, -sd), or -rd,
-// -sd or -start with an action that replaces the listing. "-h", "--help" and
-// "--version" set their request and end the reading there (nothing is then
-// refused); after "--" every argument is a plain one (an image named
-// "-vintage.d64", say).
+// last argument, does a conflict: a second range option (-rd, -sd), -rd, -sd
+// or -start with an action that replaces the listing, an option that -json
+// cannot go with (an editing option, -check, -block, -bam, -e), -json without
+// an image. -json anywhere on the line makes every plain argument an image,
+// also those before it. "-h", "--help" and "--version" set their request and
+// end the reading there (nothing is then refused); after "--" every argument
+// is a plain one (an image named "-vintage.d64", say).
 RunPaths parseCommandLine(int argc, char **argv);

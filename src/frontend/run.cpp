@@ -2,6 +2,11 @@
 // actions in their fixed order, write the edited image once at the end.
 #include "frontend/run.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "base/console.h"
 #include "base/errors.h"
 #include "base/filewrite.h"
@@ -16,6 +21,7 @@
 #include "files/extract.h"
 #include "files/insert.h"
 #include "frontend/usage.h"
+#include "report/json.h"
 #include "views/bamview.h"
 #include "views/blockviewer.h"
 
@@ -27,24 +33,82 @@ std::string shownOnOutput(const std::string &path) { return consoleOutsideText(p
 // A path as the message on standard error (the error exit) may show it.
 std::string shownOnError(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Error); }
 
-// Loads an image, or ends with a file error naming it ("File" or "2nd file").
-void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    std::string shown = shownOnOutput(path);
-    if (path.empty() || !imageExists(path)) exitWithFileError("ERROR: %s '%s' not found.", label, shown.c_str());
+// printf into a string (the messages about an image, which -json reports
+// without ending the run).
+__attribute__((format(printf, 1, 2))) std::string formatText(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+// Loads an image; returns why it could not be loaded, in the words of the file
+// errors with the path as it is ("File 'x' not found."), or an empty text
+// when it was loaded.
+std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
+    if (path.empty() || !imageExists(path)) return formatText("%s '%s' not found.", label, path.c_str());
     uint64_t size = 0;
     LoadResult result = loadImage(path, image, size);
     if (result == LoadResult::TooLarge)
-        exitWithFileError("ERROR: %s '%s' is too large for a disk image (%llu bytes).", label, shown.c_str(),
+        return formatText("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
                           static_cast<unsigned long long>(size));
-    if (result != LoadResult::Loaded) exitWithFileError("ERROR: %s '%s' could not be read.", label, shown.c_str());
+    if (result != LoadResult::Loaded) return formatText("%s '%s' could not be read.", label, path.c_str());
+    return "";
 }
 
-// The map view, the listing and the merge read block 18/0; an image too short
-// to hold it is refused before any action runs.
+// The map view, the listing, the merge, the edits and the JSON report read
+// block 18/0: why an image too short to hold it cannot be used, or "".
+std::string mapBlockProblem(const ImageBuffer &image, const char *label, const std::string &path) {
+    if (blockPresent(image, kDirTrack, 0)) return "";
+    return formatText("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
+                      static_cast<unsigned long long>(image.bytes.size()));
+}
+
+// A file error about an image; the message's only outside text is the path,
+// so escaping the whole message for a terminal escapes just that.
+[[noreturn]] void exitWithImageProblem(const std::string &problem) {
+    exitWithFileError("ERROR: %s", consoleOutsideText(problem, ConsoleStream::Output).c_str());
+}
+
+// Loads an image, or ends with a file error naming it ("File" or "2nd file").
+void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
+    std::string problem = loadProblem(path, label, image);
+    if (!problem.empty()) exitWithImageProblem(problem);
+}
+
+// An image that cannot hold block 18/0 is refused before any action runs.
 void requireMapBlock(const ImageBuffer &image, const char *label, const std::string &path) {
-    if (!blockPresent(image, kDirTrack, 0))
-        exitWithFileError("ERROR: %s '%s' is too short to hold block 18/0 (%llu bytes).", label,
-                          shownOnOutput(path).c_str(), static_cast<unsigned long long>(image.bytes.size()));
+    std::string problem = mapBlockProblem(image, label, path);
+    if (!problem.empty()) exitWithImageProblem(problem);
+}
+
+// -json: every image in turn through one buffer, so memory stays that of the
+// largest image; an image that cannot be listed gives its error line (and
+// the message on standard error) and the run goes on. Status 1 when any failed.
+int runJsonReport(const std::vector<const char *> &images) {
+    JsonReport report;
+    startJsonReport(report);
+    ImageBuffer image;
+    int status = 0;
+    for (const std::string path : images) {
+        std::string problem = loadProblem(path, "File", image);
+        if (problem.empty()) problem = mapBlockProblem(image, "File", path);
+        if (problem.empty()) {
+            printImageJson(report, consoleArgumentAsUtf8(path), image);
+            continue;
+        }
+        printImageJsonError(report, consoleArgumentAsUtf8(path), consoleArgumentAsUtf8(problem));
+        consoleErrorf("ERROR: %s\n", consoleOutsideText(problem, ConsoleStream::Error).c_str());
+        status = 1;
+    }
+    exitIfOutputLost();
+    return status;
 }
 
 bool listingRuns() {
@@ -99,9 +163,10 @@ int runKestrel(int argc, char **argv) {
     if (options.showHelp || options.showVersion) {
         if (options.showHelp) printUsage(argv[0]);
         else printVersion();
-        consoleFlush();
+        exitIfOutputLost();
         return 0;
     }
+    if (options.jsonReport) return runJsonReport(paths.images);
 
     ImageBuffer image;
     ImageBuffer second;

@@ -1,7 +1,6 @@
 // Interactive block viewer.
 #include "views/blockviewer.h"
 
-#include "base/charmap.h"
 #include "base/console.h"
 #include "base/errors.h"
 #include "base/options.h"
@@ -25,7 +24,7 @@ void printHexRows(const uint8_t *block) {
         consolePrintf("%02x: ", row * 16);
         for (int i = 0; i < 16; ++i) consolePrintf("%02x ", bytes[i]);
         consolePrintf(" | ");
-        for (int i = 0; i < 16; ++i) consoleDiskChar(toConsoleChar(bytes[i]));
+        for (int i = 0; i < 16; ++i) consoleDiskCode(bytes[i]);
         consolePrintf("\n");
     }
 }

@@ -52,6 +52,8 @@ const std::vector<Action> &actions() {
         {"check", {"-check", "a.d64"}, "", nullptr},
         {"fix", {"-fix", "a.d64", "out.d64"}, "", "out.d64"},
         {"append-fix-check", {"-adel", "-fix", "-check", "a.d64", "out.d64"}, "", "out.d64"},
+        {"json", {"-json", "-va", "-U", "a.d64", "b.d64"}, "", nullptr},
+        {"utf8-glyphs", {"-utf8", "-Ul", "-vantsfbc", "a.d64"}, "", nullptr},
         {"insert", {"-w", "host.prg", "-w", "b.d64", "a.d64", "out.d64"}, "", "out.d64"},
         // A directory over the whole disk lists thousands of entries, each a
         // file of -x; entries 0 to 40 reach every kind of damage here.

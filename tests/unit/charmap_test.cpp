@@ -10,6 +10,7 @@
 #include "base/charmap.h"
 #include "frontend/cmdline.h"
 #include "support/shell.h"
+#include "support/unicode.h"
 
 namespace {
 
@@ -128,4 +129,27 @@ TEST(CharMap, RawModeIsTheOnlyWayToPrintZero) {
         for (int code = 0; code < 256; ++code)
             EXPECT_NE(toConsoleChar(static_cast<uint8_t>(code)), 0) << table << " code " << code;
     }
+}
+
+// The C64 sets of -U and -Ul are those of data/petscii-unicode.tsv, code by
+// code, and their UTF-8 forms decode to the same code points.
+TEST(CharMap, C64GlyphsAreThoseOfTheDataFile) {
+    for (int set : {kGlyphsC64Upper, kGlyphsC64Lower}) {
+        std::vector<uint32_t> expected = readPetsciiColumn(set == kGlyphsC64Upper ? 1 : 2);
+        ASSERT_EQ(expected.size(), 256u) << "data/petscii-unicode.tsv unreadable";
+        for (int code = 0; code < 256; ++code) {
+            uint8_t c = static_cast<uint8_t>(code);
+            EXPECT_EQ(c64CodePoint(set, c), expected[code]) << "set " << set << " code " << code;
+            std::vector<uint32_t> decoded;
+            const char *glyph = c64Glyph(set, c);
+            if (expected[code] == 0) {
+                EXPECT_EQ(glyph, nullptr) << "code " << code;
+            } else {
+                ASSERT_NE(glyph, nullptr) << "code " << code;
+                EXPECT_TRUE(decodeUtf8(glyph, decoded));
+                EXPECT_EQ(decoded, std::vector<uint32_t>{expected[code]}) << "set " << set << " code " << code;
+            }
+        }
+    }
+    EXPECT_EQ(c64CodePoint(kGlyphsCodePage437, 0x41), 0u);
 }

@@ -1,0 +1,265 @@
+// The JSON report: the line of one image, built whole in memory and written
+// with one call. Field names and their meaning are documented in
+// doc/kestrel.1 and checked against doc/kestrel-json.schema.json by the tests.
+#include "report/json.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "base/charmap.h"
+#include "base/console.h"
+#include "base/options.h"
+#include "disk/bam.h"
+#include "disk/directory.h"
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void appendNumber(JsonLine &line, long long value) {
+    char *at = line.room(24);
+    line.used += static_cast<size_t>(std::to_chars(at, at + 24, value).ptr - at);
+}
+
+// Appends a string literal without measuring it at run time.
+template <size_t N>
+void appendLiteral(JsonLine &line, const char (&text)[N]) {
+    line.add(text, N - 1);
+}
+
+template <size_t N>
+void appendKey(JsonLine &line, const char (&key)[N]) {
+    line.add('"');
+    appendLiteral(line, key);
+    appendLiteral(line, "\":");
+}
+
+template <size_t N>
+void appendNumberField(JsonLine &line, const char (&key)[N], long long value) {
+    appendKey(line, key);
+    appendNumber(line, value);
+    line.add(',');
+}
+
+template <size_t N>
+void appendBoolField(JsonLine &line, const char (&key)[N], bool value) {
+    appendKey(line, key);
+    if (value) appendLiteral(line, "true,");
+    else appendLiteral(line, "false,");
+}
+
+// Length of the UTF-8 sequence at `at` when it is well formed (shortest form,
+// no surrogate, at most U+10FFFF), else 0.
+size_t utf8SequenceLength(const unsigned char *at, size_t left) {
+    unsigned char lead = at[0];
+    size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+    if (length == 0 || length > left) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((at[i] & 0xC0) != 0x80) return 0;
+    if (lead == 0xE0 && at[1] < 0xA0) return 0;   // overlong
+    if (lead == 0xED && at[1] >= 0xA0) return 0;  // surrogate
+    if (lead == 0xF0 && at[1] < 0x90) return 0;   // overlong
+    if (lead == 0xF4 && at[1] >= 0x90) return 0;  // above U+10FFFF
+    return length;
+}
+
+// "\u00XX" for a code below 0x100 that JSON or a terminal must not see as it is.
+void appendEscapedCode(JsonLine &line, unsigned code) {
+    appendLiteral(line, "\\u00");
+    line.add(kHexDigits[code >> 4 & 15]);
+    line.add(kHexDigits[code & 15]);
+}
+
+// A JSON string of text from outside (a path, a message): '"', '\' and the
+// control codes escaped, C1 controls too (some terminals obey them), and every
+// byte that does not begin a well-formed UTF-8 sequence as U+FFFD.
+void appendTextString(JsonLine &line, const std::string &text) {
+    line.add('"');
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t at = 0; at < text.size();) {
+        unsigned char byte = bytes[at];
+        size_t length = byte < 0x80 ? 1 : utf8SequenceLength(bytes + at, text.size() - at);
+        if (length == 0) {
+            appendLiteral(line, "\xEF\xBF\xBD");
+            length = 1;
+        } else if (byte == 0xC2 && bytes[at + 1] < 0xA0) {
+            appendEscapedCode(line, bytes[at + 1]);
+        } else if (byte == '"' || byte == '\\') {
+            line.add('\\');
+            line.add(static_cast<char>(byte));
+        } else if (byte < 0x20 || byte == 0x7F) {
+            appendEscapedCode(line, byte);
+        } else {
+            line.add(text.data() + at, length);
+        }
+        at += length;
+    }
+    line.add('"');
+}
+
+void appendGlyphs(JsonReport &report, const uint8_t *codes, int count) {
+    for (int i = 0; i < count; ++i) report.line.add(report.glyphText[codes[i]], report.glyphLength[codes[i]]);
+}
+
+// A name field as glyphs, without the 0xA0 padding at its end.
+template <size_t N>
+void appendDiskText(JsonReport &report, const char (&key)[N], const uint8_t *codes, int count) {
+    int shown = count;
+    while (shown > 0 && codes[shown - 1] == 0xA0) --shown;
+    appendKey(report.line, key);
+    report.line.add('"');
+    appendGlyphs(report, codes, shown);
+    appendLiteral(report.line, "\",");
+}
+
+template <size_t N>
+void appendHex(JsonLine &line, const char (&key)[N], const uint8_t *bytes, int count) {
+    appendKey(line, key);
+    line.add('"');
+    char *at = line.room(2 * static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        *at++ = kHexDigits[bytes[i] >> 4];
+        *at++ = kHexDigits[bytes[i] & 15];
+    }
+    line.used += 2 * static_cast<size_t>(count);
+    appendLiteral(line, "\",");
+}
+
+template <size_t N, size_t M>
+void appendDiskField(JsonReport &report, const char (&key)[N], const char (&hexKey)[M], const uint8_t *codes,
+                     int count) {
+    appendDiskText(report, key, codes, count);
+    appendHex(report.line, hexKey, codes, count);
+}
+
+const char *directoryEndName(WalkStop stop) {
+    switch (stop) {
+        case WalkStop::AbsentBlock: return "absent_block";
+        case WalkStop::Loop: return "loop";
+        default: return "end_of_chain";
+    }
+}
+
+// The file's figures, or null for an entry without a start block.
+void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8_t *slot) {
+    JsonLine &line = report.line;
+    int address;
+    appendKey(line, "start_address");
+    if (slotStartAddress(image, slot, address)) appendNumber(line, address);
+    else appendLiteral(line, "null");
+    if (!slotHasStartBlock(slot)) {
+        appendLiteral(line, ",\"bytes\":null,\"blocks\":null,\"crc32\":null");
+        return;
+    }
+    ChainMeasure measure =
+        measureOnce(image, {slot[kSlotStartTrack], slot[kSlotStartSector]}, report.measures);
+    line.add(',');
+    appendNumberField(line, "bytes", measure.bytes);
+    appendNumberField(line, "blocks", measure.blocks);
+    appendKey(line, "crc32");
+    char crc[8];
+    for (int i = 0; i < 8; ++i) crc[i] = kHexDigits[measure.checksum >> (28 - 4 * i) & 15];
+    line.add('"');
+    line.add(crc, 8);
+    line.add('"');
+}
+
+void appendEntry(JsonReport &report, const ImageBuffer &image, const DirectoryCursor &cursor, const uint8_t *slot) {
+    JsonLine &line = report.line;
+    int type = slot[kSlotType];
+    line.add('{');
+    appendNumberField(line, "number", cursor.number);
+    appendKey(line, "slot");
+    line.add('{');
+    appendNumberField(line, "track", cursor.walk.at.track);
+    appendNumberField(line, "sector", cursor.walk.at.sector);
+    appendKey(line, "index");
+    appendNumber(line, cursor.slotIndex);
+    appendLiteral(line, "},\"type\":\"");
+    line.add(fileTypeName(type), 3);
+    appendLiteral(line, "\",");
+    appendNumberField(line, "type_byte", type);
+    appendBoolField(line, "closed", (type & 0x80) != 0);
+    appendBoolField(line, "locked", (type & 0x40) != 0);
+    appendDiskField(report, "name", "name_hex", slot + kSlotName, kNameLength);
+    appendNumberField(line, "track", slot[kSlotStartTrack]);
+    appendNumberField(line, "sector", slot[kSlotStartSector]);
+    appendNumberField(line, "shown_blocks", slotBlockCount(slot));
+    appendFileFigures(report, image, slot);
+    line.add('}');
+}
+
+void appendEntries(JsonReport &report, const ImageBuffer &image) {
+    JsonLine &line = report.line;
+    forgetMeasures(report.measures);
+    DirectoryCursor cursor = startDirectory(image);
+    appendKey(line, "entries");
+    line.add('[');
+    bool first = true;
+    while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll != 0)) {
+        if (!first) line.add(',');
+        first = false;
+        appendEntry(report, image, cursor, slot);
+    }
+    appendLiteral(line, "],\"directory_end\":\"");
+    const char *end = directoryEndName(cursor.walk.stop);
+    line.add(end, std::strlen(end));
+    line.add('"');
+}
+
+void writeLine(JsonReport &report) {
+    appendLiteral(report.line, "}\n");
+    consoleText(report.line.bytes.data(), report.line.used);
+}
+
+}  // namespace
+
+void JsonLine::grow(size_t count) { bytes.resize(std::max(2 * bytes.size(), used + count + 4096)); }
+
+void startJsonReport(JsonReport &report) {
+    for (int code = 0; code < 256; ++code) {
+        const char *glyph = diskGlyph(static_cast<uint8_t>(code));
+        char *text = report.glyphText[code];
+        if (std::strcmp(glyph, "\"") == 0 || std::strcmp(glyph, "\\") == 0) {
+            text[0] = '\\';
+            text[1] = glyph[0];
+            text[2] = '\0';
+        } else {
+            std::strcpy(text, glyph);
+        }
+        report.glyphLength[code] = static_cast<uint8_t>(std::strlen(text));
+    }
+}
+
+void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image) {
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    JsonLine &line = report.line;
+    line.used = 0;
+    appendLiteral(line, "{\"image\":");
+    appendTextString(line, path);
+    line.add(',');
+    uint64_t size = image.bytes.size();
+    appendNumberField(line, "size", static_cast<long long>(size));
+    appendNumberField(line, "tracks", imageTrackCount(size));
+    appendBoolField(line, "error_bytes", imageHasErrorBytes(size));
+    appendDiskField(report, "disk_name", "disk_name_hex", map + kDiskNameOffset, kNameLength);
+    appendKey(line, "id");
+    line.add('"');
+    appendGlyphs(report, map + kDiskIdOffset, 5);
+    appendLiteral(line, "\",");
+    appendHex(line, "id_hex", map + kDiskIdOffset, 5);
+    appendNumberField(line, "blocks_free", blocksFree(image));
+    appendEntries(report, image);
+    writeLine(report);
+}
+
+void printImageJsonError(JsonReport &report, const std::string &path, const std::string &message) {
+    JsonLine &line = report.line;
+    line.used = 0;
+    appendLiteral(line, "{\"image\":");
+    appendTextString(line, path);
+    appendLiteral(line, ",\"error\":");
+    appendTextString(line, message);
+    writeLine(report);
+}
