@@ -132,6 +132,16 @@ void escapeDeviceName(std::string &host) {
     host.replace(letter, 1, escaped);
 }
 
+// The closed type byte an extension stands for; PRG for any other.
+uint8_t typeOfExtension(const std::string &extension) {
+    static const char *const kTypes[] = {"del", "seq", "prg", "usr"};
+    std::string lower;
+    for (char c : extension) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (int type = 0; type < 4; ++type)
+        if (lower == kTypes[type]) return static_cast<uint8_t>(0x80 + type);
+    return 0x82;
+}
+
 }  // namespace
 
 std::string hostNameOfEntry(const uint8_t *name) {
@@ -154,20 +164,6 @@ const char *hostExtensionOfType(int typeByte) {
     static const char *const kExtensions[8] = {"del", "seq", "prg", "usr", "rel", "bin", "bin", "bin"};
     return kExtensions[typeByte & 7];
 }
-
-namespace {
-
-// The closed type byte an extension stands for; PRG for any other.
-uint8_t typeOfExtension(const std::string &extension) {
-    static const char *const kTypes[] = {"del", "seq", "prg", "usr"};
-    std::string lower;
-    for (char c : extension) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    for (int type = 0; type < 4; ++type)
-        if (lower == kTypes[type]) return static_cast<uint8_t>(0x80 + type);
-    return 0x82;
-}
-
-}  // namespace
 
 HostFileEntry entryOfHostName(const std::string &fileName) {
     size_t dot = fileName.find_last_of('.');
