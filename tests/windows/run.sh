@@ -61,6 +61,10 @@ cmake --build "$host" -j "$jobs" --target kestrel_e2e_tests
 
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+# Wine takes the code pages for arguments and file names from the locale: the
+# tests' non-ASCII names need the same UTF-8 locale everywhere (a bare
+# container sets none, and Wine then falls back to another code page).
+export LC_ALL=C.UTF-8
 export WINEPREFIX=$build/wineprefix
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -94,7 +98,7 @@ wrapper=$build/kestrel-wine.sh
 cat >"$wrapper" <<EOF
 #!/bin/sh
 # Written by tests/windows/run.sh: runs kestrel.exe under Wine.
-export WINEPREFIX='$WINEPREFIX' WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
+export LC_ALL=C.UTF-8 WINEPREFIX='$WINEPREFIX' WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
 exec '$wine' '$build/kestrel.exe' "\$@"
 EOF
 chmod +x "$wrapper"
