@@ -64,7 +64,7 @@ void forgetMeasures(MeasureCache &cache) { std::memset(cache.known, 0, sizeof ca
 
 ChainMeasure measureOnce(const ImageBuffer &image, TrackSector start, MeasureCache &cache) {
     int index = blockOffset(start.track, start.sector) / kBlockSize;
-    if (index >= kMaxBlocks) return measureChain(image, start);
+    if (index >= kBlockPositions) return measureChain(image, start);
     if (!cache.known[index]) {
         cache.measure[index] = measureChain(image, start);
         cache.known[index] = true;

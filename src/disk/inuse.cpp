@@ -1,6 +1,7 @@
 // The blocks in use by the directory's account.
 #include "disk/inuse.h"
 
+#include "disk/chain.h"
 #include "disk/directory.h"
 #include "disk/walk.h"
 
@@ -11,7 +12,7 @@ namespace {
 // reach beyond the 768 blocks of the layout (at most 1,006 on track 40); each
 // is walked at most once, which keeps a hostile directory's account linear.
 struct SeenPositions {
-    uint64_t bits[16];
+    uint64_t bits[kBlockPositions / 64];
 };
 
 // Records the block a walk has just yielded, where its bytes lie; false when
