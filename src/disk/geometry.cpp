@@ -33,6 +33,12 @@ int imageTrackCount(uint64_t size) {
 
 bool imageHasErrorBytes(uint64_t size) { return size == kSizeWithErrors35 || size == kSizeWithErrors40; }
 
+uint64_t imageBlockBytes(uint64_t size) {
+    if (size == kSizeWithErrors35) return kSizeWithErrors35 - kMapBlocks;
+    if (size == kSizeWithErrors40) return kSizeWithErrors40 - kMaxBlocks;
+    return size;
+}
+
 int blockOffset(int track, int sector) {
     track &= 0xFF;
     sector &= 0xFF;
@@ -44,7 +50,7 @@ const uint8_t *blockAt(const ImageBuffer &image, int track, int sector) {
     track &= 0xFF;
     if (track < 1 || track > kMaxTrack) return nullptr;
     uint64_t offset = static_cast<uint64_t>(blockOffset(track, sector));
-    if (offset + kBlockSize > image.bytes.size()) return nullptr;
+    if (offset + kBlockSize > imageBlockBytes(image.bytes.size())) return nullptr;
     return image.bytes.data() + offset;
 }
 

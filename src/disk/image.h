@@ -46,6 +46,7 @@ constexpr int kBlockSize = 256;
 constexpr int kMaxTrack = 40;          // highest addressable track
 constexpr int kMapTracks = 35;         // tracks covered by the availability map
 constexpr int kMaxBlocks = 768;        // blocks of a 40-track image; bounds every walk
+constexpr int kMapBlocks = 683;        // blocks of a 35-track image
 constexpr int kDirTrack = 18;
 
 // Sectors of a track: 21 up to track 17 (also for track 0 and below), 19 on
@@ -63,13 +64,18 @@ int imageTrackCount(uint64_t size);
 // True when the length is one of the two sizes with error bytes.
 bool imageHasErrorBytes(uint64_t size);
 
+// The leading bytes of an image that hold blocks: all of them, except the
+// error bytes behind the blocks of the two sizes that carry them (those are
+// never a block: on a 175,531-byte image, 36/0 lies outside).
+uint64_t imageBlockBytes(uint64_t size);
+
 // Byte offset of a block by the fixed layout; only the low 8 bits of each
 // argument count. Pure arithmetic: the offset may lie outside any image, and
 // tracks above 40 give the offset of track 40's band (callers use blockAt).
 int blockOffset(int track, int sector);
 
 // The one gate for block access: the block's bytes when its track is 1..40 and
-// all 256 bytes lie inside the image, else nullptr. Only the low 8 bits of
+// all 256 bytes lie inside the image's blocks (imageBlockBytes), else nullptr. Only the low 8 bits of
 // track and sector count, as for blockOffset.
 const uint8_t *blockAt(const ImageBuffer &image, int track, int sector);
 uint8_t *blockAt(ImageBuffer &image, int track, int sector);

@@ -255,3 +255,48 @@ TEST(ListingCc1541, FortyTrackImageIsReadWhole) {
     EXPECT_TRUE(reaches36);
     EXPECT_GE(entryStart(2)[0], 36);
 }
+
+// The error bytes behind the blocks of a 175,531-byte image are no block: a
+// link to 36/0 there names a block the image does not hold, as on the same
+// image without them. Every action must see the two images alike.
+TEST(ErrorBytes, AreNeverReadAsTrackThirtySix) {
+    TempDir dir;
+    ImageBuffer image = formatImage();
+    TrackSector file = addFile(image, randomBytes(600, 7), "ONE");
+    linkBlock(image, file.track, file.sector, 36, 0);   // the file runs on into "track 36"
+    linkBlock(image, kDirTrack, 1, 36, 0);               // and so does the directory
+    std::vector<uint8_t> plain = bytesOf(image);
+    std::vector<uint8_t> withErrors = plain;
+    withErrors.resize(175531, 0x01);
+    withErrors[174848] = 0x00;   // what a block 36/0 would link to: the end of a chain
+    withErrors[174849] = 0xFF;
+    writeBytes(dir.file("plain.d64"), plain);
+    writeBytes(dir.file("errors.d64"), withErrors);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string keys;
+    };
+    const Case cases[] = {
+        {{"-vntsfbc"}, ""},
+        {{"-csv"}, ""},
+        {{"-block", "35", "0"}, "\033[Aq"},                                   // up stays on track 35
+        {{"-block", std::to_string(file.track), std::to_string(file.sector)}, "jq"},  // j does nothing
+        {{"-adel"}, ""},                                                       // refused: leaves the image
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> plainArgs = c.args, errorArgs = c.args;
+        plainArgs.push_back("plain.d64");
+        errorArgs.push_back("errors.d64");
+        RunResult onPlain = runBinary(plainArgs, dir.path, c.keys);
+        RunResult onErrors = runBinary(errorArgs, dir.path, c.keys);
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_EQ(onErrors.status, onPlain.status);
+        EXPECT_EQ(onErrors.out.find("Block 36/0"), std::string::npos);
+        std::string expected = onPlain.out, plainName = "plain", errorName = "errors";
+        for (size_t at; (at = expected.find(plainName)) != std::string::npos;) expected.replace(at, plainName.size(), errorName);
+        EXPECT_EQ(onErrors.out, expected);
+    }
+    EXPECT_EQ(readBytes(dir.file("errors.d64")), withErrors);
+    EXPECT_TRUE(readBytes(dir.file("errors.out.d64")).empty());
+}
