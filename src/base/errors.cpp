@@ -53,7 +53,8 @@ void exitWithFileError(const char *format, ...) {
     // The message has no line end of its own; on a terminal the prompt would
     // follow on the same line.
     if (consoleOutputIsTerminal()) consolePrintf("\n");
-    consoleFlush();
+    // A message that could not be written is named on standard error instead.
+    exitIfOutputLost();
     endRun(1);
 }
 

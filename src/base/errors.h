@@ -17,7 +17,8 @@ void registerUsagePrinter(UsagePrinter printer);
 
 // A file error: message on standard output with no usage and no line end
 // (a line end only when standard output is a terminal), then exit with status
-// 1. Never returns.
+// 1; when standard output could not take it, exitIfOutputLost's message goes
+// to standard error. Never returns.
 [[noreturn]] void exitWithFileError(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Ends the run with status 1 and "ERROR: Could not write to standard output.\n"

@@ -144,6 +144,9 @@ WriteResult moveIntoPlace(const std::string &temporary, const std::string &targe
 
 void removeName(const std::string &path) { DeleteFileA(path.c_str()); }
 
+// MoveFileEx itself refuses to replace a read-only file.
+bool mayReplace(const std::string &) { return true; }
+
 void syncFolder(const std::string &) {}  // MOVEFILE_WRITE_THROUGH has done it
 
 struct WriteGuard {};
@@ -157,6 +160,19 @@ using OldFile = struct stat;
 // How many links a name may lead through, as the system itself allows.
 constexpr int kMaxLinkHops = 40;
 
+// The rule the system applies itself (fs.protected_symlinks): a link in a
+// sticky folder that everyone may write, such as /tmp, may have been planted
+// by another user to send the write elsewhere; it is trusted only when it
+// belongs to the process's user or to the folder's owner. Resolving the link
+// here, and then renaming over its target, would bypass the system's check.
+bool plantedByOthers(const std::string &link, const struct stat &info) {
+    std::string folder = folderOf(link);
+    struct stat around;
+    if (stat(folder.empty() ? "." : folder.c_str(), &around) != 0) return true;
+    bool shared = (around.st_mode & S_ISVTX) && (around.st_mode & S_IWOTH);
+    return shared && info.st_uid != geteuid() && info.st_uid != around.st_uid;
+}
+
 // Follows `path` through symbolic links to the name that finally holds the
 // file; a dangling link gives the name it points to. A relative link counts
 // from the folder of the link. False on a loop or an unreadable link.
@@ -164,6 +180,7 @@ bool followLinks(std::string &path) {
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         struct stat info;
         if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+        if (plantedByOthers(path, info)) return false;
         char target[PATH_MAX];
         ssize_t length = readlink(path.c_str(), target, sizeof target);
         if (length <= 0 || length >= static_cast<ssize_t>(sizeof target)) return false;
@@ -177,6 +194,11 @@ NameState inspectName(const std::string &path, OldFile &old) {
     if (lstat(path.c_str(), &old) != 0) return NameState::Free;  // the create in its folder tells the rest
     return S_ISREG(old.st_mode) ? NameState::RegularFile : NameState::OtherKind;
 }
+
+// A rename would replace a file that the process may not write (the folder's
+// permission is all rename asks for): such a file is left alone, as cp and
+// shell redirections leave it.
+bool mayReplace(const std::string &path) { return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0; }
 
 bool somethingAt(const std::string &path) {
     struct stat info;
@@ -285,6 +307,12 @@ struct WriteGuard {
 
 bool nameTaken(const std::string &path) { return somethingAt(path); }
 
+void letFileSizeLimitFailWrites() {
+#ifndef _WIN32
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
 size_t fileNameStart(const std::string &path) {
 #ifdef _WIN32
     size_t separator = path.find_last_of("/\\:");
@@ -305,6 +333,7 @@ WriteResult writeWholeFile(const std::string &path, const uint8_t *bytes, size_t
         NameState state = inspectName(target, old);
         if (state == NameState::OtherKind) return WriteResult::NotRegular;
         replacing = state == NameState::RegularFile;
+        if (replacing && !mayReplace(target)) return WriteResult::Failed;
     } else if (somethingAt(path)) {
         return WriteResult::AlreadyExists;
     }

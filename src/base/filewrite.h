@@ -18,9 +18,13 @@ size_t fileNameStart(const std::string &path);
 // What may stand at the name before the write.
 enum class WriteMode {
     // A regular file there is replaced, keeping its permission bits (and, where
-    // the process may, its owner and group). A symbolic link is followed to its
-    // final target, which is written (also when it does not exist yet), and
-    // the link stays. A new file gets the usual mode from the umask.
+    // the process may, its owner and group); one the process may not write
+    // (say mode 0444, or another user's) is refused. A symbolic link is
+    // followed to its final target, which is written (also when it does not
+    // exist yet), and the link stays; as the system itself does, a link in a
+    // sticky folder that others may write (/tmp) is followed only when it
+    // belongs to the process's user or to the folder's owner. A new file gets
+    // the usual mode from the umask.
     Replace,
     // The name must be free: nothing that stands there (a file, a folder, a
     // link, even a dangling one) is ever replaced or followed, also when it
@@ -32,8 +36,14 @@ enum class WriteResult {
     Written,
     NotRegular,     // Replace: a folder, device, FIFO or socket stands at the name (or the link's target)
     AlreadyExists,  // CreateNew: the name is taken
-    Failed,         // anything else: no folder, no permission, disk full, size limit, a loop of links
+    Failed,         // anything else: no folder, no permission, disk full, size limit, a loop of links,
+                    // a link planted in a shared sticky folder
 };
+
+// From now on a file-size limit (ulimit -f) makes a write fail, here and on
+// the standard streams, instead of ending the process with SIGXFSZ; the
+// failure is then reported like any other lost write. Nothing on Windows.
+void letFileSizeLimitFailWrites();
 
 // Writes `size` bytes to `path` as `mode` says. Only Written means the file
 // changed; every other result leaves the name and the folder as they were.

@@ -88,6 +88,10 @@ void extractFiles(const ImageBuffer &image) {
         if (nameTaken(file.name))
             exitWithError(1, "ERROR: '%s' exists already; nothing was extracted.", file.name.c_str());
 
+    // Output that did not arrive must not be followed by files, as it is not
+    // followed by a written image.
+    exitIfOutputLost();
+
     // One file's payload at a time: a chain holds at most kMaxBlocks blocks.
     std::vector<uint8_t> payload;
     payload.reserve(kMaxBlocks * (kBlockSize - 2));
@@ -104,5 +108,9 @@ void extractFiles(const ImageBuffer &image) {
                       file.name.c_str());
     }
     for (const Extraction &file : files)
-        consolePrintf("%3i: %s (%i bytes)\n", file.number, file.name.c_str(), static_cast<int>(file.length));
+        consolePrintf("%3i: %s (%i byte%s)\n", file.number, file.name.c_str(), static_cast<int>(file.length),
+                      file.length == 1 ? "" : "s");
+    // Files whose lines were lost would be written without a word: take them back.
+    if (consoleLostStream()) removeNewFiles(written);
+    exitIfOutputLost();
 }

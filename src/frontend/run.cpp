@@ -153,6 +153,7 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
 
 int runKestrel(int argc, char **argv) {
     registerUsagePrinter(printUsage);
+    letFileSizeLimitFailWrites();
     resetOptions();
     if (argc <= 1) {
         printUsage(argc == 1 ? argv[0] : "kestrel");

@@ -141,6 +141,14 @@ const std::vector<FileCase> kPortableCases = {
      [](const TempDir &) {},
      {"-rd", "0", "disk.d64", "out.d64"}, "{} >/dev/full", 1, "", "ERROR: Could not write to standard output.\n",
      [](const TempDir &d) { EXPECT_EQ(listFolder(d.path), std::vector<std::string>{"disk.d64"}); }},
+    {"a file error that standard output cannot take is named on standard error",
+     [](const TempDir &) {},
+     {"nosuch.d64"}, "{} >/dev/full", 1, "", "ERROR: Could not write to standard output.\n",
+     [](const TempDir &) {}},
+    {"lost standard output: -x takes back the files it wrote",
+     [](const TempDir &) {},
+     {"-x", "disk.d64"}, "{} >/dev/full", 1, "", "ERROR: Could not write to standard output.\n",
+     [](const TempDir &d) { EXPECT_EQ(listFolder(d.path), std::vector<std::string>{"disk.d64"}); }},
     {"a lost warning on standard error ends with status 1",
      [](const TempDir &d) {
          ImageBuffer looping = sourceImage();
@@ -214,6 +222,10 @@ const std::vector<FileCase> kLinkAndPermissionCases = {
          EXPECT_TRUE(isFifo(d.file("pipe.d64")));
          EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "link.d64", "pipe.d64"}));
      }},
+    {"a file-size limit on standard output is lost output, not a signal",
+     [](const TempDir &) {},
+     {"-bam", "disk.d64"}, "(ulimit -f 1; exec {} >map.txt)", 1, "", "ERROR: Could not write to standard output.\n",
+     [](const TempDir &d) { EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "map.txt"})); }},
     {"mode 0600 is kept",
      [](const TempDir &d) {
          writeBytes(d.file("old.d64"), kOldBytes);
@@ -271,6 +283,53 @@ void runCases(const std::vector<FileCase> &cases) {
 TEST(FileSafety, DestinationsSourcesAndStreams) { runCases(kPortableCases); }
 
 TEST(FileSafety, LinksAndPermissionsOfTheDestination) { runCases(kLinkAndPermissionCases); }
+
+// What other users leave: a link planted in a shared sticky folder (as the
+// system's fs.protected_symlinks refuses it), and a file the writer may not
+// write. Needs root to play the other user (lchown, and setpriv to run as
+// nobody).
+TEST(FileSafety, LinksAndPermissionsOfOtherUsers) {
+    if (geteuid() != 0 || !haveProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+    const std::vector<FileCase> cases = {
+        {"a link another user planted in a sticky shared folder is not followed",
+         [](const TempDir &d) {
+             writeBytes(d.file("victim"), kOldBytes);
+             fs::create_directory(d.file("shared"));
+             chmod(d.file("shared").c_str(), 01777);
+             fs::create_symlink("../victim", d.file("shared/out.d64"));
+             ASSERT_EQ(lchown(d.file("shared/out.d64").c_str(), 4321, 4321), 0);
+         },
+         {"-rd", "0", "disk.d64", "shared/out.d64"}, "", 1, "", "ERROR: Could not write 'shared/out.d64'.",
+         [](const TempDir &d) {
+             EXPECT_EQ(readBytes(d.file("victim")), kOldBytes);
+             EXPECT_EQ(linkTarget(d.file("shared/out.d64")), "../victim");
+             EXPECT_EQ(listFolder(d.file("shared")), std::vector<std::string>{"out.d64"});
+         }},
+        {"the writer's own link there is followed",
+         [](const TempDir &d) {
+             fs::create_directory(d.file("shared"));
+             chmod(d.file("shared").c_str(), 01777);
+             fs::create_symlink("../mine.d64", d.file("shared/out.d64"));
+         },
+         {"-rd", "0", "disk.d64", "shared/out.d64"}, "", 0, "BLOCKS FREE.\n\n", "",
+         [](const TempDir &d) { EXPECT_EQ(readBytes(d.file("mine.d64")), editedImage()); }},
+        {"a file the writer may not write is left alone, though its folder is open",
+         [](const TempDir &d) {
+             chmod(d.path.c_str(), 0777);
+             writeBytes(d.file("theirs.d64"), kOldBytes);
+             chmod(d.file("theirs.d64").c_str(), 0644);
+         },
+         {"-rd", "0", "disk.d64", "theirs.d64"}, "setpriv --reuid=65534 --regid=65534 --clear-groups {}", 1, "",
+         "ERROR: Could not write 'theirs.d64'.",
+         [](const TempDir &d) {
+             EXPECT_EQ(readBytes(d.file("theirs.d64")), kOldBytes);
+             struct stat info;
+             ASSERT_EQ(stat(d.file("theirs.d64").c_str(), &info), 0);
+             EXPECT_EQ(info.st_uid, 0u);
+         }},
+    };
+    runCases(cases);
+}
 
 namespace {
 
