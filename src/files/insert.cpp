@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/charmap.h"
 #include "base/console.h"
 #include "base/errors.h"
 #include "base/nametext.h"
@@ -26,13 +25,26 @@ struct DirectoryScan {
     bool nameOnDisk;     // a listed entry has the name already
 };
 
+// The bytes of a 16-byte name before its padding: what a drive compares.
+size_t nameLength(const uint8_t *name) {
+    const void *padding = std::memchr(name, kPadding, kNameLength);
+    return padding ? static_cast<size_t>(static_cast<const uint8_t *>(padding) - name) : kNameLength;
+}
+
+// Two names are the same file to a 1541 when they agree up to their padding
+// (what follows a 0xA0 is not part of the name).
+bool sameFileName(const uint8_t *a, const uint8_t *b) {
+    size_t length = nameLength(a);
+    return length == nameLength(b) && std::memcmp(a, b, length) == 0;
+}
+
 // One pass over the directory as the listing reads it, every slot looked at.
 DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
     DirectoryScan scan{nullptr, -1, 0, false};
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
         bool empty = slot[kSlotType] == 0;
-        if (!empty && std::memcmp(slot + kSlotName, name, kNameLength) == 0) scan.nameOnDisk = true;
+        if (!empty && sameFileName(slot + kSlotName, name)) scan.nameOnDisk = true;
         if (empty && !scan.freeSlot) {
             scan.freeSlot = slot;
             scan.freeSlotNumber = scan.shownSlots;
@@ -100,7 +112,7 @@ void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, in
 void printInserted(int number, const uint8_t *slot) {
     consolePrintf("%3i: \"", number);
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
-        consoleDiskChar(toConsoleChar(slot[kSlotName + i]));
+        consoleDiskCode(slot[kSlotName + i]);
     int blocks = slotBlockCount(slot);
     consolePrintf("\" %s, %i block%s from %i/%i\n", fileTypeName(slot[kSlotType]), blocks, blocks == 1 ? "" : "s",
                   slot[kSlotStartTrack], slot[kSlotStartSector]);

@@ -186,7 +186,8 @@ TEST(Extract, GivesBackTheFilesOtherToolsWrote) {
         ASSERT_EQ(lines.size(), made.size());
         for (size_t i = 0; i < made.size(); ++i) {
             char line[120];
-            std::snprintf(line, sizeof line, "%3zu: %s (%zu bytes)", i, made[i].name.c_str(), made[i].data.size());
+            size_t bytes = made[i].data.size();
+            std::snprintf(line, sizeof line, "%3zu: %s (%zu byte%s)", i, made[i].name.c_str(), bytes, bytes == 1 ? "" : "s");
             EXPECT_EQ(lines[i], line);
         }
     }
@@ -563,6 +564,8 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
     ImageBuffer fullDirectory = nearlyFull;
     for (int i = 0; i < 8; ++i) addRawEntry(fullDirectory, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
     for (int sector = 0; sector < 3; ++sector) markBlock(fullDirectory, 30, sector, false);
+    ImageBuffer trailing = formatImage();
+    addRawEntry(trailing, 0x82, 17, 0, "AB\xa0" "CD", 1);  // a drive's name "AB": the rest is past its end
     ImageBuffer looping = formatImage();
     for (int i = 0; i < 8; ++i) addRawEntry(looping, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
     linkBlock(looping, 18, 1, 18, 1);
@@ -579,6 +582,7 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
     };
     const std::vector<Case> cases = {
         {"a name on the disk", withFile, {"-w", "game.seq"}, 1, "ERROR: 'disk.d64' holds a file of the name of 'game.seq'"},
+        {"a name that the disk holds up to its padding", trailing, {"-w", "ab.prg"}, 1, "holds a file of the name of 'ab.prg'"},
         {"the second name on the disk", withFile, {"-w", "new.prg", "-w", "new.prg"}, 1, "holds a file of the name"},
         {"no host file", withFile, {"-w", "missing.prg"}, 1, "ERROR: Could not read 'missing.prg'."},
         {"a folder", withFile, {"-w", "folder.prg"}, 1, "ERROR: Could not read 'folder.prg'."},
@@ -599,6 +603,7 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         writeBytes(dir.file("new.prg"), randomBytes(300, 2));
         writeBytes(dir.file("big.prg"), randomBytes(600, 3));  // 3 blocks: one too many after new.prg
         writeBytes(dir.file("game.seq"), {1});
+        writeBytes(dir.file("ab.prg"), {1});
         for (const char *name : {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg"})
             writeBytes(dir.file(name), {1});
         run("mkdir '" + dir.file("folder.prg") + "'");

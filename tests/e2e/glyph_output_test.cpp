@@ -128,3 +128,22 @@ TEST(GlyphOutput, TerminalShowsTheC64GlyphsOfAName) {
     EXPECT_TRUE(contains(screen, "0 \"\u2500\u253C\u00A3abBC\U0001FB8C\U0001FB99\u2713SZ")) << screen;
     EXPECT_TRUE(contains(screen, "\"Hello World\"")) << screen;
 }
+
+// The line -w prints names the new entry in the glyphs the listing shows it
+// in, in every character mode.
+TEST(GlyphOutput, InsertLineShowsTheNameAsTheListingDoes) {
+    TempDir dir;
+    makeImage(dir);
+    writeBytes(dir.file("Mixed%5c%c1.prg"), {1, 8, 0});
+    for (const char *mode : {"-p", "-U", "-Ul"}) {
+        SCOPED_TRACE(mode);
+        RunResult insert = runBinary({"-utf8", mode, "-w", "Mixed%5c%c1.prg", "disk.d64", "new.d64"}, dir.path);
+        ASSERT_EQ(insert.status, 0) << insert.err;
+        RunResult listing = runBinary({"-utf8", mode, "new.d64"}, dir.path);
+        std::vector<std::string> lines = splitLines(listing.out);
+        ASSERT_GE(lines.size(), 4u);
+        const std::string &entry = lines[3];  // header, two files, then the new one
+        std::string name = entry.substr(entry.find('"'), entry.rfind('"') - entry.find('"') + 1);
+        EXPECT_TRUE(contains(insert.out, "  2: " + name + " PRG, 1 block from ")) << insert.out << name;
+    }
+}
