@@ -35,10 +35,12 @@ void exitWithError(int status, const char *format, ...) {
     if (usagePrinter) usagePrinter("kestrel");
     consoleFlush();
     // On a terminal the usage has scrolled the message away: show it again
-    // below the usage, where the prompt follows on a line of its own. A
-    // redirected standard error keeps the message once, as it always had it.
-    if (consoleOutputIsTerminal() && consoleErrorIsTerminal()) {
-        consoleVerrorf(format, again);
+    // below the usage, where the prompt follows on a line of its own; with
+    // only standard error on the terminal the message is still in sight and
+    // just gets its line end. A redirected standard error keeps the message
+    // once, as it always had it.
+    if (consoleErrorIsTerminal()) {
+        if (consoleOutputIsTerminal()) consoleVerrorf(format, again);
         consoleErrorf("\n");
     }
     va_end(again);

@@ -12,7 +12,8 @@ void registerUsagePrinter(UsagePrinter printer);
 // Message to standard error (no line end added), two line ends and the usage
 // naming "kestrel" to standard output, then exit with `status` (as a signed
 // 8-bit value). When standard output and standard error are both terminals
-// the message follows the usage once more, with a line end. Never returns.
+// the message follows the usage once more, with a line end; when standard
+// error alone is a terminal, the message gets a line end. Never returns.
 [[noreturn]] void exitWithError(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // A file error: message on standard output with no usage and no line end

@@ -36,6 +36,7 @@ TEST(ErrorsInTmux, TheErrorLineIsOnTheLastScreenAboveThePrompt) {
         {"-rd 300 a.d64", "ERROR: Number (300) too high. [Maximum: 255]", true},
         {"-start 1 '$' a.d64", "ERROR: Not a number (0).", true},
         {"x.d64", "ERROR: File 'x.d64' not found.", false},
+        {"-CSV a.d64 >/dev/null", "ERROR: Unknown option '-CSV'.", false},  // the message alone on the terminal
         {"-merge a.d64 short.d64", "ERROR: 2nd file 'short.d64' is too short to hold block 18/0 (1000 bytes).", false},
     };
     for (const Case &c : cases) {
