@@ -13,7 +13,7 @@ CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 CTEST = ctest --output-on-failure --no-tests=error -j $(JOBS)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build demo test test-native test-sanitize test-fuzz-smoke test-windows clean
+.PHONY: all build demo test test-native test-sanitize test-valgrind test-fuzz-smoke test-windows clean
 
 all: build
 
@@ -28,7 +28,7 @@ demo:
 	./$(BUILD)/kestrel examples/sample.d64
 	./$(BUILD)/kestrel -vntsfbc examples/sample.d64
 
-test: test-native test-sanitize test-fuzz-smoke test-windows
+test: test-native test-sanitize test-valgrind test-fuzz-smoke test-windows
 
 test-native:
 	$(CONFIGURE) -DKESTREL_TESTS=ON >/dev/null
@@ -40,6 +40,11 @@ test-sanitize:
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
 
+# memcheck sees reads of bytes never written (the image buffer is not
+# zero-filled), which AddressSanitizer does not.
+test-valgrind:
+	bash tests/valgrind/run.sh
+
 test-fuzz-smoke:
 	bash fuzz/smoke.sh
 
@@ -47,4 +52,4 @@ test-windows:
 	bash tests/windows/run.sh
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) build-fuzz build-windows
+	rm -rf $(BUILD) $(SAN_BUILD) build-valgrind build-fuzz build-windows

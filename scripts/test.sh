@@ -15,7 +15,7 @@ test_packages=(
   jq python3 python3-jsonschema     # checks of JSON output
   tmux                              # tests in a real terminal
   clang libclang-rt-14-dev afl++    # fuzz smoke run (AFL++ with the sanitizers)
-  valgrind                          # tests/valgrind/run.sh
+  valgrind                          # memcheck run (tests/valgrind/run.sh), bench/ instruction counts
   g++-mingw-w64-x86-64 wine64 wine  # the Windows build, tested under Wine
   mandoc groff-base                 # manual page lint (mandoc and groff)
 )

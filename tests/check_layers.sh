@@ -15,13 +15,13 @@ floor() {
 bad=0
 while IFS=: read -r file _ target; do
   from=${file#"$src"/}; from=${from%%/*}
-  to=${target#*\"}; to=${to%%/*}
+  to=${target#*[\"<]}; to=${to%%/*}
   [ "$from" = "$to" ] && continue
   f=$(floor "$from"); t=$(floor "$to")
   if [ "$f" -eq 0 ] || [ "$t" -eq 0 ] || [ "$t" -ge "$f" ]; then
     echo "upward or sideways include: $file includes ${target#*#include }"
     bad=1
   fi
-done < <(grep -rn '^#include "' "$src")
+done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*("|<(base|disk|directory|views|check|files|report|frontend)/)' "$src")
 [ "$bad" -eq 0 ] && echo "every include runs downward"
 exit "$bad"

@@ -40,3 +40,11 @@ uint32_t blockSetTrackBits(const BlockSet &set, int track) {
     if (first % 64 + count > 64) bits |= set.bits[first / 64 + 1] << (64 - first % 64);
     return static_cast<uint32_t>(bits & ((uint64_t{1} << count) - 1));
 }
+
+bool positionSetAddNew(PositionSet &set, TrackSector at) {
+    int position = blockOffset(at.track, at.sector) / kBlockSize;
+    uint64_t bit = uint64_t{1} << (position % 64);
+    if (set.bits[position / 64] & bit) return false;
+    set.bits[position / 64] |= bit;
+    return true;
+}

@@ -33,3 +33,13 @@ void blockSetAddAll(BlockSet &set, const BlockSet &more);
 // The members among the sectors of `track` (1..40) as bits, bit s for sector
 // s; 0 for any other track.
 uint32_t blockSetTrackBits(const BlockSet &set, int track);
+
+// The block positions (blockOffset / 256) a walk has met, for walks that must
+// see a block again also where a sector byte beyond its track's count names
+// it (such addresses have no blockIndex). Clear it with `PositionSet{}`.
+struct PositionSet {
+    uint64_t bits[kBlockPositions / 64];
+};
+
+// Records the position of `at`; false when it was recorded before.
+bool positionSetAddNew(PositionSet &set, TrackSector at);

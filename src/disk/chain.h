@@ -60,9 +60,6 @@ ChainMeasure measureChain(const ImageBuffer &image, TrackSector start);
 // many times (a looping directory names it thousands of times). Whoever edits
 // the image during the walk clears it, since an edited byte may lie inside a
 // measured chain.
-// Positions reach past the 768 blocks of the layout (a sector byte beyond its
-// track's count, inside a file larger than a disk): up to 1,006 on track 40.
-constexpr int kBlockPositions = 1024;
 struct MeasureCache {
     ChainMeasure measure[kBlockPositions];
     bool known[kBlockPositions];

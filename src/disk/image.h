@@ -74,6 +74,11 @@ uint64_t imageBlockBytes(uint64_t size);
 // tracks above 40 give the offset of track 40's band (callers use blockAt).
 int blockOffset(int track, int sector);
 
+// Every block position (blockOffset / 256) lies below this: positions reach
+// past the 768 blocks of the layout (a sector byte beyond its track's count,
+// inside a file larger than a disk), up to 1,006 on track 40.
+constexpr int kBlockPositions = 1024;
+
 // The one gate for block access: the block's bytes when its track is 1..40 and
 // all 256 bytes lie inside the image's blocks (imageBlockBytes), else nullptr. Only the low 8 bits of
 // track and sector count, as for blockOffset.

@@ -38,15 +38,14 @@ bool chosen(const uint8_t *slot, int number) {
 // they are the same entries and are written once.
 std::vector<Extraction> collectExtractions(const ImageBuffer &image) {
     std::vector<Extraction> files;
-    BlockSet read{};
-    int block = 0;  // the walk's count of directory blocks, to see where a new one begins
+    PositionSet read{};  // by position: a loop may run through 21/21, which has no block index
+    int block = 0;       // the walk's count of directory blocks, to see where a new one begins
     bool again = false;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
         if (cursor.walk.visited != block) {
             block = cursor.walk.visited;
-            again = blockSetHas(read, cursor.walk.at.track, cursor.walk.at.sector);
-            blockSetAdd(read, cursor.walk.at.track, cursor.walk.at.sector);
+            again = !positionSetAddNew(read, cursor.walk.at);
         }
         if (again || !chosen(slot, cursor.number)) continue;
         files.push_back({cursor.number, hostNameOfEntry(slot + kSlotName), hostExtensionOfType(slot[kSlotType]), {},

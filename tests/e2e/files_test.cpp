@@ -236,10 +236,11 @@ TEST(Extract, HostileNamesGiveSafeNamesInsideTheFolder) {
         addFile(image, data, cases[i].name, cases[i].type);
         expected[cases[i].host] = data;
     }
-    // The directory's last block leads back to its first: the listing shows
+    // The directory's last block leads back to its first, through 17/22, a
+    // sector beyond track 17 whose bytes are those of 18/1: the listing shows
     // the entries again and again, yet each is one file.
     std::string last = chainOf(bytesOf(image), 18, 1).back();
-    linkBlock(image, 18, std::stoi(last.substr(3)), 18, 1);
+    linkBlock(image, 18, std::stoi(last.substr(3)), 17, 22);
     TempDir dir;
     writeImage(dir.file("hostile.d64"), image);
     expectSameFiles(extractAll(dir, "hostile.d64", "out"), expected);

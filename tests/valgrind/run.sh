@@ -37,8 +37,9 @@ check() {  # keys, arguments...
   else
     echo "ok (status $status): kestrel $*"
   fi
-  rm -f ./*.out.d64
+  rm -f ./*.out.d64 ./*.prg ./*.seq ./*.usr ./*.rel ./*.del ./*.bin
 }
+printf 'a host file for -w' > host.txt
 
 for disk in sample.d64 long-loops.d64 cut-inside-18-1.d64 links-into-36-40.d64; do
   check "" -vantsfbc "$disk"
@@ -48,5 +49,9 @@ for disk in sample.d64 long-loops.d64 cut-inside-18-1.d64 links-into-36-40.d64; 
   check "" -adel "$disk"
   check "" -merge "$disk" sample.d64
   check $'jj\e[A\e[Cj\e[Dq' -block 18 1 "$disk"
+  check "" -fix -check "$disk"
+  check "" -x "$disk"
+  check "" -w host.txt -rename 0 '%c0X' -type 0 'SEQ<' -blocks 0 9 -move 0 1 -va -undel 2 -header ART -id XY "$disk"
+  check "" -json -U "$disk" sample.d64
 done
 exit "$failed"
