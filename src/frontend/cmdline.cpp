@@ -105,14 +105,16 @@ NameText readDiskText(const char *text, const char *option, int minBytes, int ma
     return name;
 }
 
-// A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255.
+// A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255; an
+// error exit naming the text and the accepted forms when it is neither (a
+// whole number out of range gets the number's own message).
 int readTypeByte(const char *text) {
     int type = typeByteOfForm(text);
     if (type >= 0) return type;
-    bool letters = *text == '*' || (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
-    if (letters)
-        exitWithError(1, "ERROR: Unknown file type '%s' for '-type'.",
-                      consoleOutsideText(text, ConsoleStream::Error).c_str());
+    if (!isWholeNumber(text))
+        exitWithError(1, "ERROR: Unknown file type '%s' for '-type': give DEL, SEQ, PRG, USR or REL (any case), "
+                         "optionally with '*' before it for a file left open and '<' after it for a locked "
+                         "one, or a number 0 to 255.", consoleOutsideText(text, ConsoleStream::Error).c_str());
     return parseNumberArg(text, 0, 255);
 }
 
