@@ -4,6 +4,7 @@
 #include "directory/dirart.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "base/console.h"
@@ -25,27 +26,54 @@ constexpr int kSlotContents = kSlotSize - kSlotType;  // bytes 02-1F move with a
 // An undeleted chain may only use blocks the map has a bit for.
 constexpr WalkRules kMapRules{kMapTracks, true};
 
-// The directory as the listing walks it. Edits change no link, so the walk
-// made before the first edit holds for all of them.
+// The directory as the listing walks it, each block once. Edits change no
+// link, so the walk made before the first edit holds for all of them.
 struct Directory {
-    std::vector<uint8_t *> slots;  // every slot in walk order; a looping chain repeats its slots
+    std::vector<uint8_t *> slots;  // every slot in walk order, up to where the chain meets a block again
+    size_t editableSlots;          // the leading slots the edits may write: those before beyondBlock's
+    TrackSector beyondBlock;       // DirectoryCursor::beyondBlock: from it on, slots are listed, never edited
 };
 
+// The walk stops where it meets a block position (byte offset / 256) it has
+// read, so that a looping chain gives each slot one number; 18/19 and 19/0
+// are one position.
 Directory readDirectory(ImageBuffer &image) {
-    Directory dir{{}};
+    Directory dir{{}, 0, {0, 0}};
+    std::vector<bool> read(kBlockPositions, false);
+    TrackSector metAgain{0, 0};
     DirectoryCursor cursor = startDirectory(image);
-    while (uint8_t *slot = nextListedSlot(image, cursor, true)) dir.slots.push_back(slot);
+    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
+        TrackSector at = cursor.walk.at;
+        size_t position = static_cast<size_t>(blockOffset(at.track, at.sector) / kBlockSize);
+        if (cursor.slotIndex == 0 && read[position]) {
+            metAgain = at;
+            break;
+        }
+        read[position] = true;
+        dir.beyondBlock = cursor.beyondBlock;
+        if (cursor.beyondBlock.track == 0) dir.editableSlots = dir.slots.size() + 1;
+        dir.slots.push_back(slot);
+    }
+    if (cursor.walk.stop == WalkStop::Loop) metAgain = cursor.stopLink;  // kMaxBlocks read: the next is one again
+    if (metAgain.track != 0)
+        consoleErrorf("WARNING: The directory chain loops back to block %i/%i; the edits see each of its blocks "
+                      "once.\n", metAgain.track, metAgain.sector);
     return dir;
 }
 
 // The slot of entry `number`, counted as the listing counts (every slot when
 // countAll, else those with a type byte other than 0); an error exit naming
-// `option` when the directory has no such entry.
+// `option` when the directory has no such entry or the edits may not write it.
 int requireEntry(const Directory &dir, const char *option, int number, bool countAll) {
     int left = number;
     for (size_t i = 0; i < dir.slots.size(); ++i) {
         if (!countAll && dir.slots[i][kSlotType] == 0) continue;
-        if (left-- == 0) return static_cast<int>(i);
+        if (left-- > 0) continue;
+        if (i >= dir.editableSlots) {
+            std::string named = "entry " + std::to_string(number);
+            refuseListedOnly(option, named.c_str(), dir.beyondBlock);
+        }
+        return static_cast<int>(i);
     }
     exitWithError(1, "ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
 }
@@ -107,10 +135,46 @@ void moveEntry(Directory &dir, int from, int to, const DirEdit &edit) {
 
 // ---- Undelete ------------------------------------------------------------------
 
+// The slot number (every slot counted) of the first listed entry whose chain
+// holds `block`, or -1 when none of the walk's entries does.
+int slotUsing(const ImageBuffer &image, const Directory &dir, TrackSector block) {
+    int position = blockOffset(block.track, block.sector);
+    for (size_t i = 0; i < dir.slots.size(); ++i) {
+        const uint8_t *slot = dir.slots[i];
+        if (slot[kSlotType] == 0 || !slotHasStartBlock(slot)) continue;
+        BlockWalk walk = startWalk({slot[kSlotStartTrack], slot[kSlotStartSector]}, kAnyHeldBlock);
+        while (walkNext(image, walk))
+            if (blockOffset(walk.at.track, walk.at.sector) == position) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Why a chain's start block is none an undelete may use.
+const char *whyNotAMapBlock(const ImageBuffer &image, TrackSector start) {
+    if (start.track > kMaxTrack) return "lies outside the image";
+    if (start.sector >= sectorsPerTrack(start.track)) return "lies beyond the last sector of its track";
+    if (!blockPresent(image, start.track, start.sector)) return "lies outside the image";
+    return "lies above track 35, where the map has no bits";
+}
+
+// The error exit for a block of the chain that something else uses: the
+// directory, or the file of a slot.
+[[noreturn]] void refuseBlockInUse(const ImageBuffer &image, const Directory &dir, const BlocksInUse &used,
+                                   int number, TrackSector at) {
+    std::string user = "the directory";
+    if (!blockSetHas(used.directory, at.track, at.sector)) {
+        int owner = slotUsing(image, dir, at);
+        user = owner < 0 ? "another file" : "the file of slot " + std::to_string(owner);
+    }
+    exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by %s.", number, at.track,
+                  at.sector, user.c_str());
+}
+
 // The blocks of a scratched file's chain, each free in the map and used by
 // nothing else; an error exit naming the slot when the chain is broken,
 // loops, or meets a block in use.
-std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const uint8_t *slot, int number) {
+std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Directory &dir, const uint8_t *slot,
+                                          int number) {
     BlocksInUse used = collectBlocksInUse(image);
     BlockSet chain{};
     std::vector<TrackSector> blocks;
@@ -121,8 +185,7 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const uint8_
             exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number, at.track,
                           at.sector);
         if (blockSetHas(used.directory, at.track, at.sector) || blockSetHas(used.files, at.track, at.sector))
-            exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by another file "
-                             "or the directory.", number, at.track, at.sector);
+            refuseBlockInUse(image, dir, used, number, at);
         if (!isBlockFree(image, at.track, at.sector))
             exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.", number,
                           at.track, at.sector);
@@ -131,6 +194,9 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const uint8_
     }
     if (walk.stop == WalkStop::Loop)
         exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops.", number);
+    if (walk.stop != WalkStop::EndOfChain && walk.visited == 0)
+        exitWithError(1, "ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
+                      walk.next.sector, whyNotAMapBlock(image, walk.next));
     if (walk.stop != WalkStop::EndOfChain)
         exitWithError(1, "ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.", number,
                       walk.next.track, walk.next.sector);
@@ -138,13 +204,13 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const uint8_
 }
 
 // Gives a scratched entry back its file: closed PRG, its chain's blocks used.
-void undeleteEntry(ImageBuffer &image, uint8_t *slot, int number) {
+void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int number) {
     if (slot[kSlotType] != 0)
         exitWithError(1, "ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
                       slot[kSlotType]);
     if (slot[kSlotStartTrack] == 0)
         exitWithError(1, "ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
-    std::vector<TrackSector> blocks = reclaimableChain(image, slot, number);
+    std::vector<TrackSector> blocks = reclaimableChain(image, dir, slot, number);
     for (TrackSector block : blocks) setBlockBit(image, block.track, block.sector, false);
     consolePrintf("-undel %i: ", number);
     printQuotedName(slot + kSlotName);
@@ -182,7 +248,7 @@ void applyEdit(ImageBuffer &image, Directory &dir, const DirEdit &edit) {
             moveEntry(dir, requireEntry(dir, option, edit.entry, countAll),
                       requireEntry(dir, option, edit.value, countAll), edit);
             break;
-        case DirEditKind::Undelete: undeleteEntry(image, entrySlot(edit.entry, true), edit.entry); break;
+        case DirEditKind::Undelete: undeleteEntry(image, dir, entrySlot(edit.entry, true), edit.entry); break;
         case DirEditKind::Header: setDiskText(image, option, kDiskNameOffset, kNameLength, edit.text); break;
         case DirEditKind::Id: setDiskText(image, option, kDiskIdOffset, kDiskIdLength, edit.text); break;
     }

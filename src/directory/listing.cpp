@@ -1,6 +1,7 @@
 // Directory listing, entry edits and the track/sector export.
 #include "directory/listing.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "base/console.h"
@@ -89,13 +90,21 @@ void collectForExport(const EntryFacts &entry) {
     ++exportCount;
 }
 
-// The edits' side of one walk: whether the current block may be edited, the
-// blocks -start must not write, and what the edits did so far.
+bool inEditRange(int number) { return number >= options.firstEntry && number <= options.lastEntry; }
+
+// The edits' side of one walk: the blocks -start must not write, and what
+// the edits did so far (outcome.beyondBlock: from where on they edit nothing).
 struct EditState {
-    bool blockEditable;  // no block so far was reached through a sector beyond its track
     BlockSet directory;  // 18/0 and the directory's blocks (only with -start)
     EntryEditOutcome outcome;
 };
+
+// Notes the edits that named an entry which is listed, never edited.
+void noteListedOnly(const EntryFacts &entry, EditState &edits) {
+    if ((options.removeEntries || options.scratchEntries) && inEditRange(entry.number))
+        edits.outcome.rangeListedOnly = true;
+    if (options.changeStartAddress && entry.number == options.startEntry) edits.outcome.startListedOnly = true;
+}
 
 StartRefusal refusalFor(const ImageBuffer &image, const EntryFacts &entry, const BlockSet &directory) {
     int track = entry.startTrack;
@@ -120,12 +129,13 @@ void changeStartAddress(ImageBuffer &image, const EntryFacts &entry, EditState &
     first[3] = static_cast<uint8_t>(options.newStartAddress >> 8);
 }
 
-bool inEditRange(int number) { return number >= options.firstEntry && number <= options.lastEntry; }
-
 // Rows 9-11 of an entry: the edits, in this order, after the columns.
 void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool print, MeasureCache &cache,
                 EditState &edits) {
-    if (!edits.blockEditable) return;
+    if (edits.outcome.beyondBlock.track != 0) {
+        noteListedOnly(entry, edits);
+        return;
+    }
     if (options.changeStartAddress && entry.number == options.startEntry) {
         changeStartAddress(image, entry, edits);
         forgetMeasures(cache);
@@ -220,7 +230,7 @@ void printEntryName(DirEntry entry) {
 }
 
 EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
-    EditState edits{true, BlockSet{}, EntryEditOutcome{0, false, StartRefusal::None, {0, 0}}};
+    EditState edits{BlockSet{}, EntryEditOutcome{0, false, StartRefusal::None, {0, 0}, false, false, {0, 0}}};
     const uint8_t *map = blockAt(image, kDirTrack, 0);
     if (!map) return edits.outcome;
     if (options.changeStartAddress) edits.directory = collectBlocksInUse(image).directory;
@@ -234,7 +244,7 @@ EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll != 0)) {
         // Entries reached through a sector beyond its track (17/25) are listed, never edited.
-        if (cursor.walk.at.sector >= sectorsPerTrack(cursor.walk.at.track)) edits.blockEditable = false;
+        edits.outcome.beyondBlock = cursor.beyondBlock;
         processSlot(image, slot, cursor.number, print, csvDiskName, cache, edits);
     }
     warnDirectoryStop(cursor);
@@ -243,19 +253,29 @@ EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
     return edits.outcome;
 }
 
+void refuseListedOnly(const char *edit, const char *named, TrackSector beyond) {
+    exitWithError(1, "ERROR: '%s' names %s in or after block %i/%i, which the directory reaches through a "
+                     "link beyond the last sector of its track; such entries are listed, never edited, and "
+                     "nothing is written.", edit, named, beyond.track, beyond.sector);
+}
+
 void requireEditsMade(const EntryEditOutcome &outcome) {
     if ((options.removeEntries || options.scratchEntries) && outcome.rangeEdits == 0) {
         const char *option = options.removeEntries ? "-rd" : "-sd";
-        if (options.firstEntry == options.lastEntry)
-            exitWithError(1, "ERROR: '%s %i' names no entry of the directory; nothing is written.", option,
-                          options.firstEntry);
-        exitWithError(1, "ERROR: '%s %i %i' names no entry of the directory; nothing is written.", option,
-                      options.firstEntry, options.lastEntry);
+        char edit[32];
+        bool one = options.firstEntry == options.lastEntry;
+        if (one) std::snprintf(edit, sizeof edit, "%s %i", option, options.firstEntry);
+        else std::snprintf(edit, sizeof edit, "%s %i %i", option, options.firstEntry, options.lastEntry);
+        if (outcome.rangeListedOnly) refuseListedOnly(edit, one ? "an entry" : "only entries", outcome.beyondBlock);
+        exitWithError(1, "ERROR: '%s' names no entry of the directory; nothing is written.", edit);
     }
     if (!options.changeStartAddress) return;
-    if (!outcome.startEntryMet)
-        exitWithError(1, "ERROR: '-start %i' names no entry of the directory; nothing is written.",
-                      options.startEntry);
+    if (!outcome.startEntryMet) {
+        char edit[32];
+        std::snprintf(edit, sizeof edit, "-start %i", options.startEntry);
+        if (outcome.startListedOnly) refuseListedOnly(edit, "an entry", outcome.beyondBlock);
+        exitWithError(1, "ERROR: '%s' names no entry of the directory; nothing is written.", edit);
+    }
     int number = options.startEntry;
     TrackSector first = outcome.startBlock;
     const char *where = nullptr;

@@ -34,6 +34,9 @@ struct EntryEditOutcome {
     bool startEntryMet;         // -start met the entry of its number
     StartRefusal startRefusal;  // and why it left that entry alone
     TrackSector startBlock;     // that entry's start track and sector
+    bool rangeListedOnly;       // -rd or -sd met an entry of its range that is listed, never edited
+    bool startListedOnly;       // -start met its entry there
+    TrackSector beyondBlock;    // the block from which on entries are listed, never edited
 };
 
 // Walks the directory from block 18/0 and prints the listing when printListing
@@ -49,8 +52,16 @@ EntryEditOutcome showDirectory(ImageBuffer &image, int printListing);
 
 // Ends the program with status 1 and a message naming the option when an
 // edit asked for in `options` did not happen: -rd or -sd met no entry in its
-// range, -start met no entry of its number or refused it. Returns otherwise.
+// range, -start met no entry of its number or refused it; the message says so
+// when the entries it named are listed, never edited. Returns otherwise.
 void requireEditsMade(const EntryEditOutcome &outcome);
+
+// The error exit for an edit that names only entries the listing shows but
+// no edit writes: those in or after `beyond`, the first block the directory
+// reaches through a link to a sector beyond its track's count (18/19 names
+// the bytes of 19/0, which may be a file's). `edit` is the option as given
+// ("-rd 9"), `named` what it names ("an entry", "entry 9").
+[[noreturn]] void refuseListedOnly(const char *edit, const char *named, TrackSector beyond);
 
 // Prints the quoted name, splat mark, type name and lock mark of one slot.
 void printEntryName(DirEntry entry);

@@ -12,6 +12,8 @@ const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cur
     const uint8_t *block = walkNext(image, cursor.walk);
     if (block && block[0] > kMaxTrack) block = walkInstead(image, cursor.walk, {kDirTrack, 1});
     if (!block) cursor.stopLink = link;
+    TrackSector at = cursor.walk.at;
+    if (block && cursor.beyondBlock.track == 0 && at.sector >= sectorsPerTrack(at.track)) cursor.beyondBlock = at;
     return block;
 }
 
@@ -36,7 +38,7 @@ bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &addres
 
 DirectoryCursor startDirectory(const ImageBuffer &image) {
     const uint8_t *map = blockAt(image, kDirTrack, 0);
-    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}};
+    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}, {0, 0}};
 }
 
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {

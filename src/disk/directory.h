@@ -42,6 +42,9 @@ struct DirectoryCursor {
     int slotIndex;        // slot of the block yielded last (0..7)
     int number;           // entry number of the slot yielded last (-1 before the first)
     TrackSector stopLink; // once the walk has ended early: the link the listing names in its warning
+    TrackSector beyondBlock; // the first block read through a sector beyond its track's count (18/19,
+                             // whose bytes are 19/0's); {0, 0} while there is none. The edits write
+                             // into no slot of it or of any block after it.
 };
 
 // A cursor at the start of the chain that block 18/0 names.

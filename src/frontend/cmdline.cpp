@@ -1,6 +1,7 @@
 // The command-line parser.
 #include "frontend/cmdline.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/charmap.h"
@@ -22,7 +23,6 @@ struct ArgCursor {
     int rangeOptions;   // -rd and -sd met so far: one range per run
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
-    const char *peek() const { return argv[next]; }
     const char *take() { return argv[next++]; }
 };
 
@@ -50,12 +50,21 @@ void setAllColumns() {
     options.showBlockCount = options.showChecksum = 1;
 }
 
+// The optional values ahead: how many of the `most` arguments from the
+// `skip`-th unread one on are whole numbers, up to the first that is none.
+int wholeNumbersAhead(const ArgCursor &args, int skip, int most) {
+    int count = 0;
+    while (count < most && args.hasNext(skip + count + 1) && isWholeNumber(args.argv[args.next + skip + count]))
+        ++count;
+    return count;
+}
+
 // "-rd"/"-sd" num [last]: num is always consumed, last only when whole.
 void readEntryRange(ArgCursor &args, const char *missingMessage) {
     if (!args.hasNext()) exitWithError(1, "%s", missingMessage);
     ++args.rangeOptions;
     options.firstEntry = parseNumberArg(args.take(), 0, 255);
-    if (args.hasNext() && isWholeNumber(args.peek()))
+    if (wholeNumbersAhead(args, 0, 1) == 1)
         options.lastEntry = parseNumberArg(args.take(), 0, 255);
     else
         options.lastEntry = options.firstEntry;
@@ -65,10 +74,9 @@ void readEntryRange(ArgCursor &args, const char *missingMessage) {
 void readViewPosition(ArgCursor &args) {
     options.viewTrack = 18;
     options.viewSector = 0;
-    if (!args.hasNext() || !isWholeNumber(args.peek())) return;
-    options.viewTrack = parseNumberArg(args.take(), 1, 40);
-    if (args.hasNext() && isWholeNumber(args.peek()))
-        options.viewSector = parseNumberArg(args.take(), 0, 25);
+    int given = wholeNumbersAhead(args, 0, 2);
+    if (given >= 1) options.viewTrack = parseNumberArg(args.take(), 1, 40);
+    if (given == 2) options.viewSector = parseNumberArg(args.take(), 0, 25);
 }
 
 // "-start" num addr: both consumed whatever they are.
@@ -81,9 +89,9 @@ void readStartChange(ArgCursor &args) {
 // "-x" [num [last]]: each only when it is a whole number.
 void readExtractRange(ArgCursor &args) {
     options.extractFirst = options.extractLast = -1;
-    if (!args.hasNext() || !isWholeNumber(args.peek())) return;
-    options.extractFirst = options.extractLast = parseNumberArg(args.take(), 0, 255);
-    if (args.hasNext() && isWholeNumber(args.peek())) options.extractLast = parseNumberArg(args.take(), 0, 255);
+    int given = wholeNumbersAhead(args, 0, 2);
+    if (given >= 1) options.extractFirst = options.extractLast = parseNumberArg(args.take(), 0, 255);
+    if (given == 2) options.extractLast = parseNumberArg(args.take(), 0, 255);
 }
 
 // A name or id for a directory-art option by the text rule, glyphs
@@ -105,14 +113,16 @@ NameText readDiskText(const char *text, const char *option, int minBytes, int ma
     return name;
 }
 
-// A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255.
+// A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255; an
+// error exit naming the text and the accepted forms when it is neither (a
+// whole number out of range gets the number's own message).
 int readTypeByte(const char *text) {
     int type = typeByteOfForm(text);
     if (type >= 0) return type;
-    bool letters = *text == '*' || (*text >= 'A' && *text <= 'Z') || (*text >= 'a' && *text <= 'z');
-    if (letters)
-        exitWithError(1, "ERROR: Unknown file type '%s' for '-type'.",
-                      consoleOutsideText(text, ConsoleStream::Error).c_str());
+    if (!isWholeNumber(text))
+        exitWithError(1, "ERROR: Unknown file type '%s' for '-type': give DEL, SEQ, PRG, USR or REL (any case), "
+                         "optionally with '*' before it for a file left open and '<' after it for a locked "
+                         "one, or a number 0 to 255.", consoleOutsideText(text, ConsoleStream::Error).c_str());
     return parseNumberArg(text, 0, 255);
 }
 
@@ -152,6 +162,19 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
     options.dirEdits.push_back(edit);
     options.imageModified = 1;
     return true;
+}
+
+// How many of the arguments after `arg` it consumes as its values, by the
+// rules of the readers above (at most those left); 0 for an option without
+// values and for a plain argument.
+int valuesTaken(const char *arg, const ArgCursor &args) {
+    auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
+    if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + wholeNumbersAhead(args, 1, 1) : 0;
+    if (is("-block") || is("-x")) return wholeNumbersAhead(args, 0, 2);
+    int values = is("-start") ? 2 : is("-w") ? 1 : 0;
+    for (const DirEditOption &option : kDirEditOptions)
+        if (is(option.name)) values = option.values;
+    return std::min(values, args.argc - args.next);
 }
 
 void placePlainArgument(const char *arg, RunPaths &paths) {
@@ -283,14 +306,25 @@ void refuseJsonConflicts(const RunPaths &paths) {
     if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
 }
 
+// True when "-json" stands where an option stands: not as the value another
+// option consumes (a name for -rename, a file for -w), not after "--".
+bool jsonRequested(int argc, char **argv) {
+    ArgCursor args{argc, argv, 1, false, 0};
+    while (args.hasNext()) {
+        const char *arg = args.take();
+        if (std::strcmp(arg, "--") == 0) return false;
+        if (std::strcmp(arg, "-json") == 0) return true;
+        args.next += valuesTaken(arg, args);
+    }
+    return false;
+}
+
 }  // namespace
 
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
-    // -json changes what every plain argument is, those before it included
-    // (but not a plain argument "-json" after "--").
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
-        if (std::strcmp(argv[i], "-json") == 0) options.jsonReport = 1;
+    // -json changes what every plain argument is, those before it included.
+    options.jsonReport = jsonRequested(argc, argv) ? 1 : 0;
     ArgCursor args{argc, argv, 1, false, 0};
     // A request for the help or the version ends the reading: what follows it
     // is not looked at, and nothing is refused.

@@ -22,9 +22,10 @@ struct RunPaths {
 // ends the program through exitWithError with status 1, and so, after the
 // last argument, does a conflict: a second range option (-rd, -sd), -rd, -sd
 // or -start with an action that replaces the listing, an option that -json
-// cannot go with (an editing option, -check, -block, -bam, -e), -json without
-// an image. -json anywhere on the line makes every plain argument an image,
-// also those before it. "-h", "--help" and "--version" set their request and
+// cannot go with (an editing option, -check, -x, -block, -bam, -e), -json
+// without an image. -json wherever an option stands (not as the value another
+// option consumes, not after "--") makes every plain argument an image, also
+// those before it. "-h", "--help" and "--version" set their request and
 // end the reading there (nothing is then refused); after "--" every argument
 // is a plain one (an image named "-vintage.d64", say).
 RunPaths parseCommandLine(int argc, char **argv);

@@ -145,6 +145,8 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-rd", "$100", "a.d64"}, "ERROR: Number (256) too high. [Maximum: 255]"},
         {{"-CSV", "-h", "a.d64"}, "ERROR: Unknown option '-CSV'."},  // read in order: the error comes first
         {{"--", "a.d64", "-rd", "1"}, "ERROR: Bad argument -rd"},    // after "--" an option is a plain argument
+        {{"a.d64", "--", "-json"}, "ERROR: Bad argument -json"},     // and so is "-json"
+        {{"-w", "-json", "a.d64"}, "ERROR: Could not read '-json'."},  // the file -w inserts, not the report
     };
     for (const ErrorCase &c : cases) {
         Workspace work;
@@ -205,6 +207,19 @@ TEST(CommandLine, OptionValuesAreConsumedByTheirRules) {
     EXPECT_EQ(hex, written({"-rd", "16", "a.d64"}));
     EXPECT_NE(hex.second, written({"-rd", "15", "a.d64"}).second);
     EXPECT_EQ(written({"-rd", "010", "a.d64"}), written({"-rd", "8", "a.d64"}));
+
+    // "-json" as the value of an option is that value, not the report: the
+    // name, disk name or id it writes.
+    const std::pair<std::vector<std::string>, size_t> jsonValues[] = {
+        {{"-rename", "0", "-json", "a.d64"}, 0x16600 + 5},
+        {{"-header", "-json", "a.d64"}, 0x16500 + 0x90},
+        {{"-id", "-json", "a.d64"}, 0x16500 + 0xA2},
+    };
+    for (const auto &[args, field] : jsonValues) {
+        std::vector<uint8_t> bytes = written(args).second;
+        ASSERT_GE(bytes.size(), field + 5) << testing::PrintToString(args);
+        EXPECT_EQ(std::string(bytes.begin() + field, bytes.begin() + field + 5), "-JSON") << testing::PrintToString(args);
+    }
 
     // "5" is taken as the last entry: a range of three entries, not one.
     auto range = written({"-rd", "3", "5", "a.d64"});

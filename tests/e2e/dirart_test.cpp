@@ -231,8 +231,12 @@ TEST(DirArt, RefusalsWriteNothing) {
         {{"-undel", "1"}, [&](Bytes &b) { markInMap(b, data[2], false); },
          "Cannot undelete slot 1: block " + name(data[2]) + " of its chain is marked used."},
         {{"-undel", "1"}, [&](Bytes &b) { setLink(b, title.back(), data[1]); },
-         "block " + name(data[1]) + " of its chain is used by another file or the directory."},
+         "Cannot undelete slot 1: block " + name(data[1]) + " of its chain is used by the file of slot 0."},
+        {{"-undel", "1"}, [&](Bytes &b) { setLink(b, data[1], {18, 1}); },
+         "Cannot undelete slot 1: block 18/1 of its chain is used by the directory."},
         {{"-undel", "1"}, [&](Bytes &b) { setLink(b, data[1], {50, 0}); }, "its chain is broken by a link to block 50/0."},
+        {{"-undel", "1"}, [](Bytes &b) { b[slot(1) + 3] = 36; b[slot(1) + 4] = 0; },
+         "ERROR: Cannot undelete slot 1: its start block 36/0 lies outside the image."},
         {{"-undel", "1"}, [&](Bytes &b) { setLink(b, data[3], data[1]); }, "its chain loops at block " + name(data[1])},
         {{"-undel", "0"}, none, "Cannot undelete slot 0: it is not scratched (type byte $82)."},
         {{"-undel", "5"}, none, "Cannot undelete slot 5: it names no file (start track 0)."},
@@ -240,13 +244,30 @@ TEST(DirArt, RefusalsWriteNothing) {
         {{"-rename", "3", "x"}, none, "ERROR: '-rename' names entry 3, which the directory does not hold."},
         {{"-move", "0", "3"}, none, "'-move' names entry 3"},
         {{"-blocks", "0", "65536"}, none, "ERROR: Number (65536) too high. [Maximum: 65535]"},
-        {{"-type", "0", "*PRG<<"}, none, "ERROR: Unknown file type '*PRG<<' for '-type'."},
+        {{"-type", "0", "*PRG<<"}, none, "ERROR: Unknown file type '*PRG<<' for '-type': give"},
+        {{"-type", "0", "<PRG"}, none,
+         "ERROR: Unknown file type '<PRG' for '-type': give DEL, SEQ, PRG, USR or REL (any case), optionally with "
+         "'*' before it for a file left open and '<' after it for a locked one, or a number 0 to 255."},
+        {{"-type", "0", "???"}, none, "ERROR: Unknown file type '??" "?' for '-type': give"},
         {{"-type", "0", "256"}, none, "ERROR: Number (256) too high. [Maximum: 255]"},
         {{"-rename", "0", "12345678901234567"}, none, "The text '12345678901234567' for '-rename' is too long (0 to 16"},
         {{"-header", "ab%zz"}, none, "The text 'ab%zz' for '-header' has a '%' without two hex digits after it"},
         {{"-id", ""}, none, "ERROR: The text '' for '-id' is empty (1 to 5 bytes, %XX for any byte)."},
         {{"-id", "tab\t"}, none, "for '-id' holds a character that stands for no disk character"},
         {{"-undel"}, none, "ERROR: Not a number (0)."},  // the image name is taken as the number
+        // 18/19 is no block: its bytes are those of 19/0. Its slots (8-15 with
+        // -va) are listed, never edited; slot 7 is the last one edits may write.
+        {{"-va", "-move", "7", "8"}, [](Bytes &b) { setLink(b, {18, 1}, {18, 19}); },
+         "ERROR: '-move' names entry 8 in or after block 18/19, which the directory reaches through a link beyond "
+         "the last sector of its track; such entries are listed, never edited, and nothing is written."},
+        {{"-va", "-rename", "9", "x"}, [](Bytes &b) { setLink(b, {18, 1}, {18, 19}); },
+         "ERROR: '-rename' names entry 9 in or after block 18/19"},
+        {{"-undel", "15"}, [](Bytes &b) { setLink(b, {18, 1}, {18, 19}); },
+         "ERROR: '-undel' names entry 15 in or after block 18/19"},
+        // A looping directory: each block once, so its three entries once.
+        {{"-move", "0", "5"}, [](Bytes &b) { setLink(b, {18, 1}, {18, 1}); },
+         "WARNING: The directory chain loops back to block 18/1; the edits see each of its blocks once.\n"
+         "ERROR: '-move' names entry 5, which the directory does not hold."},
     };
     for (const Refusal &refusal : refusals) {
         SCOPED_TRACE(refusal.message);

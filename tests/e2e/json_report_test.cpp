@@ -484,6 +484,11 @@ TEST(JsonReport, RefusesWhatItCannotDo) {
         {{"-block", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'."},
         {{"-json", "-e", "a.d64"}, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'."},
         {{"-json", "-va"}, "ERROR: No image named for '-json'."},
+        // "-json" after the values an option takes stands as an option.
+        {{"-rd", "1", "2", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with an editing option."},
+        {{"-move", "0", "1", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with an editing option."},
+        {{"-x", "0", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with '-x'."},
+        {{"-check", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with '-check'."},
     };
     for (const auto &[args, message] : cases) {
         RunResult run = runBinary(args, dir.path);

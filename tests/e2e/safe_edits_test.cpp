@@ -167,6 +167,20 @@ std::vector<Case> cases() {
                     "ERROR: Entry 3 starts at block 17/25, which lies beyond the last sector of its track; '-start' "
                     "does not write there.",
                     {}});
+    image = diskWith(8);
+    linkBlock(image, 18, 1, 18, 19);  // by plain arithmetic 19/0; with -va its slots are entries 8-15
+    const std::string beyond = " in or after block 18/19, which the directory reaches through a link beyond the "
+                               "last sector of its track; such entries are listed, never edited, and nothing is "
+                               "written.";
+    list.push_back({"-rd on an entry the directory reaches through 18/19", image, {},
+                    {"-va", "-rd", "9", "first.d64"}, 1, "0 \"SAFE EDITS", {}, "ERROR: '-rd 9' names an entry" + beyond,
+                    {}});
+    list.push_back({"-sd on a range the directory reaches through 18/19", image, {},
+                    {"-va", "-sd", "8", "200", "first.d64"}, 1, "0 \"SAFE EDITS", {},
+                    "ERROR: '-sd 8 200' names only entries" + beyond, {}});
+    list.push_back({"-start on an entry the directory reaches through 18/19", image, {},
+                    {"-va", "-start", "15", "0x801", "first.d64"}, 1, "0 \"SAFE EDITS", {},
+                    "ERROR: '-start 15' names an entry" + beyond, {}});
     image = diskWith(10);  // 18/1 -> 18/4
     addRawEntry(image, 0x82, 18, 4, "IN THE DIRECTORY", 1);
     list.push_back({"-start on an entry starting at 18/4, a directory block", image, {},
