@@ -99,12 +99,13 @@ RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b
 
     std::vector<std::string> expected{"a.d64", "b.d64", "host.prg"};
     if (written && action.destination) expected.push_back(action.destination);
-    // -x: the files its lines name ("  N: NAME (B bytes)"), and only after a
-    // run that ended well.
+    // -x: the files its lines name ("  N: NAME (B bytes)", "(1 byte)"), and
+    // only after a run that ended well.
     bool extracts = std::find(action.args.begin(), action.args.end(), "-x") != action.args.end();
     for (const std::string &line : splitLines(result.out)) {
         size_t open = line.rfind(" (");
-        if (!extracts || line.size() < 6 || line[3] != ':' || open == std::string::npos || !line.ends_with(" bytes)"))
+        if (!extracts || line.size() < 6 || line[3] != ':' || open == std::string::npos ||
+            !(line.ends_with(" bytes)") || line.ends_with(" byte)")))
             continue;
         EXPECT_TRUE(written) << "status " << result.status << " after writing " << line;
         expected.push_back(line.substr(5, open - 5));
