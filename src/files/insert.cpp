@@ -31,20 +31,21 @@ size_t nameLength(const uint8_t *name) {
     return padding ? static_cast<size_t>(static_cast<const uint8_t *>(padding) - name) : kNameLength;
 }
 
-// Two names are the same file to a 1541 when they agree up to their padding
-// (what follows a 0xA0 is not part of the name).
-bool sameFileName(const uint8_t *a, const uint8_t *b) {
-    size_t length = nameLength(a);
-    return length == nameLength(b) && std::memcmp(a, b, length) == 0;
+// A stored name is the same file to a 1541 as a name of `length` bytes when
+// it agrees in those bytes and ends there (what follows a 0xA0 is not part
+// of the name).
+bool sameFileName(const uint8_t *stored, const uint8_t *name, size_t length) {
+    return std::memcmp(stored, name, length) == 0 && (length == kNameLength || stored[length] == kPadding);
 }
 
 // One pass over the directory as the listing reads it, every slot looked at.
 DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
     DirectoryScan scan{nullptr, -1, 0, false};
+    size_t length = nameLength(name);
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
         bool empty = slot[kSlotType] == 0;
-        if (!empty && sameFileName(slot + kSlotName, name)) scan.nameOnDisk = true;
+        if (!empty && sameFileName(slot + kSlotName, name, length)) scan.nameOnDisk = true;
         if (empty && !scan.freeSlot) {
             scan.freeSlot = slot;
             scan.freeSlotNumber = scan.shownSlots;
