@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "disk/blockset.h"
+#include "disk/entrychains.h"
 #include "disk/image.h"
 
 // Owners of blocks. Entries are numbered as the listing numbers slots with
@@ -20,9 +21,6 @@ constexpr int kOwnerBorder = 2;     // the border block of a GEOS disk
 constexpr int kFirstEntryOwner = 3;
 
 inline int entryOwner(int entry) { return kFirstEntryOwner + entry; }
-
-// What a chain is to its owner.
-enum class ChainRole : uint8_t { MapBlock, Directory, Data, SideSectors, GeosInfo, VlirIndex, VlirRecord, Border };
 
 struct ChainInfo {
     int owner;

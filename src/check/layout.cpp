@@ -1,10 +1,9 @@
-// Image layout beyond the 35-track map: track count, map extensions, GEOS
-// border block, error bytes.
+// Image layout beyond the 35-track map: track count, map extensions, error
+// bytes.
 #include "check/layout.h"
 
-#include <cstring>
-
 #include "disk/blockset.h"
+#include "disk/entrychains.h"
 
 namespace {
 
@@ -16,10 +15,6 @@ constexpr uint64_t kFortyErrorsSize = 197376;  // 40 tracks and 768 error bytes
 constexpr int kSpeedDosOffset = 0xC0;
 constexpr int kDolphinDosOffset = 0xAC;
 constexpr int kExtensionTracks = 5;
-
-constexpr int kGeosBorderOffset = 0xAB;
-constexpr int kGeosSignatureOffset = 0xAD;
-constexpr char kGeosSignature[] = "GEOS format V1.";
 
 int extensionOffset(MapExtension extension) {
     return extension == MapExtension::SpeedDos ? kSpeedDosOffset : kDolphinDosOffset;
@@ -70,14 +65,6 @@ const uint8_t *mapEntryBytes(const ImageBuffer &image, MapExtension extension, i
 
 uint8_t *mapEntryBytes(ImageBuffer &image, MapExtension extension, int track) {
     return const_cast<uint8_t *>(mapEntryBytes(static_cast<const ImageBuffer &>(image), extension, track));
-}
-
-bool geosBorderBlock(const ImageBuffer &image, TrackSector &border) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
-    if (!map || std::memcmp(map + kGeosSignatureOffset, kGeosSignature, sizeof kGeosSignature - 1) != 0)
-        return false;
-    border = {map[kGeosBorderOffset], map[kGeosBorderOffset + 1]};
-    return true;
 }
 
 int errorByteOf(const ImageBuffer &image, int track, int sector) {

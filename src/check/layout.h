@@ -44,10 +44,6 @@ inline uint32_t mapEntryBits(const uint8_t *entry) {
 // The sectors of a track as a bit mask (bit s for sector s).
 inline uint32_t realSectorMask(int track) { return (uint32_t{1} << sectorsPerTrack(track)) - 1; }
 
-// True when 18/0 carries the signature of a GEOS disk ("GEOS format V1." at
-// AD); `border` is then set to the border block named at AB-AC.
-bool geosBorderBlock(const ImageBuffer &image, TrackSector &border);
-
 // The error byte of a block, or -1 when the image carries none (only the
 // 175,531- and 197,376-byte forms do) or the block has no index.
 int errorByteOf(const ImageBuffer &image, int track, int sector);
