@@ -157,7 +157,12 @@ void addSlots(Accounting &a, TrackSector block) {
 
 void accountDirectory(Accounting &a, const uint8_t *map) {
     std::vector<TrackSector> blocks;
-    walkClaiming(a, pairAt(map, 0), newChain(a, kOwnerDirectory, ChainRole::Directory), kMaxBlocks, &blocks);
+    int chain = newChain(a, kOwnerDirectory, ChainRole::Directory);
+    ChainEnd end = walkClaiming(a, pairAt(map, 0), chain, kMaxBlocks, &blocks);
+    // A drive reads its directory from 18/1 whatever 18/0 links to: when that
+    // link reaches no block at all, the account reads the directory from there.
+    if (end.blocks == 0 && !end.clean && blockPresent(a.image, kDirTrack, 1))
+        walkClaiming(a, {kDirTrack, 1}, chain, kMaxBlocks, &blocks);
     for (TrackSector block : blocks) {
         if (block.track != kDirTrack) reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
         addSlots(a, block);

@@ -81,7 +81,8 @@ struct BlockAccount {
     std::vector<Finding> findings;     // in the order found
 };
 
-// Walks 18/0, the directory chain from 18/0's link, the GEOS border block,
+// Walks 18/0, the directory chain from 18/0's link (from 18/1, as a drive
+// reads it, when that link reaches no block), the GEOS border block,
 // then every entry whose type byte is not 0 in entry order: its chain, REL
 // side sectors, GEOS info block, VLIR index and records. Each block goes to
 // the first owner that reaches it. Every walk goes through the bounded walker

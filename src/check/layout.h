@@ -26,6 +26,16 @@ int imageTrackCount(const ImageBuffer &image);
 // the same bytes. None on 35-track images and when 18/0 is absent.
 MapExtension findMapExtension(const ImageBuffer &image);
 
+// For an area of 18/0 where a 40-track image may keep that map (SpeedDOS, or
+// DolphinDOS on a disk without the GEOS signature, which lies in the same
+// bytes) whose bytes are neither all 0 nor a well-formed map: the first track
+// (36-40) whose entry is not well formed. 0 for any other area, on 35-track
+// images and when 18/0 is absent.
+int malformedExtensionTrack(const ImageBuffer &image, MapExtension area);
+
+// The offset in 18/0 of an extension's first map entry (SpeedDOS: C0, else AC).
+int mapExtensionOffset(MapExtension extension);
+
 const char *mapExtensionName(MapExtension extension);
 
 // The last track the map covers: 40 with an extension, else 35.
