@@ -12,6 +12,9 @@
 void consolePrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void consoleVprintf(const char *format, va_list args);
 
+// The ending of a plural noun after `count`: "" for 1, "s" for any other.
+inline const char *plural(int count) { return count == 1 ? "" : "s"; }
+
 // One character of the disk, by its own code: the one way disk characters
 // are printed. Into a pipe or a file it is the code page 437 byte of
 // toConsoleChar (the raw byte with -vo); on a terminal, and with -utf8 also

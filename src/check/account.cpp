@@ -4,23 +4,10 @@
 #include <algorithm>
 
 #include "check/layout.h"
+#include "disk/directory.h"
 #include "disk/walk.h"
 
 namespace {
-
-// Offsets inside a 32-byte directory slot.
-constexpr int kSlotSize = 32;
-constexpr int kSlotsPerBlock = 8;
-constexpr int kSlotType = 2;
-constexpr int kSlotStart = 3;         // track, sector of the first block
-constexpr int kSlotSideOrInfo = 21;   // REL: first side sector; GEOS: info block
-constexpr int kSlotRecordLength = 23; // REL: record length; GEOS: structure
-constexpr int kSlotGeosType = 24;
-constexpr int kSlotShownBlocks = 30;  // 16-bit little-endian
-
-constexpr int kTypeDel = 0;
-constexpr int kTypeRel = 4;
-constexpr int kGeosVlir = 1;
 
 // REL side sectors.
 constexpr int kMaxSideSectors = 6;
@@ -29,8 +16,6 @@ constexpr int kSideRecordLength = 3;
 constexpr int kSideList = 4;       // track/sector of every side sector
 constexpr int kSideDataList = 16;  // track/sector of up to 120 data blocks
 constexpr int kPairsPerSide = 120;
-
-constexpr int kVlirRecords = 127;
 
 constexpr TrackSector kNoBlock{0, 0};
 
@@ -172,7 +157,12 @@ void addSlots(Accounting &a, TrackSector block) {
 
 void accountDirectory(Accounting &a, const uint8_t *map) {
     std::vector<TrackSector> blocks;
-    walkClaiming(a, pairAt(map, 0), newChain(a, kOwnerDirectory, ChainRole::Directory), kMaxBlocks, &blocks);
+    int chain = newChain(a, kOwnerDirectory, ChainRole::Directory);
+    ChainEnd end = walkClaiming(a, pairAt(map, 0), chain, kMaxBlocks, &blocks);
+    // A drive reads its directory from 18/1 whatever 18/0 links to: when that
+    // link reaches no block at all, the account reads the directory from there.
+    if (end.blocks == 0 && !end.clean && blockPresent(a.image, kDirTrack, 1))
+        walkClaiming(a, {kDirTrack, 1}, chain, kMaxBlocks, &blocks);
     for (TrackSector block : blocks) {
         if (block.track != kDirTrack) reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
         addSlots(a, block);
@@ -229,11 +219,10 @@ void checkSideDataList(Accounting &a, int owner, const std::vector<TrackSector> 
 
 // Claims the side sectors and checks them against the entry and the data
 // chain (only when that chain was walked whole); returns the blocks claimed.
-int accountSideSectors(Accounting &a, const uint8_t *slot, int owner, const std::vector<TrackSector> &data,
-                       bool dataClean) {
+int accountSideSectors(Accounting &a, const uint8_t *slot, int owner, TrackSector start,
+                       const std::vector<TrackSector> &data, bool dataClean) {
     int recordLength = slot[kSlotRecordLength];
     if (recordLength == 0) reportAbout(a, FindingKind::RelRecordLength, owner, kNoBlock, 0, 0);
-    TrackSector start = pairAt(slot, kSlotSideOrInfo);
     if (start.track == 0) {
         reportNamed(a, FindingKind::RelNoSideSectors, owner, start);
         return 0;
@@ -253,8 +242,7 @@ int accountSideSectors(Accounting &a, const uint8_t *slot, int owner, const std:
 
 // ---- GEOS ----
 
-int accountGeosInfo(Accounting &a, const uint8_t *slot, int owner) {
-    TrackSector info = pairAt(slot, kSlotSideOrInfo);
+int accountGeosInfo(Accounting &a, TrackSector info, int owner) {
     if (info.track == 0) {
         reportNamed(a, FindingKind::GeosNoInfo, owner, info);
         return 0;
@@ -262,15 +250,15 @@ int accountGeosInfo(Accounting &a, const uint8_t *slot, int owner) {
     return claimSingleBlock(a, info, newChain(a, owner, ChainRole::GeosInfo)).blocks;
 }
 
-// Every record chain the VLIR index names: (0, 0) ends the list, any other
-// pair with track 0 is an empty record.
+// Every record chain the VLIR index names.
 int accountVlirRecords(Accounting &a, TrackSector indexBlock, int owner) {
     const uint8_t *index = blockAt(a.image, indexBlock.track, indexBlock.sector);
     int blocks = 0;
     for (int record = 0; record < kVlirRecords; ++record) {
-        TrackSector start = pairAt(index, 2 + 2 * record);
-        if (start.track == 0 && start.sector == 0) break;
-        if (start.track == 0) continue;
+        TrackSector start;
+        VlirPair pair = vlirRecord(index, record, start);
+        if (pair == VlirPair::End) break;
+        if (pair == VlirPair::Empty) continue;
         ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::VlirRecord, record), kMaxBlocks);
         warnIfLastIndexMalformed(a, owner, end);
         blocks += end.blocks;
@@ -280,34 +268,29 @@ int accountVlirRecords(Accounting &a, TrackSector indexBlock, int owner) {
 
 // ---- Entries ----
 
-struct EntryKind {
-    int type;  // bits 0-2 of the type byte
-    bool geos;
-    bool vlir;
-};
-
-EntryKind entryKind(const uint8_t *slot) {
-    int type = slot[kSlotType] & 7;
-    bool geos = type >= 1 && type <= 3 && slot[kSlotGeosType] != 0;
-    return {type, geos, geos && slot[kSlotRecordLength] == kGeosVlir};
-}
-
 // The entry's own chain (for a VLIR file its index block); a DEL entry
 // without a first block has none.
-ChainEnd accountDataChain(Accounting &a, const uint8_t *slot, int owner, EntryKind kind,
+ChainEnd accountDataChain(Accounting &a, NamedChain named, int owner, EntryKind kind,
                           std::vector<TrackSector> *order) {
-    TrackSector start = pairAt(slot, kSlotStart);
+    TrackSector start = named.start;
     bool noStart = start.track == 0 || sameBlock(start, {kDirTrack, 0});
     if (kind.type == kTypeDel && noStart) return {0, true, kNoBlock, kNoBlock};
     if (start.track == 0) {
         reportNamed(a, FindingKind::StartTrackZero, owner, start);
         return {0, false, kNoBlock, kNoBlock};
     }
-    int chain = newChain(a, owner, kind.vlir ? ChainRole::VlirIndex : ChainRole::Data);
-    if (kind.vlir) return claimSingleBlock(a, start, chain);
+    int chain = newChain(a, owner, named.role);
+    if (named.role == ChainRole::VlirIndex) return claimSingleBlock(a, start, chain);
     ChainEnd end = walkClaiming(a, start, chain, kMaxBlocks, order);
     warnIfLastIndexMalformed(a, owner, end);
     return end;
+}
+
+// The chain the slot names in bytes 15-16: REL side sectors or a GEOS info block.
+int accountSecondChain(Accounting &a, const uint8_t *slot, int owner, NamedChain second,
+                       const std::vector<TrackSector> &data, bool dataClean) {
+    if (second.role == ChainRole::SideSectors) return accountSideSectors(a, slot, owner, second.start, data, dataClean);
+    return accountGeosInfo(a, second.start, owner);
 }
 
 bool errorsSince(const BlockAccount &account, size_t first) {
@@ -325,17 +308,17 @@ void accountEntry(Accounting &a, int entry) {
     EntryKind kind = entryKind(slot);
     if (!(typeByte & 0x80)) reportAbout(a, FindingKind::FileOpen, owner, kNoBlock, typeByte, 0);
     if (kind.type >= 5) reportAbout(a, FindingKind::UnknownType, owner, kNoBlock, typeByte, 0);
-    if (kind.geos && slot[kSlotRecordLength] > kGeosVlir)
+    if (kind.unknownStructure)
         reportAbout(a, FindingKind::GeosStructure, owner, kNoBlock, slot[kSlotRecordLength], 0);
 
+    SlotChains named = slotChains(slot, kind);
     std::vector<TrackSector> dataOrder;
-    ChainEnd data = accountDataChain(a, slot, owner, kind, kind.type == kTypeRel ? &dataOrder : nullptr);
+    ChainEnd data = accountDataChain(a, named.chains[0], owner, kind, kind.type == kTypeRel ? &dataOrder : nullptr);
     int blocks = data.blocks;
-    if (kind.type == kTypeRel) blocks += accountSideSectors(a, slot, owner, dataOrder, data.clean);
-    if (kind.geos) blocks += accountGeosInfo(a, slot, owner);
+    if (named.count > 1) blocks += accountSecondChain(a, slot, owner, named.chains[1], dataOrder, data.clean);
     if (kind.vlir && data.blocks == 1) blocks += accountVlirRecords(a, data.last, owner);
 
-    int shown = slot[kSlotShownBlocks] | slot[kSlotShownBlocks + 1] << 8;
+    int shown = slotBlockCount(slot);
     if (shown != blocks && !errorsSince(a.account, firstFinding))
         reportAbout(a, FindingKind::ShownCount, owner, kNoBlock, shown, blocks);
 }

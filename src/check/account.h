@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "disk/blockset.h"
+#include "disk/entrychains.h"
 #include "disk/image.h"
 
 // Owners of blocks. Entries are numbered as the listing numbers slots with
@@ -20,9 +21,6 @@ constexpr int kOwnerBorder = 2;     // the border block of a GEOS disk
 constexpr int kFirstEntryOwner = 3;
 
 inline int entryOwner(int entry) { return kFirstEntryOwner + entry; }
-
-// What a chain is to its owner.
-enum class ChainRole : uint8_t { MapBlock, Directory, Data, SideSectors, GeosInfo, VlirIndex, VlirRecord, Border };
 
 struct ChainInfo {
     int owner;
@@ -83,7 +81,8 @@ struct BlockAccount {
     std::vector<Finding> findings;     // in the order found
 };
 
-// Walks 18/0, the directory chain from 18/0's link, the GEOS border block,
+// Walks 18/0, the directory chain from 18/0's link (from 18/1, as a drive
+// reads it, when that link reaches no block), the GEOS border block,
 // then every entry whose type byte is not 0 in entry order: its chain, REL
 // side sectors, GEOS info block, VLIR index and records. Each block goes to
 // the first owner that reaches it. Every walk goes through the bounded walker

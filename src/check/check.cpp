@@ -5,7 +5,6 @@
 #include <bit>
 
 #include "base/console.h"
-#include "check/account.h"
 #include "check/layout.h"
 
 namespace {
@@ -164,8 +163,8 @@ void printSideFinding(const Finding &found) {
                           found.other.sector);
             break;
         case FindingKind::RelDataCount:
-            consolePrintf("the side sectors list %i data blocks, the data chain has %i", found.value,
-                          found.expected);
+            consolePrintf("the side sectors list %i data block%s, the data chain has %i", found.value,
+                          plural(found.value), found.expected);
             break;
         case FindingKind::RelDataBlock:
             consolePrintf("side sector %i/%i names %i/%i as data block %i, the data chain has %i/%i",
@@ -196,7 +195,7 @@ void printEntryFinding(const Finding &found) {
             consolePrintf("type byte $%02x names type %i, unknown to the 1541", found.value, found.value & 7);
             break;
         case FindingKind::ShownCount:
-            consolePrintf("shows %i blocks, its chains have %i", found.value, found.expected);
+            consolePrintf("shows %i block%s, its chains have %i", found.value, plural(found.value), found.expected);
             break;
         case FindingKind::LastByteIndex:
             consolePrintf("last block %i/%i has used-byte index %i (a block holds 1-254 bytes: 2-255)",
@@ -207,17 +206,8 @@ void printEntryFinding(const Finding &found) {
 }
 
 void printFinding(Tally &tally, const BlockAccount &account, const Finding &found) {
-    beginLine(tally, isError(found.kind), account, found.owner);
-    if (found.kind == FindingKind::DirectoryOffTrack) {
-        consolePrintf("the directory chain: ");
-        printBlock(found.to);
-        consolePrintf(" lies off track %i", kDirTrack);
-    } else if (found.chain >= 0) {
-        printChainFault(account, found);
-    } else {
-        printSideFinding(found);  // each prints nothing for the other's kinds
-        printEntryFinding(found);
-    }
+    beginLine(tally, isError(found.kind), account, kOwnerNone);
+    printFindingText(account, found);
     consolePrintf("\n");
 }
 
@@ -260,7 +250,7 @@ void reportUsedButFree(Tally &tally, const MapView &view) {
             printOwner(view.account, owner);
             consolePrintf(": ");
         }
-        consolePrintf("%i block%s in use marked free in the map:", counts[owner], counts[owner] == 1 ? "" : "s");
+        consolePrintf("%i block%s in use marked free in the map:", counts[owner], plural(counts[owner]));
         for (int track = 1; track <= lastMapTrack(view.extension); ++track)
             for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
                 if ((usedFree[track] >> sector & 1) && ownerOf(view.account, track, sector) == owner)
@@ -293,13 +283,28 @@ void reportTrackEntries(Tally &tally, const MapView &view) {
         if (track == kDirTrack || lost == 0) continue;
         int count = std::popcount(lost);
         beginLine(tally, false, view.account, kOwnerNone);
-        consolePrintf("track %i: %i block%s marked used that nothing uses:", track, count, count == 1 ? "" : "s");
+        consolePrintf("track %i: %i block%s marked used that nothing uses:", track, count, plural(count));
         printSectors(track, lost);
         consolePrintf("\n");
     }
 }
 
 // ---- The rest of 18/0, the error bytes, the summary ----
+
+// A warning for each area of 18/0 that could hold the map of tracks 36-40 and
+// holds something else: the map is then not read there, and -fix leaves it.
+void reportMalformedExtensions(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    for (MapExtension area : {MapExtension::SpeedDos, MapExtension::DolphinDos}) {
+        int track = malformedExtensionTrack(image, area);
+        if (track == 0) continue;
+        const uint8_t *entry = mapEntryBytes(image, area, track);
+        int offset = mapExtensionOffset(area);
+        beginLine(tally, false, account, kOwnerNone);
+        consolePrintf("18/0: bytes $%02x-$%02x are neither all 0 nor a %s map of tracks 36-40 (track %i: $%02x $%02x "
+                      "$%02x $%02x); they are not read as a map\n",
+                      offset, offset + 19, mapExtensionName(area), track, entry[0], entry[1], entry[2], entry[3]);
+    }
+}
 
 void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
     if (errorByteOf(image, 1, 0) < 0) return;
@@ -318,8 +323,8 @@ void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount
 }
 
 void printSummary(const Tally &tally, const MapView &view) {
-    consolePrintf("%i error%s, %i warning%s", tally.errors, tally.errors == 1 ? "" : "s", tally.warnings,
-                  tally.warnings == 1 ? "" : "s");
+    consolePrintf("%i error%s, %i warning%s", tally.errors, plural(tally.errors), tally.warnings,
+                  plural(tally.warnings));
     if (!view.account.mapPresent) {
         consolePrintf("\n");
         return;
@@ -334,8 +339,8 @@ void printSummary(const Tally &tally, const MapView &view) {
         freeByMap += mapEntryBytes(view.image, view.extension, track)[0];
         freeByChains += sectorsPerTrack(track) - inUse;
     }
-    consolePrintf("; %i blocks used by files and the directory; %i blocks free by the map, %i by the chains", used,
-                  freeByMap, freeByChains);
+    consolePrintf("; %i block%s used by files and the directory; %i block%s free by the map, %i by the chains",
+                  used, plural(used), freeByMap, plural(freeByMap), freeByChains);
     if (view.extension != MapExtension::None)
         consolePrintf(" (tracks 36-40 by the %s map)", mapExtensionName(view.extension));
     if (usedUncovered > 0) consolePrintf("; %i used on tracks 36-40, which the map does not cover", usedUncovered);
@@ -343,6 +348,23 @@ void printSummary(const Tally &tally, const MapView &view) {
 }
 
 }  // namespace
+
+void printFindingText(const BlockAccount &account, const Finding &found) {
+    if (found.owner >= kFirstEntryOwner) {
+        printEntry(account, found.owner);
+        consolePrintf(": ");
+    }
+    if (found.kind == FindingKind::DirectoryOffTrack) {
+        consolePrintf("the directory chain: ");
+        printBlock(found.to);
+        consolePrintf(" lies off track %i", kDirTrack);
+    } else if (found.chain >= 0) {
+        printChainFault(account, found);
+    } else {
+        printSideFinding(found);  // each prints nothing for the other's kinds
+        printEntryFinding(found);
+    }
+}
 
 int checkImage(const ImageBuffer &image) {
     BlockAccount account;
@@ -352,12 +374,14 @@ int checkImage(const ImageBuffer &image) {
     const uint8_t *map = blockAt(image, kDirTrack, 0);
     if (!map) {
         beginLine(tally, true, account, kOwnerNone);
-        consolePrintf("18/0 lies outside the image (%llu bytes): no map and no directory\n",
-                      static_cast<unsigned long long>(image.bytes.size()));
+        consolePrintf("18/0 lies outside the image (%llu byte%s): no map and no directory\n",
+                      static_cast<unsigned long long>(image.bytes.size()),
+                      plural(static_cast<int>(image.bytes.size())));
     } else if (map[kDosVersionOffset] != kDosVersion) {
         beginLine(tally, false, account, kOwnerNone);
         consolePrintf("18/0: DOS version byte $%02x, not $%02x\n", map[kDosVersionOffset], kDosVersion);
     }
+    reportMalformedExtensions(tally, image, account);
     for (const Finding &found : account.findings) printFinding(tally, account, found);
     if (map) {
         reportUsedButFree(tally, view);

@@ -2,6 +2,7 @@
 // account, the map and the error bytes show, one line each, then a summary.
 #pragma once
 
+#include "check/account.h"
 #include "disk/image.h"
 
 // Prints one line per finding ("error: ..." or "warning: ..."), naming the
@@ -10,3 +11,8 @@
 // one without block 18/0 (that is an error finding). Changes nothing.
 // Returns the number of errors.
 int checkImage(const ImageBuffer &image);
+
+// One finding of the account as -check words it after "error: " or
+// "warning: ": the entry it is about, where there is one, then what is wrong,
+// without a line end.
+void printFindingText(const BlockAccount &account, const Finding &found);

@@ -7,17 +7,20 @@
 
 // Rebuilds the map entries of tracks 1-35 (and 36-40 where a 40-track image
 // keeps them in a SpeedDOS or DolphinDOS extension) from `used`: a block in it
-// is marked used, every other block free, except that a track-18 block that
-// nothing uses keeps its bit; bits of sectors a track does not have are
-// cleared and the counts are set from the bits. Writes only entries that
-// change, through no other call, and prints one line per changed track
-// (counts before and after), then a summary line. Precondition: block 18/0
-// is present.
-void rebuildMap(ImageBuffer &image, const BlockSet &used);
+// is marked used, every other block free (or, when !freeUnused, left as it
+// is), except that a track-18 block that nothing uses keeps its bit; bits of
+// sectors a track does not have are cleared and the counts are set from the
+// bits. Writes only entries that change, through no other call, and prints
+// one line per changed track (counts before and after), then a summary line.
+// Precondition: block 18/0 is present.
+void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused);
 
 // The repair: the blocks the account finds in use (18/0, the directory, every
 // chain of every entry whose type byte is not 0, REL side sectors, GEOS info
 // blocks, VLIR records, the GEOS border block and its entries), then
-// rebuildMap. Never changes an entry, a link or a data byte. Precondition:
-// block 18/0 is present.
+// rebuildMap. When the account found something that may hide blocks in use
+// (a link it cannot follow, a GEOS structure byte other than 0 and 1, a REL
+// file without side sectors, ...; fix.cpp lists them), it first prints one
+// line naming the first such finding and frees no block. Never changes an
+// entry, a link or a data byte. Precondition: block 18/0 is present.
 void fixMap(ImageBuffer &image);

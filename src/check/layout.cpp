@@ -1,10 +1,9 @@
-// Image layout beyond the 35-track map: track count, map extensions, GEOS
-// border block, error bytes.
+// Image layout beyond the 35-track map: track count, map extensions, error
+// bytes.
 #include "check/layout.h"
 
-#include <cstring>
-
 #include "disk/blockset.h"
+#include "disk/entrychains.h"
 
 namespace {
 
@@ -15,26 +14,24 @@ constexpr uint64_t kFortyErrorsSize = 197376;  // 40 tracks and 768 error bytes
 
 constexpr int kSpeedDosOffset = 0xC0;
 constexpr int kDolphinDosOffset = 0xAC;
-constexpr int kExtensionTracks = 5;
+constexpr int kFirstExtensionTrack = kMapTracks + 1;
 
-constexpr int kGeosBorderOffset = 0xAB;
-constexpr int kGeosSignatureOffset = 0xAD;
-constexpr char kGeosSignature[] = "GEOS format V1.";
-
-int extensionOffset(MapExtension extension) {
-    return extension == MapExtension::SpeedDos ? kSpeedDosOffset : kDolphinDosOffset;
-}
-
-// Five entries of at most 17 free sectors each, and not all bytes 0.
-bool looksLikeExtension(const uint8_t *map, int offset) {
+// The first of the five entries at `offset` that is not well formed (more
+// than 17 free sectors, a bit for a sector above 16), as the track it would
+// cover; 0 when all are well formed, -1 when all their bytes are 0.
+int firstMalformedTrack(const uint8_t *map, int offset) {
     bool anySet = false;
-    for (int i = 0; i < 4 * kExtensionTracks; i += 4) {
-        const uint8_t *entry = map + offset + i;
-        if (entry[0] > 17 || entry[3] > 0x01) return false;
+    int malformed = 0;
+    for (int track = kFirstExtensionTrack; track <= kMaxTrack; ++track) {
+        const uint8_t *entry = map + offset + 4 * (track - kFirstExtensionTrack);
+        if (malformed == 0 && (entry[0] > 17 || entry[3] > 0x01)) malformed = track;
         anySet = anySet || entry[0] || entry[1] || entry[2] || entry[3];
     }
-    return anySet;
+    return anySet ? malformed : -1;
 }
+
+// Five well-formed entries, and not all bytes 0.
+bool looksLikeExtension(const uint8_t *map, int offset) { return firstMalformedTrack(map, offset) == 0; }
 
 }  // namespace
 
@@ -48,6 +45,19 @@ MapExtension findMapExtension(const ImageBuffer &image) {
     if (!geosBorderBlock(image, border) && looksLikeExtension(map, kDolphinDosOffset))
         return MapExtension::DolphinDos;
     return MapExtension::None;
+}
+
+int malformedExtensionTrack(const ImageBuffer &image, MapExtension area) {
+    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    TrackSector border;
+    if (!map || imageTrackCount(image) != 40 || area == MapExtension::None) return 0;
+    if (area == MapExtension::DolphinDos && geosBorderBlock(image, border)) return 0;
+    int track = firstMalformedTrack(map, mapExtensionOffset(area));
+    return track < 0 ? 0 : track;
+}
+
+int mapExtensionOffset(MapExtension extension) {
+    return extension == MapExtension::SpeedDos ? kSpeedDosOffset : kDolphinDosOffset;
 }
 
 const char *mapExtensionName(MapExtension extension) {
@@ -65,19 +75,11 @@ const uint8_t *mapEntryBytes(const ImageBuffer &image, MapExtension extension, i
     const uint8_t *map = blockAt(image, kDirTrack, 0);
     if (!map || track < 1 || track > lastMapTrack(extension)) return nullptr;
     if (track <= kMapTracks) return map + 4 * track;
-    return map + extensionOffset(extension) + 4 * (track - kMapTracks - 1);
+    return map + mapExtensionOffset(extension) + 4 * (track - kFirstExtensionTrack);
 }
 
 uint8_t *mapEntryBytes(ImageBuffer &image, MapExtension extension, int track) {
     return const_cast<uint8_t *>(mapEntryBytes(static_cast<const ImageBuffer &>(image), extension, track));
-}
-
-bool geosBorderBlock(const ImageBuffer &image, TrackSector &border) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
-    if (!map || std::memcmp(map + kGeosSignatureOffset, kGeosSignature, sizeof kGeosSignature - 1) != 0)
-        return false;
-    border = {map[kGeosBorderOffset], map[kGeosBorderOffset + 1]};
-    return true;
 }
 
 int errorByteOf(const ImageBuffer &image, int track, int sector) {

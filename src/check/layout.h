@@ -26,6 +26,16 @@ int imageTrackCount(const ImageBuffer &image);
 // the same bytes. None on 35-track images and when 18/0 is absent.
 MapExtension findMapExtension(const ImageBuffer &image);
 
+// For an area of 18/0 where a 40-track image may keep that map (SpeedDOS, or
+// DolphinDOS on a disk without the GEOS signature, which lies in the same
+// bytes) whose bytes are neither all 0 nor a well-formed map: the first track
+// (36-40) whose entry is not well formed. 0 for any other area, on 35-track
+// images and when 18/0 is absent.
+int malformedExtensionTrack(const ImageBuffer &image, MapExtension area);
+
+// The offset in 18/0 of an extension's first map entry (SpeedDOS: C0, else AC).
+int mapExtensionOffset(MapExtension extension);
+
 const char *mapExtensionName(MapExtension extension);
 
 // The last track the map covers: 40 with an extension, else 35.
@@ -43,10 +53,6 @@ inline uint32_t mapEntryBits(const uint8_t *entry) {
 
 // The sectors of a track as a bit mask (bit s for sector s).
 inline uint32_t realSectorMask(int track) { return (uint32_t{1} << sectorsPerTrack(track)) - 1; }
-
-// True when 18/0 carries the signature of a GEOS disk ("GEOS format V1." at
-// AD); `border` is then set to the border block named at AB-AC.
-bool geosBorderBlock(const ImageBuffer &image, TrackSector &border);
 
 // The error byte of a block, or -1 when the image carries none (only the
 // 175,531- and 197,376-byte forms do) or the block has no index.

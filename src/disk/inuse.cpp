@@ -3,6 +3,7 @@
 
 #include "disk/chain.h"
 #include "disk/directory.h"
+#include "disk/entrychains.h"
 #include "disk/walk.h"
 
 namespace {
@@ -15,39 +16,84 @@ struct SeenPositions {
     uint64_t bits[kBlockPositions / 64];
 };
 
-// Records the block a walk has just yielded, where its bytes lie; false when
-// its position was met already, since the rest of its chain then was too.
-bool recordNew(BlockSet &set, SeenPositions &seen, TrackSector at) {
+// Marks the position of the block `at` names; false when it was marked already.
+bool markSeen(SeenPositions &seen, TrackSector at) {
     int position = blockOffset(at.track, at.sector) / kBlockSize;
     uint64_t bit = uint64_t{1} << (position % 64);
     if (seen.bits[position / 64] & bit) return false;
     seen.bits[position / 64] |= bit;
+    return true;
+}
+
+// Records the block a walk has just yielded, where its bytes lie; false when
+// its position was met already, since the rest of its chain then was too.
+bool recordNew(BlockSet &set, SeenPositions &seen, TrackSector at) {
+    if (!markSeen(seen, at)) return false;
     TrackSector held = heldBlock(at.track, at.sector);
     if (held.track != 0) blockSetAdd(set, held.track, held.sector);
     return true;
 }
 
-// What one account has walked so far, per set.
+// What one account has walked so far, per set, and the VLIR index blocks
+// whose records it has followed.
 struct Walked {
     SeenPositions directory;
     SeenPositions files;
+    SeenPositions indexes;
 };
 
+// The start of a chain an entry names: a block other than 18/0 on a track
+// other than 0 (18/0 is the directory's account).
+bool namesBlock(TrackSector start) { return start.track != 0 && !(start.track == kDirTrack && start.sector == 0); }
+
 void collectFileChain(const ImageBuffer &image, TrackSector start, BlocksInUse &inUse, Walked &walked) {
+    if (!namesBlock(start)) return;
     BlockWalk walk = startWalk(start, kAnyHeldBlock);
     while (walkNext(image, walk) && recordNew(inUse.files, walked.files, walk.at)) {}
+}
+
+// The records the block `indexBlock` lists as a VLIR index, once per block position.
+void collectVlirRecords(const ImageBuffer &image, TrackSector indexBlock, BlocksInUse &inUse, Walked &walked) {
+    const uint8_t *index = namesBlock(indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
+    if (!index || !markSeen(walked.indexes, indexBlock)) return;
+    for (int record = 0; record < kVlirRecords; ++record) {
+        TrackSector start;
+        VlirPair pair = vlirRecord(index, record, start);
+        if (pair == VlirPair::End) return;
+        if (pair == VlirPair::Record) collectFileChain(image, start, inUse, walked);
+    }
+}
+
+// Every chain a listed slot owns. A GEOS file whose structure byte is neither
+// 0 nor 1 may be either kind, so both readings count.
+void collectEntry(const ImageBuffer &image, const uint8_t *slot, BlocksInUse &inUse, Walked &walked) {
+    if (slot[kSlotType] == 0) return;
+    EntryKind kind = entryKind(slot);
+    SlotChains named = slotChains(slot, kind);
+    for (int i = 0; i < named.count; ++i) collectFileChain(image, named.chains[i].start, inUse, walked);
+    if (kind.vlir || kind.unknownStructure) collectVlirRecords(image, named.chains[0].start, inUse, walked);
+}
+
+void collectSlots(const ImageBuffer &image, const uint8_t *block, BlocksInUse &inUse, Walked &walked) {
+    for (int index = 0; index < kSlotsPerBlock; ++index) collectEntry(image, block + index * kSlotSize, inUse, walked);
 }
 
 void collectDirectoryChain(const ImageBuffer &image, TrackSector start, BlocksInUse &inUse, Walked &walked) {
     BlockWalk walk = startWalk(start, kAnyHeldBlock);
     while (const uint8_t *block = walkNext(image, walk)) {
         if (!recordNew(inUse.directory, walked.directory, walk.at)) return;
-        for (int index = 0; index < kSlotsPerBlock; ++index) {
-            const uint8_t *slot = block + index * kSlotSize;
-            if (slot[kSlotType] != 0 && slotHasStartBlock(slot))
-                collectFileChain(image, {slot[kSlotStartTrack], slot[kSlotStartSector]}, inUse, walked);
-        }
+        collectSlots(image, block, inUse, walked);
     }
+}
+
+// The border block of a GEOS disk, followed as a chain, and the entries it holds.
+void collectBorderBlock(const ImageBuffer &image, BlocksInUse &inUse, Walked &walked) {
+    TrackSector border;
+    if (!geosBorderBlock(image, border) || !namesBlock(border)) return;
+    const uint8_t *block = blockAt(image, border.track, border.sector);
+    if (!block) return;
+    collectFileChain(image, border, inUse, walked);
+    collectSlots(image, block, inUse, walked);
 }
 
 }  // namespace
@@ -58,5 +104,6 @@ BlocksInUse collectBlocksInUse(const ImageBuffer &image) {
     blockSetAdd(inUse.directory, kDirTrack, 0);
     collectDirectoryChain(image, getNextTrackSector(image, kDirTrack, 0), inUse, walked);
     collectDirectoryChain(image, {kDirTrack, 1}, inUse, walked);
+    collectBorderBlock(image, inUse, walked);
     return inUse;
 }

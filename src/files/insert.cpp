@@ -115,7 +115,7 @@ void printInserted(int number, const uint8_t *slot) {
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
         consoleDiskCode(slot[kSlotName + i]);
     int blocks = slotBlockCount(slot);
-    consolePrintf("\" %s, %i block%s from %i/%i\n", fileTypeName(slot[kSlotType]), blocks, blocks == 1 ? "" : "s",
+    consolePrintf("\" %s, %i block%s from %i/%i\n", fileTypeName(slot[kSlotType]), blocks, plural(blocks),
                   slot[kSlotStartTrack], slot[kSlotStartSector]);
 }
 

@@ -141,6 +141,13 @@ Bytes ccForty(const TempDir &dir, const char *layout) {
     return readBytes(dir.file("disk.d64"));
 }
 Bytes ccSpeedDos(const TempDir &dir) { return ccForty(dir, "-4"); }
+
+// 35 tracks with one block free: a file of 663 blocks.
+Bytes ccOneFree(const TempDir &dir) {
+    writeBytes(dir.file("big"), randomBytes(663 * 254, 13));
+    shell(dir, "cc1541 -q -n 'one free' -f big -w big disk.d64");
+    return readBytes(dir.file("disk.d64"));
+}
 Bytes ccDolphinDos(const TempDir &dir) { return ccForty(dir, "-5"); }
 
 // BIG: 250 records of 254 bytes, 250 data blocks and 3 side sectors; SMALL: one
@@ -192,6 +199,7 @@ const Maker kMakers[] = {
     {"cc1541", ccFiles, 0, 0, ""},
     {"cc1541 -4", ccSpeedDos, 0, 0xC0, " (tracks 36-40 by the SpeedDOS map)"},
     {"cc1541 -5", ccDolphinDos, 0, 0xAC, " (tracks 36-40 by the DolphinDOS map)"},
+    {"cc1541, one block free", ccOneFree, 0, 0, ""},
     {"cbmconvert REL", cbmRel, 0, 0, ""},
     {"cbmconvert GEOS", cbmGeos, 0, 0, ""},
     {"GEOS border", geosBorder, 1 + 8, 0, ""},
@@ -211,6 +219,8 @@ int mapFree(const Bytes &d, const Maker &maker) {
     return free;
 }
 
+std::string blocks(int count) { return std::to_string(count) + (count == 1 ? " block" : " blocks"); }
+
 // The summary of a sound image: 18/0, the directory blocks and every entry's
 // shown count are in use; the tool's map gives the free blocks.
 std::string cleanSummary(const Bytes &d, const Maker &maker) {
@@ -219,8 +229,8 @@ std::string cleanSummary(const Bytes &d, const Maker &maker) {
     for (int n = 0; n < 8 * static_cast<int>(directory.size()); ++n)
         if (d[slot(d, n) + 2]) used += d[slot(d, n) + 30] | d[slot(d, n) + 31] << 8;
     int free = mapFree(d, maker);
-    return "0 errors, 0 warnings; " + std::to_string(used) + " blocks used by files and the directory; " +
-           std::to_string(free) + " blocks free by the map, " + std::to_string(free) + " by the chains" +
+    return "0 errors, 0 warnings; " + blocks(used) + " used by files and the directory; " + blocks(free) +
+           " free by the map, " + std::to_string(free) + " by the chains" +
            maker.mapNote + "\n";
 }
 
@@ -246,16 +256,27 @@ TEST(CheckAndFix, ImagesOfIndependentToolsCheckCleanAndFixLeavesThemAlone) {
 namespace {
 
 // One planted fault: the base image, the edit, the line -check must print
-// for it (built from the blocks the edit touched) and the errors it counts.
+// for it (built from the blocks the edit touched), the errors it counts, and
+// whether it may hide blocks in use from the account, so that -fix frees none.
 struct Plant {
     const char *what;
     Bytes (*base)(const TempDir &);
     std::string (*plant)(Bytes &);
     int errors;
+    bool hides = false;
 };
+
+constexpr bool kHides = true;
 
 std::string entryName(int n, const std::string &name) { return "entry " + std::to_string(n) + " \"" + name + "\""; }
 std::string entry(int n, const std::string &name) { return entryName(n, name) + ": "; }
+
+// The "N by the chains" figure of a -check summary line, or -1.
+int freeByChains(const std::string &summary) {
+    size_t end = summary.find(" by the chains");
+    size_t begin = summary.rfind(' ', end - 1);
+    return end == std::string::npos || begin == std::string::npos ? -1 : std::stoi(summary.substr(begin + 1));
+}
 
 const Plant kPlants[] = {
     // ---- errors: file chains ----
@@ -264,20 +285,20 @@ const Plant kPlants[] = {
          setPair(d, at(from), {36, 0});
          return "error: " + entry(0, "FILE 0") + "the data chain: " + ts(from) +
                 " links to 36/0, above the image's 35 tracks";
-     }, 1},
+     }, 1, kHides},
     {"sector beyond its track", ccFiles, [](Bytes &d) {
          Block from = fileChain(d, 1)[0];
          setPair(d, at(from), {17, 21});
          return "error: " + entry(1, "FILE 1") + "the data chain: " + ts(from) +
                 " links to 17/21, beyond the 21 sectors of track 17";
-     }, 1},
+     }, 1, kHides},
     {"block outside a cut image", ccFiles, [](Bytes &d) {
          d.resize(zoneOffset(31, 0));
          Block from = fileChain(d, 2)[1];
          setPair(d, at(from), {31, 0});
          return "error: " + entry(2, "FILE 2") + "the data chain: " + ts(from) +
                 " links to 31/0, a block outside the image";
-     }, 1},
+     }, 1, kHides},
     {"loop", ccFiles, [](Bytes &d) {
          std::vector<Block> blocks = fileChain(d, 3);
          setPair(d, at(blocks.back()), blocks[1]);
@@ -314,15 +335,27 @@ const Plant kPlants[] = {
     {"directory sector beyond track 18", ccFiles, [](Bytes &d) {
          setPair(d, at({18, 1}), {18, 19});
          return std::string("error: the directory chain: 18/1 links to 18/19, beyond the 19 sectors of track 18");
-     }, 1},
+     }, 1, kHides},
+    {"directory link in 18/0 beyond track 18", ccFiles, [](Bytes &d) {  // a drive reads from 18/1 all the same
+         d[kMap + 1] = 25;
+         return std::string("error: the directory chain: 18/0 links to 18/25, beyond the 19 sectors of track 18");
+     }, 1, kHides},
     {"directory leaves the image", ccFiles, [](Bytes &d) {
          setPair(d, at({18, 1}), {41, 0});
          return std::string("error: the directory chain: 18/1 links to 41/0, above the image's 35 tracks");
-     }, 1},
+     }, 1, kHides},
     {"directory leaves track 18", ccFiles, [](Bytes &d) {  // 19/0 is free and all 0: one more block of empty slots
          setPair(d, at(chain(d, {18, 1})[1]), {19, 0});
          return std::string("error: the directory chain: 19/0 lies off track 18");
      }, 2},
+    {"an image that ends after 18/0", ccFiles, [](Bytes &d) {  // only 18/0 is in use; the map marks files used
+         int warnings = 0;
+         for (int track = 1; track <= 35; ++track) warnings += track != 18 && d[kMap + 4 * track] < zoneSectors(track);
+         std::string free = blocks(mapFree(d, kMakers[0]));
+         d.resize(kMap + 256);
+         return "1 error, " + std::to_string(warnings) + " warnings; 1 block used by files and the directory; " + free +
+                " free by the map, 664 by the chains";
+     }, 1, kHides},
     {"no block 18/0", ccFiles, [](Bytes &d) {
          d.resize(kMap + 100);
          return std::string("error: 18/0 lies outside the image (91492 bytes): no map and no directory");
@@ -332,18 +365,18 @@ const Plant kPlants[] = {
          d[slot(d, 0) + 21] = 0;
          return "error: " + entry(0, "BIG") + "REL file without side sectors (the entry names 0/" +
                 std::to_string(d[slot(d, 0) + 22]) + ")";
-     }, 1},
+     }, 1, kHides},
     {"REL side sector lists another data block", cbmRel, [](Bytes &d) {
          Block side = chain(d, pairAt(d, slot(d, 0) + 21))[1];
          Block listed = pairAt(d, at(side) + 16 + 2 * 6);
          setPair(d, at(side) + 16 + 2 * 5, listed);
          return "error: " + entry(0, "BIG") + "side sector " + ts(side) + " names " + ts(listed) +
                 " as data block 125, the data chain has " + ts(fileChain(d, 0)[125]);
-     }, 1},
+     }, 1, kHides},
     {"REL data chain shorter than its side sectors", cbmRel, [](Bytes &d) {
          setPair(d, at(fileChain(d, 0)[200]), {0, 0xFF});
          return "error: " + entry(0, "BIG") + "the side sectors list 250 data blocks, the data chain has 201";
-     }, 1},
+     }, 1, kHides},
     {"REL side-sector chain runs into the data chain", cbmRel, [](Bytes &d) {
          Block side = chain(d, pairAt(d, slot(d, 0) + 21))[1];
          Block data = fileChain(d, 0)[7];
@@ -351,6 +384,13 @@ const Plant kPlants[] = {
          return "error: " + entry(0, "BIG") + "the side-sector chain: " + ts(side) + " links to " + ts(data) +
                 ", a block of its own data chain";
      }, 1},
+    {"REL data chain longer than its side sectors", cbmRel, [](Bytes &d) {  // SMALL runs on into a free block
+         Block free{35, 0};
+         while (!(d[kMap + 4 * 35 + 1 + free.sector / 8] >> (free.sector % 8) & 1)) ++free.sector;
+         setPair(d, at(fileChain(d, 1)[0]), free);
+         setPair(d, at(free), {0, 0xFF});
+         return "error: " + entry(1, "SMALL") + "the side sectors list 1 data block, the data chain has 2";
+     }, 2},
     {"REL side sector number", cbmRel, [](Bytes &d) {
          Block side = chain(d, pairAt(d, slot(d, 0) + 21))[2];
          d[at(side) + 2] = 7;
@@ -360,25 +400,30 @@ const Plant kPlants[] = {
          writeBytes(dir.file("data"), randomBytes(500, 12));
          shell(dir, "cc1541 -q -T REL -f rel -w data disk.d64");
          return readBytes(dir.file("disk.d64"));
-     }, [](Bytes &) { return "error: " + entry(0, "REL") + "REL file without side sectors (the entry names 0/0)"; }, 2},
+     }, [](Bytes &) { return "error: " + entry(0, "REL") + "REL file without side sectors (the entry names 0/0)"; },
+     2, kHides},
     // ---- errors: GEOS (cbmconvert) ----
     {"GEOS file without info block", cbmGeos, [](Bytes &d) {
          d[slot(d, 0) + 21] = 0;
          return "error: " + entry(0, "SEQFILE") + "GEOS file without an info block (the entry names 0/" +
                 std::to_string(d[slot(d, 0) + 22]) + ")";
-     }, 1},
+     }, 1, kHides},
     {"GEOS info block linked on", cbmGeos, [](Bytes &d) {
          Block info = pairAt(d, slot(d, 0) + 21);
          setPair(d, at(info), {25, 3});
          return "error: " + entry(0, "SEQFILE") + "the GEOS info block: " + ts(info) +
                 " links on to 25/3, though it stands alone";
-     }, 1},
+     }, 1, kHides},
     {"VLIR record chain broken", cbmGeos, [](Bytes &d) {
          Block record = pairAt(d, at(pairAt(d, slot(d, 1) + 3)) + 2 + 2 * 3);
          setPair(d, at(record), {36, 1});
          return "error: " + entry(1, "VLIRFILE") + "VLIR record 3: " + ts(record) +
                 " links to 36/1, above the image's 35 tracks";
-     }, 1},
+     }, 1, kHides},
+    {"GEOS structure byte 5", cbmGeos, [](Bytes &d) {  // VLIRFILE is walked as sequential: its records are unknown
+         d[slot(d, 1) + 23] = 5;
+         return "error: " + entry(1, "VLIRFILE") + "GEOS structure byte 5 is neither 0 (sequential) nor 1 (VLIR)";
+     }, 1, kHides},
     // ---- warnings ----
     // A file entry without a first block (cc1541 -L writes such entries for
     // directory art): nothing to load, but nothing on the disk is at risk.
@@ -425,6 +470,12 @@ const Plant kPlants[] = {
          d[174848 + 357] = 0x05;  // 18/0 is block 357
          return std::string("warning: 18/0: the error byte reports DOS error 23 ($05)");
      }, 0},
+    {"noise in the SpeedDOS map of tracks 36-40", ccSpeedDos, [](Bytes &d) {  // read as no map; -fix leaves it
+         const uint8_t noise[] = {0x55, 0x12, 0x34, 0x56};
+         std::copy(std::begin(noise), std::end(noise), d.begin() + kMap + 0xD0);
+         return std::string("warning: 18/0: bytes $c0-$d3 are neither all 0 nor a SpeedDOS map of tracks 36-40 "
+                            "(track 40: $55 $12 $34 $56); they are not read as a map");
+     }, 0},
     {"DOS version", ccFiles, [](Bytes &d) {
          d[kMap + 2] = 0x42;
          return std::string("warning: 18/0: DOS version byte $42, not $41");
@@ -450,6 +501,35 @@ TEST(CheckAndFix, OnePlantedFaultOfEachClassIsFoundWithItsBlocks) {
         EXPECT_EQ(lines.back().substr(0, lines.back().find(',')),
                   std::to_string(plant.errors) + (plant.errors == 1 ? " error" : " errors"));
         EXPECT_FALSE(std::filesystem::exists(dir.file("disk.out.d64")));
+        if (d.size() < kMap + 512) continue;  // no map, or no 18/1, to repair
+
+        // -fix on the planted image whose map marks every block used but 18/1.
+        Bytes damaged = d;
+        for (int track = 1; track <= 35; ++track)
+            if (track != 18) std::fill_n(damaged.begin() + kMap + 4 * track, 4, 0);
+        markFree(damaged, {18, 1}, true);
+        writeBytes(dir.file("damaged.d64"), damaged);
+        RunResult fix = runBinary({"-fix", "damaged.d64", "fixed.d64"}, dir.path);
+        EXPECT_EQ(fix.status, 0) << fix.err;
+        std::vector<std::string> fixLines = splitLines(fix.out);
+        ASSERT_FALSE(fixLines.empty());
+        Bytes fixed = readBytes(dir.file("fixed.d64"));
+        ASSERT_EQ(fixed.size(), d.size());
+        for (size_t i = 0; i < d.size(); ++i) {
+            bool inMap = i >= kMap + 4 && i < kMap + 0x90;
+            ASSERT_TRUE(inMap || fixed[i] == damaged[i]) << "byte " << i << " outside the map";
+        }
+        int freed = 0;
+        for (int track = 1; track <= 35; ++track) freed += track == 18 ? 0 : fixed[kMap + 4 * track];
+        EXPECT_TRUE(std::equal(fixed.begin() + kMap + 4 * 18, fixed.begin() + kMap + 4 * 19, d.begin() + kMap + 4 * 18))
+            << "18/1, in use, is marked used again";
+        if (plant.hides) {
+            EXPECT_EQ(fixLines[0], "fix: frees no block, since this finding may hide blocks in use: " + line.substr(7));
+            EXPECT_EQ(freed, 0) << fix.out;
+        } else {  // every block that -check finds free by the chains
+            EXPECT_FALSE(fixLines[0].starts_with("fix: frees no block")) << fix.out;
+            EXPECT_EQ(freed, freeByChains(lines.back())) << fix.out;
+        }
     }
 }
 
@@ -505,7 +585,7 @@ TEST(CheckAndFix, FixGivesBackTheMapTheToolWrote) {
             std::vector<std::string> lines = splitLines(fix.out);
             ASSERT_EQ(lines.size(), static_cast<size_t>(changed) + 3) << fix.out;  // tracks, summary, check, line end
             EXPECT_EQ(lines[changed], "fix: " + std::to_string(changed) + " track" + (changed == 1 ? "" : "s") +
-                                          " changed; " + std::to_string(mapFree(original, maker)) + " blocks free");
+                                          " changed; " + blocks(mapFree(original, maker)) + " free");
             EXPECT_EQ(lines[changed + 1] + "\n", cleanSummary(original, maker));
             EXPECT_TRUE(readBytes(dir.file("fixed.d64")) == original);
         }

@@ -74,6 +74,47 @@ void putCopies(ImageBuffer &image, const ImageBuffer &second, TrackSector last, 
     linkBlock(image, last.track, last.sector, 0, 255);
 }
 
+// Every block marked used but `wronglyFree` and `free`, the next block on its
+// track, where a full directory grows once the search has passed over the
+// blocks before.
+void useAllBut(ImageBuffer &image, TrackSector wronglyFree, TrackSector free) {
+    for (int track = 1; track <= 35; ++track)
+        for (int sector = 0; sector < sectorsPerTrack(track); ++sector) markBlock(image, track, sector, false);
+    markBlock(image, wronglyFree.track, wronglyFree.sector, true);
+    markBlock(image, free.track, free.sector, true);
+}
+
+// Eight entries in 18/1; the last is a REL file with one data block and its
+// side sector in 1/1.
+ImageBuffer relWithSideSectorIn1_1() {
+    ImageBuffer image = diskWith(7);
+    TrackSector data = addFile(image, randomBytes(60, 9), "RECORDS", 0x84);
+    uint8_t *slot = slotBytes(image, 18, 1, 7);
+    slot[21] = 1, slot[22] = 1, slot[23] = 20;
+    uint8_t *side = blockAt(image, 1, 1);
+    const uint8_t header[] = {0, 17, 0, 20, 1, 1};
+    std::memcpy(side, header, sizeof header);
+    side[16] = static_cast<uint8_t>(data.track), side[17] = static_cast<uint8_t>(data.sector);
+    useAllBut(image, {1, 1}, {1, 2});
+    return image;
+}
+
+// Eight entries in 18/1; the last is a GEOS VLIR file (info block 1/5, index
+// block 1/6) whose second record is the chain 1/3 -> 20/1.
+ImageBuffer vlirWithRecordIn20_1() {
+    ImageBuffer image = diskWith(7);
+    uint8_t *slot = addRawEntry(image, 0x83, 1, 6, "VLIR", 4);
+    slot[21] = 1, slot[22] = 5, slot[23] = 1, slot[24] = 6;
+    linkBlock(image, 1, 5, 0, 255);
+    linkBlock(image, 1, 6, 0, 255);
+    const uint8_t records[] = {0, 255, 1, 3};
+    std::memcpy(blockAt(image, 1, 6) + 2, records, sizeof records);
+    linkBlock(image, 1, 3, 20, 1);
+    linkBlock(image, 20, 1, 0, 40);
+    useAllBut(image, {20, 1}, {20, 2});
+    return image;
+}
+
 std::string offTrack(int track) {
     return "WARNING: The directory of 'first.d64' grows onto track " + std::to_string(track) +
            "; a 1541 keeps its directory on track 18 only.\n";
@@ -128,6 +169,18 @@ std::vector<Case> cases() {
     list.push_back({"track 18 full: -adel takes 19/0 with a warning, its count follows", image, {}, adel, 0,
                     "Last Block of 18/ 1: \n18/ 1\nsetNextTrackSector 18 1 19 0 \nsetBlockFree 19/0 0\n", {},
                     offTrack(19), [](ImageBuffer &im) { putNewDelBlock(im, {18, 1}, {19, 0}); }});
+
+    // ---- A REL file's side sectors and a GEOS file's blocks are in use too.
+    image = relWithSideSectorIn1_1();
+    list.push_back({"map calls a REL side sector free: -adel passes over it", image, {}, adel, 0,
+                    "Last Block of 18/ 1: \n18/ 1\nsetNextTrackSector 18 1 1 2 \nsetBlockFree 1/2 0\n", {},
+                    wronglyFree("1/1") + offTrack(1), [](ImageBuffer &im) { putNewDelBlock(im, {18, 1}, {1, 2}); }});
+    image = vlirWithRecordIn20_1();
+    second = diskWith(3);
+    list.push_back({"map calls a VLIR record block free: -merge passes over it", image, second, merge, 0,
+                    "Merging directories..\nLast Block of 18/ 0: \n18/ 1\n---\nsetNextTrackSector 18 1 20 2 \n", {},
+                    wronglyFree("20/1") + offTrack(20),
+                    [second](ImageBuffer &im) { putCopies(im, second, {18, 1}, {{18, 1}}, {{20, 2}}); }});
 
     // ---- Only the directory chain is extended.
     image = formatImage("SAFE EDITS", "se");
