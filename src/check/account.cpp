@@ -160,9 +160,13 @@ void accountDirectory(Accounting &a, const uint8_t *map) {
     int chain = newChain(a, kOwnerDirectory, ChainRole::Directory);
     ChainEnd end = walkClaiming(a, pairAt(map, 0), chain, kMaxBlocks, &blocks);
     // A drive reads its directory from 18/1 whatever 18/0 links to: when that
-    // link reaches no block at all, the account reads the directory from there.
-    if (end.blocks == 0 && !end.clean && blockPresent(a.image, kDirTrack, 1))
+    // link reaches no block at all (a broken link, or track 0, which ends the
+    // chain before it starts), the account reads the directory from there, so
+    // that the files a drive lists are known.
+    if (end.blocks == 0 && blockPresent(a.image, kDirTrack, 1)) {
+        if (end.clean) reportNamed(a, FindingKind::DirectoryLinkEnds, kOwnerDirectory, pairAt(map, 0));
         walkClaiming(a, {kDirTrack, 1}, chain, kMaxBlocks, &blocks);
+    }
     for (TrackSector block : blocks) {
         if (block.track != kDirTrack) reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
         addSlots(a, block);

@@ -49,6 +49,7 @@ enum class FindingKind : uint8_t {
     GeosStructure,        // structure byte `value` is neither 0 nor 1
     SingleBlockLinks,     // chain (info, VLIR index, border block) `at` links on to `to`
     // warnings
+    DirectoryLinkEnds,    // 18/0 links to `to`, on track 0: the directory is read from 18/1, as a drive reads it
     StartTrackZero,       // a file entry names no first block (track 0): directory art, or lost
     FileOpen,             // type byte `value` has bit 7 clear
     UnknownType,          // type byte `value` has type 5-7
@@ -56,7 +57,7 @@ enum class FindingKind : uint8_t {
     LastByteIndex,        // last block `at` has used-byte index `value`
 };
 
-constexpr bool isError(FindingKind kind) { return kind < FindingKind::StartTrackZero; }
+constexpr bool isError(FindingKind kind) { return kind < FindingKind::DirectoryLinkEnds; }
 
 struct Finding {
     FindingKind kind;

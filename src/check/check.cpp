@@ -358,6 +358,10 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
         consolePrintf("the directory chain: ");
         printBlock(found.to);
         consolePrintf(" lies off track %i", kDirTrack);
+    } else if (found.kind == FindingKind::DirectoryLinkEnds) {
+        consolePrintf("the directory chain: 18/0 links to ");
+        printBlock(found.to);
+        consolePrintf(", on track 0, so the listing shows no entry; a drive reads the directory from 18/1");
     } else if (found.chain >= 0) {
         printChainFault(account, found);
     } else {

@@ -8,27 +8,10 @@
 
 namespace {
 
-// Positions (byte offset / 256) of the blocks the walks of one account have
-// met. A link's sector byte can point past its track's count, so positions
-// reach beyond the 768 blocks of the layout (at most 1,006 on track 40); each
-// is walked at most once, which keeps a hostile directory's account linear.
-struct SeenPositions {
-    uint64_t bits[kBlockPositions / 64];
-};
-
-// Marks the position of the block `at` names; false when it was marked already.
-bool markSeen(SeenPositions &seen, TrackSector at) {
-    int position = blockOffset(at.track, at.sector) / kBlockSize;
-    uint64_t bit = uint64_t{1} << (position % 64);
-    if (seen.bits[position / 64] & bit) return false;
-    seen.bits[position / 64] |= bit;
-    return true;
-}
-
 // Records the block a walk has just yielded, where its bytes lie; false when
 // its position was met already, since the rest of its chain then was too.
-bool recordNew(BlockSet &set, SeenPositions &seen, TrackSector at) {
-    if (!markSeen(seen, at)) return false;
+bool recordNew(BlockSet &set, PositionSet &seen, TrackSector at) {
+    if (!positionSetAddNew(seen, at)) return false;
     TrackSector held = heldBlock(at.track, at.sector);
     if (held.track != 0) blockSetAdd(set, held.track, held.sector);
     return true;
@@ -37,9 +20,9 @@ bool recordNew(BlockSet &set, SeenPositions &seen, TrackSector at) {
 // What one account has walked so far, per set, and the VLIR index blocks
 // whose records it has followed.
 struct Walked {
-    SeenPositions directory;
-    SeenPositions files;
-    SeenPositions indexes;
+    PositionSet directory;
+    PositionSet files;
+    PositionSet indexes;
 };
 
 // The start of a chain an entry names: a block other than 18/0 on a track
@@ -55,7 +38,7 @@ void collectFileChain(const ImageBuffer &image, TrackSector start, BlocksInUse &
 // The records the block `indexBlock` lists as a VLIR index, once per block position.
 void collectVlirRecords(const ImageBuffer &image, TrackSector indexBlock, BlocksInUse &inUse, Walked &walked) {
     const uint8_t *index = namesBlock(indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
-    if (!index || !markSeen(walked.indexes, indexBlock)) return;
+    if (!index || !positionSetAddNew(walked.indexes, indexBlock)) return;
     for (int record = 0; record < kVlirRecords; ++record) {
         TrackSector start;
         VlirPair pair = vlirRecord(index, record, start);

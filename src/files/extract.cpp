@@ -108,7 +108,7 @@ void extractFiles(const ImageBuffer &image) {
     }
     for (const Extraction &file : files)
         consolePrintf("%3i: %s (%i byte%s)\n", file.number, file.name.c_str(), static_cast<int>(file.length),
-                      file.length == 1 ? "" : "s");
+                      plural(static_cast<int>(file.length)));
     // Files whose lines were lost would be written without a word: take them back.
     if (consoleLostStream()) removeNewFiles(written);
     exitIfOutputLost();

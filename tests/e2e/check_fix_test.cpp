@@ -425,6 +425,13 @@ const Plant kPlants[] = {
          return "error: " + entry(1, "VLIRFILE") + "GEOS structure byte 5 is neither 0 (sequential) nor 1 (VLIR)";
      }, 1, kHides},
     // ---- warnings ----
+    // 18/0 names no first directory block: the listing shows nothing, but a
+    // drive lists 18/1 on, and -fix keeps those files' blocks.
+    {"directory link in 18/0 on track 0", ccFiles, [](Bytes &d) {
+         setPair(d, kMap, {0, 255});
+         return std::string("warning: the directory chain: 18/0 links to 0/255, on track 0, so the listing shows "
+                            "no entry; a drive reads the directory from 18/1");
+     }, 0},
     // A file entry without a first block (cc1541 -L writes such entries for
     // directory art): nothing to load, but nothing on the disk is at risk.
     {"first block on track 0", ccFiles, [](Bytes &d) {
