@@ -39,17 +39,14 @@ struct Directory {
 // are one position.
 Directory readDirectory(ImageBuffer &image) {
     Directory dir{{}, 0, {0, 0}};
-    std::vector<bool> read(kBlockPositions, false);
+    PositionSet read{};
     TrackSector metAgain{0, 0};
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
-        TrackSector at = cursor.walk.at;
-        size_t position = static_cast<size_t>(blockOffset(at.track, at.sector) / kBlockSize);
-        if (cursor.slotIndex == 0 && read[position]) {
-            metAgain = at;
+        if (cursor.slotIndex == 0 && !positionSetAddNew(read, cursor.walk.at)) {
+            metAgain = cursor.walk.at;
             break;
         }
-        read[position] = true;
         dir.beyondBlock = cursor.beyondBlock;
         if (cursor.beyondBlock.track == 0) dir.editableSlots = dir.slots.size() + 1;
         dir.slots.push_back(slot);
