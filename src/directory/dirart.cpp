@@ -216,7 +216,8 @@ void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int 
     slot[kSlotType] = kClosedPrg;
     consolePrintf(" -> ");
     printType(kClosedPrg);
-    consolePrintf(", %i blocks marked used\n", static_cast<int>(blocks.size()));
+    const int count = static_cast<int>(blocks.size());
+    consolePrintf(", %i block%s marked used\n", count, plural(count));
 }
 
 // ---- Disk name and id ----------------------------------------------------------

@@ -212,6 +212,12 @@ TEST(DirArt, UndeleteGivesBackAScratchedFile) {
     run = runIn(dir, {"-undel", "1", "-type", "1", "SEQ"}, "scratched.d64");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readBytes(dir.file("out.d64")), source);
+    // A one-block file is counted in the singular.
+    writeBytes(dir.file("scratched.d64"), scratch(source, 2));
+    run = runIn(dir, {"-undel", "2", "-type", "2", "USR"}, "scratched.d64");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "-undel 2: " + quoted("TOOL") + " *DEL ($00) -> PRG ($82), 1 block marked used\n-type 2: PRG ($82) -> USR ($83)\n\n");
+    EXPECT_EQ(readBytes(dir.file("out.d64")), source);
 }
 
 // Refused undeletes and bad arguments end with status 1, say why, and write nothing.

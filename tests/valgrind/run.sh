@@ -40,6 +40,9 @@ check() {  # keys, arguments...
   rm -f ./*.out.d64 ./*.prg ./*.seq ./*.usr ./*.rel ./*.del ./*.bin
 }
 printf 'a host file for -w' > host.txt
+# A file scratched as a 1541 scratches it (blocks freed), for -undel to give back.
+"$kestrel" -sd 1 sample.d64 scratched-used.d64 >/dev/null
+"$kestrel" -fix scratched-used.d64 scratched.d64 >/dev/null
 
 for disk in sample.d64 long-loops.d64 cut-inside-18-1.d64 links-into-36-40.d64; do
   check "" -vantsfbc "$disk"
@@ -51,7 +54,8 @@ for disk in sample.d64 long-loops.d64 cut-inside-18-1.d64 links-into-36-40.d64; 
   check $'jj\e[A\e[Cj\e[Dq' -block 18 1 "$disk"
   check "" -fix -check "$disk"
   check "" -x "$disk"
-  check "" -w host.txt -rename 0 '%c0X' -type 0 'SEQ<' -blocks 0 9 -move 0 1 -va -undel 2 -header ART -id XY "$disk"
+  check "" -w host.txt -rename 0 '%c0X' -type 0 'SEQ<' -blocks 0 9 -move 0 1 -header ART -id XY "$disk"
   check "" -json -U "$disk" sample.d64
 done
+check "" -va -undel 1 -type 1 SEQ scratched.d64
 exit "$failed"
