@@ -21,7 +21,6 @@ constexpr TrackSector kNoBlock{0, 0};
 
 bool sameBlock(TrackSector a, TrackSector b) { return a.track == b.track && a.sector == b.sector; }
 
-TrackSector pairAt(const uint8_t *bytes, int offset) { return {bytes[offset], bytes[offset + 1]}; }
 
 // The image and the account being built, passed down together.
 struct Accounting {
@@ -277,7 +276,7 @@ int accountVlirRecords(Accounting &a, TrackSector indexBlock, int owner) {
 ChainEnd accountDataChain(Accounting &a, NamedChain named, int owner, EntryKind kind,
                           std::vector<TrackSector> *order) {
     TrackSector start = named.start;
-    bool noStart = start.track == 0 || sameBlock(start, {kDirTrack, 0});
+    bool noStart = !isStartBlock(start);
     if (kind.type == kTypeDel && noStart) return {0, true, kNoBlock, kNoBlock};
     if (start.track == 0) {
         reportNamed(a, FindingKind::StartTrackZero, owner, start);

@@ -21,11 +21,6 @@ const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cur
 
 const char *fileTypeName(int typeByte) { return kTypeNames[typeByte & 7]; }
 
-bool slotHasStartBlock(const uint8_t *slot) {
-    int track = slot[kSlotStartTrack];
-    return track != 0 && !(track == kDirTrack && slot[kSlotStartSector] == 0);
-}
-
 int slotBlockCount(const uint8_t *slot) { return slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8; }
 
 bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &address) {

@@ -23,8 +23,14 @@ constexpr int kNameLength = 16;
 // "???" for 5 to 7.
 const char *fileTypeName(int typeByte);
 
+// True for a block a chain an entry names can start at: a track other than 0
+// (no block), and not 18/0 (the map, which is the directory's).
+inline bool isStartBlock(TrackSector start) {
+    return start.track != 0 && !(start.track == kDirTrack && start.sector == 0);
+}
+
 // True when the slot names a start block: start track not 0, start not 18/0.
-bool slotHasStartBlock(const uint8_t *slot);
+inline bool slotHasStartBlock(const uint8_t *slot) { return isStartBlock(pairAt(slot, kSlotStartTrack)); }
 
 // The 16-bit block count the slot claims.
 int slotBlockCount(const uint8_t *slot);

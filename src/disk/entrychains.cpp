@@ -13,8 +13,6 @@ constexpr int kGeosBorderOffset = 0xAB;
 constexpr int kGeosSignatureOffset = 0xAD;
 constexpr char kGeosSignature[] = "GEOS format V1.";
 
-TrackSector pairAt(const uint8_t *bytes, int offset) { return {bytes[offset], bytes[offset + 1]}; }
-
 }  // namespace
 
 EntryKind entryKind(const uint8_t *slot) {

@@ -89,6 +89,10 @@ inline bool blockPresent(const ImageBuffer &image, int track, int sector) {
     return blockAt(image, track, sector) != nullptr;
 }
 
+// The track/sector pair stored at `offset` of some bytes: a link, a slot's
+// first block, an entry of a side sector or VLIR index.
+inline TrackSector pairAt(const uint8_t *bytes, int offset) { return {bytes[offset], bytes[offset + 1]}; }
+
 // Bytes 0 and 1 of a block as (next track, next sector); (0, 0) for an absent
 // block, which is never read.
 TrackSector getNextTrackSector(const ImageBuffer &image, int track, int sector);

@@ -25,19 +25,15 @@ struct Walked {
     PositionSet indexes;
 };
 
-// The start of a chain an entry names: a block other than 18/0 on a track
-// other than 0 (18/0 is the directory's account).
-bool namesBlock(TrackSector start) { return start.track != 0 && !(start.track == kDirTrack && start.sector == 0); }
-
 void collectFileChain(const ImageBuffer &image, TrackSector start, BlocksInUse &inUse, Walked &walked) {
-    if (!namesBlock(start)) return;
+    if (!isStartBlock(start)) return;
     BlockWalk walk = startWalk(start, kAnyHeldBlock);
     while (walkNext(image, walk) && recordNew(inUse.files, walked.files, walk.at)) {}
 }
 
 // The records the block `indexBlock` lists as a VLIR index, once per block position.
 void collectVlirRecords(const ImageBuffer &image, TrackSector indexBlock, BlocksInUse &inUse, Walked &walked) {
-    const uint8_t *index = namesBlock(indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
+    const uint8_t *index = isStartBlock(indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
     if (!index || !positionSetAddNew(walked.indexes, indexBlock)) return;
     for (int record = 0; record < kVlirRecords; ++record) {
         TrackSector start;
@@ -72,7 +68,7 @@ void collectDirectoryChain(const ImageBuffer &image, TrackSector start, BlocksIn
 // The border block of a GEOS disk, followed as a chain, and the entries it holds.
 void collectBorderBlock(const ImageBuffer &image, BlocksInUse &inUse, Walked &walked) {
     TrackSector border;
-    if (!geosBorderBlock(image, border) || !namesBlock(border)) return;
+    if (!geosBorderBlock(image, border) || !isStartBlock(border)) return;
     const uint8_t *block = blockAt(image, border.track, border.sector);
     if (!block) return;
     collectFileChain(image, border, inUse, walked);
