@@ -99,7 +99,15 @@ cat >"$wrapper" <<EOF
 #!/bin/sh
 # Written by tests/windows/run.sh: runs kestrel.exe under Wine.
 export LC_ALL=C.UTF-8 WINEPREFIX='$WINEPREFIX' WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
-exec '$wine' '$build/kestrel.exe' "\$@"
+# Not exec: a status kestrel never gives (it gives 0 to 3) is Wine's own,
+# such as a start that failed, and goes into the log of odd calls.
+'$wine' '$build/kestrel.exe' "\$@"
+status=\$?
+case \$status in
+    0|1|2|3) ;;
+    *) printf '%s status %s: kestrel.exe %s\\n' "\$(date +%T)" "\$status" "\$*" >>'$build/wine-odd-calls.log' ;;
+esac
+exit \$status
 EOF
 chmod +x "$wrapper"
 
@@ -113,5 +121,28 @@ esac
 echo "== End-to-end suite against kestrel.exe (excluded: $excluded)"
 # A hang (a pipe held open, a key read that never ends) fails the run instead
 # of stopping CI.
-KESTREL_TEST_BINARY=$wrapper timeout "${KESTREL_WINDOWS_TIMEOUT:-900}" \
-    "$host/tests/kestrel_e2e_tests" --gtest_filter="-$excluded" </dev/null
+run_suite() {
+    KESTREL_TEST_BINARY=$wrapper timeout "${KESTREL_WINDOWS_TIMEOUT:-900}" \
+        "$host/tests/kestrel_e2e_tests" --gtest_filter="$1" </dev/null 2>&1 | tee "$log"
+    return "${PIPESTATUS[0]}"
+}
+log=$build/e2e-under-wine.log
+rm -f "$build/wine-odd-calls.log"
+status=0
+run_suite "-$excluded" || status=$?
+[ "$status" -eq 0 ] && exit 0
+
+# Now and then a kestrel.exe call under Wine comes back at once with no output
+# at all (4 to 9 ms where a run takes 20 ms or more): seen in a clean CI clone
+# and twice in about 450 repeats of the ten viewer tests, each time on another
+# test, which passed in every other repeat. Such a start of
+# Wine's would fail CI, so the failed tests run once more, when there are at
+# most three of them: a fault of kestrel's fails both times, and the run still
+# fails on it. A timeout or a suite that did not finish is not retried.
+failed=$(sed -n 's/^\[  FAILED  \] \([^ ,]*\).* ([0-9]* ms)$/\1/p' "$log" | sort -u)
+count=$(printf '%s' "$failed" | grep -c . || true)
+if [ "$status" -eq 124 ] || [ "$count" -eq 0 ] || [ "$count" -gt 3 ]; then exit "$status"; fi
+echo "== Running the $count failed test(s) once more under Wine: $(echo $failed)"
+[ -f "$build/wine-odd-calls.log" ] && { echo "Calls with a status kestrel never gives:"; cat "$build/wine-odd-calls.log"; }
+run_suite "$(echo $failed | tr ' ' ':')"
+echo "== The failed test(s) passed on the second run; counted as Wine's, not kestrel's: $(echo $failed)"
