@@ -124,7 +124,8 @@ NameText readDiskText(const char *text, const char *option, int minBytes, int ma
 int readTypeByte(const char *text) {
     int type = typeByteOfForm(text);
     if (type >= 0) return type;
-    if (!isWholeNumber(text))
+    // An empty argument (an unset shell variable) is no type and no number.
+    if (!isWholeNumber(text) && *text != '\0')
         exitWithError(1, "ERROR: Unknown file type '%s' for '-type': give DEL, SEQ, PRG, USR or REL (any case), "
                          "optionally with '*' before it for a file left open and '<' after it for a locked "
                          "one, or a number 0 to 255.", consoleOutsideText(text, ConsoleStream::Error).c_str());
