@@ -18,6 +18,7 @@ test_packages=(
   valgrind                          # memcheck run (tests/valgrind/run.sh), bench/ instruction counts
   g++-mingw-w64-x86-64 wine64 wine  # the Windows build, tested under Wine
   mandoc groff-base                 # manual page lint (mandoc and groff)
+  dpkg-dev file man-db              # the Debian package: its dependencies (dpkg-shlibdeps), man -w after dpkg -i
 )
 
 . scripts/packages.sh

@@ -50,31 +50,36 @@ void setAllColumns() {
     options.showBlockCount = options.showChecksum = 1;
 }
 
+// True when an argument stands where an optional number may: a whole number,
+// or the empty text, which is consumed so that parseNumberArg refuses it (an
+// unset shell variable is neither taken as 0 nor read as a file name).
+bool takenAsNumber(const char *arg) { return *arg == '\0' || isWholeNumber(arg); }
+
 // The optional values ahead: how many of the `most` arguments from the
-// `skip`-th unread one on are whole numbers, up to the first that is none.
-int wholeNumbersAhead(const ArgCursor &args, int skip, int most) {
+// `skip`-th unread one on are taken as numbers, up to the first that is none.
+int numbersAhead(const ArgCursor &args, int skip, int most) {
     int count = 0;
-    while (count < most && args.hasNext(skip + count + 1) && isWholeNumber(args.argv[args.next + skip + count]))
+    while (count < most && args.hasNext(skip + count + 1) && takenAsNumber(args.argv[args.next + skip + count]))
         ++count;
     return count;
 }
 
-// "-rd"/"-sd" num [last]: num is always consumed, last only when whole.
+// "-rd"/"-sd" num [last]: num is always consumed, last only when taken as a number.
 void readEntryRange(ArgCursor &args, const char *missingMessage) {
     if (!args.hasNext()) exitWithError(1, "%s", missingMessage);
     ++args.rangeOptions;
     options.firstEntry = parseNumberArg(args.take(), 0, 255);
-    if (wholeNumbersAhead(args, 0, 1) == 1)
+    if (numbersAhead(args, 0, 1) == 1)
         options.lastEntry = parseNumberArg(args.take(), 0, 255);
     else
         options.lastEntry = options.firstEntry;
 }
 
-// "-block" [track [sector]]: each only when it is a whole number.
+// "-block" [track [sector]]: each only when taken as a number.
 void readViewPosition(ArgCursor &args) {
     options.viewTrack = 18;
     options.viewSector = 0;
-    int given = wholeNumbersAhead(args, 0, 2);
+    int given = numbersAhead(args, 0, 2);
     if (given >= 1) options.viewTrack = parseNumberArg(args.take(), 1, 40);
     if (given == 2) options.viewSector = parseNumberArg(args.take(), 0, 25);
 }
@@ -86,10 +91,10 @@ void readStartChange(ArgCursor &args) {
     options.newStartAddress = parseNumberArg(args.take(), 0, 65535);
 }
 
-// "-x" [num [last]]: each only when it is a whole number.
+// "-x" [num [last]]: each only when taken as a number.
 void readExtractRange(ArgCursor &args) {
     options.extractFirst = options.extractLast = -1;
-    int given = wholeNumbersAhead(args, 0, 2);
+    int given = numbersAhead(args, 0, 2);
     if (given >= 1) options.extractFirst = options.extractLast = parseNumberArg(args.take(), 0, 255);
     if (given == 2) options.extractLast = parseNumberArg(args.take(), 0, 255);
 }
@@ -119,7 +124,8 @@ NameText readDiskText(const char *text, const char *option, int minBytes, int ma
 int readTypeByte(const char *text) {
     int type = typeByteOfForm(text);
     if (type >= 0) return type;
-    if (!isWholeNumber(text))
+    // An empty argument (an unset shell variable) is no type and no number.
+    if (!isWholeNumber(text) && *text != '\0')
         exitWithError(1, "ERROR: Unknown file type '%s' for '-type': give DEL, SEQ, PRG, USR or REL (any case), "
                          "optionally with '*' before it for a file left open and '<' after it for a locked "
                          "one, or a number 0 to 255.", consoleOutsideText(text, ConsoleStream::Error).c_str());
@@ -169,8 +175,8 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
 // values and for a plain argument.
 int valuesTaken(const char *arg, const ArgCursor &args) {
     auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
-    if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + wholeNumbersAhead(args, 1, 1) : 0;
-    if (is("-block") || is("-x")) return wholeNumbersAhead(args, 0, 2);
+    if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + numbersAhead(args, 1, 1) : 0;
+    if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
     int values = is("-start") ? 2 : is("-w") ? 1 : 0;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;

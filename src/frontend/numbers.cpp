@@ -48,7 +48,7 @@ NumberReading readNumber(const char *text) {
         magnitude = magnitude * base + d;
         if (magnitude > limit) magnitude = limit;
     }
-    if (p == digits) return {0, *text == '\0'};
+    if (p == digits) return {0, false};
     int value = static_cast<int>(negative ? -magnitude : magnitude);
     return {value, *p == '\0'};
 }
@@ -56,6 +56,7 @@ NumberReading readNumber(const char *text) {
 int isWholeNumber(const char *text) { return readNumber(text).whole ? 1 : 0; }
 
 int parseNumberArg(const char *text, int minimum, int maximum) {
+    if (*text == '\0') exitWithError(1, "ERROR: Not a number (0).");
     NumberReading reading = readNumber(text);
     if (reading.value < minimum)
         exitWithError(1, "ERROR: Number (%i) too low. [Minimum: %i]", reading.value, minimum);

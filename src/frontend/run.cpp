@@ -162,7 +162,7 @@ int runKestrel(int argc, char **argv) {
     }
     RunPaths paths = parseCommandLine(argc, argv);
     if (options.showHelp || options.showVersion) {
-        if (options.showHelp) printUsage(argv[0]);
+        if (options.showHelp) printHelp(argv[0]);
         else printVersion();
         exitIfOutputLost();
         return 0;

@@ -1,7 +1,13 @@
-// Usage text and version line.
+// Usage text, the help that adds the options it leaves out, version line.
 #include "frontend/usage.h"
 
+#include <cstring>
+
 #include "base/console.h"
+
+#ifndef KESTREL_VERSION
+#error "KESTREL_VERSION comes from the project() line of CMakeLists.txt"
+#endif
 
 namespace {
 
@@ -37,13 +43,74 @@ const char kHelpText[] =
     "\n"
     "Always provide the full file name including extension .d64\n";
 
+// The options that the text above leaves out, which -h and --help add after
+// it: one table, a group heading where `name` is null, an option or (indented
+// by one blank) its value otherwise. A new option gets its line here.
+struct HelpLine {
+    const char *name;
+    const char *text;
+};
+const HelpLine kMoreOptions[] = {
+    {nullptr, "Viewing:"},
+    {"-vo", "Show names unconverted (every byte as it is)"},
+    {"-p", "Use alternative presentation (as -vp)"},
+    {nullptr, "Checking:"},
+    {"-check", "Report what is wrong with the disk (status 3 on errors)"},
+    {"-fix", "Rebuild the BAM from what the directory and files use"},
+    {nullptr, "Files:"},
+    {"-x", "Extract files into the current folder"},
+    {" num", "First or only entry to be extracted (optional)"},
+    {" last", "Last entry to be extracted (optional)"},
+    // -into DIR, the folder -x writes into, comes here.
+    {"-w", "Write a file onto the disk (may be given again)"},
+    {" file", "File to be written; its name gives the entry's name"},
+    {"--", "Every argument after it is a file, e.g. -vintage.d64"},
+    {nullptr, "Editing:"},
+    {"-merge", "Append the directory of a 2nd d64 file given after it"},
+    {"-rename", "Rename an entry: -rename num name"},
+    {"-type", "Change the file type of an entry: -type num type"},
+    {"-blocks", "Change the block count shown: -blocks num n"},
+    {"-move", "Move an entry to where another stands: -move num to"},
+    {"-undel", "Undelete a scratched entry (counted as -van): -undel num"},
+    {"-header", "Change the disk name: -header name"},
+    {"-id", "Change the disk id and DOS type (1-5 bytes): -id text"},
+    {" num, to", "Entry number as -vn shows it (as -van with -va)"},
+    {" name, text", "Text; %XX gives any byte (%a0 is the padding)"},
+    {" type", "PRG, SEQ, USR, REL, DEL (*PRG open, PRG< locked) or 0-255"},
+    {" n", "Block count to be shown, 0 to 65535"},
+    {nullptr, "Output:"},
+    {"-json", "List each image as one line of JSON (any number of images)"},
+    {"-utf8", "Write disk characters as UTF-8 also into pipes and files"},
+    {"-U", "Show disk characters as the C64 draws them (graphics set)"},
+    {"-Ul", "The same in the C64's lower-case set"},
+    {"-h, --help", "Show this help"},
+    {"--version", "Show the version"},
+};
+
+// The dotted leader of kHelpText: a name, its dots and a blank fill the
+// first 15 columns.
+constexpr int kTextColumn = 15;
+
 }  // namespace
 
-void printVersion() { consolePrintf("kestrel 1.0\n"); }
+void printVersion() { consolePrintf("kestrel " KESTREL_VERSION "\n"); }
 
 void printUsage(const char *programName) {
-    consolePrintf("A tool to view and manipulate d64 files. (Version: 1.0)\n");
+    consolePrintf("A tool to view and manipulate d64 files. (Version: " KESTREL_VERSION ")\n");
     consolePrintf("\n");
     consolePrintf(kUsageLine, programName);
     consolePrintf("%s", kHelpText);
+}
+
+void printHelp(const char *programName) {
+    printUsage(programName);
+    static const char dots[] = "..............";
+    for (const HelpLine &line : kMoreOptions) {
+        if (!line.name) {
+            consolePrintf("\n%s\n", line.text);
+            continue;
+        }
+        int fill = kTextColumn - 2 - static_cast<int>(std::strlen(line.name));
+        consolePrintf("%s %.*s %s\n", line.name, fill, dots, line.text);
+    }
 }

@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
+#include "support/shell.h"
 
 namespace {
 
@@ -96,6 +98,35 @@ struct Workspace {
     RunResult run(const std::vector<std::string> &args) const { return runBinary(args, dir.path); }
 };
 
+// Every option the parser accepts: each is a whole string literal in its
+// source, which it compares arguments with (and names in messages).
+std::set<std::string> parserOptions() {
+    std::vector<uint8_t> bytes = readBytes(sourcePath("src/frontend/cmdline.cpp"));
+    const std::string source(bytes.begin(), bytes.end());
+    const char *const nameCharacters = "-ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::set<std::string> names;
+    for (size_t at = source.find("\"-"); at != std::string::npos; at = source.find("\"-", at + 1)) {
+        size_t end = source.find_first_not_of(nameCharacters, at + 1);
+        if (end != std::string::npos && source[end] == '"' && end - at > 2)
+            names.insert(source.substr(at + 1, end - at - 1));
+    }
+    return names;
+}
+
+// What the bash completion offers for the last of `words`, run in `folder`.
+std::set<std::string> completions(const std::vector<std::string> &words, const std::string &folder) {
+    std::string array;
+    for (const std::string &word : words) array.append(" ").append(shellWord(word));
+    std::string script = "source " + shellWord(sourcePath("completion/kestrel.bash")) + "; COMP_WORDS=(" + array +
+                         "); COMP_CWORD=" + std::to_string(words.size() - 1) +
+                         "; _kestrel; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    std::set<std::string> offered;
+    std::string out = shellOutput("cd " + shellWord(folder) + " && bash -c " + shellWord(script));
+    for (const std::string &line : splitLines(out))
+        if (!line.empty()) offered.insert(line);
+    return offered;
+}
+
 struct ErrorCase {
     std::vector<std::string> args;
     std::string message;
@@ -147,6 +178,26 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"--", "a.d64", "-rd", "1"}, "ERROR: Bad argument -rd"},    // after "--" an option is a plain argument
         {{"a.d64", "--", "-json"}, "ERROR: Bad argument -json"},     // and so is "-json"
         {{"-w", "-json", "a.d64"}, "ERROR: Could not read '-json'."},  // the file -w inserts, not the report
+        // An empty argument (an unset shell variable) is no number, also where
+        // one may follow: it is consumed and refused, never taken as 0.
+        {{"-rd", "", "a.d64", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-rd", "3", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-sd", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-sd", "3", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-start", "", "0x0801", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-start", "0", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-block", "", "a.d64"}, "ERROR: Not a number (0)."},  // not the too-low message of 0
+        {{"-block", "18", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-x", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-x", "1", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-rename", "", "X", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-type", "", "PRG", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-type", "0", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-blocks", "", "3", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-blocks", "0", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-move", "", "3", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-move", "3", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-undel", "", "a.d64"}, "ERROR: Not a number (0)."},
     };
     for (const ErrorCase &c : cases) {
         Workspace work;
@@ -226,16 +277,12 @@ TEST(CommandLine, OptionValuesAreConsumedByTheirRules) {
     EXPECT_NE(range.second, written({"-rd", "3", "a.d64"}).second);
     EXPECT_EQ(range, written({"a.d64", "-rd", "3", "0x5"}));
     // A last entry below the first selects nothing, and an edit that cannot
-    // happen is refused, not reported as done. An empty text is a whole
-    // number (0) and is consumed as last: 3..0 is such a range too.
-    for (const auto &[args, message] :
-         {std::pair{std::vector<std::string>{"-rd", "5", "3", "a.d64"}, "'-rd 5 3'"},
-          std::pair{std::vector<std::string>{"-rd", "3", "", "a.d64"}, "'-rd 3 0'"}}) {
+    // happen is refused, not reported as done.
+    {
         Workspace work;
-        RunResult result = work.run(args);
-        EXPECT_EQ(result.status, 1) << testing::PrintToString(args);
-        EXPECT_EQ(result.err,
-                  "ERROR: " + std::string(message) + " names no entry of the directory; nothing is written.");
+        RunResult result = work.run({"-rd", "5", "3", "a.d64"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "ERROR: '-rd 5 3' names no entry of the directory; nothing is written.");
         EXPECT_EQ(listFolder(work.dir.path), std::vector<std::string>{"a.d64"});
     }
 }
@@ -275,16 +322,15 @@ TEST(CommandLine, ViewOptionsAndBlockPositionsThatAreAccepted) {
 TEST(CommandLine, HelpVersionEndOfOptionsAndDollarHex) {
     Workspace work;
     fs::copy_file(work.dir.file("a.d64"), work.dir.file("-vintage.d64"));
-    const std::string usage = work.run({}).out;
-    ASSERT_EQ(usage.rfind("A tool to view and manipulate d64 files.", 0), 0u);
+    const std::string help = work.run({"-h"}).out;
+    ASSERT_EQ(help.rfind("A tool to view and manipulate d64 files.", 0), 0u);
     const std::string listing = work.run({"-vn", "a.d64"}).out;
     struct Case {
         std::vector<std::string> args;
         std::string out;
     } const cases[] = {
-        {{"-h"}, usage},
-        {{"--help"}, usage},
-        {{"a.d64", "-rd", "1", "-h", "-CSV"}, usage},  // nothing runs, nothing is written
+        {{"--help"}, help},
+        {{"a.d64", "-rd", "1", "-h", "-CSV"}, help},  // nothing runs, nothing is written
         {{"--version"}, "kestrel 1.0\n"},
         {{"--version", "x.d64"}, "kestrel 1.0\n"},
         {{"-vn", "--", "-vintage.d64"}, listing},
@@ -309,6 +355,48 @@ TEST(CommandLine, HelpVersionEndOfOptionsAndDollarHex) {
     EXPECT_NE(hex, bytesOf(work.image));
     EXPECT_EQ(written({"-start", "1", "$0801", "a.d64", "out.d64"}), hex);
     EXPECT_EQ(written({"-start", "$1", "$801", "a.d64", "out.d64"}), hex);
+}
+
+// -h prints the usage of an empty command line as it stands, then every
+// option the parser accepts, none of them on a line over 80 columns; the
+// bash completion offers the same options, and image files and folders where
+// an image goes.
+TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
+    const std::set<std::string> options = parserOptions();
+    ASSERT_TRUE(options.count("-rd") && options.count("-check") && options.count("--")) << options.size();
+    TempDir dir;
+    const std::string usage = runBinary({}, dir.path).out;
+    const std::string help = runBinary({"-h"}, dir.path).out;
+    ASSERT_EQ(help.substr(0, usage.size()), usage);
+    std::set<std::string> named;
+    for (const std::string &line : splitLines(usageText("kestrel") + help.substr(usage.size()))) {
+        EXPECT_LE(line.size(), 80u) << line;
+        if (line.empty() || line[0] != '-' || line.find(" ..") == std::string::npos) continue;
+        std::string names = line.substr(0, line.find(" .."));  // "-x" or "-h, --help"
+        for (size_t comma; (comma = names.find(", ")) != std::string::npos; names.erase(0, comma + 2))
+            named.insert(names.substr(0, comma));
+        named.insert(names);
+    }
+    for (const std::string &option : options) EXPECT_TRUE(named.count(option)) << option << " is not in the help";
+
+    for (const char *name : {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64"}) writeBytes(dir.file(name), {1});
+    fs::create_directory(dir.file("sub"));
+    const std::set<std::string> images = {"-vintage.d64", "a.d64", "B.D71", "c.d81", "sub"};
+    struct Case {
+        std::vector<std::string> words;
+        std::set<std::string> offered;
+    } const cases[] = {
+        {{"kestrel", "-"}, options},
+        {{"kestrel", "-ch"}, {"-check"}},
+        {{"kestrel", ""}, images},
+        {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64", "sub"}},
+        {{"kestrel", "-w", "notes.txt", "a"}, {"a.d64"}},
+        {{"kestrel", "-rename", "0", ""}, {}},  // a name
+        {{"kestrel", "-rd", "3", ""}, images},   // last may follow, an image may
+        {{"kestrel", "--", "-"}, {"-vintage.d64"}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(completions(c.words, dir.path), c.offered) << testing::PrintToString(c.words);
 }
 
 TEST(Destination, DefaultNameReplacesTheExtension) {

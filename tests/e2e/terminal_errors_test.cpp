@@ -72,3 +72,27 @@ TEST(ErrorsInTmux, RedirectedStandardErrorKeepsTheMessageOnce) {
     std::vector<uint8_t> err = readBytes(dir.file("err.txt"));
     EXPECT_EQ(std::string(err.begin(), err.end()), "ERROR: Unknown option '-CSV'.");
 }
+
+// The help on an 80-column terminal: each of its lines fills one row of the
+// screen, none wraps onto a second.
+TEST(HelpInTmux, EveryLineFitsEightyColumns) {
+    if (!haveProgram("tmux")) GTEST_SKIP() << "tmux is not installed";
+    TempDir dir;
+    std::string binary = KESTREL_BINARY;
+    std::string folder = binary.substr(0, binary.rfind('/'));
+    RunResult help = runBinary({"-h"}, dir.path);
+    ASSERT_EQ(help.status, 0);
+    // Named "kestrel" through the PATH, as people run it, so that the usage
+    // line shows that name rather than the path of the build.
+    TmuxSession pane(80, 100, shellPaneCommand(dir.path, "PATH=" + shellWord(folder) + ":$PATH kestrel -h"));
+    std::vector<std::string> lines = finalLines(pane);
+    std::vector<std::string> expected;
+    for (std::string line : splitLines(help.out)) {
+        if (line.rfind(binary, 0) == 0) line.replace(0, binary.size(), "kestrel");
+        for (size_t tab; (tab = line.find('\t')) != std::string::npos;) line.replace(tab, 1, 8 - tab % 8, ' ');
+        while (!line.empty() && line.back() == ' ') line.pop_back();  // tmux drops them
+        expected.push_back(line);
+    }
+    expected.push_back("$");
+    EXPECT_EQ(lines, expected) << pane.screen();
+}

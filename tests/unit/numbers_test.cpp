@@ -13,14 +13,15 @@
 namespace {
 
 // What the C library reads with strtoll and base 0, clamped to 32 bits: an
-// independent reference for the reading rule.
+// independent reference for the reading rule (whole: some text converted, up
+// to its end).
 NumberReading referenceReading(const std::string &text) {
     char *end = nullptr;
     errno = 0;
     long long value = std::strtoll(text.c_str(), &end, 0);
     if (value > INT_MAX) value = INT_MAX;
     if (value < INT_MIN) value = INT_MIN;
-    return {static_cast<int>(value), *end == '\0'};
+    return {static_cast<int>(value), end != text.c_str() && *end == '\0'};
 }
 
 }  // namespace
@@ -33,7 +34,7 @@ TEST(ReadNumber, TheTextChoosesTheBase) {
     } const cases[] = {
         {"0x1F", 31, true},  {"0X1f", 31, true},  {"017", 15, true},    {"010", 8, true},   {"+5", 5, true},
         {"-0x10", -16, true}, {"0", 0, true},     {"255", 255, true},   {" 5", 5, true},    {"\t\n\v\f\r7", 7, true},
-        {"5 ", 5, false},    {"08", 0, false},    {"0x", 0, false},     {"0xg", 0, false},  {"", 0, true},
+        {"5 ", 5, false},    {"08", 0, false},    {"0x", 0, false},     {"0xg", 0, false},  {"", 0, false},
         {" ", 0, false},     {"-", 0, false},     {"+", 0, false},      {"- 5", 0, false},  {"abc", 0, false},
         {"300x", 300, false}, {"12ab", 12, false}, {"0x7FFFFFFF", INT_MAX, true},
         // "$" is the hexadecimal prefix of the addresses kestrel shows.
@@ -79,7 +80,6 @@ TEST(ParseNumberArg, ReturnsValuesWithinTheInclusiveBounds) {
     EXPECT_EQ(parseNumberArg("0", 0, 255), 0);
     EXPECT_EQ(parseNumberArg("255", 0, 255), 255);
     EXPECT_EQ(parseNumberArg("0x10", 0, 255), 16);
-    EXPECT_EQ(parseNumberArg("", 0, 255), 0);
     EXPECT_EQ(parseNumberArg("-5", -10, -1), -5);
     EXPECT_EQ(parseNumberArg("65535", 0, 65535), 65535);
 }
@@ -98,4 +98,6 @@ TEST(ParseNumberArgDeathTest, EndsWithTheRangeOrFormMessage) {
                 "^ERROR: Number \\(0\\) too low\\. \\[Minimum: 1\\]$");
     EXPECT_EXIT(parseNumberArg("5 ", 0, 255), testing::ExitedWithCode(1), "^ERROR: Not a number \\(5\\)\\.$");
     EXPECT_EXIT(parseNumberArg("08", 0, 255), testing::ExitedWithCode(1), "^ERROR: Not a number \\(0\\)\\.$");
+    // The empty text holds no number, whatever the range.
+    EXPECT_EXIT(parseNumberArg("", 1, 40), testing::ExitedWithCode(1), "^ERROR: Not a number \\(0\\)\\.$");
 }
