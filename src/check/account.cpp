@@ -89,16 +89,21 @@ void reportWalkStop(Accounting &a, int chain, const BlockWalk &walk, TrackSector
 
 // Walks from `start` for `chain`, claiming each block for the chain's owner,
 // at most maxBlocks of them. Ends at the first block some chain has reached
-// before: a loop when it is this chain, else a run into the other chain.
-// `order`, when given, receives the claimed blocks in chain order.
+// before: quietly (a clean end) when it is chain `joins`, else a loop when it
+// is this chain, else a run into the other chain. `order`, when given,
+// receives the claimed blocks in chain order.
 ChainEnd walkClaiming(Accounting &a, TrackSector start, int chain, int maxBlocks,
-                      std::vector<TrackSector> *order = nullptr) {
+                      std::vector<TrackSector> *order = nullptr, int joins = -1) {
     BlockAccount &account = a.account;
     BlockWalk walk = startWalk(start, {account.tracks, true});
     ChainEnd end{0, false, kNoBlock, start};
     TrackSector from = kNoBlock;
     while (end.blocks < maxBlocks && walkNext(a.image, walk)) {
         int index = blockIndex(walk.at.track, walk.at.sector);
+        if (joins >= 0 && account.chainOf[index] == joins) {
+            end.clean = true;
+            return end;
+        }
         if (account.chainOf[index] != -1) {
             Finding found = finding(account.chainOf[index] == chain ? FindingKind::ChainLoops
                                                                     : FindingKind::ChainRunsInto,
@@ -151,26 +156,50 @@ void warnIfLastIndexMalformed(Accounting &a, int owner, const ChainEnd &end) {
 
 void addSlots(Accounting &a, TrackSector block) {
     const uint8_t *bytes = blockAt(a.image, block.track, block.sector);
-    for (int slot = 0; slot < kSlotsPerBlock; ++slot) a.account.slots.push_back(bytes + slot * kSlotSize);
+    for (int slot = 0; slot < kSlotsPerBlock; ++slot)
+        a.account.slots.push_back({bytes + slot * kSlotSize, block, slot, -1});
 }
 
+// The directory as the listing reads it, from 18/0's link, and as a drive
+// reads it, from 18/1, whatever 18/0 links to. The blocks of both walks are
+// the directory's, so that the files either shows are known (and -fix frees
+// none of their blocks); the walk from 18/1 ends quietly where it joins the
+// other. A link in 18/0 that reaches a block other than 18/1 is an error; one
+// on track 0 (which ends the chain before it starts) a warning.
 void accountDirectory(Accounting &a, const uint8_t *map) {
     std::vector<TrackSector> blocks;
-    int chain = newChain(a, kOwnerDirectory, ChainRole::Directory);
-    ChainEnd end = walkClaiming(a, pairAt(map, 0), chain, kMaxBlocks, &blocks);
-    // A drive reads its directory from 18/1 whatever 18/0 links to: when that
-    // link reaches no block at all (a broken link, or track 0, which ends the
-    // chain before it starts), the account reads the directory from there, so
-    // that the files a drive lists are known.
-    if (end.blocks == 0 && blockPresent(a.image, kDirTrack, 1)) {
-        if (end.clean) reportNamed(a, FindingKind::DirectoryLinkEnds, kOwnerDirectory, pairAt(map, 0));
-        walkClaiming(a, {kDirTrack, 1}, chain, kMaxBlocks, &blocks);
-    }
+    TrackSector link = pairAt(map, 0);
+    TrackSector driveStart{kDirTrack, 1};
+    int linked = newChain(a, kOwnerDirectory, ChainRole::Directory);
+    ChainEnd end = walkClaiming(a, link, linked, kMaxBlocks, &blocks);
+    bool driveStartPresent = blockPresent(a.image, driveStart.track, driveStart.sector);
+    if (end.blocks == 0 && end.clean && driveStartPresent)
+        reportNamed(a, FindingKind::DirectoryLinkEnds, kOwnerDirectory, link);
+    if (end.blocks > 0 && !sameBlock(link, driveStart))
+        reportNamed(a, FindingKind::DirectoryLinkElsewhere, kOwnerDirectory, link);
+    if (driveStartPresent)
+        walkClaiming(a, driveStart, newChain(a, kOwnerDirectory, ChainRole::Directory), kMaxBlocks, &blocks, linked);
     for (TrackSector block : blocks) {
         if (block.track != kDirTrack) reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
         addSlots(a, block);
     }
     a.account.directorySlots = static_cast<int>(a.account.slots.size());
+}
+
+// Gives each directory slot the number the listing gives it (and so -rd and
+// the other edits): where the listing's walk first meets the slot's bytes.
+void numberListedSlots(const ImageBuffer &image, BlockAccount &account, bool countAll) {
+    std::vector<int> numberAt(kBlockPositions * kSlotsPerBlock, -1);  // by byte offset / 32
+    const uint8_t *base = image.bytes.data();
+    DirectoryCursor cursor = startDirectory(image);
+    while (const uint8_t *slot = nextListedSlot(image, cursor, countAll)) {
+        size_t at = static_cast<size_t>(slot - base) / kSlotSize;
+        if (at < numberAt.size() && numberAt[at] < 0) numberAt[at] = cursor.number;
+    }
+    for (int i = 0; i < account.directorySlots; ++i) {
+        size_t at = static_cast<size_t>(account.slots[i].bytes - base) / kSlotSize;
+        account.slots[i].number = at < numberAt.size() ? numberAt[at] : -1;
+    }
 }
 
 void accountBorderBlock(Accounting &a) {
@@ -303,7 +332,7 @@ bool errorsSince(const BlockAccount &account, size_t first) {
 }
 
 void accountEntry(Accounting &a, int entry) {
-    const uint8_t *slot = a.account.slots[entry];
+    const uint8_t *slot = a.account.slots[entry].bytes;
     int typeByte = slot[kSlotType];
     if (typeByte == 0) return;
     int owner = entryOwner(entry);
@@ -328,8 +357,8 @@ void accountEntry(Accounting &a, int entry) {
 
 }  // namespace
 
-void buildAccount(const ImageBuffer &image, BlockAccount &account) {
-    account.tracks = imageTrackCount(image);
+void buildAccount(const ImageBuffer &image, BlockAccount &account, bool countAll) {
+    account.tracks = imageTrackCount(image.bytes.size());
     account.directorySlots = 0;
     account.slots.clear();
     account.chains.clear();
@@ -344,6 +373,7 @@ void buildAccount(const ImageBuffer &image, BlockAccount &account) {
     account.chainOf[blockIndex(kDirTrack, 0)] = newChain(a, kOwnerMapBlock, ChainRole::MapBlock);
     account.usedSectors[kDirTrack] |= 1;
     accountDirectory(a, map);
+    numberListedSlots(image, account, countAll);
     accountBorderBlock(a);
     for (int entry = 0; entry < static_cast<int>(account.slots.size()); ++entry) accountEntry(a, entry);
 }

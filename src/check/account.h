@@ -11,9 +11,9 @@
 #include "disk/entrychains.h"
 #include "disk/image.h"
 
-// Owners of blocks. Entries are numbered as the listing numbers slots with
-// -van: every slot of the directory chain, from 0, in chain order; the slots
-// of a GEOS border block follow those of the directory.
+// Owners of blocks. Entry owners index BlockAccount::slots: the slots of the
+// directory blocks in the order the walks reach them, then those of a GEOS
+// border block.
 constexpr int kOwnerNone = -1;
 constexpr int kOwnerMapBlock = 0;   // 18/0
 constexpr int kOwnerDirectory = 1;  // the directory chain
@@ -31,6 +31,7 @@ struct ChainInfo {
 // Everything the walks can find. Errors first, then warnings.
 enum class FindingKind : uint8_t {
     // errors
+    DirectoryLinkElsewhere,  // 18/0 links to `to`, a block other than 18/1, where a drive starts the directory
     LinkAboveTracks,      // chain: `at` links to `to`, a track above the image's tracks
     LinkBeyondSectors,    // chain: `at` links to `to`, a sector beyond its track
     LinkOutsideImage,     // chain: `at` links to `to`, a block the image does not hold
@@ -71,26 +72,39 @@ struct Finding {
     int expected;
 };
 
+// A slot the account read, and how a user names it.
+struct AccountSlot {
+    const uint8_t *bytes;
+    TrackSector block;  // the directory block (or border block) that holds it
+    int index;          // 0-7 within that block
+    int number;         // the entry number the listing and the edits (-rd, -rename, ...) give it, counted
+                        // with the run's -va setting; -1 when they do not reach it (the listing does not
+                        // read its block, or it is a border slot)
+};
+
 struct BlockAccount {
     bool mapPresent;                   // 18/0 lies inside the image; nothing else is known otherwise
     int tracks;                        // the image's tracks (imageTrackCount)
     int directorySlots;                // entries 0..directorySlots-1 are directory slots, the rest border slots
-    std::vector<const uint8_t *> slots;  // every slot by entry number
+    std::vector<AccountSlot> slots;    // every slot by entry owner
     int chainOf[kMaxBlocks];           // by blockIndex: the chain that reached the block first, or -1
     uint32_t usedSectors[kMaxTrack + 1];  // per track, bit s set when some owner uses sector s
     std::vector<ChainInfo> chains;
     std::vector<Finding> findings;     // in the order found
 };
 
-// Walks 18/0, the directory chain from 18/0's link (from 18/1, as a drive
-// reads it, when that link reaches no block), the GEOS border block,
-// then every entry whose type byte is not 0 in entry order: its chain, REL
-// side sectors, GEOS info block, VLIR index and records. Each block goes to
-// the first owner that reaches it. Every walk goes through the bounded walker
-// with the image's tracks and real sectors only, and ends at the first block
-// it has reached before, so the whole account costs at most one step per
-// block plus one per chain. Never reads outside the image.
-void buildAccount(const ImageBuffer &image, BlockAccount &account);
+// Walks 18/0, the directory chain as the listing reads it (from 18/0's link)
+// and as a drive reads it (from 18/1; a link in 18/0 that reaches another
+// block is an error, and the blocks of both walks are the directory's), the
+// GEOS border block, then every entry whose type byte is not 0 in entry
+// order: its chain, REL side sectors, GEOS info block, VLIR index and
+// records. Each block goes to the first owner that reaches it. Every walk
+// goes through the bounded walker with the image's tracks and real sectors
+// only, and ends at the first block it has reached before, so the whole
+// account costs at most one step per block plus one per chain. Slots are
+// numbered as the listing numbers them, every slot when countAll (-va), else
+// those whose type byte is not 0. Never reads outside the image.
+void buildAccount(const ImageBuffer &image, BlockAccount &account, bool countAll);
 
 // The blocks some owner uses.
 BlockSet usedBlocks(const BlockAccount &account);

@@ -5,7 +5,9 @@
 #include <bit>
 
 #include "base/console.h"
+#include "base/options.h"
 #include "check/layout.h"
+#include "disk/blockset.h"
 
 namespace {
 
@@ -31,17 +33,24 @@ void printName(const uint8_t *slot) {
     consolePrintf("\"");
 }
 
-// "entry 3 "NAME"" or "border entry 1 "NAME"".
-void printEntry(const BlockAccount &account, int owner) {
+// "entry 3 "NAME" (18/1 slot 3)": the number -rd takes for the entry, then
+// where it lies; "unlisted entry" for one the listing does not reach (so no
+// edit can name it), "border entry 1" for a slot of the GEOS border block.
+// `note`, when given, joins the place inside the parentheses.
+void printEntry(const BlockAccount &account, int owner, const char *note = nullptr) {
     int entry = owner - kFirstEntryOwner;
-    if (entry < account.directorySlots) consolePrintf("entry %i ", entry);
-    else consolePrintf("border entry %i ", entry - account.directorySlots);
-    printName(account.slots[entry]);
+    const AccountSlot &slot = account.slots[entry];
+    if (entry >= account.directorySlots) consolePrintf("border entry %i ", entry - account.directorySlots);
+    else if (slot.number >= 0) consolePrintf("entry %i ", slot.number);
+    else consolePrintf("unlisted entry ");
+    printName(slot.bytes);
+    consolePrintf(" (%i/%i slot %i%s%s)", slot.block.track, slot.block.sector, slot.index, note ? ", " : "",
+                  note ? note : "");
 }
 
 // Whose block it is, as the object of a sentence.
-void printOwner(const BlockAccount &account, int owner) {
-    if (owner >= kFirstEntryOwner) printEntry(account, owner);
+void printOwner(const BlockAccount &account, int owner, const char *note = nullptr) {
+    if (owner >= kFirstEntryOwner) printEntry(account, owner, note);
     else if (owner == kOwnerDirectory) consolePrintf("the directory");
     else if (owner == kOwnerBorder) consolePrintf("the GEOS border block");
     else consolePrintf("18/0, the map block");
@@ -108,8 +117,7 @@ void printRunInto(const BlockAccount &account, const Finding &found) {
         printRole(other, "");
     } else {
         consolePrintf(", a block of ");
-        printOwner(account, other.owner);
-        if (other.owner >= kFirstEntryOwner) consolePrintf(" (cross-linked)");
+        printOwner(account, other.owner, "cross-linked");
     }
 }
 
@@ -289,6 +297,41 @@ void reportTrackEntries(Tally &tally, const MapView &view) {
     }
 }
 
+// ---- A truncated image ----
+
+// True when 18/0 is cut off, or the directory or a file links into the part
+// of the image that is cut off: to a block the image does not hold, or to a
+// track above its tracks that its expected form has.
+bool reachesCutPart(const BlockAccount &account, const ImageForm &form) {
+    if (!account.mapPresent) return true;
+    for (const Finding &found : account.findings)
+        if (found.kind == FindingKind::LinkOutsideImage ||
+            (found.kind == FindingKind::LinkAboveTracks && found.to.track <= form.tracks))
+            return true;
+    return false;
+}
+
+// On an image shorter than the form it is cut from: both sizes and the first
+// block it lacks; an error when something reaches the part cut off.
+void reportTruncation(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    uint64_t size = image.bytes.size();
+    if (!imageIsTruncated(size)) return;
+    const ImageForm &form = *expectedImageForm(size);
+    bool reached = reachesCutPart(account, form);
+    beginLine(tally, reached, account, kOwnerNone);
+    consolePrintf("the image is cut short: %llu byte%s of the %llu of a %i-track image%s; ",
+                  static_cast<unsigned long long>(size), plural(static_cast<int>(size)),
+                  static_cast<unsigned long long>(form.size), form.tracks, form.errorBytes ? " with error bytes" : "");
+    int held = static_cast<int>(size / kBlockSize);  // a truncated image has no error bytes to leave out
+    if (static_cast<uint64_t>(held) * kBlockSize >= formBlockBytes(form)) {
+        consolePrintf("its blocks are whole, its error bytes are not\n");
+        return;
+    }
+    TrackSector first = blockOfIndex(held);
+    consolePrintf("blocks from %i/%i on are absent%s\n", first.track, first.sector,
+                  reached ? ", and the directory or a file reaches them" : "");
+}
+
 // ---- The rest of 18/0, the error bytes, the summary ----
 
 // A warning for each area of 18/0 that could hold the map of tracks 36-40 and
@@ -354,7 +397,11 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
         printEntry(account, found.owner);
         consolePrintf(": ");
     }
-    if (found.kind == FindingKind::DirectoryOffTrack) {
+    if (found.kind == FindingKind::DirectoryLinkElsewhere) {
+        consolePrintf("the directory chain: 18/0 links to ");
+        printBlock(found.to);
+        consolePrintf(", where a drive reads the directory from 18/1; the check follows both");
+    } else if (found.kind == FindingKind::DirectoryOffTrack) {
         consolePrintf("the directory chain: ");
         printBlock(found.to);
         consolePrintf(" lies off track %i", kDirTrack);
@@ -372,10 +419,11 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
 
 int checkImage(const ImageBuffer &image) {
     BlockAccount account;
-    buildAccount(image, account);
+    buildAccount(image, account, options.showAll != 0);
     Tally tally{0, 0};
     MapView view{image, account, findMapExtension(image)};
     const uint8_t *map = blockAt(image, kDirTrack, 0);
+    reportTruncation(tally, image, account);
     if (!map) {
         beginLine(tally, true, account, kOwnerNone);
         consolePrintf("18/0 lies outside the image (%llu byte%s): no map and no directory\n",

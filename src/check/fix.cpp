@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/console.h"
+#include "base/options.h"
 #include "check/check.h"
 #include "check/layout.h"
 
@@ -100,7 +101,7 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
 
 void fixMap(ImageBuffer &image) {
     BlockAccount account;
-    buildAccount(image, account);
+    buildAccount(image, account, options.showAll != 0);
     const Finding *first = nullptr;
     int hiding = 0;
     for (const Finding &found : account.findings) {

@@ -1,16 +1,11 @@
-// Image layout beyond the 35-track map: track count, map extensions, error
-// bytes.
+// Image layout beyond the 35-track map: map extensions and error bytes.
+// The image's tracks come from the disk floor (imageTrackCount).
 #include "check/layout.h"
 
 #include "disk/blockset.h"
 #include "disk/entrychains.h"
 
 namespace {
-
-constexpr uint64_t kPlainSize = 174848;     // 35 tracks
-constexpr uint64_t kPlainErrorsSize = 175531;  // 35 tracks and 683 error bytes
-constexpr uint64_t kFortySize = 196608;     // 40 tracks
-constexpr uint64_t kFortyErrorsSize = 197376;  // 40 tracks and 768 error bytes
 
 constexpr int kSpeedDosOffset = 0xC0;
 constexpr int kDolphinDosOffset = 0xAC;
@@ -33,13 +28,14 @@ int firstMalformedTrack(const uint8_t *map, int offset) {
 // Five well-formed entries, and not all bytes 0.
 bool looksLikeExtension(const uint8_t *map, int offset) { return firstMalformedTrack(map, offset) == 0; }
 
-}  // namespace
+// The map of tracks 36-40 is read on an image that holds those tracks whole.
+bool hasFortyTracks(const ImageBuffer &image) { return imageTrackCount(image.bytes.size()) == kMaxTrack; }
 
-int imageTrackCount(const ImageBuffer &image) { return image.bytes.size() > kPlainErrorsSize ? 40 : 35; }
+}  // namespace
 
 MapExtension findMapExtension(const ImageBuffer &image) {
     const uint8_t *map = blockAt(image, kDirTrack, 0);
-    if (!map || imageTrackCount(image) != 40) return MapExtension::None;
+    if (!map || !hasFortyTracks(image)) return MapExtension::None;
     if (looksLikeExtension(map, kSpeedDosOffset)) return MapExtension::SpeedDos;
     TrackSector border;
     if (!geosBorderBlock(image, border) && looksLikeExtension(map, kDolphinDosOffset))
@@ -50,7 +46,7 @@ MapExtension findMapExtension(const ImageBuffer &image) {
 int malformedExtensionTrack(const ImageBuffer &image, MapExtension area) {
     const uint8_t *map = blockAt(image, kDirTrack, 0);
     TrackSector border;
-    if (!map || imageTrackCount(image) != 40 || area == MapExtension::None) return 0;
+    if (!map || !hasFortyTracks(image) || area == MapExtension::None) return 0;
     if (area == MapExtension::DolphinDos && geosBorderBlock(image, border)) return 0;
     int track = firstMalformedTrack(map, mapExtensionOffset(area));
     return track < 0 ? 0 : track;
@@ -84,9 +80,9 @@ uint8_t *mapEntryBytes(ImageBuffer &image, MapExtension extension, int track) {
 
 int errorByteOf(const ImageBuffer &image, int track, int sector) {
     uint64_t size = image.bytes.size();
-    uint64_t base = size == kPlainErrorsSize ? kPlainSize : size == kFortyErrorsSize ? kFortySize : 0;
+    uint64_t base = imageBlockBytes(size);
     int index = blockIndex(track, sector);
-    if (base == 0 || index < 0 || base + static_cast<uint64_t>(index) >= size) return -1;
+    if (!imageHasErrorBytes(size) || index < 0 || base + static_cast<uint64_t>(index) >= size) return -1;
     return image.bytes[base + static_cast<uint64_t>(index)];
 }
 

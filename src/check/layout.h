@@ -1,6 +1,7 @@
 // What the check and the repair know about an image beyond the plain
-// 35-track map: how many tracks it has, where a map of tracks 36-40 lives,
-// and the error bytes some images carry after their blocks. Reads only.
+// 35-track map: where a map of tracks 36-40 lives, and the error bytes some
+// images carry after their blocks. How many tracks an image has is the disk
+// floor's answer (imageTrackCount). Reads only.
 #pragma once
 
 #include <cstdint>
@@ -15,15 +16,12 @@ enum class MapExtension {
     DolphinDos,  // bytes AC-BF
 };
 
-// 40 for an image longer than any 35-track form (174,848 or 175,531 bytes),
-// else 35. A link above this track leaves the image.
-int imageTrackCount(const ImageBuffer &image);
-
 // The extension a 40-track image keeps its map of tracks 36-40 in: a layout
 // counts when each of its five entries is well formed (a count of at most 17,
 // no bit for a sector above 16) and not all of its bytes are 0. SpeedDOS is
 // tried first; DolphinDOS not at all on a GEOS disk, whose signature lies in
-// the same bytes. None on 35-track images and when 18/0 is absent.
+// the same bytes. None on 35-track images (imageTrackCount, so also on a cut
+// 40-track image) and when 18/0 is absent.
 MapExtension findMapExtension(const ImageBuffer &image);
 
 // For an area of 18/0 where a 40-track image may keep that map (SpeedDOS, or
@@ -55,7 +53,7 @@ inline uint32_t mapEntryBits(const uint8_t *entry) {
 inline uint32_t realSectorMask(int track) { return (uint32_t{1} << sectorsPerTrack(track)) - 1; }
 
 // The error byte of a block, or -1 when the image carries none (only the
-// 175,531- and 197,376-byte forms do) or the block has no index.
+// forms with error bytes do, imageHasErrorBytes) or the block has no index.
 int errorByteOf(const ImageBuffer &image, int track, int sector);
 
 // The DOS error number an error byte stands for: 0 for "no error" (0x00 and

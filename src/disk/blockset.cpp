@@ -9,10 +9,13 @@ int blockIndex(int track, int sector) {
 TrackSector heldBlock(int track, int sector) {
     track &= 0xFF;
     if (track < 1 || track > kMaxTrack) return {0, 0};
-    int index = blockOffset(track, sector) / kBlockSize;
-    for (int t = 1; t <= kMaxTrack; ++t) {
-        if (index < sectorsPerTrack(t)) return {t, index};
-        index -= sectorsPerTrack(t);
+    return blockOfIndex(blockOffset(track, sector) / kBlockSize);
+}
+
+TrackSector blockOfIndex(int index) {
+    for (int track = 1; track <= kMaxTrack && index >= 0; ++track) {
+        if (index < sectorsPerTrack(track)) return {track, index};
+        index -= sectorsPerTrack(track);
     }
     return {0, 0};
 }

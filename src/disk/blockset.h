@@ -16,6 +16,10 @@ struct BlockSet {
 // when the track is not 1..40 or the sector lies beyond the track's count.
 int blockIndex(int track, int sector);
 
+// The block at a position in layout order (the inverse of blockIndex); {0, 0}
+// for a position outside 0..767.
+TrackSector blockOfIndex(int index);
+
 // The block whose bytes an address reaches by the layout arithmetic of
 // blockAt, which lets a sector run on into the next track (17/25 reaches
 // 18/4); {0, 0} when it reaches none (a track outside 1..40 by its low 8

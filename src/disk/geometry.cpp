@@ -1,6 +1,7 @@
 // Geometry of a D64 image: sectors per track, block offsets, the block gate and links.
 #include "disk/image.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "base/console.h"
@@ -16,6 +17,22 @@ constexpr int kTrackOffsets[kMaxTrack] = {
     0x27800, 0x28900, 0x29A00, 0x2AB00, 0x2BC00, 0x2CD00, 0x2DE00, 0x2EF00,
 };
 
+// Every length a D64 image file comes in, smallest first: the one place these
+// sizes are named.
+constexpr ImageForm kImageForms[] = {
+    {174848, 35, false},  // 683 blocks
+    {175531, 35, true},   // and 683 error bytes
+    {196608, 40, false},  // 768 blocks
+    {197376, 40, true},   // and 768 error bytes
+};
+
+// The form with error bytes that is exactly `size` long, or nullptr.
+const ImageForm *formWithErrorBytes(uint64_t size) {
+    for (const ImageForm &form : kImageForms)
+        if (form.size == size && form.errorBytes) return &form;
+    return nullptr;
+}
+
 }  // namespace
 
 int sectorsPerTrack(int track) {
@@ -25,18 +42,33 @@ int sectorsPerTrack(int track) {
     return 17;
 }
 
-int imageTrackCount(uint64_t size) {
-    return size >= static_cast<uint64_t>(kTrackOffsets[kMaxTrack - 1] + sectorsPerTrack(kMaxTrack) * kBlockSize)
-               ? kMaxTrack
-               : kMapTracks;
+const ImageForm *expectedImageForm(uint64_t size) {
+    for (const ImageForm &form : kImageForms)
+        if (form.size >= size) return &form;
+    return nullptr;
 }
 
-bool imageHasErrorBytes(uint64_t size) { return size == kSizeWithErrors35 || size == kSizeWithErrors40; }
+uint64_t formBlockBytes(const ImageForm &form) {
+    return static_cast<uint64_t>(kTrackOffsets[form.tracks - 1] + sectorsPerTrack(form.tracks) * kBlockSize);
+}
+
+bool imageIsTruncated(uint64_t size) {
+    const ImageForm *form = expectedImageForm(size);
+    return form && form->size != size;
+}
+
+int imageTrackCount(uint64_t size) {
+    int tracks = kImageForms[0].tracks;
+    for (const ImageForm &form : kImageForms)
+        if (formBlockBytes(form) <= size) tracks = std::max(tracks, form.tracks);
+    return tracks;
+}
+
+bool imageHasErrorBytes(uint64_t size) { return formWithErrorBytes(size) != nullptr; }
 
 uint64_t imageBlockBytes(uint64_t size) {
-    if (size == kSizeWithErrors35) return kSizeWithErrors35 - kMapBlocks;
-    if (size == kSizeWithErrors40) return kSizeWithErrors40 - kMaxBlocks;
-    return size;
+    const ImageForm *form = formWithErrorBytes(size);
+    return form ? formBlockBytes(*form) : size;
 }
 
 int blockOffset(int track, int sector) {

@@ -53,19 +53,36 @@ constexpr int kDirTrack = 18;
 // 18-24, 18 on 25-30, 17 above. Tracks above 40 also give 17.
 int sectorsPerTrack(int track);
 
-// The image sizes with an error byte per block after the blocks: 35 and 40 tracks.
-constexpr uint64_t kSizeWithErrors35 = 175531;
-constexpr uint64_t kSizeWithErrors40 = 197376;
+// A length a D64 image file comes in. geometry.cpp keeps the one table of
+// them, which every rule about an image's size reads (tracks, error bytes, a
+// cut image).
+struct ImageForm {
+    uint64_t size;    // bytes of the file
+    int tracks;       // 35 or 40
+    bool errorBytes;  // an error byte per block follows the blocks
+};
 
-// Tracks of an image by its length: 40 when it is long enough to hold track
-// 40 whole (196,608 bytes or more), else 35, also for a cut image.
+// The smallest form at or above `size` (the form an image of that length is,
+// or was before it was cut short); nullptr above the largest form.
+const ImageForm *expectedImageForm(uint64_t size);
+
+// The bytes of a form that hold blocks: its tracks' blocks, 256 bytes each.
+uint64_t formBlockBytes(const ImageForm &form);
+
+// True when the length is below that of its expected form: the file has been
+// cut short (a file longer than every form is not).
+bool imageIsTruncated(uint64_t size);
+
+// Tracks of an image by its length: the most tracks of a form whose blocks
+// the image holds whole (40 from 196,608 bytes on), else 35, also for a cut
+// image. Every action takes an image's tracks from here.
 int imageTrackCount(uint64_t size);
 
-// True when the length is one of the two sizes with error bytes.
+// True when the length is that of a form with error bytes.
 bool imageHasErrorBytes(uint64_t size);
 
 // The leading bytes of an image that hold blocks: all of them, except the
-// error bytes behind the blocks of the two sizes that carry them (those are
+// error bytes behind the blocks of the forms that carry them (those are
 // never a block: on a 175,531-byte image, 36/0 lies outside).
 uint64_t imageBlockBytes(uint64_t size);
 

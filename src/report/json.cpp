@@ -243,6 +243,7 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
     appendNumberField(line, "size", static_cast<long long>(size));
     appendNumberField(line, "tracks", imageTrackCount(size));
     appendBoolField(line, "error_bytes", imageHasErrorBytes(size));
+    if (imageIsTruncated(size)) appendBoolField(line, "truncated", true);
     appendDiskField(report, "disk_name", "disk_name_hex", map + kDiskNameOffset, kNameLength);
     appendKey(line, "id");
     line.add('"');

@@ -256,20 +256,31 @@ TEST(CheckAndFix, ImagesOfIndependentToolsCheckCleanAndFixLeavesThemAlone) {
 namespace {
 
 // One planted fault: the base image, the edit, the line -check must print
-// for it (built from the blocks the edit touched), the errors it counts, and
-// whether it may hide blocks in use from the account, so that -fix frees none.
+// for it (built from the blocks the edit touched), the errors it counts,
+// whether it may hide blocks in use from the account, so that -fix frees none,
+// and whether -fix leaves the planted image as it is.
 struct Plant {
     const char *what;
     Bytes (*base)(const TempDir &);
     std::string (*plant)(Bytes &);
     int errors;
     bool hides = false;
+    bool keepsImage = false;
 };
 
 constexpr bool kHides = true;
+constexpr bool kKeepsImage = true;
 
-std::string entryName(int n, const std::string &name) { return "entry " + std::to_string(n) + " \"" + name + "\""; }
-std::string entry(int n, const std::string &name) { return entryName(n, name) + ": "; }
+// How -check names the entry in slot n (every slot counts, from 18/1 on): the
+// number -rd takes for it (n, where no slot before it is empty), its name and
+// its place, with `note` inside the parentheses.
+std::string entryName(const Bytes &d, int n, const std::string &name, const std::string &note = "", int number = -1) {
+    return "entry " + std::to_string(number < 0 ? n : number) + " \"" + name + "\" (" +
+           ts(chain(d, {18, 1})[static_cast<size_t>(n / 8)]) + " slot " + std::to_string(n % 8) + note + ")";
+}
+std::string entry(const Bytes &d, int n, const std::string &name, int number = -1) {
+    return entryName(d, n, name, "", number) + ": ";
+}
 
 // The "N by the chains" figure of a -check summary line, or -1.
 int freeByChains(const std::string &summary) {
@@ -283,48 +294,69 @@ const Plant kPlants[] = {
     {"track above the image", ccFiles, [](Bytes &d) {
          Block from = fileChain(d, 0)[1];
          setPair(d, at(from), {36, 0});
-         return "error: " + entry(0, "FILE 0") + "the data chain: " + ts(from) +
+         return "error: " + entry(d, 0, "FILE 0") + "the data chain: " + ts(from) +
                 " links to 36/0, above the image's 35 tracks";
      }, 1, kHides},
     {"sector beyond its track", ccFiles, [](Bytes &d) {
          Block from = fileChain(d, 1)[0];
          setPair(d, at(from), {17, 21});
-         return "error: " + entry(1, "FILE 1") + "the data chain: " + ts(from) +
+         return "error: " + entry(d, 1, "FILE 1") + "the data chain: " + ts(from) +
                 " links to 17/21, beyond the 21 sectors of track 17";
      }, 1, kHides},
     {"block outside a cut image", ccFiles, [](Bytes &d) {
          d.resize(zoneOffset(31, 0));
          Block from = fileChain(d, 2)[1];
          setPair(d, at(from), {31, 0});
-         return "error: " + entry(2, "FILE 2") + "the data chain: " + ts(from) +
+         return "error: " + entry(d, 2, "FILE 2") + "the data chain: " + ts(from) +
                 " links to 31/0, a block outside the image";
+     }, 2, kHides},  // and the cut
+    {"link to 36/0 on a 35-track image with error bytes", ccFiles, [](Bytes &d) {
+         d.resize(174848 + 683, 0x01);
+         Block from = fileChain(d, 0)[1];
+         setPair(d, at(from), {36, 0});
+         return "error: " + entry(d, 0, "FILE 0") + "the data chain: " + ts(from) +
+                " links to 36/0, above the image's 35 tracks";
      }, 1, kHides},
+    {"40-track image cut inside track 36: 35 tracks for every action", ccSpeedDos, [](Bytes &d) {
+         std::vector<Block> big = fileChain(d, 0);
+         size_t last = 0;
+         while (big[last + 1].track <= 35) ++last;
+         d[slot(d, 1) + 2] = 0;  // SMALL, on track 36 too, is gone
+         d.resize(175619);       // 36/0-36/2 and part of 36/3
+         return "error: " + entry(d, 0, "BIG") + "the data chain: " + ts(big[last]) + " links to " +
+                ts(big[last + 1]) + ", above the image's 35 tracks";
+     }, 2, kHides},  // and the cut
+    {"image cut short, nothing reaches the part cut off", ccFiles, [](Bytes &d) {
+         d.resize(100000);
+         return std::string("warning: the image is cut short: 100000 bytes of the 174848 of a 35-track image; "
+                            "blocks from 19/14 on are absent");
+     }, 0},
     {"loop", ccFiles, [](Bytes &d) {
          std::vector<Block> blocks = fileChain(d, 3);
          setPair(d, at(blocks.back()), blocks[1]);
-         return "error: " + entry(3, "FILE 3") + "the data chain: " + ts(blocks.back()) + " links back to " +
+         return "error: " + entry(d, 3, "FILE 3") + "the data chain: " + ts(blocks.back()) + " links back to " +
                 ts(blocks[1]) + " (a loop)";
      }, 1},
     {"cross-link", ccFiles, [](Bytes &d) {
          Block from = fileChain(d, 4)[0], into = fileChain(d, 2)[1];
          setPair(d, at(from), into);
-         return "error: " + entry(4, "FILE 4") + "the data chain: " + ts(from) + " links to " + ts(into) +
-                ", a block of " + entryName(2, "FILE 2") + " (cross-linked)";
+         return "error: " + entry(d, 4, "FILE 4") + "the data chain: " + ts(from) + " links to " + ts(into) +
+                ", a block of " + entryName(d, 2, "FILE 2", ", cross-linked");
      }, 1},
     {"into the directory", ccFiles, [](Bytes &d) {
          Block from = fileChain(d, 5)[0];
          setPair(d, at(from), {18, 1});
-         return "error: " + entry(5, "FILE 5") + "the data chain: " + ts(from) +
+         return "error: " + entry(d, 5, "FILE 5") + "the data chain: " + ts(from) +
                 " links to 18/1, a block of the directory";
      }, 1},
     {"first block 18/0", ccFiles, [](Bytes &d) {
          setPair(d, slot(d, 6) + 3, {18, 0});
-         return "error: " + entry(6, "FILE 6") + "the data chain: the entry links to 18/0, the map block";
+         return "error: " + entry(d, 6, "FILE 6") + "the data chain: the entry links to 18/0, the map block";
      }, 1},
     {"used block marked free", ccFiles, [](Bytes &d) {
          Block block = fileChain(d, 12)[2];
          markFree(d, block, true);
-         return "error: " + entry(12, "FILE 12") + "1 block in use marked free in the map: " + ts(block);
+         return "error: " + entry(d, 12, "FILE 12") + "1 block in use marked free in the map: " + ts(block);
      }, 1},
     // ---- errors: the directory and 18/0 ----
     {"directory loop", ccFiles, [](Bytes &d) {
@@ -340,6 +372,17 @@ const Plant kPlants[] = {
          d[kMap + 1] = 25;
          return std::string("error: the directory chain: 18/0 links to 18/25, beyond the 19 sectors of track 18");
      }, 1, kHides},
+    {"directory link in 18/0 naming 18/0, and a lost block", ccFiles, [](Bytes &d) {  // -fix frees nothing
+         setPair(d, kMap, {18, 0});
+         markFree(d, {30, 5}, false);
+         return std::string("error: the directory chain: 18/0 links to 18/0, the map block");
+     }, 1, kHides, kKeepsImage},
+    {"directory link in 18/0 naming the second directory block", ccFiles, [](Bytes &d) {  // both walks own blocks
+         Block second = chain(d, {18, 1})[1];
+         setPair(d, kMap, second);
+         return "error: the directory chain: 18/0 links to " + ts(second) +
+                ", where a drive reads the directory from 18/1; the check follows both";
+     }, 1, false, kKeepsImage},
     {"directory leaves the image", ccFiles, [](Bytes &d) {
          setPair(d, at({18, 1}), {41, 0});
          return std::string("error: the directory chain: 18/1 links to 41/0, above the image's 35 tracks");
@@ -353,35 +396,35 @@ const Plant kPlants[] = {
          for (int track = 1; track <= 35; ++track) warnings += track != 18 && d[kMap + 4 * track] < zoneSectors(track);
          std::string free = blocks(mapFree(d, kMakers[0]));
          d.resize(kMap + 256);
-         return "1 error, " + std::to_string(warnings) + " warnings; 1 block used by files and the directory; " + free +
-                " free by the map, 664 by the chains";
-     }, 1, kHides},
+         return "2 errors, " + std::to_string(warnings) + " warnings; 1 block used by files and the directory; " +
+                free + " free by the map, 664 by the chains";
+     }, 2, kHides},  // and the cut
     {"no block 18/0", ccFiles, [](Bytes &d) {
          d.resize(kMap + 100);
          return std::string("error: 18/0 lies outside the image (91492 bytes): no map and no directory");
-     }, 1},
+     }, 2},  // and the cut
     // ---- errors: REL side sectors (cbmconvert) and REL type bytes without them (cc1541) ----
     {"REL without side sectors", cbmRel, [](Bytes &d) {
          d[slot(d, 0) + 21] = 0;
-         return "error: " + entry(0, "BIG") + "REL file without side sectors (the entry names 0/" +
+         return "error: " + entry(d, 0, "BIG") + "REL file without side sectors (the entry names 0/" +
                 std::to_string(d[slot(d, 0) + 22]) + ")";
      }, 1, kHides},
     {"REL side sector lists another data block", cbmRel, [](Bytes &d) {
          Block side = chain(d, pairAt(d, slot(d, 0) + 21))[1];
          Block listed = pairAt(d, at(side) + 16 + 2 * 6);
          setPair(d, at(side) + 16 + 2 * 5, listed);
-         return "error: " + entry(0, "BIG") + "side sector " + ts(side) + " names " + ts(listed) +
+         return "error: " + entry(d, 0, "BIG") + "side sector " + ts(side) + " names " + ts(listed) +
                 " as data block 125, the data chain has " + ts(fileChain(d, 0)[125]);
      }, 1, kHides},
     {"REL data chain shorter than its side sectors", cbmRel, [](Bytes &d) {
          setPair(d, at(fileChain(d, 0)[200]), {0, 0xFF});
-         return "error: " + entry(0, "BIG") + "the side sectors list 250 data blocks, the data chain has 201";
+         return "error: " + entry(d, 0, "BIG") + "the side sectors list 250 data blocks, the data chain has 201";
      }, 1, kHides},
     {"REL side-sector chain runs into the data chain", cbmRel, [](Bytes &d) {
          Block side = chain(d, pairAt(d, slot(d, 0) + 21))[1];
          Block data = fileChain(d, 0)[7];
          setPair(d, at(side), data);
-         return "error: " + entry(0, "BIG") + "the side-sector chain: " + ts(side) + " links to " + ts(data) +
+         return "error: " + entry(d, 0, "BIG") + "the side-sector chain: " + ts(side) + " links to " + ts(data) +
                 ", a block of its own data chain";
      }, 1},
     {"REL data chain longer than its side sectors", cbmRel, [](Bytes &d) {  // SMALL runs on into a free block
@@ -389,40 +432,40 @@ const Plant kPlants[] = {
          while (!(d[kMap + 4 * 35 + 1 + free.sector / 8] >> (free.sector % 8) & 1)) ++free.sector;
          setPair(d, at(fileChain(d, 1)[0]), free);
          setPair(d, at(free), {0, 0xFF});
-         return "error: " + entry(1, "SMALL") + "the side sectors list 1 data block, the data chain has 2";
+         return "error: " + entry(d, 1, "SMALL") + "the side sectors list 1 data block, the data chain has 2";
      }, 2},
     {"REL side sector number", cbmRel, [](Bytes &d) {
          Block side = chain(d, pairAt(d, slot(d, 0) + 21))[2];
          d[at(side) + 2] = 7;
-         return "error: " + entry(0, "BIG") + "side sector " + ts(side) + " carries number 7, expected 2";
+         return "error: " + entry(d, 0, "BIG") + "side sector " + ts(side) + " carries number 7, expected 2";
      }, 1},
     {"cc1541 -T REL sets only the type byte", [](const TempDir &dir) {
          writeBytes(dir.file("data"), randomBytes(500, 12));
          shell(dir, "cc1541 -q -T REL -f rel -w data disk.d64");
          return readBytes(dir.file("disk.d64"));
-     }, [](Bytes &) { return "error: " + entry(0, "REL") + "REL file without side sectors (the entry names 0/0)"; },
+     }, [](Bytes &d) { return "error: " + entry(d, 0, "REL") + "REL file without side sectors (the entry names 0/0)"; },
      2, kHides},
     // ---- errors: GEOS (cbmconvert) ----
     {"GEOS file without info block", cbmGeos, [](Bytes &d) {
          d[slot(d, 0) + 21] = 0;
-         return "error: " + entry(0, "SEQFILE") + "GEOS file without an info block (the entry names 0/" +
+         return "error: " + entry(d, 0, "SEQFILE") + "GEOS file without an info block (the entry names 0/" +
                 std::to_string(d[slot(d, 0) + 22]) + ")";
      }, 1, kHides},
     {"GEOS info block linked on", cbmGeos, [](Bytes &d) {
          Block info = pairAt(d, slot(d, 0) + 21);
          setPair(d, at(info), {25, 3});
-         return "error: " + entry(0, "SEQFILE") + "the GEOS info block: " + ts(info) +
+         return "error: " + entry(d, 0, "SEQFILE") + "the GEOS info block: " + ts(info) +
                 " links on to 25/3, though it stands alone";
      }, 1, kHides},
     {"VLIR record chain broken", cbmGeos, [](Bytes &d) {
          Block record = pairAt(d, at(pairAt(d, slot(d, 1) + 3)) + 2 + 2 * 3);
          setPair(d, at(record), {36, 1});
-         return "error: " + entry(1, "VLIRFILE") + "VLIR record 3: " + ts(record) +
+         return "error: " + entry(d, 1, "VLIRFILE") + "VLIR record 3: " + ts(record) +
                 " links to 36/1, above the image's 35 tracks";
      }, 1, kHides},
     {"GEOS structure byte 5", cbmGeos, [](Bytes &d) {  // VLIRFILE is walked as sequential: its records are unknown
          d[slot(d, 1) + 23] = 5;
-         return "error: " + entry(1, "VLIRFILE") + "GEOS structure byte 5 is neither 0 (sequential) nor 1 (VLIR)";
+         return "error: " + entry(d, 1, "VLIRFILE") + "GEOS structure byte 5 is neither 0 (sequential) nor 1 (VLIR)";
      }, 1, kHides},
     // ---- warnings ----
     // 18/0 names no first directory block: the listing shows nothing, but a
@@ -436,7 +479,7 @@ const Plant kPlants[] = {
     // directory art): nothing to load, but nothing on the disk is at risk.
     {"first block on track 0", ccFiles, [](Bytes &d) {
          d[slot(d, 7) + 3] = 0;
-         return "warning: " + entry(7, "FILE 7") + "the entry names 0/" + std::to_string(d[slot(d, 7) + 4]) +
+         return "warning: " + entry(d, 7, "FILE 7") + "the entry names 0/" + std::to_string(d[slot(d, 7) + 4]) +
                 ", on track 0, as its first block: it has no data to load";
      }, 0},
     {"lost block", ccFiles, [](Bytes &d) {
@@ -451,25 +494,25 @@ const Plant kPlants[] = {
          d[kMap + 4 * 31 + 3] |= 0x12;
          return std::string("warning: track 31: bits set for sectors the track does not have: 17 20");
      }, 0},
-    {"splat file, numbered as -van numbers slots", ccFiles, [](Bytes &d) {
-         d[slot(d, 3) + 2] = 0;  // -vn would now number FILE 9 as 8
+    {"splat file, numbered as -rd numbers entries", ccFiles, [](Bytes &d) {
+         d[slot(d, 3) + 2] = 0;  // the listing and -rd now number FILE 9 as 8
          d[slot(d, 9) + 2] = 0x02;
-         return "warning: " + entry(9, "FILE 9") +
+         return "warning: " + entry(d, 9, "FILE 9", 8) +
                 "file left open (type byte $02); the drive's validate would scratch it";
      }, 0},
     {"unknown type", ccFiles, [](Bytes &d) {
          d[slot(d, 10) + 2] = 0x85;
-         return "warning: " + entry(10, "FILE 10") + "type byte $85 names type 5, unknown to the 1541";
+         return "warning: " + entry(d, 10, "FILE 10") + "type byte $85 names type 5, unknown to the 1541";
      }, 0},
     {"shown block count", ccFiles, [](Bytes &d) {
          int blocks = d[slot(d, 11) + 30];
          d[slot(d, 11) + 30] = 200;
-         return "warning: " + entry(11, "FILE 11") + "shows 200 blocks, its chains have " + std::to_string(blocks);
+         return "warning: " + entry(d, 11, "FILE 11") + "shows 200 blocks, its chains have " + std::to_string(blocks);
      }, 0},
     {"used-byte index 1", ccFiles, [](Bytes &d) {
          Block last = fileChain(d, 13).back();
          d[at(last) + 1] = 1;
-         return "warning: " + entry(13, "FILE 13") + "last block " + ts(last) +
+         return "warning: " + entry(d, 13, "FILE 13") + "last block " + ts(last) +
                 " has used-byte index 1 (a block holds 1-254 bytes: 2-255)";
      }, 0},
     {"error byte", ccFiles, [](Bytes &d) {
@@ -509,6 +552,10 @@ TEST(CheckAndFix, OnePlantedFaultOfEachClassIsFoundWithItsBlocks) {
                   std::to_string(plant.errors) + (plant.errors == 1 ? " error" : " errors"));
         EXPECT_FALSE(std::filesystem::exists(dir.file("disk.out.d64")));
         if (d.size() < kMap + 512) continue;  // no map, or no 18/1, to repair
+        if (plant.keepsImage) {
+            RunResult same = runBinary({"-fix", "disk.d64", "same.d64"}, dir.path);
+            EXPECT_TRUE(readBytes(dir.file("same.d64")) == d) << same.out;
+        }
 
         // -fix on the planted image whose map marks every block used but 18/1.
         Bytes damaged = d;
@@ -638,9 +685,9 @@ TEST(CheckAndFix, FixThenCheckInOneRun) {
     std::vector<std::string> lines = splitLines(run.out);
     ASSERT_GE(lines.size(), 4u) << run.out;
     EXPECT_TRUE(lines[0].starts_with("fix: track " + std::to_string(second[1].track) + ": ")) << run.out;
-    EXPECT_EQ(lines[lines.size() - 4], "error: " + entry(1, "FILE 1") + "the data chain: " + ts(second[0]) +
-                                           " links to " + ts(first[1]) + ", a block of " + entryName(0, "FILE 0") +
-                                           " (cross-linked)");
+    EXPECT_EQ(lines[lines.size() - 4], "error: " + entry(d, 1, "FILE 1") + "the data chain: " + ts(second[0]) +
+                                           " links to " + ts(first[1]) + ", a block of " +
+                                           entryName(d, 0, "FILE 0", ", cross-linked"));
     EXPECT_TRUE(lines[lines.size() - 3].starts_with("1 error, 0 warnings; ")) << run.out;
     EXPECT_EQ(lines.back(), "Destination file set to 'disk.out.d64'.");
     Bytes written = readBytes(dir.file("disk.out.d64"));
@@ -666,6 +713,23 @@ TEST(CheckAndFix, NamesInFindingsGoThroughTheConsoleLayer) {
     std::string shown = line.substr(open, line.find('"', open + 1) - open + 1);
     RunResult check = runBinary({"-check", "disk.d64"}, dir.path);
     EXPECT_EQ(splitLines(check.out).at(0),
-              "warning: entry 0 " + shown + ": file left open (type byte $02); the drive's validate would scratch it");
+              "warning: entry 0 " + shown +
+                  " (18/1 slot 0): file left open (type byte $02); the drive's validate would scratch it");
     for (char c : check.out) EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
+}
+
+// With -va a finding counts empty slots, as -rd then does (the table's splat
+// file shows the count without it), so its number can be handed to the edit.
+TEST(CheckAndFix, FindingsNumberEntriesAsTheEditsDo) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 missing";
+    TempDir dir;
+    Bytes d = ccFiles(dir);
+    d[slot(d, 3) + 2] = 0;  // an empty slot before FILE 9, whose count is off
+    d[slot(d, 9) + 30] = 99;
+    writeBytes(dir.file("disk.d64"), d);
+    RunResult check = runBinary({"-va", "-check", "disk.d64"}, dir.path);
+    EXPECT_TRUE(check.out.starts_with("warning: " + entry(d, 9, "FILE 9") + "shows 99 blocks")) << check.out;
+    ASSERT_EQ(runBinary({"-va", "-rd", "9", "disk.d64", "out.d64"}, dir.path).status, 0);
+    std::string listed = runBinary({"out.d64"}, dir.path).out;
+    EXPECT_TRUE(contains(listed, "\"FILE 8\"") && !contains(listed, "\"FILE 9\"")) << listed;
 }

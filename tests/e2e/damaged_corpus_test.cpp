@@ -191,6 +191,19 @@ TEST(DamagedCorpusOutcome, DirectoryThatCannotBeExtendedEndsWithStatus1) {
     }
 }
 
+TEST(DamagedCorpusOutcome, CheckNamesTheSizeOfACutImage) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"cut-inside-file-chain.d64", "error: the image is cut short: 102440 bytes of the 174848 of a 35-track image; "
+                                      "blocks from 20/5 on are absent, and the directory or a file reaches them"},
+        {"one-byte-too-long.d64", "warning: the image is cut short: 174849 bytes of the 175531 of a 35-track image "
+                                  "with error bytes; its blocks are whole, its error bytes are not"}};
+    for (const auto &[name, line] : cases) {
+        RunResult result = runSafely(corpusImage(name), {}, actionNamed("check"));
+        EXPECT_EQ(result.status, line[0] == 'e' ? 3 : 0) << name;
+        EXPECT_EQ(splitLines(result.out).at(0), line);
+    }
+}
+
 TEST(DamagedCorpusOutcome, FullMapEndsTheMergeWithStatus2) {
     RunResult result = runSafely(corpusImage("map-full.d64"), corpusImage("good.d64"), actionNamed("merge-into"));
     EXPECT_EQ(result.status, 2);
