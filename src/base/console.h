@@ -23,6 +23,11 @@ inline const char *plural(int count) { return count == 1 ? "" : "s"; }
 // can act as a control code on a terminal.
 void consoleDiskCode(uint8_t code);
 
+// True when consoleDiskCode writes exactly the one ASCII character `ascii`
+// for `code` in the present output mode (how the CSV listing finds the
+// characters a CSV reader takes as a quote, a separator or a line end).
+bool consoleDiskCodeWrites(uint8_t code, char ascii);
+
 // A code page 437 byte that is already converted (a key code the viewer
 // echoes): the byte unchanged, or its code page 437 glyph where
 // consoleDiskCode writes glyphs.

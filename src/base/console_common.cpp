@@ -293,6 +293,13 @@ void consoleDiskCode(uint8_t code) {
     else putByte(static_cast<char>(toConsoleChar(code)));
 }
 
+bool consoleDiskCodeWrites(uint8_t code, char ascii) {
+    prepareOutput();
+    if (!glyphsWanted()) return toConsoleChar(code) == static_cast<uint8_t>(ascii);
+    const char *glyph = diskGlyph(code);
+    return glyph[0] == ascii && glyph[1] == '\0';
+}
+
 void consoleDiskChar(uint8_t cp437) {
     prepareOutput();
     if (glyphsWanted()) writeGlyph(cp437Glyph(cp437));

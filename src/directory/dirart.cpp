@@ -34,27 +34,19 @@ struct Directory {
     TrackSector beyondBlock;       // DirectoryCursor::beyondBlock: from it on, slots are listed, never edited
 };
 
-// The walk stops where it meets a block position (byte offset / 256) it has
-// read, so that a looping chain gives each slot one number; 18/19 and 19/0
-// are one position.
+// The cursor stops where the chain meets a block it has read, so that a
+// looping chain gives each slot one number.
 Directory readDirectory(ImageBuffer &image) {
     Directory dir{{}, 0, {0, 0}};
-    PositionSet read{};
-    TrackSector metAgain{0, 0};
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
-        if (cursor.slotIndex == 0 && !positionSetAddNew(read, cursor.walk.at)) {
-            metAgain = cursor.walk.at;
-            break;
-        }
         dir.beyondBlock = cursor.beyondBlock;
         if (cursor.beyondBlock.track == 0) dir.editableSlots = dir.slots.size() + 1;
         dir.slots.push_back(slot);
     }
-    if (cursor.walk.stop == WalkStop::Loop) metAgain = cursor.stopLink;  // kMaxBlocks read: the next is one again
-    if (metAgain.track != 0)
+    if (cursor.walk.stop == WalkStop::Loop)
         consoleErrorf("WARNING: The directory chain loops back to block %i/%i; the edits see each of its blocks "
-                      "once.\n", metAgain.track, metAgain.sector);
+                      "once.\n", cursor.stopLink.track, cursor.stopLink.sector);
     return dir;
 }
 

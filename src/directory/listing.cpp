@@ -154,6 +154,64 @@ void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool
     }
 }
 
+// ---- CSV fields ------------------------------------------------------------------
+// A CSV line reads back whole in a CSV reader (RFC 4180, ';' between the
+// fields) and is changed only where it has to be: a field that holds a quote,
+// a ';' or a line end outside quotes would split or lose its quotes.
+
+// True for a disk character that a CSV reader takes as a quote, the
+// separator or a line end, as the output mode prints it.
+bool csvSpecial(uint8_t code) {
+    for (char ascii : {'"', ';', '\r', '\n'})
+        if (consoleDiskCodeWrites(code, ascii)) return true;
+    return false;
+}
+
+// Appends `count` disk characters to `field`, each one that prints as a
+// quote twice (a quote inside quotes); returns the new length.
+int appendQuotedChars(uint8_t *field, int length, const uint8_t *codes, int count) {
+    for (int i = 0; i < count; ++i) {
+        field[length++] = codes[i];
+        if (consoleDiskCodeWrites(codes[i], '"')) field[length++] = codes[i];
+    }
+    return length;
+}
+
+// The name field of a CSV line: as printQuotedName, except that a quote in
+// the name does not take the closing quote's place but is doubled, and that
+// when the padding after the first 0xA0 holds a special character the
+// quotes enclose all 16 characters. A name without special characters gets
+// the listing's own field.
+void printCsvName(const uint8_t *name) {
+    const uint8_t *padding = static_cast<const uint8_t *>(std::memchr(name, 0xA0, kNameLength));
+    int close = padding ? static_cast<int>(padding - name) : kNameLength;  // the closing quote's place
+    for (int i = close + 1; i < kNameLength; ++i)
+        if (csvSpecial(name[i])) close = kNameLength;
+    uint8_t field[2 * kNameLength + 2];
+    field[0] = '"';
+    int length = appendQuotedChars(field, 1, name, close);
+    field[length++] = '"';
+    for (int i = close + 1; i < kNameLength; ++i) field[length++] = name[i];
+    if (close < kNameLength) field[length++] = ' ';
+    printDiskChars(field, length);
+}
+
+// The disk name at the end of a CSV line, quoted (inner quotes doubled) only
+// when it holds a special character.
+void printCsvDiskName(const uint8_t *diskName) {
+    bool quoted = false;
+    for (int i = 0; i < kNameLength; ++i) quoted = quoted || csvSpecial(diskName[i]);
+    if (!quoted) {
+        printDiskChars(diskName, kNameLength);
+        return;
+    }
+    uint8_t field[2 * kNameLength + 2];
+    field[0] = '"';
+    int length = appendQuotedChars(field, 1, diskName, kNameLength);
+    field[length++] = '"';
+    printDiskChars(field, length);
+}
+
 void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName,
                  MeasureCache &cache, EditState &edits) {
     EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], slotHasStartBlock(slot)};
@@ -167,7 +225,7 @@ void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, cons
     if (options.csvOutput) {
         consolePrintf(";");
         // Read in showDirectory before any edit, as the disk name stood then.
-        printDiskChars(csvDiskName, kNameLength);
+        printCsvDiskName(csvDiskName);
     }
     applyEdits(image, slot, entry, print, cache, edits);
     if (print) consolePrintf("\n");
@@ -188,7 +246,8 @@ void warnDirectoryStop(const DirectoryCursor &cursor) {
                       "the listing ends there.\n",
                       link.track, link.sector);
     else if (cursor.walk.stop == WalkStop::Loop)
-        consoleErrorf("WARNING: The directory chain loops; the listing ends after %i blocks.\n", kMaxBlocks);
+        consoleErrorf("WARNING: The directory chain loops back to block %i/%i; the listing ends there.\n",
+                      link.track, link.sector);
 }
 
 }  // namespace
@@ -225,7 +284,8 @@ void printEntryName(DirEntry entry) {
     TypeMarks marks = typeMarks(entry.bytes[kSlotType]);
     const char *separator = options.csvOutput ? ";" : "";
     consolePrintf("%s", separator);
-    printQuotedName(entry.bytes + kSlotName);
+    if (options.csvOutput) printCsvName(entry.bytes + kSlotName);
+    else printQuotedName(entry.bytes + kSlotName);
     consolePrintf("%s%c%s%s%s%c", separator, marks.splat, separator, marks.name, separator, marks.lock);
 }
 

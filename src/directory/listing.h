@@ -42,7 +42,8 @@ struct EntryEditOutcome {
 // Walks the directory from block 18/0 and prints the listing when printListing
 // is 1 (header, entry lines, blocks-free line), makes the edits chosen in
 // `options` and prints the export for -e. The walk stops quietly, with a
-// warning on standard error, at an absent block or after kMaxBlocks blocks.
+// warning on standard error, at an absent block or at the first directory
+// block it meets again (a loop: each entry is listed once).
 // The edits write only through real addresses: the entries of a block that
 // the walk reached through a sector beyond its track's count (17/25), and of
 // every block after it, are listed but not edited; -start refuses an entry
@@ -63,7 +64,9 @@ void requireEditsMade(const EntryEditOutcome &outcome);
 // ("-rd 9"), `named` what it names ("an entry", "entry 9").
 [[noreturn]] void refuseListedOnly(const char *edit, const char *named, TrackSector beyond);
 
-// Prints the quoted name, splat mark, type name and lock mark of one slot.
+// Prints the quoted name, splat mark, type name and lock mark of one slot;
+// with -csv the name field is one a CSV reader reads back whole (see
+// showDirectory's CSV lines in listing.cpp).
 void printEntryName(DirEntry entry);
 
 // Prints `count` disk characters, each as the output mode shows it.

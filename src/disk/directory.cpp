@@ -6,14 +6,23 @@ namespace {
 const char *const kTypeNames[8] = {"DEL", "SEQ", "PRG", "USR", "REL", "???", "???", "???"};
 
 // The next directory block of the walk, with block 18/1 standing in for a
-// block whose first byte is above 40; nullptr once the walk has ended.
+// block whose first byte is above 40; nullptr once the walk has ended, also
+// at a block read before (from there on the chain only repeats itself).
 const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cursor) {
     TrackSector link = cursor.walk.next;
     const uint8_t *block = walkNext(image, cursor.walk);
     if (block && block[0] > kMaxTrack) block = walkInstead(image, cursor.walk, {kDirTrack, 1});
-    if (!block) cursor.stopLink = link;
+    if (!block) {
+        cursor.stopLink = link;
+        return nullptr;
+    }
     TrackSector at = cursor.walk.at;
-    if (block && cursor.beyondBlock.track == 0 && at.sector >= sectorsPerTrack(at.track)) cursor.beyondBlock = at;
+    if (!positionSetAddNew(cursor.read, at)) {
+        cursor.walk.stop = WalkStop::Loop;
+        cursor.stopLink = at;
+        return nullptr;
+    }
+    if (cursor.beyondBlock.track == 0 && at.sector >= sectorsPerTrack(at.track)) cursor.beyondBlock = at;
     return block;
 }
 
@@ -33,7 +42,7 @@ bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &addres
 
 DirectoryCursor startDirectory(const ImageBuffer &image) {
     const uint8_t *map = blockAt(image, kDirTrack, 0);
-    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}, {0, 0}};
+    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}, {0, 0}, PositionSet{}};
 }
 
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {

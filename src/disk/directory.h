@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "disk/blockset.h"
 #include "disk/image.h"
 #include "disk/walk.h"
 
@@ -47,10 +48,12 @@ struct DirectoryCursor {
     const uint8_t *block; // the directory block being read, nullptr before the first and after the last
     int slotIndex;        // slot of the block yielded last (0..7)
     int number;           // entry number of the slot yielded last (-1 before the first)
-    TrackSector stopLink; // once the walk has ended early: the link the listing names in its warning
+    TrackSector stopLink; // once the walk has ended early: the link the listing names in its warning,
+                          // for a loop the block met again
     TrackSector beyondBlock; // the first block read through a sector beyond its track's count (18/19,
                              // whose bytes are 19/0's); {0, 0} while there is none. The edits write
                              // into no slot of it or of any block after it.
+    PositionSet read;        // the positions of the directory blocks read so far
 };
 
 // A cursor at the start of the chain that block 18/0 names.
@@ -61,7 +64,9 @@ DirectoryCursor startDirectory(const ImageBuffer &image);
 // showAll) and its entry number in cursor.number; nullptr at the end of the
 // directory, with cursor.walk.stop saying why it ended (EndOfChain, or
 // AbsentBlock and Loop when it ended early). A directory block whose first
-// byte is above 40 is read as block 18/1 instead. At most kMaxBlocks blocks
-// are read; nothing outside the image.
+// byte is above 40 is read as block 18/1 instead. The walk ends as a Loop at
+// the first block whose position (byte offset / 256, so 18/19 is 19/0) it has
+// read before, the one it took in place of a link included: each slot of a
+// looping chain comes once, with one number. Nothing outside the image.
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll);
 uint8_t *nextListedSlot(ImageBuffer &image, DirectoryCursor &cursor, bool showAll);

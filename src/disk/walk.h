@@ -14,7 +14,8 @@ enum class WalkStop {
     OutOfRange,   // the next track lies above the walk's highest track, or (realSectorsOnly)
                   // its sector lies beyond the track's count
     AbsentBlock,  // the next block lies above track 40 or beyond the image
-    Loop,         // kMaxBlocks blocks visited and the chain goes on: it must be cyclic
+    Loop,         // kMaxBlocks blocks visited and the chain goes on: it must be cyclic (the
+                  // directory cursor also ends its walk so at a block it has read before)
 };
 
 // What a caller lets the walk follow. A link that breaks a rule ends the walk

@@ -11,7 +11,6 @@
 #include "base/filewrite.h"
 #include "base/nametext.h"
 #include "base/options.h"
-#include "disk/blockset.h"
 #include "disk/chain.h"
 #include "disk/directory.h"
 
@@ -33,21 +32,13 @@ bool chosen(const uint8_t *slot, int number) {
     return number >= options.extractFirst && number <= options.extractLast;
 }
 
-// The chosen entries in directory order. A directory that comes back to a
-// block it has read lists that block's entries again (with new numbers);
-// they are the same entries and are written once.
+// The chosen entries in directory order; a looping directory gives each of
+// its entries once (the cursor stops at the first block it meets again).
 std::vector<Extraction> collectExtractions(const ImageBuffer &image) {
     std::vector<Extraction> files;
-    PositionSet read{};  // by position: a loop may run through 21/21, which has no block index
-    int block = 0;       // the walk's count of directory blocks, to see where a new one begins
-    bool again = false;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
-        if (cursor.walk.visited != block) {
-            block = cursor.walk.visited;
-            again = !positionSetAddNew(read, cursor.walk.at);
-        }
-        if (again || !chosen(slot, cursor.number)) continue;
+        if (!chosen(slot, cursor.number)) continue;
         files.push_back({cursor.number, hostNameOfEntry(slot + kSlotName), hostExtensionOfType(slot[kSlotType]), {},
                          {slot[kSlotStartTrack], slot[kSlotStartSector]}, 0});
     }

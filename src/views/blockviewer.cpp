@@ -75,15 +75,21 @@ void showBlock(const ImageBuffer &image, int track, int sector) {
     TrackSector link = shownLink(image, track, sector);
     consolePrintf("\n");
     consolePrintf("Next track:  %2i (0x%02x)\n", link.track, link.track);
-    consolePrintf("Next sector: %2i (0x%02x)\n", link.sector, link.sector);
+    consolePrintf("Next sector: %2i (0x%02x)", link.sector, link.sector);
 }
 
 void runBlockViewer(const ImageBuffer &image) {
+    // The screen is 24 lines. On a terminal its last line end waits for the
+    // key: written at once it would put the cursor on a 25th row, and a
+    // 24-row terminal would scroll the first line out of sight.
+    bool lineEndAfterKey = consoleOutputIsTerminal();
     for (;;) {
         showBlock(image, options.viewTrack, options.viewSector);
+        if (!lineEndAfterKey) consolePrintf("\n");
         int code = consoleReadKey();
         if (code == kKeyOutputClosed) exitIfOutputLost();  // the screen went nowhere: end with status 1
         if (code == kKeyRedraw) continue;
+        if (lineEndAfterKey) consolePrintf("\n");
         consoleDiskChar(static_cast<uint8_t>(code));
         consolePrintf(" %i\n", code);
         if (code == kKeyEsc || code == 'q') return;

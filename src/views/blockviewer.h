@@ -10,7 +10,8 @@ void clampTrackSector(int &track, int &sector);
 
 // Clears the screen and draws the block at (track, sector) after clamping a
 // copy: track and sector lines, 16 rows of hex and characters, the link. A
-// block outside the image gets a line saying so and shows the link 0/0.
+// block outside the image gets a line saying so and shows the link 0/0. The
+// last line ("Next sector: ...") is left without its line end.
 void showBlock(const ImageBuffer &image, int track, int sector);
 
 // The key loop on options.viewTrack/viewSector: arrows move (up to track 35,

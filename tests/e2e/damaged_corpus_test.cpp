@@ -168,14 +168,28 @@ TEST(DamagedCorpusOutcome, ImagesWithoutBlock18Slash0AreRefusedWithStatus1) {
     }
 }
 
+// The listing ends at a link outside the image, and at the first directory
+// block met again: each slot (-va) and entry (-csv, -json) comes once, and
+// the warning names the block.
 TEST(DamagedCorpusOutcome, ListingStopsQuietlyAtLoopsAndAbsentBlocks) {
-    for (const char *name : {"cut-before-18-1.d64", "self-loops.d64", "two-block-loops.d64", "long-loops.d64",
-                             "loop-through-18-1.d64", "links-into-36-40.d64", "links-above-40.d64"}) {
+    const char *loop = "loops back to block 18/1; the listing ends there.\n";
+    const std::tuple<const char *, int, int, const char *> cases[] = {
+        {"cut-before-18-1.d64", 0, 0, "links to block 18/1,"}, {"self-loops.d64", 8, 3, loop},
+        {"two-block-loops.d64", 16, 4, loop}, {"long-loops.d64", 144, 1, loop}, {"loop-through-18-1.d64", 8, 3, loop},
+        {"links-into-36-40.d64", 8, 8, "links to block 38/2,"}, {"links-above-40.d64", 8, 7, "links to block 200/7,"}};
+    for (const auto &[name, slots, entries, warning] : cases) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> image = corpusImage(name);
         RunResult result = runSafely(image, image, actionNamed("listing"));
         EXPECT_EQ(result.status, 0);
         EXPECT_NE(result.out.find(" BLOCKS FREE.\n"), std::string::npos);
+        EXPECT_EQ(splitLines(result.out).size(), slots + 2u);
+        EXPECT_TRUE(result.err.starts_with("WARNING: The directory ") && contains(result.err, warning)) << result.err;
+        EXPECT_EQ(splitLines(runSafely(image, image, actionNamed("listing-csv")).out).size(), entries + 0u);
+        std::string json = splitLines(runSafely(image, image, actionNamed("json")).out).at(0);
+        int numbers = 0;
+        for (size_t at = 0; (at = json.find("\"number\":", at + 1)) != std::string::npos;) ++numbers;
+        EXPECT_EQ(numbers, slots);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -405,15 +406,28 @@ TEST(JsonReport, DamagedImagesAgreeWithTheListing) {
     EXPECT_GE(refused, 3);  // the images that end before block 18/0
 }
 
+// Each line of kestrel's output for `args` (in `dir`) as Python's csv reader
+// (';' between the fields) reads it: the number of fields, then the name
+// field and the last one as hex, each after an "x" so that none is empty.
+std::vector<std::string> csvNameFields(const TempDir &dir, const std::vector<std::string> &args) {
+    std::string command = "cd " + dir.path + " && " + KESTREL_BINARY;
+    for (const std::string &arg : args) command += " " + arg;
+    return splitLines(shellOutput(command + " | python3 -c 'import csv,io,sys; h=lambda x: \"x\"+x.encode(\"latin-1\").hex(); "
+                                  "[print(len(r), h(r[2]), h(r[-1])) for r in csv.reader(io.TextIOWrapper(sys.stdin.buffer, "
+                                  "\"latin-1\", newline=\"\"), delimiter=\";\")]'"));
+}
+
 // Names holding the quote, the backslash, the CSV separator, control codes,
 // 0x00 and a padding byte inside: name_hex gives the 16 bytes back exactly,
-// and name is the glyphs a terminal shows for them, in every character mode.
+// and name is the glyphs a terminal shows for them, in every character mode;
+// Python's csv reader gets every name and the disk name back whole.
 TEST(JsonReport, AwkwardNamesRoundTripThroughHex) {
     REQUIRE_JSON_TOOLS();
     using namespace std::string_literals;
     const std::vector<std::string> names = {
         "A\"B\"C",  "BACK\\SLASH\\",        "SEMI;COLON;",  "\x00NUL\x00"s,        "\x01\x0d\x0a\x1b[2J\x07",
-        "\xa0LEAD",  "IN\xa0SIDE\xa0\xa0X", "\xff\x80\x9f\xc0\xe0\x5c\x60\x7f", "0123456789ABCDEF"};
+        "\xa0LEAD",  "IN\xa0SIDE\xa0\xa0X", "\xff\x80\x9f\xc0\xe0\x5c\x60\x7f", "0123456789ABCDEF",
+        "PAD\xa0;\"AFTER"};
     TempDir dir;
     ImageBuffer image = formatImage("\"\\;\x00Q\x1b"s, "\x22\x5c");
     for (const std::string &name : names) addFile(image, {0x01, 0x08, 0x60}, name);
@@ -435,6 +449,29 @@ TEST(JsonReport, AwkwardNamesRoundTripThroughHex) {
         EXPECT_EQ(std::string(diskName.begin(), diskName.begin() + 6), "\"\\;\x00Q\x1b"s);
         EXPECT_EQ(reports[0].field.at("disk_name"), glyphsOf(tables, diskName, true));
         EXPECT_EQ(reports[0].field.at("id_hex").substr(0, 4), "225c");
+
+        mode.insert(mode.begin(), "-csv");
+        std::vector<std::string> rows = csvNameFields(dir, mode);
+        ASSERT_EQ(rows.size(), names.size());
+        auto trim = [](std::string text) { return text.erase(text.find_last_not_of(" \xa0") + 1); };
+        auto readBack = [&](const std::string &hex) {  // a field as the reader gave it
+            std::vector<uint8_t> bytes = fromHex(hex.substr(1));
+            return trim({bytes.begin(), bytes.end()});
+        };
+        auto shown = [&](const std::vector<uint8_t> &bytes) {  // into a pipe: -vo's raw bytes, else the table's
+            std::string text;
+            for (uint8_t byte : bytes) text += static_cast<char>(tables.pipeByte.empty() ? byte : tables.pipeByte[byte]);
+            return trim(text);
+        };
+        for (size_t i = 0; i < names.size(); ++i) {
+            int fields = 0;
+            std::string name, disk, expected = shown(fromHex(reports[0].entries[i].at("name_hex")));
+            std::istringstream(rows[i]) >> fields >> name >> disk;
+            EXPECT_EQ(fields, 13) << i;
+            EXPECT_EQ(readBack(disk), shown(diskName)) << i;
+            // A name holding a quote, ';' or a line end comes back whole, up to its padding.
+            if (expected.find_first_of("\";\r\n") != std::string::npos) { EXPECT_EQ(readBack(name), expected) << i; }
+        }
     }
 }
 
@@ -452,10 +489,11 @@ TEST(JsonReport, GoesOnPastImagesThatCannotBeRead) {
     cut.resize(1000);
     writeBytes(dir.file("short.d64"), cut);
     std::filesystem::create_directory(dir.file("folder"));
+    writeImage(dir.file("del\x7f.d64"), good);
 
-    std::vector<ReportImage> reports =
-        runReport(dir, {"good.d64", "missing.d64", "folder", "short.d64", "other.d64", "not\xff\x1bUTF-8.d64"}, 1);
-    ASSERT_EQ(reports.size(), 6u);
+    std::vector<ReportImage> reports = runReport(
+        dir, {"good.d64", "missing.d64", "folder", "short.d64", "other.d64", "not\xff\x1bUTF-8.d64", "del\x7f.d64"}, 1);
+    ASSERT_EQ(reports.size(), 7u);
     EXPECT_EQ(reports[0].field.at("disk_name"), "FIRST");
     EXPECT_EQ(reports[0].entries.size(), 1u);
     EXPECT_EQ(reports[1].field.at("error"), "File 'missing.d64' not found.");
@@ -467,6 +505,9 @@ TEST(JsonReport, GoesOnPastImagesThatCannotBeRead) {
     // replaced (on Windows the arguments' own conversion replaces it first).
     std::string strayPath = reports[5].field.at("image");
     EXPECT_TRUE(strayPath == "not\xEF\xBF\xBD\x1bUTF-8.d64" || strayPath == "not?\x1bUTF-8.d64") << strayPath;
+    // DEL is a control code: escaped as ESC is.
+    std::vector<uint8_t> lines = readBytes(dir.file("report.jsonl"));
+    EXPECT_TRUE(contains(std::string(lines.begin(), lines.end()), "{\"image\":\"del\\u007f.d64\","));
 
     // Every plain argument is an image, also one before -json; all readable: status 0.
     RunResult both = runBinary({"good.d64", "-json", "other.d64"}, dir.path);

@@ -72,14 +72,16 @@ void expectTerminalRestored(const TempDir &dir, const TmuxSession &session) {
     EXPECT_TRUE(waitUntil([&] { return contains(session.screen(), "GOT:hello"); })) << session.screen();
 }
 
-// Each test starts the viewer at 17/20 in a fresh tmux session and waits for
-// its raw mode: keys sent before it would be flushed away by it.
-class ViewerTerminal : public testing::Test {
+// Each test starts the viewer at 17/20 in a fresh tmux session of the
+// parameter's size (80x24 too: the 24-line screen must fit without scrolling
+// its first line away) and waits for its raw mode: keys sent before it would
+// be flushed away by it.
+class ViewerTerminal : public testing::TestWithParam<std::pair<int, int>> {
 protected:
     void SetUp() override {
         if (!haveProgram("tmux")) GTEST_SKIP() << "tmux not installed";
         prepareFolder(dir);
-        session = std::make_unique<TmuxSession>(100, 40, "sh " + dir.file("run.sh"));
+        session = std::make_unique<TmuxSession>(GetParam().first, GetParam().second, "sh " + dir.file("run.sh"));
         ASSERT_TRUE(waitUntil([&] { return rawMode(session->terminalSettings()); })) << session->screen();
     }
     TempDir dir;
@@ -88,7 +90,9 @@ protected:
 
 }  // namespace
 
-TEST_F(ViewerTerminal, ArrowKeysJumpAndQuit) {
+INSTANTIATE_TEST_SUITE_P(Panes, ViewerTerminal, testing::Values(std::pair{100, 40}, std::pair{80, 24}));
+
+TEST_P(ViewerTerminal, ArrowKeysJumpAndQuit) {
     TmuxSession &session = *this->session;
     ASSERT_TRUE(waitUntil([&] { return contains(session.screen(), positionLines(17, 20)); })) << session.screen();
 
@@ -116,7 +120,7 @@ TEST_F(ViewerTerminal, ArrowKeysJumpAndQuit) {
     expectTerminalRestored(dir, session);
 }
 
-TEST_F(ViewerTerminal, SigtermRestoresTheTerminal) {
+TEST_P(ViewerTerminal, SigtermRestoresTheTerminal) {
     TmuxSession &session = *this->session;
     ASSERT_TRUE(waitUntil([&] { return !readText(dir.file("pid.txt")).empty(); }));
     pid_t viewer = static_cast<pid_t>(std::stol(readText(dir.file("pid.txt"))));
