@@ -14,6 +14,7 @@ test_packages=(
   cc1541 cbmconvert                 # independent D64 tools the results are checked against
   jq python3 python3-jsonschema     # checks of JSON output
   tmux                              # tests in a real terminal
+  strace                            # the safe write syncs before it renames
   clang libclang-rt-14-dev afl++    # fuzz smoke run (AFL++ with the sanitizers)
   valgrind                          # memcheck run (tests/valgrind/run.sh), bench/ instruction counts
   g++-mingw-w64-x86-64 wine64 wine  # the Windows build, tested under Wine

@@ -79,6 +79,11 @@ uint8_t toConsoleChar(uint8_t code) {
 uint8_t defaultConsoleChar(uint8_t code) { return code < 192 ? defaultCharMap[code] : kHighCharMap[code - 192]; }
 const char *cp437Glyph(uint8_t cp437) { return kCp437Glyphs[cp437]; }
 
+const char *glyphOfCode(int glyphSet, uint8_t code) {
+    if (const char *glyph = c64Glyph(glyphSet, code)) return glyph;
+    return kCp437Glyphs[defaultConsoleChar(code)];
+}
+
 const char *diskGlyph(uint8_t code) {
     if (!options.rawCharacters) {
         if (const char *glyph = c64Glyph(options.glyphSet, code)) return glyph;

@@ -34,6 +34,11 @@ uint32_t c64CodePoint(int glyphSet, uint8_t code);
 // The same glyph as UTF-8, or nullptr where c64CodePoint gives 0.
 const char *c64Glyph(int glyphSet, uint8_t code);
 
+// The UTF-8 glyph of `code` in `glyphSet` whatever the options say: the C64
+// glyph of the set where it has one, else the code page 437 picture through
+// the default table (as a control code shows with -U and -Ul). Never nullptr.
+const char *glyphOfCode(int glyphSet, uint8_t code);
+
 // The UTF-8 glyph a terminal shows for one disk character under `options`:
 // with -vo the code page 437 picture of the raw byte; else the C64 glyph of
 // the chosen set where it has one; else the code page 437 picture of

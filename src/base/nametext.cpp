@@ -3,6 +3,7 @@
 // can be pasted back.
 #include "base/nametext.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/charmap.h"
@@ -29,22 +30,35 @@ int utf8Length(const char *text) {
     return length;
 }
 
-// The disk code whose terminal glyph is the `length` bytes at `text`, or -1
-// when no code or more than one shows as that glyph.
-int codeOfGlyph(const char *text, int length) {
-    int found = -1;
+bool isGlyph(const char *glyph, const char *text, int length) {
+    return static_cast<int>(std::strlen(glyph)) == length && std::memcmp(glyph, text, static_cast<size_t>(length)) == 0;
+}
+
+// Where `code` stands among the codes that show the `length` bytes of glyph
+// at `text` in `glyphSet`, lowest first (the order decodeNameText states).
+int glyphPreference(int glyphSet, uint8_t code, const char *text, int length) {
+    const char *c64 = c64Glyph(glyphSet == kGlyphsCodePage437 ? kGlyphsC64Upper : glyphSet, code);
+    bool drawnAsIs = c64 && isGlyph(c64, text, length);
+    int group = (code & 0x7F) < 0x20 ? 3 : (code & 0xE0) == 0x60 || code >= 0xE0 ? 2 : 1;
+    return (drawnAsIs ? group : group + 4) << 8 | code;
+}
+
+// The disk code whose glyph in `glyphSet` is the `length` bytes at `text`, the
+// first by glyphPreference where several are; -1 when none is.
+int codeOfGlyph(const char *text, int length, int glyphSet) {
+    int found = -1, foundRank = 0;
     for (int code = 0; code < 256; ++code) {
-        const char *glyph = cp437Glyph(defaultConsoleChar(static_cast<uint8_t>(code)));
-        if (static_cast<int>(std::strlen(glyph)) != length || std::memcmp(glyph, text, static_cast<size_t>(length)) != 0) continue;
-        if (found >= 0) return -1;
-        found = code;
+        uint8_t byte = static_cast<uint8_t>(code);
+        if (!isGlyph(glyphOfCode(glyphSet, byte), text, length)) continue;
+        int rank = glyphPreference(glyphSet, byte, text, length);
+        if (found < 0 || rank < foundRank) found = code, foundRank = rank;
     }
     return found;
 }
 
 // One disk byte from the text at `at`, which moves past what was read; -1
 // with `problem` set when the text there gives none.
-int nextByte(const char *&at, bool acceptGlyphs, NameTextProblem &problem) {
+int nextByte(const char *&at, int glyphSet, NameTextProblem &problem) {
     char c = *at;
     if (c == '%') {
         int high = hexValue(at[1]), low = high < 0 ? -1 : hexValue(at[2]);
@@ -52,10 +66,12 @@ int nextByte(const char *&at, bool acceptGlyphs, NameTextProblem &problem) {
         at += 3;
         return high << 4 | low;
     }
+    // The lower-case set shows 0x41-0x5A as small letters and 0xC1-0xDA as capitals.
+    if (c >= 'A' && c <= 'Z' && glyphSet == kGlyphsC64Lower) return ++at, c - 'A' + 0xC1;
     if (c >= 'a' && c <= 'z') return ++at, c - 'a' + 'A';
     if (c >= ' ' && c <= '~') return ++at, c;
-    int length = acceptGlyphs ? utf8Length(at) : 0;
-    int code = length ? codeOfGlyph(at, length) : -1;
+    int length = glyphSet != kNoGlyphs ? utf8Length(at) : 0;
+    int code = length ? codeOfGlyph(at, length, glyphSet) : -1;
     if (code < 0) return problem = NameTextProblem::BadCharacter, -1;
     at += length;
     return code;
@@ -63,17 +79,22 @@ int nextByte(const char *&at, bool acceptGlyphs, NameTextProblem &problem) {
 
 }  // namespace
 
-NameText decodeNameText(const char *text, int maxBytes, bool acceptGlyphs) {
+NameText decodeNameText(const char *text, int maxBytes, int glyphSet, int paddingPlace) {
     NameText name{};
     for (const char *at = text; *at;) {
-        int byte = nextByte(at, acceptGlyphs, name.problem);
+        name.problemAt = static_cast<int>(at - text);
+        bool blank = *at == ' ';
+        int byte = nextByte(at, glyphSet, name.problem);
         if (byte < 0) break;
         if (name.length == maxBytes) {
             name.problem = NameTextProblem::TooLong;
             break;
         }
+        if (blank && name.length == paddingPlace) byte = kNamePadding;
         name.bytes[name.length++] = static_cast<uint8_t>(byte);
     }
+    if (name.problem == NameTextProblem::BadCharacter)
+        name.problemLength = std::max(1, utf8Length(text + name.problemAt));
     return name;
 }
 
@@ -115,7 +136,7 @@ bool isDeviceName(const char *stem, size_t length) {
     static const char *const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
     for (const char *device : kDevices)
         if (std::strlen(device) == length && std::memcmp(stem, device, length) == 0) return true;
-    return length == 4 && (std::memcmp(stem, "com", 3) == 0 || std::memcmp(stem, "lpt", 3) == 0) && stem[3] >= '1' &&
+    return length == 4 && (std::memcmp(stem, "com", 3) == 0 || std::memcmp(stem, "lpt", 3) == 0) && stem[3] >= '0' &&
            stem[3] <= '9';
 }
 
@@ -170,9 +191,10 @@ HostFileEntry entryOfHostName(const std::string &fileName) {
     std::string stem = dot == std::string::npos ? fileName : fileName.substr(0, dot);
     HostFileEntry entry{};
     entry.typeByte = dot == std::string::npos ? 0x82 : typeOfExtension(fileName.substr(dot + 1));
-    NameText text = decodeNameText(stem.c_str(), kNameTextCapacity, false);
+    NameText text = decodeNameText(stem.c_str(), kNameTextCapacity, kNoGlyphs, -1);
     std::memset(entry.name, kNamePadding, kNameTextCapacity);
     std::memcpy(entry.name, text.bytes, static_cast<size_t>(text.length));
+    entry.length = text.length;
     entry.problem = text.problem;
     return entry;
 }

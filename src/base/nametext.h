@@ -8,28 +8,43 @@
 #include <cstdint>
 #include <string>
 
+#include "base/charmap.h"
+
 constexpr int kNameTextCapacity = 16;  // the longest field a text fills
+constexpr int kNoGlyphs = -1;          // a glyph set for decodeNameText: ASCII and %XX only
 
 enum class NameTextProblem {
     None,
     TooLong,       // more bytes than the field holds
     BadEscape,     // a '%' not followed by two hexadecimal digits
-    BadCharacter,  // a control character, or a character that stands for no single disk code
+    BadCharacter,  // a control character, or a character that stands for no disk code
 };
 
 struct NameText {
     uint8_t bytes[kNameTextCapacity];
     int length;               // bytes decoded (0..maxBytes)
     NameTextProblem problem;  // None when the whole text was decoded
+    int problemAt;            // where in the text the problem begins (a BadCharacter's first byte)
+    int problemLength;        // the bytes of the character refused: its UTF-8 length, else 1
 };
 
 // Decodes `text` into at most `maxBytes` (0..16) disk bytes: an ASCII letter
-// of either case gives 0x41-0x5A, "%XX" the byte XX (hex digits of either
-// case), other printable ASCII the same byte. With `acceptGlyphs`, also a
-// UTF-8 character that kestrel shows on a terminal for exactly one disk code
-// through the default table, which gives that code. Stops at the first
-// problem, in text order; `length` then counts the bytes before it.
-NameText decodeNameText(const char *text, int maxBytes, bool acceptGlyphs);
+// of either case gives 0x41-0x5A (a capital 0xC1-0xDA with kGlyphsC64Lower,
+// as that set shows them), "%XX" the byte XX (hex digits of either case),
+// other printable ASCII the same byte, except that a blank typed at
+// the byte place `paddingPlace` (-1: none) gives the padding byte 0xA0 (the
+// place of the -id field that the listing shows as a blank; "%20" gives 0x20
+// there). With a `glyphSet` other than kNoGlyphs (kGlyphsCodePage437,
+// kGlyphsC64Upper, kGlyphsC64Lower), also a UTF-8 character that a terminal
+// shows in that set for a disk code (glyphOfCode), which gives that code.
+// Where several codes show it, it gives the first of them in this order: a
+// code whose C64 glyph is that glyph (in the set itself; in the upper-case
+// set when reading code page 437 glyphs), then what the C64 keyboard types
+// (0x20-0x5F, the graphics 0xA0-0xBF and 0xC0-0xDF), then their copies
+// (0x60-0x7F, 0xE0-0xFF), then the control codes, each group in code order;
+// so a glyph never gives a code that the set shows otherwise. Stops at the
+// first problem, in text order; `length` then counts the bytes before it.
+NameText decodeNameText(const char *text, int maxBytes, int glyphSet, int paddingPlace);
 
 // ---- Host file names of directory entries ----------------------------------
 
@@ -38,7 +53,7 @@ NameText decodeNameText(const char *text, int maxBytes, bool acceptGlyphs);
 // ! # $ & ' ( ) + , - . ; = @ [ ] ^ _ stay as they are, and every other byte,
 // a last space or dot included, gives "%XX" (upper-case hex). An empty name
 // gives "%A0". A name that Windows keeps for a device (con, prn, aux, nul,
-// com1-com9, lpt1-lpt9, conin$, conout$, also before a further ".") gets its
+// com0-com9, lpt0-lpt9, conin$, conout$, also before a further ".") gets its
 // last letter there as "%XX". The result holds no folder separator, no
 // character Windows refuses, and is never "." or "..".
 std::string hostNameOfEntry(const uint8_t *name);
@@ -54,6 +69,7 @@ const char *hostExtensionOfType(int typeByte);
 // else (or no ".") 0x82. `problem` is None when the name could be read.
 struct HostFileEntry {
     uint8_t name[kNameTextCapacity];  // padded with 0xA0
+    int length;                       // bytes the text gave: 0 for ".prg" or ".hidden"
     uint8_t typeByte;
     NameTextProblem problem;
 };

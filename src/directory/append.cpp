@@ -28,6 +28,6 @@ void appendDelEntry(ImageBuffer &image, const std::string &path) {
         TrackSector last = requireDirectoryEnd(image, {kDirTrack, 1}, growth);
         if (fillEmptySlot(blockAt(image, last.track, last.sector))) return;
         TrackSector added;
-        if (!growDirectory(image, last, growth, added)) exitWithError(2, "ERROR: Disk full!");
+        if (!growDirectory(image, last, growth, false, added)) exitWithError(2, "ERROR: Disk full!");
     }
 }

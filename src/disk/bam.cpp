@@ -71,10 +71,10 @@ bool findFreeBlock(const ImageBuffer &image, int track, int sector, SearchSkips 
 }
 
 bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, int interleave, SearchSkips &skips,
-                              TrackSector &found) {
+                              TrackSector &found, int tracks) {
     bool startOver = !isMapTrack(track);
     if (startOver) track = 1;
-    for (int pass = 0; pass < kMapTracks; ++pass) {
+    for (int pass = 0; pass < tracks && pass < kMapTracks; ++pass) {
         int t = track + pass;
         if (t > kMapTracks) t -= kMapTracks;
         int n = sectorsPerTrack(t);

@@ -52,9 +52,10 @@ struct SearchSkips {
 // Returns true and sets `found` on success; `found` is untouched otherwise.
 bool findFreeBlock(const ImageBuffer &image, int track, int sector, SearchSkips &skips, TrackSector &found);
 
-// 35 passes over the tracks from the start track, wrapping after 35; on the
-// start track the sectors are tried circularly from (sector + interleave) mod n,
-// on the others from 0. A start track outside 1..35 starts over at track 1,
-// sector 0. Same skips and result contract as findFreeBlock.
+// `tracks` passes (1..35) over the tracks from the start track, wrapping
+// after 35; on the start track the sectors are tried circularly from
+// (sector + interleave) mod n, on the others from 0. A start track outside
+// 1..35 starts over at track 1, sector 0. Same skips and result contract as
+// findFreeBlock.
 bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, int interleave, SearchSkips &skips,
-                              TrackSector &found);
+                              TrackSector &found, int tracks = kMapTracks);

@@ -58,8 +58,12 @@ TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, con
     return end.block;
 }
 
-bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, TrackSector &added) {
-    bool found = findFreeBlockInterleaved(image, last.track, last.sector, kDirectoryInterleave, growth.skips, added);
+bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, bool directoryTrackOnly,
+                   TrackSector &added) {
+    TrackSector from = !directoryTrackOnly || last.track == kDirTrack ? last : TrackSector{kDirTrack, 0};
+    int tracks = directoryTrackOnly ? 1 : kMapTracks;
+    bool found =
+        findFreeBlockInterleaved(image, from.track, from.sector, kDirectoryInterleave, growth.skips, added, tracks);
     warnAfterSearch(growth, found ? &added : nullptr);
     if (!found) return false;
     uint8_t *block = blockAt(image, added.track, added.sector);

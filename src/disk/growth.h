@@ -35,8 +35,11 @@ TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, con
 // Adds a directory block after `last`, as the DEL append always has: the
 // interleaved search from `last` with interleave 3 finds it, it is linked
 // from `last`, cleared with the link 0/255 and marked used (each step traced
-// when growth.traced). Returns false, changing nothing, when no block is free.
-bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, TrackSector &added);
+// when growth.traced). With `directoryTrackOnly`, as a drive grows it, only
+// track 18 is searched (from `last` when it lies there, else from 18/0).
+// Returns false, changing nothing, when no block is free.
+bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, bool directoryTrackOnly,
+                   TrackSector &added);
 
 // The warnings of one search, on standard error: a line for each block it
 // passed over although the map marks it free (once per block and growth),

@@ -130,9 +130,15 @@ InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath) {
 
 HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName) {
     HostFileEntry entry = entryOfHostName(fileName);
+    std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
     if (entry.problem != NameTextProblem::None)
-        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.",
-                      consoleOutsideText(hostPath, ConsoleStream::Error).c_str(), problemText(entry.problem));
+        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", shownPath.c_str(),
+                      problemText(entry.problem));
+    // A drive cannot load or open a file without a name.
+    if (entry.length == 0)
+        exitWithError(1, "ERROR: The name of '%s' gives an empty entry name, which a drive cannot address; give "
+                         "the host file a name before its last dot, such as 'intro.prg' (%%XX gives any byte).",
+                      shownPath.c_str());
     return entry;
 }
 
@@ -147,8 +153,10 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     int number = scan.freeSlotNumber;
     if (!slot) {
         TrackSector added;
-        if (!growDirectory(image, run.directoryEnd, run.growth, added))
-            exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+        if (!growDirectory(image, run.directoryEnd, run.growth, true, added))
+            exitWithError(2, "ERROR: Disk full '%s'! Its directory is full: no slot is free, and track %i, which "
+                             "holds the whole directory on a 1541, has no free block for another directory block.",
+                          run.growth.path.c_str(), kDirTrack);
         run.directoryEnd = added;
         slot = blockAt(image, added.track, added.sector);
         number = scan.shownSlots;

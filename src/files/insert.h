@@ -1,7 +1,7 @@
 // Inserting host files (-w): each becomes a closed file of the image, its
 // blocks placed as a 1541 places them (disk/placement.h) and its entry in the
-// first free slot of the directory, which grows as -adel grows it when none
-// is free (disk/growth.h).
+// first free slot of the directory, which grows by a block on track 18 when
+// none is free, as a drive grows it (disk/growth.h).
 #pragma once
 
 #include <cstddef>
@@ -29,14 +29,16 @@ InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath);
 
 // The entry name and type that the host file name `fileName` (no folder)
 // gives by the host-name rule of base/nametext.h. Ends the program with status
-// 1, naming `hostPath`, when the rule cannot read it.
+// 1, naming `hostPath`, when the rule cannot read it or the name is empty
+// (".prg", ".hidden"), which a drive could not address.
 HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName);
 
 // Inserts the `size` bytes at `bytes` as the file `entry` names and prints
 // "%3i: \"NAME\" TYPE, N blocks from T/S". `hostPath` names the host file in
 // messages. Ends the program with status 1 when a listed entry has the name
 // already; with status 2 ("ERROR: Disk full '<image>'!") when the file's
-// blocks, or a block for a directory without a free slot, cannot be found.
+// blocks, or a block on track 18 for a directory without a free slot (the
+// message then says the directory is full), cannot be found.
 // The image is then left to no one: nothing is written. Precondition: block
 // 18/0 is present.
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 #include "base/charmap.h"
 #include "base/console.h"
@@ -21,6 +23,7 @@ struct ArgCursor {
     int next;           // index of the next unread argument
     bool optionsEnded;  // "--" was read: every later argument is a plain one
     int rangeOptions;   // -rd and -sd met so far: one range per run
+    int textGlyphs;     // the glyph set texts are read in: that of the last -U/-Ul, else code page 437
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
     const char *take() { return argv[next++]; }
@@ -99,22 +102,29 @@ void readExtractRange(ArgCursor &args) {
     if (given == 2) options.extractLast = parseNumberArg(args.take(), 0, 255);
 }
 
-// A name or id for a directory-art option by the text rule, glyphs
-// included; an error exit naming the text and the option when it breaks the
-// rule or gives fewer than minBytes bytes.
-NameText readDiskText(const char *text, const char *option, int minBytes, int maxBytes) {
-    NameText name = decodeNameText(text, maxBytes, true);
-    const char *why = nullptr;
+// The next argument as a name or id for a directory-art option, by the text
+// rule with the glyphs of args.textGlyphs (a blank typed at `paddingPlace`
+// gives 0xA0); an error exit naming the text and the option when it breaks
+// the rule or gives fewer than minBytes bytes, and naming the character that
+// stands for no disk code.
+NameText readDiskText(ArgCursor &args, const char *option, int minBytes, int maxBytes, int paddingPlace) {
+    const char *text = args.take();
+    NameText name = decodeNameText(text, maxBytes, args.textGlyphs, paddingPlace);
+    std::string why;
     switch (name.problem) {
         case NameTextProblem::None: break;
         case NameTextProblem::TooLong: why = "is too long"; break;
         case NameTextProblem::BadEscape: why = "has a '%' without two hex digits after it"; break;
-        case NameTextProblem::BadCharacter: why = "holds a character that stands for no disk character"; break;
+        case NameTextProblem::BadCharacter:
+            why = "holds a character that stands for no disk character, '" +
+                  consoleOutsideText(std::string(text + name.problemAt, static_cast<size_t>(name.problemLength)),
+                                     ConsoleStream::Error) + "'";
+            break;
     }
-    if (!why && name.length < minBytes) why = "is empty";
-    if (why)
+    if (why.empty() && name.length < minBytes) why = "is empty";
+    if (!why.empty())
         exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).",
-                      consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why, minBytes, maxBytes);
+                      consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why.c_str(), minBytes, maxBytes);
     return name;
 }
 
@@ -143,6 +153,7 @@ const DirEditOption kDirEditOptions[] = {
     {"-id", DirEditKind::Id, 1},
 };
 constexpr int kMaxEntryNumber = 65535;
+constexpr int kIdPaddingPlace = 2;  // the id field's 0xA0, between the id and the DOS type
 
 // The directory-art options: each takes its arguments whatever they are and
 // is queued in command-line order. False when `arg` is none of them.
@@ -157,13 +168,13 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
     if (option->kind != DirEditKind::Header && option->kind != DirEditKind::Id)
         edit.entry = parseNumberArg(args.take(), 0, kMaxEntryNumber);
     switch (option->kind) {
-        case DirEditKind::Rename: edit.text = readDiskText(args.take(), arg, 0, kNameLength); break;
+        case DirEditKind::Rename: edit.text = readDiskText(args, arg, 0, kNameLength, -1); break;
         case DirEditKind::Type: edit.value = readTypeByte(args.take()); break;
         case DirEditKind::Blocks: edit.value = parseNumberArg(args.take(), 0, 65535); break;
         case DirEditKind::Move: edit.value = parseNumberArg(args.take(), 0, kMaxEntryNumber); break;
         case DirEditKind::Undelete: break;
-        case DirEditKind::Header: edit.text = readDiskText(args.take(), arg, 0, kNameLength); break;
-        case DirEditKind::Id: edit.text = readDiskText(args.take(), arg, 1, kDiskIdLength); break;
+        case DirEditKind::Header: edit.text = readDiskText(args, arg, 0, kNameLength, -1); break;
+        case DirEditKind::Id: edit.text = readDiskText(args, arg, 1, kDiskIdLength, kIdPaddingPlace); break;
     }
     options.dirEdits.push_back(edit);
     options.imageModified = 1;
@@ -312,17 +323,20 @@ void refuseJsonConflicts(const RunPaths &paths) {
     if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
 }
 
-// True when "-json" stands where an option stands: not as the value another
-// option consumes (a name for -rename, a file for -w), not after "--".
-bool jsonRequested(int argc, char **argv) {
-    ArgCursor args{argc, argv, 1, false, 0};
+// The last of `names` that stands where an option stands: not as the value
+// another option consumes (a name for -rename, a file for -w), not after
+// "--"; nullptr when none does.
+const char *lastOptionOf(int argc, char **argv, std::initializer_list<const char *> names) {
+    ArgCursor args{argc, argv, 1, false, 0, kGlyphsCodePage437};
+    const char *last = nullptr;
     while (args.hasNext()) {
         const char *arg = args.take();
-        if (std::strcmp(arg, "--") == 0) return false;
-        if (std::strcmp(arg, "-json") == 0) return true;
+        if (std::strcmp(arg, "--") == 0) break;
+        for (const char *name : names)
+            if (std::strcmp(arg, name) == 0) last = arg;
         args.next += valuesTaken(arg, args);
     }
-    return false;
+    return last;
 }
 
 }  // namespace
@@ -330,8 +344,13 @@ bool jsonRequested(int argc, char **argv) {
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
     // -json changes what every plain argument is, those before it included.
-    options.jsonReport = jsonRequested(argc, argv) ? 1 : 0;
-    ArgCursor args{argc, argv, 1, false, 0};
+    options.jsonReport = lastOptionOf(argc, argv, {"-json"}) ? 1 : 0;
+    // Names are read in the glyphs the listing shows them in, wherever -U or -Ul stands.
+    const char *glyphs = lastOptionOf(argc, argv, {"-U", "-Ul"});
+    int textGlyphs = !glyphs                             ? kGlyphsCodePage437
+                     : std::strcmp(glyphs, "-Ul") == 0 ? kGlyphsC64Lower
+                                                       : kGlyphsC64Upper;
+    ArgCursor args{argc, argv, 1, false, 0, textGlyphs};
     // A request for the help or the version ends the reading: what follows it
     // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);

@@ -145,6 +145,19 @@ TEST(DirArt, EditsChangeExactlyTheNamedBytes) {
          {ccLine(2, "new name", " prg<"), ccLine(4, "data", "*seq "), ccLine(0, std::string(16, '-'), " del<"),
           "65535  " + quoted("game") + " seq<"},
          "0 \"party 2026      \" xy 2a"},
+        // Box glyphs as a terminal listing shows them, each the code the C64
+        // draws it with (or types, for █); a blank typed at the id's third
+        // place is the 0xA0 the listing shows there; an id of one byte keeps
+        // the other four.
+        {{"-rename", "1", "\u2500\u250c\u2510\u2514\u2518\u2502\u2588", "-id", "XY 2A", "-id", "q"},
+         [](Bytes &b) {
+             putName(b, slot(1) + 5, "\xC0\xB0\xAE\xAD\xBD\xDD\xCC");
+             std::memcpy(&b[kMap + 0xA2], "QY\xA0" "2A", 5);
+         },
+         "-rename 1: " + quoted("DATA") + " -> " + quoted("\xC4\xDA\xBF\xC0\xD9\xB3\xDB") +
+             "\n-id: \"AB   \" -> \"XY 2A\"\n-id: \"XY 2A\" -> \"QY 2A\"\n\n",
+         {kTitle, ccLine(4, "@....]L", " seq "), kTool, kGame},  // cc1541: @ for 0xC0, . for graphics
+         "0 \"art disk        \" qy 2a"},
         // Entry 1 hidden first: later numbers count the listing as it now is,
         // the hidden slot moves with the others, and a move back down.
         {{"-type", "1", "0", "-move", "0", "2", "-move", "2", "1"},
@@ -260,6 +273,10 @@ TEST(DirArt, RefusalsWriteNothing) {
         {{"-header", "ab%zz"}, none, "The text 'ab%zz' for '-header' has a '%' without two hex digits after it"},
         {{"-id", ""}, none, "ERROR: The text '' for '-id' is empty (1 to 5 bytes, %XX for any byte)."},
         {{"-id", "tab\t"}, none, "for '-id' holds a character that stands for no disk character"},
+        {{"-rename", "0", "a\u2603b"}, none,
+         "ERROR: The text 'a\u2603b' for '-rename' holds a character that stands for no disk character, '\u2603' "
+         "(0 to 16 bytes, %XX for any byte)."},
+        {{"-rename", "0", "\u2588", "-U"}, none, "no disk character, '\u2588'"},  // not among the C64's glyphs
         {{"-undel"}, none, "ERROR: Not a number (0)."},  // the image name is taken as the number
         // 18/19 is no block: its bytes are those of 19/0. Its slots (8-15 with
         // -va) are listed, never edited; slot 7 is the last one edits may write.

@@ -216,7 +216,8 @@ TEST(Extract, HostileNamesGiveSafeNamesInsideTheFolder) {
         {"NUL.TXT", 0x82, "nu%4C.txt.prg"},
         {"COM1", 0x81, "co%4D1.seq"},
         {"LPT9 .X", 0x82, "lp%549 .x.prg"},
-        {"COM0", 0x82, "com0.prg"},
+        {"COM0", 0x82, "co%4D0.prg"},
+        {"LPT0", 0x81, "lp%540.seq"},
         {"DOT.", 0x82, "dot%2E.prg"},
         {"SPACE ", 0x82, "space%20.prg"},
         {"", 0x82, "%A0.prg"},
@@ -281,6 +282,11 @@ TEST(Extract, WritesThePayloadTheListingMeasures) {
         EXPECT_EQ(std::stoul(line.substr(crcAt)), crc32Of(data)) << line;
     }
     EXPECT_EQ(files["rel.rel"], randomBytes(600, 3));
+    // A range takes its last entry too.
+    run("mkdir '" + dir.file("range") + "'");
+    ASSERT_EQ(runBinary({"-x", "1", "2", dir.file("damaged.d64")}, dir.file("range")).status, 0);
+    EXPECT_EQ(listFolder(dir.file("range")), (std::vector<std::string>{"cut.prg", "rel.rel"}));
+    EXPECT_EQ(readBytes(dir.file("range/rel.rel")), files["rel.rel"]);
 }
 
 // Refusals write nothing: an existing file of a name (not replaced, nothing
@@ -447,6 +453,7 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
         std::vector<size_t> sizes;                  // one host file each, inserted in order
         std::vector<std::vector<std::string>> chains;  // expected chain of each
         std::vector<int> numbers;                   // expected entry number of each
+        std::string warning;                        // on standard error ("" for none)
     };
     std::vector<Case> cases;
     cases.push_back({"a blank disk", formatImage(), {25 * 254, 2 * 254},
@@ -454,25 +461,43 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
                        "17/1", "17/11", "17/3", "17/13", "17/5", "17/15", "17/7", "17/17", "17/9", "17/19", "16/7",
                        "16/17", "16/5", "16/15"},
                       {"19/0", "19/10"}},
-                     {0, 1}});
+                     {0, 1},
+                     ""});
     {
         ImageBuffer image = formatImage();
         for (int track = 1; track <= 17; ++track)
             for (int sector = 0; sector < zoneSectors(track); ++sector)
                 if (!(track == 17 && sector == 5)) markBlock(image, track, sector, false);
-        cases.push_back({"the lower side full", image, {3 * 254}, {{"17/5", "19/10", "19/0"}}, {0}});
+        cases.push_back({"the lower side full", image, {3 * 254}, {{"17/5", "19/10", "19/0"}}, {0}, ""});
     }
     {
         ImageBuffer image = formatImage();
         addFile(image, randomBytes(600, 1), "OLD");  // 17/0, 17/10, 17/20 by the builder
         markBlock(image, 17, 0, true);               // a wrong map: a used block marked free
-        cases.push_back({"a block in use marked free", image, {254, 1}, {{"17/1"}, {"17/2"}}, {1, 2}});
+        cases.push_back({"a block in use marked free", image, {254, 1}, {{"17/1"}, {"17/2"}}, {1, 2},
+                         "WARNING: The map marks block 17/0 free, but it is in use; it is left alone."});
+    }
+    {
+        // A GEOS file of structure byte 2 may be sequential or VLIR: the
+        // record its first block lists as an index (17/1, marked free) is
+        // left alone too.
+        ImageBuffer image = formatImage();
+        addFile(image, {}, "GEOS");  // 17/0
+        uint8_t *slot = slotBytes(image, 18, 1, 0);
+        slot[0x17] = 2;
+        slot[0x18] = 4;
+        linkBlock(image, 17, 0, 0, 255);
+        linkBlock(image, 17, 1, 0, 100);
+        image.bytes[zoneOffset(17, 0) + 2] = 17;
+        image.bytes[zoneOffset(17, 0) + 3] = 1;
+        cases.push_back({"a GEOS record marked free", image, {254}, {{"17/2"}}, {1},
+                         "WARNING: The map marks block 17/1 free, but it is in use; it is left alone."});
     }
     {
         ImageBuffer image = formatImage();
         for (int i = 0; i < 8; ++i) addRawEntry(image, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
         slotBytes(image, 18, 1, 2)[2] = 0;  // a scratched entry: its slot is free again
-        cases.push_back({"a full directory block", image, {0, 0}, {{"17/0"}, {"17/1"}}, {2, 8}});
+        cases.push_back({"a full directory block", image, {0, 0}, {{"17/0"}, {"17/1"}}, {2, 8}, ""});
     }
     for (Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -483,6 +508,7 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
             files.push_back({numbered("f", i, ".prg"), randomBytes(c.sizes[i], static_cast<uint32_t>(i))});
         RunResult result = insert(dir, "disk.d64", files);
         ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, c.warning.empty() ? "" : c.warning + "\n");
         std::vector<uint8_t> image = readBytes(dir.file("out.d64"));
         std::vector<std::string> lines = splitLines(result.out);
         for (size_t i = 0; i < files.size(); ++i) {
@@ -573,6 +599,8 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
     ImageBuffer leaving = formatImage();
     for (int i = 0; i < 8; ++i) addRawEntry(leaving, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
     linkBlock(leaving, 18, 1, 39, 0);
+    ImageBuffer fullTrack18 = formatImage();  // 144 entries in 18/1-18/18, room elsewhere
+    for (size_t i = 0; i < 144; ++i) addRawEntry(fullTrack18, 0x82, 0, 0, numbered("E", i), 0);
 
     struct Case {
         const char *what;
@@ -596,6 +624,10 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"no block for the directory", fullDirectory, {"-w", "new.prg"}, 2, "ERROR: Disk full 'disk.d64'!"},
         {"a looping directory", looping, {"-w", "new.prg"}, 1, "loops"},
         {"a directory leaving the image", leaving, {"-w", "new.prg"}, 1, "39/0"},
+        {"no name before the dot", withFile, {"-w", ".prg"}, 1,
+         "ERROR: The name of '.prg' gives an empty entry name, which a drive cannot address"},
+        {"a hidden file", withFile, {"-w", ".hidden"}, 1, "The name of '.hidden' gives an empty entry name"},
+        {"144 entries", fullTrack18, {"-w", "new.prg"}, 2, "ERROR: Disk full 'disk.d64'! Its directory is full"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -605,7 +637,8 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         writeBytes(dir.file("big.prg"), randomBytes(600, 3));  // 3 blocks: one too many after new.prg
         writeBytes(dir.file("game.seq"), {1});
         writeBytes(dir.file("ab.prg"), {1});
-        for (const char *name : {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg"})
+        for (const char *name :
+             {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg", ".prg", ".hidden"})
             writeBytes(dir.file(name), {1});
         run("mkdir '" + dir.file("folder.prg") + "'");
         std::vector<std::string> before = listFolder(dir.path);

@@ -129,8 +129,16 @@ TEST(GlyphOutput, TerminalShowsTheC64GlyphsOfAName) {
     EXPECT_TRUE(contains(screen, "\"Hello World\"")) << screen;
 }
 
+// The text between the first two quotes of a listing line.
+std::string quotedName(const std::string &line) {
+    size_t open = line.find('"');
+    return line.substr(open + 1, line.find('"', open + 1) - open - 1);
+}
+
 // The line -w prints names the new entry in the glyphs the listing shows it
-// in, in every character mode.
+// in, in every character mode; and the names a listing shows in the C64's
+// sets, pasted back as -header and -rename texts with the same -U or -Ul,
+// list as they did.
 TEST(GlyphOutput, InsertLineShowsTheNameAsTheListingDoes) {
     TempDir dir;
     makeImage(dir);
@@ -145,5 +153,16 @@ TEST(GlyphOutput, InsertLineShowsTheNameAsTheListingDoes) {
         const std::string &entry = lines[3];  // header, two files, then the new one
         std::string name = entry.substr(entry.find('"'), entry.rfind('"') - entry.find('"') + 1);
         EXPECT_TRUE(contains(insert.out, "  2: " + name + " PRG, 1 block from ")) << insert.out << name;
+
+        // (Code page 437 shows 0xD7 as "o", which the ASCII rule reads as 0x4F.)
+        if (std::string(mode) == "-p") continue;
+        RunResult shown = runBinary({"-utf8", mode, "disk.d64"}, dir.path);
+        std::vector<std::string> before = splitLines(shown.out);
+        ASSERT_GE(before.size(), 3u);
+        RunResult pasted = runBinary({"-utf8", mode, "-header", quotedName(before[0]), "-rename", "0",
+                                      quotedName(before[1]), "-rename", "1", quotedName(before[2]), "disk.d64",
+                                      "pasted.d64"}, dir.path);
+        ASSERT_EQ(pasted.status, 0) << pasted.err;
+        EXPECT_EQ(runBinary({"-utf8", mode, "pasted.d64"}, dir.path).out, shown.out);
     }
 }

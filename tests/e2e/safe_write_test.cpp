@@ -7,12 +7,15 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
+#include "support/shell.h"
+#include "support/tools.h"
 
 namespace {
 
@@ -140,6 +143,52 @@ TEST(SafeWrite, FullFileSystemKeepsSourceAndDestination) {
         EXPECT_TRUE(readBytes(small.path + "/old.d64") == kOldDestination);
         EXPECT_TRUE(readBytes(small.path + "/disk.d64") == bytesOf(image));
         EXPECT_EQ(listFolder(small.path), (std::vector<std::string>{"disk.d64", "old.d64"}));
+    }
+}
+
+// Every file kestrel writes reaches the disk before it takes its name: under
+// strace the temporary file renamed (or linked, where renameat2 is missing)
+// onto each written name was synced before, for the destination image (also
+// the source itself) and for every file of -x (written as new files).
+TEST(SafeWrite, TemporaryFileIsSyncedBeforeItTakesTheName) {
+    REQUIRE_TOOL("strace -o /dev/null true", "strace");
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> written;
+    };
+    const Case cases[] = {
+        {{"-rd", "0", "disk.d64", "new.d64"}, {"new.d64"}},
+        {{"-adel", "disk.d64", "disk.d64"}, {"disk.d64"}},
+        {{"-x", "disk.d64"}, {"first.prg", "second.prg"}},
+    };
+    for (const Case &c : cases) {
+        TempDir dir;
+        writeImage(dir.file("disk.d64"), twoFileImage());
+        // (The leak check of a sanitizer build cannot run under ptrace.)
+        std::string command = "cd '" + dir.path + "' && ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -y "
+                              "-o trace.txt -e trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat '" +
+                              kestrelBinary() + "'";
+        for (const std::string &arg : c.args) command += " " + arg;
+        SCOPED_TRACE(command);
+        int status = -1;
+        shellOutput(command + " >/dev/null 2>&1", &status);
+        ASSERT_EQ(status, 0);
+        // "PID fsync(3</dir/.kestrel-x.tmp>) = 0", "PID rename(".kestrel-x.tmp", "new.d64") = 0"
+        std::vector<std::string> synced, named;
+        for (const std::string &line : splitLines(shellOutput("cat '" + dir.file("trace.txt") + "'"))) {
+            size_t open = line.find('<');
+            if (contains(line, "sync(")) synced.push_back(line.substr(open + 1, line.find('>') - open - 1));
+            std::vector<std::string> quoted;  // the texts between pairs of quotes
+            for (size_t at = line.find('"'); at != std::string::npos; at = line.find('"', at + 1)) {
+                size_t end = line.find('"', at + 1);
+                quoted.push_back(line.substr(at + 1, end - at - 1));
+                at = end;
+            }
+            if (quoted.size() < 2 || !contains(line, ") = 0")) continue;
+            EXPECT_NE(std::find(synced.begin(), synced.end(), dir.file(quoted[0])), synced.end()) << line;
+            named.push_back(quoted[1]);
+        }
+        EXPECT_EQ(named, c.written);
     }
 }
 

@@ -16,26 +16,40 @@ namespace {
 struct Case {
     const char *text;
     int maxBytes;
-    bool glyphs;
+    int glyphSet;
     std::vector<uint8_t> bytes;  // expected when problem is None
     NameTextProblem problem;
+    int paddingPlace = -1;
 };
 
+constexpr int kCp437 = kGlyphsCodePage437;
+
 const Case kCases[] = {
-    {"Az, {|}~@[9", 16, true, {0x41, 0x5A, ',', ' ', '{', '|', '}', '~', '@', '[', '9'}, NameTextProblem::None},
-    {"%25%00%ff%A0%c1", 16, true, {0x25, 0x00, 0xFF, 0xA0, 0xC1}, NameTextProblem::None},
-    {"0123456789abcdefg", 16, true, {}, NameTextProblem::TooLong},  // 17 bytes
-    {"xy%a02A", 5, true, {'X', 'Y', 0xA0, '2', 'A'}, NameTextProblem::None},
-    {"%41%41%41%41%41%41", 5, true, {}, NameTextProblem::TooLong},
-    {"ab%4", 16, true, {}, NameTextProblem::BadEscape},
-    {"%g1", 16, true, {}, NameTextProblem::BadEscape},
-    {"a\tb", 16, true, {}, NameTextProblem::BadCharacter},
-    {"\xc3\xa9", 16, true, {}, NameTextProblem::BadCharacter},          // é: shown for no code
-    {"\xe2\x94\x80", 16, true, {}, NameTextProblem::BadCharacter},      // ─: shown for many codes
-    {"\xe2\x95\xac\xe2\x95", 16, true, {}, NameTextProblem::BadCharacter},  // a glyph cut short
-    {"\x95\xac", 16, true, {}, NameTextProblem::BadCharacter},          // continuation bytes alone
-    {"\xe2\x95\xac\xce\xb1\xc2\xa0", 16, true, {0xCE, 0xE0, 0xFF}, NameTextProblem::None},  // ╬ α and U+00A0
-    {"\xe2\x95\xac", 16, false, {}, NameTextProblem::BadCharacter},      // glyphs switched off
+    {"Az, {|}~@[9", 16, kCp437, {0x41, 0x5A, ',', ' ', '{', '|', '}', '~', '@', '[', '9'}, NameTextProblem::None},
+    {"%25%00%ff%A0%c1", 16, kCp437, {0x25, 0x00, 0xFF, 0xA0, 0xC1}, NameTextProblem::None},
+    {"0123456789abcdefg", 16, kCp437, {}, NameTextProblem::TooLong},  // 17 bytes
+    {"xy%a02A", 5, kCp437, {'X', 'Y', 0xA0, '2', 'A'}, NameTextProblem::None},
+    {"%41%41%41%41%41%41", 5, kCp437, {}, NameTextProblem::TooLong},
+    {"ab%4", 16, kCp437, {}, NameTextProblem::BadEscape},
+    {"%g1", 16, kCp437, {}, NameTextProblem::BadEscape},
+    {"a\tb", 16, kCp437, {}, NameTextProblem::BadCharacter},
+    {"\xc3\xa9", 16, kCp437, {}, NameTextProblem::BadCharacter},          // é: shown for no code
+    {"\xe2\x95\xac\xe2\x95", 16, kCp437, {}, NameTextProblem::BadCharacter},  // a glyph cut short
+    {"\x95\xac", 16, kCp437, {}, NameTextProblem::BadCharacter},          // continuation bytes alone
+    {"\xe2\x95\xac\xce\xb1\xc2\xa0", 16, kCp437, {0xCE, 0xE0, 0xFF}, NameTextProblem::None},  // ╬ α and U+00A0
+    {"\xe2\x95\xac", 16, kNoGlyphs, {}, NameTextProblem::BadCharacter},      // glyphs switched off
+    // Glyphs several codes show: the one the C64 draws as that glyph, else the
+    // one its keyboard types. ─ ┌ ┐ └ ┘ │ █ £
+    {"\u2500\u250c\u2510\u2514\u2518\u2502\u2588\u00a3", 16, kCp437, {0xC0, 0xB0, 0xAE, 0xAD, 0xBD, 0xDD, 0xCC, 0x5C},
+     NameTextProblem::None},
+    // ▒ and π as the C64 sets show them (code page 437 shows ▒ for 0xE6 only); ✓ is in the lower-case set only.
+    {"\u2592\u03c0", 16, kGlyphsC64Upper, {0xA6, 0xDE}, NameTextProblem::None},
+    {"\u2592", 16, kCp437, {0xE6}, NameTextProblem::None},
+    {"\u2713\u2592Hi", 16, kGlyphsC64Lower, {0xBA, 0xA6, 0xC8, 0x49}, NameTextProblem::None},
+    {"\u2713", 16, kGlyphsC64Upper, {}, NameTextProblem::BadCharacter},
+    // The id field: only a blank typed at its third place is the 0xA0 the listing shows there.
+    {"X %20 ", 5, kCp437, {'X', ' ', ' ', ' '}, NameTextProblem::None, 2},
+    {"X  ", 5, kCp437, {'X', ' ', 0xA0}, NameTextProblem::None, 2},
 };
 
 }  // namespace
@@ -43,7 +57,7 @@ const Case kCases[] = {
 TEST(NameText, TextRuleCases) {
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.text);
-        NameText name = decodeNameText(c.text, c.maxBytes, c.glyphs);
+        NameText name = decodeNameText(c.text, c.maxBytes, c.glyphSet, c.paddingPlace);
         EXPECT_EQ(name.problem, c.problem);
         if (c.problem == NameTextProblem::None) {
             EXPECT_EQ(std::vector<uint8_t>(name.bytes, name.bytes + name.length), c.bytes);
@@ -51,29 +65,31 @@ TEST(NameText, TextRuleCases) {
     }
 }
 
-// A glyph that a terminal listing shows for a disk code pastes back as that
-// code when no other code shows as the same glyph, and is refused rather
-// than guessed when several do. (ASCII glyphs follow the ASCII rule.)
+// Every glyph a terminal shows, in each glyph set, pastes back as a code that
+// shows that very glyph in the set; as its own code when no other code shows
+// it. (ASCII glyphs follow the ASCII rule.)
 TEST(NameText, TerminalGlyphsReadBackAsTheirCode) {
-    int accepted = 0;
-    for (int code = 0; code < 256; ++code) {
-        SCOPED_TRACE(code);
-        const std::string glyph = cp437Glyph(defaultConsoleChar(static_cast<uint8_t>(code)));
-        if (static_cast<uint8_t>(glyph[0]) < 0x80) continue;
-        int sharing = 0;
-        for (int other = 0; other < 256; ++other)
-            sharing += glyph == cp437Glyph(defaultConsoleChar(static_cast<uint8_t>(other)));
-        NameText name = decodeNameText(glyph.c_str(), 16, true);
-        if (sharing == 1) {
+    for (int set : {kGlyphsCodePage437, kGlyphsC64Upper, kGlyphsC64Lower}) {
+        int accepted = 0;
+        for (int code = 0; code < 256; ++code) {
+            SCOPED_TRACE(testing::Message() << "set " << set << " code " << code);
+            const std::string glyph = glyphOfCode(set, static_cast<uint8_t>(code));
+            if (static_cast<uint8_t>(glyph[0]) < 0x80) continue;
+            int sharing = 0;
+            for (int other = 0; other < 256; ++other) sharing += glyph == glyphOfCode(set, static_cast<uint8_t>(other));
+            NameText name = decodeNameText(glyph.c_str(), 16, set, -1);
             ASSERT_EQ(name.problem, NameTextProblem::None);
             ASSERT_EQ(name.length, 1);
-            EXPECT_EQ(name.bytes[0], code);
-            ++accepted;
-        } else {
-            EXPECT_EQ(name.problem, NameTextProblem::BadCharacter);
+            EXPECT_EQ(glyph, glyphOfCode(set, name.bytes[0]));
+            if (sharing == 1) {
+                EXPECT_EQ(name.bytes[0], code);
+            }
+            accepted += sharing == 1;
+        }
+        if (set == kGlyphsCodePage437) {
+            EXPECT_GT(accepted, 16);  // the double-line box pieces at least
         }
     }
-    EXPECT_GT(accepted, 16);  // the double-line box pieces at least
 }
 
 // The host-name rule both ways, for every byte in every position that
@@ -107,6 +123,7 @@ TEST(HostNames, EveryByteSurvivesTheRoundTripInASafeName) {
     }
     check({}, 0x80);                                   // the empty name: "%A0"
     check(std::vector<uint8_t>(16, 0x25), 0x84);       // 16 escapes: 48 characters
-    for (const char *device : {"CON", "NUL", "AUX", "PRN", "COM1", "LPT9", "CONIN$", "CONOUT$", "CON.X", "NUL ."})
+    for (const char *device :
+         {"CON", "NUL", "AUX", "PRN", "COM0", "COM1", "LPT0", "LPT9", "CONIN$", "CONOUT$", "CON.X", "NUL ."})
         check(std::vector<uint8_t>(device, device + std::strlen(device)), 0x82);
 }
