@@ -338,10 +338,10 @@ TEST(Extract, IntoFoldersOfTheirOwn) {
     };
     const std::vector<Case> cases = {
         {"one image into a folder made for it", {"-x", "one.d64", "-into", "out/deep"}, {"out/deep"}, 0, "", ""},
-        {"a folder each, named by the rule", {"-x", "one.d64", "two disk.d64", "CON.d64", "-into", "out/"},
-         {"out/one", "out/two disk", "out/CO%4E"}, 0, "", ""},
+        {"a folder each, named by the rule", {"-x", "one.d64", "two disk.d64", "Trail .d64", "-into", "out/"},
+         {"out/one", "out/two disk", "out/Trail%20"}, 0, "", ""},
         {"names meet in any case", {"-x", "one.d64", "sub/one.D64", "-into", "."}, {"./one~1", "./one~2"}, 0, "", ""},
-        {"an image that cannot be read", {"-x", "one.d64", "missing.d64", "CON.d64"}, {"one", "CO%4E"}, 1,
+        {"an image that cannot be read", {"-x", "one.d64", "missing.d64", "Trail .d64"}, {"one", "Trail%20"}, 1,
          "ERROR: File 'missing.d64' not found.\n", ""},
         {"a file there already", {"-x", "one.d64", "two disk.d64"}, {"one"}, 1,
          "ERROR: 'two disk/file 1.seq' exists already; nothing was extracted.\n", "two disk/file 1.seq"},
@@ -355,7 +355,7 @@ TEST(Extract, IntoFoldersOfTheirOwn) {
             command += " -T " + upper(extensionOf(file.name)) + " -f '" + stemOf(file.name) + "' -w '" + file.name + "'";
         }
         ASSERT_EQ(run(command + " one.d64 && mkdir sub && cp one.d64 sub/one.D64 && cp one.d64 'two disk.d64' && "
-                                "cp one.d64 CON.d64"), 0);
+                                "cp one.d64 'Trail .d64'"), 0);
         if (*c.existing) {
             ASSERT_EQ(run("cd '" + dir.path + "' && mkdir -p \"$(dirname '" + c.existing + "')\" && touch '" +
                           c.existing + "'"), 0);
