@@ -8,7 +8,7 @@
 
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
-    -rename -type -blocks -move -undel -header -id -check -fix -x -w -h --help --version --'
+    -rename -type -blocks -move -undel -header -id -check -fix -x -into -w -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -53,11 +53,13 @@ _kestrel() {
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
             -undel | -header | -id) values=(value) ;;
             -w) values=(file) ;;
+            -into) values=(folder) ;;
         esac
     done
     if ((${#values[@]})); then
         COMPREPLY=()
         if [[ ${values[0]} == file ]]; then _kestrel_files "$cur" any; fi
+        if [[ ${values[0]} == folder ]]; then mapfile -t COMPREPLY < <(compgen -d -- "$cur"); fi
     elif [[ ! $ended && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$_kestrel_options" -- "$cur")
     else

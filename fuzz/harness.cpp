@@ -109,6 +109,8 @@ const char *const kTokens[] = {
     "PRG", "seq", "USR<", "*DEL", "*PRG<", "REL", "GAME", "%41%a0%zz", "%2F..%2f", "a b.c", "\xe2\x96\x91",
     // start addresses, more listing forms and texts (appended: the corpus depends on the codes above)
     "$0801", "$", "PRG<", "*seq", "%c0%41x", "%4",
+    // the folder of -x, and a name for it
+    "-into", "out",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 
@@ -119,15 +121,16 @@ constexpr uint8_t kTextToken = 2;     // a length byte (0..23), then that many b
 constexpr uint8_t kHostToken = 3;     // a text as above, written as a host file (see below)
 constexpr int kFirstTableCode = 4;
 
-// A name or text from the input: NUL and "/" are left out, so that no name
-// leads out of the working folder.
+// A name or text from the input: NUL and "/" are left out, and ".." becomes
+// "...", so that no name leads out of the working folder (-into names a
+// folder to write into).
 std::string readText(Reader &in) {
     std::string text;
     for (int n = in.byte() % 24; n > 0; --n) {
         char c = static_cast<char>(in.byte());
         if (c != '\0' && c != '/') text += c;
     }
-    return text;
+    return text == ".." ? "..." : text;
 }
 
 // Host files for -w: "h.prg" (a load address and 300 bytes) and "e.seq"
@@ -287,9 +290,18 @@ std::vector<std::string> namesIn(const char *folder) {
     return names;
 }
 
-// Removes every file (and empty folder) in the folder, keeps the folder.
+// Removes a file, or a folder with everything in it (-x makes folders); a
+// link is removed, never followed.
+void removeAll(const std::string &path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        for (const std::string &name : namesIn(path.c_str())) removeAll(path + "/" + name);
+    std::remove(path.c_str());
+}
+
+// Removes everything in the folder, keeps the folder.
 void emptyFolder(const std::string &folder) {
-    for (const std::string &name : namesIn(folder.c_str())) std::remove((folder + "/" + name).c_str());
+    for (const std::string &name : namesIn(folder.c_str())) removeAll(folder + "/" + name);
 }
 
 void removeProcessFolder() {
@@ -355,7 +367,7 @@ ImageFile secondImage{"b.d64", {}, {}, false};
 // Runs one input as a fresh kestrel process would and returns its exit status.
 int runOne(const uint8_t *data, size_t size) {
     for (const std::string &name : namesIn("."))  // all that the last run left but the images
-        if (name != firstImage.name && name != secondImage.name) std::remove(name.c_str());
+        if (name != firstImage.name && name != secondImage.name) removeAll(name);
     Reader in{data, size, 0};
     if (!writeHostFile("h.prg", 302) || !writeHostFile("e.seq", 0)) std::abort();
     std::vector<std::string> args{"kestrel"};

@@ -59,6 +59,10 @@ for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64 last35.d64 last40.
   seed "" "$disk" empty.d64 -json -va -U a.d64 b.d64 missing.d64
   seed "" "$disk" - -utf8 -Ul -vantsfbc a.d64
 done
+seed "" full.d64 short.d64 -check a.d64 b.d64 missing.d64
+seed "" full.d64 forty.d64 -json -check -va a.d64 b.d64
+seed "" full.d64 - -x a.d64 -into out
+seed "" full.d64 sample.d64 -check -x 0 1 a.d64 b.d64 -into out
 seed "" full.d64 full.d64 -merge -vantsfbc a.d64 b.d64 out.d64
 seed "" empty.d64 - -adel a.d64
 seed "" full.d64 - -p -vo a.d64

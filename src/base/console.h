@@ -12,6 +12,9 @@
 void consolePrintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void consoleVprintf(const char *format, va_list args);
 
+// printf into a string: for messages that are kept before they are printed.
+std::string consoleFormat(const char *format, va_list args);
+
 // The ending of a plural noun after `count`: "" for 1, "s" for any other.
 inline const char *plural(int count) { return count == 1 ? "" : "s"; }
 
@@ -43,6 +46,25 @@ void consoleText(const char *utf8, size_t length);
 // converted; elsewhere they are returned as they are, and a byte that is not
 // UTF-8 is left for the caller to replace.
 std::string consoleArgumentAsUtf8(const std::string &argument);
+
+// ---- Capturing what would be printed ----------------------------------------
+// While a capture runs, consolePrintf and consoleDiskCode append to it instead
+// of writing to standard output: program text as it is, each disk code as a 0
+// byte and the code (program text holds no 0 byte). A captured text can then
+// be printed as it would have been (consolePrintCaptured) or given as UTF-8
+// glyphs (consoleCapturedGlyphs), so that one producer serves both. One
+// capture at a time; the error exits end it.
+
+// Starts capturing into `into`, which must outlive the capture.
+void consoleCaptureStart(std::string &into);
+// Ends the capture, if one runs; a line end the captured text ends with is
+// dropped (a captured line is kept without it).
+void consoleCaptureStop();
+// Prints a captured text: its program text as consolePrintf, its disk codes
+// through consoleDiskCode.
+void consolePrintCaptured(const std::string &captured);
+// A captured text as UTF-8: each disk code as diskGlyph gives it.
+std::string consoleCapturedGlyphs(const std::string &captured);
 
 // Writes pending standard output; done before anything goes to standard error.
 void consoleFlush();

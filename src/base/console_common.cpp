@@ -265,7 +265,59 @@ int consoleDecodeKey() {
     }
 }
 
+// ---- Capturing ----------------------------------------------------------------
+
+namespace {
+
+std::string *capture = nullptr;  // where output goes while a capture runs
+bool captureEndsLine = false;    // the last thing captured was program text ending in a line end
+
+}  // namespace
+
+std::string consoleFormat(const char *format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+void consoleCaptureStart(std::string &into) {
+    capture = &into;
+    captureEndsLine = false;
+}
+
+void consoleCaptureStop() {
+    if (capture && captureEndsLine) capture->pop_back();
+    capture = nullptr;
+}
+
+void consolePrintCaptured(const std::string &captured) {
+    prepareOutput();
+    for (size_t at = 0; at < captured.size(); ++at) {
+        if (captured[at] != '\0') putByte(captured[at]);
+        else if (++at < captured.size()) consoleDiskCode(static_cast<uint8_t>(captured[at]));
+    }
+}
+
+std::string consoleCapturedGlyphs(const std::string &captured) {
+    std::string text;
+    for (size_t at = 0; at < captured.size(); ++at) {
+        if (captured[at] != '\0') text += captured[at];
+        else if (++at < captured.size()) text += diskGlyph(static_cast<uint8_t>(captured[at]));
+    }
+    return text;
+}
+
 void consoleVprintf(const char *format, va_list args) {
+    if (capture) {
+        std::string text = consoleFormat(format, args);
+        if (!text.empty()) captureEndsLine = text.back() == '\n';
+        *capture += text;
+        return;
+    }
     prepareOutput();
     formatPlain(format, args);
 }
@@ -288,6 +340,12 @@ void writeGlyph(const char *utf8) {
 }
 
 void consoleDiskCode(uint8_t code) {
+    if (capture) {
+        *capture += '\0';
+        *capture += static_cast<char>(code);
+        captureEndsLine = false;
+        return;
+    }
     prepareOutput();
     if (glyphsWanted()) writeGlyph(diskGlyph(code));
     else putByte(static_cast<char>(toConsoleChar(code)));
@@ -374,6 +432,7 @@ void consoleErrorf(const char *format, ...) {
 #ifdef KESTREL_FUZZ
 void consoleForgetRun() {
     outputPrepared = outputIsTerminal = false;
+    capture = nullptr;
     pendingKey = pushedByte = -1;
     consoleForgetPlatformRun();
 }

@@ -25,6 +25,7 @@ UsagePrinter usagePrinter = nullptr;
 void registerUsagePrinter(UsagePrinter printer) { usagePrinter = printer; }
 
 void exitWithError(int status, const char *format, ...) {
+    consoleCaptureStop();  // the message and the usage are printed, never captured
     va_list args;
     va_start(args, format);
     va_list again;
@@ -48,6 +49,7 @@ void exitWithError(int status, const char *format, ...) {
 }
 
 void exitWithFileError(const char *format, ...) {
+    consoleCaptureStop();
     va_list args;
     va_start(args, format);
     consoleVprintf(format, args);

@@ -3,6 +3,7 @@
 // POSIX and one Windows section.
 #include "base/filewrite.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -96,10 +97,17 @@ NameState inspectName(const std::string &path, OldFile &old) {
     return regular ? NameState::RegularFile : NameState::OtherKind;
 }
 
-bool somethingAt(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+// Windows writes by path: a folder is named by the path in front of a name.
+constexpr int kWorkingFolder = -1;
+int folderHandle(const OutputFolder *) { return kWorkingFolder; }
+std::string pathInFolder(const OutputFolder *folder, const std::string &name) {
+    return folder ? folder->shown + name : name;
+}
+
+bool somethingAt(int, const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // A new temporary file in `folder`, created only if the name is free.
-bool createTemporary(const std::string &folder, TemporaryFile &file, std::string &name) {
+bool createTemporary(int, const std::string &folder, TemporaryFile &file, std::string &name) {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         name = temporaryNameIn(folder);
         file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -132,7 +140,7 @@ void keepAttributes(const std::string &name, const OldFile *old) {
     if (old && (old->attributes & kept)) SetFileAttributesA(name.c_str(), old->attributes & kept);
 }
 
-WriteResult moveIntoPlace(const std::string &temporary, const std::string &target, WriteMode mode,
+WriteResult moveIntoPlace(int, const std::string &temporary, const std::string &target, WriteMode mode,
                           const OldFile *old) {
     keepAttributes(temporary, old);
     DWORD flags = MOVEFILE_WRITE_THROUGH | (mode == WriteMode::Replace ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -142,12 +150,52 @@ WriteResult moveIntoPlace(const std::string &temporary, const std::string &targe
     return taken ? WriteResult::AlreadyExists : WriteResult::Failed;
 }
 
-void removeName(const std::string &path) { DeleteFileA(path.c_str()); }
+void removeName(int, const std::string &path) { DeleteFileA(path.c_str()); }
 
 // MoveFileEx itself refuses to replace a read-only file.
 bool mayReplace(const std::string &) { return true; }
 
-void syncFolder(const std::string &) {}  // MOVEFILE_WRITE_THROUGH has done it
+void syncFolder(int, const std::string &) {}  // MOVEFILE_WRITE_THROUGH has done it
+
+// Where a path's first folder name begins: after a drive ("C:") and the
+// separators of a path from the root.
+size_t rootLength(const std::string &path) {
+    size_t at = path.find_first_not_of("/\\", path.size() >= 2 && path[1] == ':' ? 2 : 0);
+    return at == std::string::npos ? path.size() : at;
+}
+
+// One folder of the path, `prefix` up to and with it: looked at before it is
+// entered, made when missing.
+FolderResult enterFolder(const std::string &prefix, OutputFolder &folder) {
+    DWORD attributes = GetFileAttributesA(prefix.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (!CreateDirectoryA(prefix.c_str(), nullptr)) return FolderResult::Failed;
+        folder.made.push_back(prefix);
+        attributes = GetFileAttributesA(prefix.c_str());
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FolderResult::Failed;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderResult::ThroughLink;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? FolderResult::Opened : FolderResult::NotAFolder;
+}
+
+FolderResult walkFolders(const std::string &path, OutputFolder &folder, std::string &failedAt) {
+    for (size_t at = rootLength(path); at < path.size();) {
+        size_t end = std::min(path.find_first_of("/\\", at), path.size());
+        if (end > at) {
+            failedAt = path.substr(0, end);
+            FolderResult result = enterFolder(failedAt, folder);
+            if (result != FolderResult::Opened) return result;
+        }
+        at = end + 1;
+    }
+    return FolderResult::Opened;
+}
+
+void removeMadeFolders(OutputFolder &folder) {
+    for (size_t i = folder.made.size(); i-- > 0;) RemoveDirectoryA(folder.made[i].c_str());
+}
+
+void closeFolderHandles(OutputFolder &) {}
 
 struct WriteGuard {};
 
@@ -200,18 +248,23 @@ NameState inspectName(const std::string &path, OldFile &old) {
 // shell redirections leave it.
 bool mayReplace(const std::string &path) { return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0; }
 
-bool somethingAt(const std::string &path) {
+// A folder held open is the descriptor its names are relative to.
+constexpr int kWorkingFolder = AT_FDCWD;
+int folderHandle(const OutputFolder *folder) { return folder && folder->handle >= 0 ? folder->handle : kWorkingFolder; }
+std::string pathInFolder(const OutputFolder *, const std::string &name) { return name; }
+
+bool somethingAt(int at, const std::string &path) {
     struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    return fstatat(at, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // A new temporary file in `folder`: created exclusively (a file or link
 // planted at the name makes the open fail, never followed), readable and
 // writable by its owner only until it is complete.
-bool createTemporary(const std::string &folder, TemporaryFile &file, std::string &name) {
+bool createTemporary(int at, const std::string &folder, TemporaryFile &file, std::string &name) {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         name = temporaryNameIn(folder);
-        file = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        file = openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (file >= 0) return true;
         if (errno != EEXIST) return false;
     }
@@ -260,30 +313,31 @@ bool fillTemporary(TemporaryFile file, const uint8_t *bytes, size_t size, const 
 
 // Moves without replacing: renameat2 where the system and file system have
 // it, else a hard link (which never replaces) and the removal of the old name.
-WriteResult moveWithoutReplacing(const std::string &temporary, const std::string &target) {
+WriteResult moveWithoutReplacing(int at, const std::string &temporary, const std::string &target) {
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return WriteResult::Written;
+    if (renameat2(at, temporary.c_str(), at, target.c_str(), RENAME_NOREPLACE) == 0) return WriteResult::Written;
     if (errno == EEXIST) return WriteResult::AlreadyExists;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return WriteResult::Failed;
 #endif
-    if (link(temporary.c_str(), target.c_str()) != 0)
+    if (linkat(at, temporary.c_str(), at, target.c_str(), 0) != 0)
         return errno == EEXIST ? WriteResult::AlreadyExists : WriteResult::Failed;
-    unlink(temporary.c_str());
+    unlinkat(at, temporary.c_str(), 0);
     return WriteResult::Written;
 }
 
-WriteResult moveIntoPlace(const std::string &temporary, const std::string &target, WriteMode mode, const OldFile *) {
-    if (mode == WriteMode::CreateNew) return moveWithoutReplacing(temporary, target);
+WriteResult moveIntoPlace(int at, const std::string &temporary, const std::string &target, WriteMode mode,
+                          const OldFile *) {
+    if (mode == WriteMode::CreateNew) return moveWithoutReplacing(at, temporary, target);
+    // Replace writes in the working folder only.
     return std::rename(temporary.c_str(), target.c_str()) == 0 ? WriteResult::Written : WriteResult::Failed;
 }
 
-void removeName(const std::string &path) { unlink(path.c_str()); }
+void removeName(int at, const std::string &path) { unlinkat(at, path.c_str(), 0); }
 
 // Makes the new name itself durable; a folder that cannot be synced is no
 // failure of the write, which is complete.
-void syncFolder(const std::string &folder) {
-    int handle = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void syncFolder(int at, const std::string &folder) {
+    int handle = openat(at, folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (handle < 0) return;
     (void)fsync(handle);
     close(handle);
@@ -301,11 +355,66 @@ struct WriteGuard {
     }
     ~WriteGuard() { sigaction(SIGXFSZ, &saved, nullptr); }
 };
+
+// Opens the folder `name` in `parent` without following a link, making it
+// when it is missing (`made` then says so).
+FolderResult openFolderIn(int parent, const std::string &name, int &opened, bool &made) {
+    made = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        opened = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (opened >= 0) return FolderResult::Opened;
+        if (errno != ENOENT || made) break;
+        if (mkdirat(parent, name.c_str(), 0777) == 0) made = true;
+        else if (errno != EEXIST) return FolderResult::Failed;
+    }
+    struct stat info;
+    if (fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(info.st_mode))
+        return FolderResult::Failed;
+    return S_ISLNK(info.st_mode) ? FolderResult::ThroughLink : FolderResult::NotAFolder;
+}
+
+// Each folder of the path in turn, relative to the one before. The folder a
+// new one is made in stays open (for its removal), the others are closed.
+FolderResult walkFolders(const std::string &path, OutputFolder &folder, std::string &failedAt) {
+    failedAt = path.substr(0, 1);
+    int current = path[0] == '/' ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+    if (current == -1) return FolderResult::Failed;
+    for (size_t at = 0; at < path.size();) {
+        size_t end = std::min(path.find('/', at), path.size());
+        if (end > at) {
+            failedAt = path.substr(0, end);
+            int next = -1;
+            bool made = false;
+            FolderResult result = openFolderIn(current, path.substr(at, end - at), next, made);
+            if (made) {
+                folder.made.push_back(path.substr(at, end - at));
+                folder.madeIn.push_back(current);
+            } else if (current >= 0) {
+                close(current);
+            }
+            current = next;
+            if (result != FolderResult::Opened) return result;
+        }
+        at = end + 1;
+    }
+    folder.handle = current;
+    return FolderResult::Opened;
+}
+
+void removeMadeFolders(OutputFolder &folder) {
+    for (size_t i = folder.made.size(); i-- > 0;) unlinkat(folder.madeIn[i], folder.made[i].c_str(), AT_REMOVEDIR);
+}
+
+void closeFolderHandles(OutputFolder &folder) {
+    for (int handle : folder.madeIn)
+        if (handle >= 0) close(handle);
+    if (folder.handle >= 0) close(folder.handle);
+    folder.madeIn.clear();
+    folder.handle = -1;
+}
 #endif
 
 }  // namespace
-
-bool nameTaken(const std::string &path) { return somethingAt(path); }
 
 void letFileSizeLimitFailWrites() {
 #ifndef _WIN32
@@ -324,7 +433,11 @@ size_t fileNameStart(const std::string &path) {
 
 // ---- The steps ------------------------------------------------------------------
 
-WriteResult writeWholeFile(const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode) {
+namespace {
+
+// The write, with `path` relative to `at` (a folder held open, or the working
+// folder); Replace is only asked for in the working folder.
+WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode) {
     std::string target = path;
     OldFile old{};
     bool replacing = false;
@@ -334,29 +447,58 @@ WriteResult writeWholeFile(const std::string &path, const uint8_t *bytes, size_t
         if (state == NameState::OtherKind) return WriteResult::NotRegular;
         replacing = state == NameState::RegularFile;
         if (replacing && !mayReplace(target)) return WriteResult::Failed;
-    } else if (somethingAt(path)) {
+    } else if (somethingAt(at, path)) {
         return WriteResult::AlreadyExists;
     }
 
     [[maybe_unused]] WriteGuard guard;
     TemporaryFile file;
     std::string temporary;
-    if (!createTemporary(folderOf(target), file, temporary)) return WriteResult::Failed;
+    if (!createTemporary(at, folderOf(target), file, temporary)) return WriteResult::Failed;
     const OldFile *kept = replacing ? &old : nullptr;
     WriteResult result = WriteResult::Failed;
-    if (fillTemporary(file, bytes, size, kept)) result = moveIntoPlace(temporary, target, mode, kept);
-    if (result == WriteResult::Written) syncFolder(folderOf(target));
-    else removeName(temporary);
+    if (fillTemporary(file, bytes, size, kept)) result = moveIntoPlace(at, temporary, target, mode, kept);
+    if (result == WriteResult::Written) syncFolder(at, folderOf(target));
+    else removeName(at, temporary);
     return result;
 }
 
-WriteResult writeNewFile(NewFiles &files, const std::string &path, const uint8_t *bytes, size_t size) {
-    WriteResult result = writeWholeFile(path, bytes, size, WriteMode::CreateNew);
-    if (result == WriteResult::Written) files.paths.push_back(path);
+}  // namespace
+
+WriteResult writeWholeFile(const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode) {
+    return writeIn(kWorkingFolder, path, bytes, size, mode);
+}
+
+FolderResult openOutputFolder(const std::string &path, OutputFolder &folder, std::string &failedAt) {
+    folder = OutputFolder{};
+    FolderResult result = walkFolders(path, folder, failedAt);
+    if (result != FolderResult::Opened) {
+        closeOutputFolder(folder, true);
+        return result;
+    }
+    folder.shown = path;
+    if (fileNameStart(path) != path.size()) folder.shown += '/';
+    return result;
+}
+
+void closeOutputFolder(OutputFolder &folder, bool removeMade) {
+    if (removeMade) removeMadeFolders(folder);
+    closeFolderHandles(folder);
+    folder.made.clear();
+}
+
+bool nameTaken(const NewFiles &files, const std::string &name) {
+    return somethingAt(folderHandle(files.folder), pathInFolder(files.folder, name));
+}
+
+WriteResult writeNewFile(NewFiles &files, const std::string &name, const uint8_t *bytes, size_t size) {
+    WriteResult result =
+        writeIn(folderHandle(files.folder), pathInFolder(files.folder, name), bytes, size, WriteMode::CreateNew);
+    if (result == WriteResult::Written) files.paths.push_back(name);
     return result;
 }
 
 void removeNewFiles(NewFiles &files) {
-    for (const std::string &path : files.paths) removeName(path);
+    for (const std::string &name : files.paths) removeName(folderHandle(files.folder), pathInFolder(files.folder, name));
     files.paths.clear();
 }

@@ -50,19 +50,49 @@ void letFileSizeLimitFailWrites();
 // A file-size limit makes the write fail instead of ending the process.
 WriteResult writeWholeFile(const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode);
 
-// True when something stands at `path` (a file, a folder, a link, even a
-// dangling one): a name CreateNew would refuse. An all-or-nothing run asks
-// before it writes its first file.
-bool nameTaken(const std::string &path);
-
-// New files of one all-or-nothing run (such as an extraction): what was
-// written so far, so that it can be taken back when a later file fails.
-struct NewFiles {
-    std::vector<std::string> paths;  // in the order they were written
+// A folder that new files are written into (-x), reached without following
+// a symbolic link and, on POSIX, held open: a link planted in its path after
+// it was opened cannot send the files elsewhere.
+struct OutputFolder {
+    std::string shown;              // the path as given, ending in a separator; "" for the working folder
+    int handle = -1;                // POSIX: the folder's descriptor; -1 for the working folder
+    std::vector<std::string> made;  // the folders the opening made, outermost first (Windows: their paths)
+    std::vector<int> madeIn;        // POSIX: the descriptor of the folder each was made in
 };
 
-// writeWholeFile in CreateNew mode; a file written joins `files`.
-WriteResult writeNewFile(NewFiles &files, const std::string &path, const uint8_t *bytes, size_t size);
+enum class FolderResult {
+    Opened,
+    NotAFolder,   // a file, FIFO or device stands at a name of the path
+    ThroughLink,  // a symbolic link (Windows: a reparse point) stands at a name of the path
+    Failed,       // no permission, a name too long, no room, ...
+};
+
+// Opens `path` (not empty) as the folder for new files, making each folder of
+// the path that is missing (with the umask's mode). Never follows a symbolic
+// link, also not one the path itself names: on POSIX each folder is opened
+// relative to the one before it with O_NOFOLLOW; on Windows each is looked at
+// before it is entered. On failure `failedAt` is the path up to the name that
+// failed, and nothing the call made stays.
+FolderResult openOutputFolder(const std::string &path, OutputFolder &folder, std::string &failedAt);
+
+// Closes the folder; with `removeMade` it first removes the folders its
+// opening made, innermost first, each only when it is empty.
+void closeOutputFolder(OutputFolder &folder, bool removeMade);
+
+// New files of one all-or-nothing run (such as an extraction) in one folder:
+// what was written so far, so that it can be taken back when a later file fails.
+struct NewFiles {
+    const OutputFolder *folder = nullptr;  // nullptr: the working folder, and names may be paths
+    std::vector<std::string> paths;        // in the order they were written, as named in the folder
+};
+
+// True when something stands at `name` in the run's folder (a file, a
+// folder, a link, even a dangling one): a name CreateNew would refuse. An
+// all-or-nothing run asks before it writes its first file.
+bool nameTaken(const NewFiles &files, const std::string &name);
+
+// writeWholeFile in CreateNew mode, into the run's folder; a file written joins `files`.
+WriteResult writeNewFile(NewFiles &files, const std::string &name, const uint8_t *bytes, size_t size);
 
 // Removes every file that `files` holds (the names themselves, never what a
 // name might now link to) and empties it. Names already gone are skipped.

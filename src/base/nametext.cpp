@@ -111,17 +111,21 @@ constexpr bool keptAsIs(uint8_t code) {
            code == ']' || code == '^' || code == '_';
 }
 
-// What each disk byte gives inside a host name: its character, or 0 for "%XX".
+// What each byte gives inside a host name: its character, or 0 for "%XX".
+// Disk codes 0x41-0x5A are letters, given in lower case; in the text of a
+// host name letters of both cases stand for themselves.
 struct HostCharTable {
     char of[256];
-    constexpr HostCharTable() : of() {
+    constexpr explicit HostCharTable(bool diskCodes) : of() {
         for (int code = 0; code < 256; ++code) {
-            if (code >= 'A' && code <= 'Z') of[code] = static_cast<char>(code - 'A' + 'a');
-            else if (keptAsIs(static_cast<uint8_t>(code))) of[code] = static_cast<char>(code);
+            bool lower = code >= 'a' && code <= 'z';
+            if (code >= 'A' && code <= 'Z') of[code] = static_cast<char>(diskCodes ? code - 'A' + 'a' : code);
+            else if (keptAsIs(static_cast<uint8_t>(code)) || (lower && !diskCodes)) of[code] = static_cast<char>(code);
         }
     }
 };
-constexpr HostCharTable kHostChars;
+constexpr HostCharTable kEntryChars(true);
+constexpr HostCharTable kTextChars(false);
 
 void appendEscape(std::string &text, uint8_t code) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -130,27 +134,56 @@ void appendEscape(std::string &text, uint8_t code) {
     text += kHex[code & 15];
 }
 
-// True when the `length` characters at `stem` (lower case) are a name
-// Windows keeps for a device.
+// True when the `length` characters at `stem` are a name Windows keeps for
+// a device, in either case.
 bool isDeviceName(const char *stem, size_t length) {
     static const char *const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    char lower[8] = {};
+    for (size_t i = 0; i < length && i < sizeof lower; ++i)
+        lower[i] = static_cast<char>(stem[i] >= 'A' && stem[i] <= 'Z' ? stem[i] - 'A' + 'a' : stem[i]);
     for (const char *device : kDevices)
-        if (std::strlen(device) == length && std::memcmp(stem, device, length) == 0) return true;
-    return length == 4 && (std::memcmp(stem, "com", 3) == 0 || std::memcmp(stem, "lpt", 3) == 0) && stem[3] >= '0' &&
-           stem[3] <= '9';
+        if (std::strlen(device) == length && std::memcmp(lower, device, length) == 0) return true;
+    return length == 4 && (std::memcmp(lower, "com", 3) == 0 || std::memcmp(lower, "lpt", 3) == 0) &&
+           lower[3] >= '0' && lower[3] <= '9';
 }
 
 // Windows reads "con.x.prg" and "con .prg" as the device too: what counts is
-// the text before the first "." without its trailing spaces.
-void escapeDeviceName(std::string &host) {
+// the text before the first "." without its trailing spaces. Its last letter
+// becomes the "%XX" of its byte in `bytes`: a device name holds no "%", so up
+// to there each byte gave one character.
+void escapeDeviceName(std::string &host, const uint8_t *bytes) {
     size_t end = host.find('.');
     if (end == std::string::npos) end = host.size();
     while (end > 0 && host[end - 1] == ' ') --end;
     if (end < 3 || end > 7 || !isDeviceName(host.data(), end)) return;
-    size_t letter = host.find_last_of("abcdefghijklmnopqrstuvwxyz", end - 1);
+    size_t letter = host.find_last_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ", end - 1);
     std::string escaped;
-    appendEscape(escaped, static_cast<uint8_t>(host[letter] - 'a' + 'A'));
+    appendEscape(escaped, bytes[letter]);
     host.replace(letter, 1, escaped);
+}
+
+// The rule of hostNameOfEntry over `length` bytes, each read through `table`.
+std::string hostNameOfBytes(const uint8_t *bytes, int length, const HostCharTable &table) {
+    if (length == 0) return "%A0";
+    std::string host;
+    host.reserve(3 * static_cast<size_t>(length));
+    for (int i = 0; i < length; ++i) {
+        char kept = table.of[bytes[i]];
+        bool last = i == length - 1;
+        if (kept && !(last && (kept == ' ' || kept == '.'))) host += kept;
+        else appendEscape(host, bytes[i]);
+    }
+    escapeDeviceName(host, bytes);
+    return host;
+}
+
+// A name with its ASCII letters in lower case: what a file system that does
+// not tell the cases apart compares.
+std::string foldedCase(const std::string &name) {
+    std::string folded = name;
+    for (char &c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
 }
 
 // The closed type byte an extension stands for; PRG for any other.
@@ -168,17 +201,33 @@ uint8_t typeOfExtension(const std::string &extension) {
 std::string hostNameOfEntry(const uint8_t *name) {
     int length = 0;
     while (length < kNameTextCapacity && name[length] != kNamePadding) ++length;
-    if (length == 0) return "%A0";
-    std::string host;
-    host.reserve(3 * kNameTextCapacity);
-    for (int i = 0; i < length; ++i) {
-        char kept = kHostChars.of[name[i]];
-        bool last = i == length - 1;
-        if (kept && !(last && (kept == ' ' || kept == '.'))) host += kept;
-        else appendEscape(host, name[i]);
+    return hostNameOfBytes(name, length, kEntryChars);
+}
+
+std::string hostNameOfImage(const std::string &fileName) {
+    size_t dot = fileName.find_last_of('.');
+    size_t length = dot == std::string::npos || dot == 0 ? fileName.size() : dot;
+    return hostNameOfBytes(reinterpret_cast<const uint8_t *>(fileName.data()), static_cast<int>(length), kTextChars);
+}
+
+std::vector<std::string> distinctHostNames(const std::vector<HostNameParts> &parts) {
+    std::vector<std::string> names, keys;
+    for (const HostNameParts &part : parts) {
+        names.push_back(part.stem + part.suffix);
+        keys.push_back(foldedCase(names.back()));
     }
-    escapeDeviceName(host);
-    return host;
+    std::vector<size_t> order(names.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&keys](size_t a, size_t b) { return keys[a] < keys[b]; });
+    for (size_t first = 0, end = 0; first < order.size(); first = end) {
+        while (end < order.size() && keys[order[end]] == keys[order[first]]) ++end;
+        if (end - first == 1) continue;
+        for (size_t i = first; i < end; ++i) {
+            const HostNameParts &part = parts[order[i]];
+            names[order[i]] = part.stem + '~' + std::to_string(i - first + 1) + part.suffix;
+        }
+    }
+    return names;
 }
 
 const char *hostExtensionOfType(int typeByte) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/charmap.h"
 
@@ -57,6 +58,25 @@ NameText decodeNameText(const char *text, int maxBytes, int glyphSet, int paddin
 // last letter there as "%XX". The result holds no folder separator, no
 // character Windows refuses, and is never "." or "..".
 std::string hostNameOfEntry(const uint8_t *name);
+
+// The host name of a folder named after an image file (`fileName` without
+// its folder): the name without its extension (the text from its last "." on,
+// unless that "." begins the name) by the rule of hostNameOfEntry, except
+// that the name's bytes are host text: letters of both cases stand for
+// themselves (a device name is recognized in either case), every byte from
+// 0x80 on gives "%XX".
+std::string hostNameOfImage(const std::string &fileName);
+
+// Names for files or folders written side by side, each stem + suffix (the
+// suffix is "." and an extension, or empty). Where two or more would share a
+// name, compared with ASCII letters in one case as a file system may not tell
+// them apart, each of them gets "~1", "~2", ... after its stem, in the order
+// given. The rule above never writes a "~", so these meet none of its names.
+struct HostNameParts {
+    std::string stem;
+    std::string suffix;
+};
+std::vector<std::string> distinctHostNames(const std::vector<HostNameParts> &parts);
 
 // The extension of an entry's host file: the listing's type name in lower
 // case ("del", "seq", "prg", "usr", "rel"), "bin" for types 5 to 7.

@@ -54,6 +54,7 @@ struct Options {
     int fixMap;             /* -fix: rebuild the availability map from the chains */
     /* -json, -utf8, -U/-Ul: output for programs, UTF-8 into pipes, the C64's glyphs */
     int jsonReport;         /* -json: every plain argument is an image, each one JSON line */
+    int imageList;          /* -check, -x without an edit, -block, -bam: every plain argument is an image */
     int utf8Output;         /* -utf8: disk characters as UTF-8 glyphs into pipes and files too */
     int glyphSet;           /* kGlyphsCodePage437, or -U kGlyphsC64Upper, -Ul kGlyphsC64Lower */
     /* -x and -w: files out of and into the image */

@@ -16,10 +16,8 @@ constexpr int kNameLength = 16;
 constexpr int kDosVersionOffset = 2;
 constexpr int kDosVersion = 0x41;
 
-struct Tally {
-    int errors;
-    int warnings;
-};
+// What the report functions below count into and capture their lines into.
+using Tally = CheckReport;
 
 // ---- Pieces of a line ----
 
@@ -83,11 +81,14 @@ const char *startNamer(ChainRole role) {
     return "the entry";
 }
 
-// "error: " or "warning: ", then the entry the finding is about, if any.
+// A new finding, whose text is captured from here to the next; first the
+// entry it is about, if any.
 void beginLine(Tally &tally, bool error, const BlockAccount &account, int owner) {
     if (error) ++tally.errors;
     else ++tally.warnings;
-    consolePrintf(error ? "error: " : "warning: ");
+    consoleCaptureStop();
+    tally.findings.push_back({error, {}});
+    consoleCaptureStart(tally.findings.back().text);
     if (owner >= kFirstEntryOwner) {
         printEntry(account, owner);
         consolePrintf(": ");
@@ -365,28 +366,36 @@ void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount
     }
 }
 
-void printSummary(const Tally &tally, const MapView &view) {
-    consolePrintf("%i error%s, %i warning%s", tally.errors, plural(tally.errors), tally.warnings,
-                  plural(tally.warnings));
-    if (!view.account.mapPresent) {
-        consolePrintf("\n");
-        return;
-    }
-    int used = 0, usedUncovered = 0, freeByMap = 0, freeByChains = 0;
+// The summary's figures: the blocks in use, and the free blocks by the map
+// and by the chains on the tracks the map covers.
+void countSummary(Tally &tally, const MapView &view) {
+    tally.mapPresent = view.account.mapPresent;
+    if (!tally.mapPresent) return;
     int lastTrack = lastMapTrack(view.extension);
     for (int track = 1; track <= kMaxTrack; ++track) {
         int inUse = std::popcount(view.account.usedSectors[track]);
-        used += inUse;
-        if (track > lastTrack) usedUncovered += inUse;
+        tally.blocksUsed += inUse;
+        if (track > lastTrack) tally.usedUncovered += inUse;
         if (track > lastTrack || track == kDirTrack) continue;
-        freeByMap += mapEntryBytes(view.image, view.extension, track)[0];
-        freeByChains += sectorsPerTrack(track) - inUse;
+        tally.freeByMap += mapEntryBytes(view.image, view.extension, track)[0];
+        tally.freeByChains += sectorsPerTrack(track) - inUse;
+    }
+    if (view.extension != MapExtension::None) tally.mapExtension = mapExtensionName(view.extension);
+}
+
+void printSummary(const CheckReport &report) {
+    consolePrintf("%i error%s, %i warning%s", report.errors, plural(report.errors), report.warnings,
+                  plural(report.warnings));
+    if (!report.mapPresent) {
+        consolePrintf("\n");
+        return;
     }
     consolePrintf("; %i block%s used by files and the directory; %i block%s free by the map, %i by the chains",
-                  used, plural(used), freeByMap, plural(freeByMap), freeByChains);
-    if (view.extension != MapExtension::None)
-        consolePrintf(" (tracks 36-40 by the %s map)", mapExtensionName(view.extension));
-    if (usedUncovered > 0) consolePrintf("; %i used on tracks 36-40, which the map does not cover", usedUncovered);
+                  report.blocksUsed, plural(report.blocksUsed), report.freeByMap, plural(report.freeByMap),
+                  report.freeByChains);
+    if (report.mapExtension) consolePrintf(" (tracks 36-40 by the %s map)", report.mapExtension);
+    if (report.usedUncovered > 0)
+        consolePrintf("; %i used on tracks 36-40, which the map does not cover", report.usedUncovered);
     consolePrintf("\n");
 }
 
@@ -417,10 +426,11 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
     }
 }
 
-int checkImage(const ImageBuffer &image) {
+void checkFindings(const ImageBuffer &image, CheckReport &report) {
     BlockAccount account;
     buildAccount(image, account, options.showAll != 0);
-    Tally tally{0, 0};
+    report = CheckReport{};
+    Tally &tally = report;
     MapView view{image, account, findMapExtension(image)};
     const uint8_t *map = blockAt(image, kDirTrack, 0);
     reportTruncation(tally, image, account);
@@ -440,6 +450,22 @@ int checkImage(const ImageBuffer &image) {
         reportTrackEntries(tally, view);
     }
     reportErrorBytes(tally, image, account);
-    printSummary(tally, view);
-    return tally.errors;
+    consoleCaptureStop();
+    countSummary(tally, view);
+}
+
+void printCheckReport(const CheckReport &report) {
+    for (const CheckFinding &finding : report.findings) {
+        consolePrintf(finding.error ? "error: " : "warning: ");
+        consolePrintCaptured(finding.text);
+        consolePrintf("\n");
+    }
+    printSummary(report);
+}
+
+int checkImage(const ImageBuffer &image) {
+    CheckReport report;
+    checkFindings(image, report);
+    printCheckReport(report);
+    return report.errors;
 }

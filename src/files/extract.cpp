@@ -1,7 +1,6 @@
 // Extracting files.
 #include "files/extract.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,61 +45,87 @@ std::vector<Extraction> collectExtractions(const ImageBuffer &image) {
 }
 
 // Host names, with "~1", "~2", ... in directory order for every file of a
-// group that would share one (the rule itself never writes a "~").
+// group that would share one.
 void assignNames(std::vector<Extraction> &files) {
-    for (Extraction &file : files) file.name = file.stem + '.' + file.extension;
-    std::vector<size_t> order(files.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&files](size_t a, size_t b) { return files[a].name < files[b].name; });
-    for (size_t first = 0, end = 0; first < order.size(); first = end) {
-        while (end < order.size() && files[order[end]].name == files[order[first]].name) ++end;
-        if (end - first == 1) continue;
-        for (size_t i = first; i < end; ++i) {
-            Extraction &file = files[order[i]];
-            file.name = file.stem;
-            file.name += '~';
-            file.name += std::to_string(i - first + 1);
-            file.name += '.';
-            file.name += file.extension;
-        }
-    }
+    std::vector<HostNameParts> parts;
+    for (const Extraction &file : files) parts.push_back({file.stem, std::string(".") + file.extension});
+    std::vector<std::string> names = distinctHostNames(parts);
+    for (size_t i = 0; i < files.size(); ++i) files[i].name = names[i];
 }
 
-}  // namespace
+// Why the folder could not be opened, in the words of a message.
+std::string folderProblem(FolderResult result, const std::string &at) {
+    const char *form = result == FolderResult::NotAFolder    ? "'%s' is not a folder; nothing was extracted."
+                       : result == FolderResult::ThroughLink ? "'%s' is a symbolic link, which '-x' never writes "
+                                                               "through; nothing was extracted."
+                                                             : "Could not open or make the folder '%s'; nothing "
+                                                               "was extracted.";
+    std::string text = form;
+    return text.replace(text.find("%s"), 2, at);
+}
 
-void extractFiles(const ImageBuffer &image) {
-    std::vector<Extraction> files = collectExtractions(image);
-    if (files.empty() && options.extractFirst >= 0)
-        exitWithError(1, "ERROR: No entry numbered %i to %i has a file to extract.", options.extractFirst,
-                      options.extractLast);
-    assignNames(files);
-    for (const Extraction &file : files)
-        if (nameTaken(file.name))
-            exitWithError(1, "ERROR: '%s' exists already; nothing was extracted.", file.name.c_str());
-
-    // Output that did not arrive must not be followed by files, as it is not
-    // followed by a written image.
-    exitIfOutputLost();
-
+// Writes the files, each whole, into the run's folder; on a failure takes
+// back those written and gives the message.
+std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files, NewFiles &written) {
     // One file's payload at a time: a chain holds at most kMaxBlocks blocks.
     std::vector<uint8_t> payload;
     payload.reserve(kMaxBlocks * (kBlockSize - 2));
-    NewFiles written;
     for (Extraction &file : files) {
         payload.clear();
         file.length = static_cast<size_t>(readChain(image, file.start, payload));
         WriteResult result = writeNewFile(written, file.name, payload.data(), payload.size());
         if (result == WriteResult::Written) continue;
         removeNewFiles(written);
-        exitWithError(1, result == WriteResult::AlreadyExists
-                             ? "ERROR: '%s' exists already; nothing was extracted."
-                             : "ERROR: Could not write '%s'; nothing was extracted.",
-                      file.name.c_str());
+        std::string shown = (written.folder ? written.folder->shown : "") + file.name;
+        return result == WriteResult::AlreadyExists ? "'" + shown + "' exists already; nothing was extracted."
+                                                    : "Could not write '" + shown + "'; nothing was extracted.";
     }
-    for (const Extraction &file : files)
-        consolePrintf("%3i: %s (%i byte%s)\n", file.number, file.name.c_str(), static_cast<int>(file.length),
-                      plural(static_cast<int>(file.length)));
-    // Files whose lines were lost would be written without a word: take them back.
-    if (consoleLostStream()) removeNewFiles(written);
+    return "";
+}
+
+}  // namespace
+
+std::string extractFiles(const ImageBuffer &image, const std::string &folderPath) {
+    std::vector<Extraction> files = collectExtractions(image);
+    if (files.empty() && options.extractFirst >= 0)
+        return "No entry numbered " + std::to_string(options.extractFirst) + " to " +
+               std::to_string(options.extractLast) + " has a file to extract.";
+    if (files.empty()) return "";
+    assignNames(files);
+    OutputFolder folder;
+    NewFiles written;
+    if (!folderPath.empty()) {
+        std::string failedAt;
+        FolderResult opened = openOutputFolder(folderPath, folder, failedAt);
+        if (opened != FolderResult::Opened) return folderProblem(opened, failedAt);
+        written.folder = &folder;
+    }
+    for (const Extraction &file : files) {
+        if (!nameTaken(written, file.name)) continue;
+        std::string problem = "'" + folder.shown + file.name + "' exists already; nothing was extracted.";
+        closeOutputFolder(folder, true);
+        return problem;
+    }
+
+    // Output that did not arrive must not be followed by files, as it is not
+    // followed by a written image.
+    if (consoleLostStream()) closeOutputFolder(folder, true);
     exitIfOutputLost();
+    std::string problem = writeFiles(image, files, written);
+    if (!problem.empty()) {
+        closeOutputFolder(folder, true);
+        return problem;
+    }
+    std::string shownFolder = consoleOutsideText(folder.shown, ConsoleStream::Output);
+    for (const Extraction &file : files)
+        consolePrintf("%3i: %s%s (%i byte%s)\n", file.number, shownFolder.c_str(), file.name.c_str(),
+                      static_cast<int>(file.length), plural(static_cast<int>(file.length)));
+    // Files whose lines were lost would be written without a word: take them back.
+    if (consoleLostStream()) {
+        removeNewFiles(written);
+        closeOutputFolder(folder, true);
+    }
+    exitIfOutputLost();
+    closeOutputFolder(folder, false);
+    return "";
 }

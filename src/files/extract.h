@@ -1,22 +1,29 @@
 // Extracting files (-x): the payload of each chosen entry's chain into a file
-// of the current folder, named by the host-name rule (base/nametext.h). All or
-// nothing: no existing file is ever replaced, and a run that fails takes back
-// the files it wrote.
+// of the current folder or a folder named, by the host-name rule
+// (base/nametext.h). All or nothing: no existing file is ever replaced, and a
+// run that fails takes back the files and folders it made.
 #pragma once
+
+#include <string>
 
 #include "disk/image.h"
 
-// Writes one file per chosen entry and prints "%3i: NAME (N bytes)" for each
-// once all are written. Chosen are, without numbers (options.extractFirst -1),
-// the listed entries whose type byte is not 0 and that have a start block;
-// with numbers, the entries numbered extractFirst..extractLast (as -rd numbers
-// them) that have a start block; an entry that a looping directory lists
-// again is written once. A file holds exactly the payload that the
-// listing measures for its -vf and -vc columns (REL: the data chain). Entries
-// that would share a host name get "~1", "~2", ... before the extension, in
-// directory order.
-// Ends with status 1, having written nothing, when numbers were given and no
-// such entry has a start block, or when a file of that name already exists;
-// with status 1, after removing what it wrote, when a file cannot be written.
+// Writes one file per chosen entry into `folder` ("" for the current folder;
+// else opened by openOutputFolder, base/filewrite.h: made where missing,
+// never through a symbolic link) and prints "%3i: NAME (N bytes)" for each,
+// NAME with the folder in front, once all are written. Chosen are, without
+// numbers (options.extractFirst -1), the listed entries whose type byte is not
+// 0 and that have a start block; with numbers, the entries numbered
+// extractFirst..extractLast (as -rd numbers them) that have a start block; an
+// entry that a looping directory lists again is written once. A file holds
+// exactly the payload that the listing measures for its -vf and -vc columns
+// (REL: the data chain). Entries that would share a host name get "~1", "~2",
+// ... before the extension, in directory order. With nothing to write the
+// folder is not opened.
+// Returns "" when done, else the message (without "ERROR: ") of a failure that
+// wrote nothing, or took back what it wrote: numbers were given and no such
+// entry has a start block, a file of a name exists already, the folder cannot
+// be opened, a file cannot be written. Ends the run (status 1) when standard
+// output was lost, having written nothing.
 // Precondition: block 18/0 is present.
-void extractFiles(const ImageBuffer &image);
+std::string extractFiles(const ImageBuffer &image, const std::string &folder);

@@ -188,14 +188,14 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
     if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + numbersAhead(args, 1, 1) : 0;
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
-    int values = is("-start") ? 2 : is("-w") ? 1 : 0;
+    int values = is("-start") ? 2 : is("-w") || is("-into") ? 1 : 0;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
     return std::min(values, args.argc - args.next);
 }
 
 void placePlainArgument(const char *arg, RunPaths &paths) {
-    if (options.jsonReport) paths.images.push_back(arg);
+    if (options.jsonReport || options.imageList) paths.images.push_back(arg);
     else if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
     else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
@@ -260,6 +260,10 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         if (!args.hasNext()) exitWithError(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
         paths.inserts.push_back(args.take());
+    } else if (is("-into")) {
+        if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Folder name after '-into' missing.");
+        if (!paths.into.empty()) exitWithError(1, "ERROR: '-into' is given twice; give one folder per run.");
+        paths.into = args.take();
     } else if (arg[0] == '-') {
         exitWithError(1, "ERROR: Unknown option '%s'.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
     } else {
@@ -297,8 +301,9 @@ const char *actionWithoutListing() {
 }
 
 // Combinations refused before anything is read: two entry ranges (-rd and
-// -sd share one), and an entry edit where the listing does not run.
-void refuseConflicts(const ArgCursor &args) {
+// -sd share one), an entry edit where the listing does not run, -into
+// without -x.
+void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
     if (args.rangeOptions > 1) {
         if (options.removeEntries && options.scratchEntries)
             exitWithError(1, "ERROR: '-rd' and '-sd' both give an entry range; give one of them per run.");
@@ -310,33 +315,48 @@ void refuseConflicts(const ArgCursor &args) {
     if (edit && action)
         exitWithError(1, "ERROR: '%s' cannot be combined with '%s', which replaces the listing that makes the edit.",
                       edit, action);
+    if (!paths.into.empty() && !options.extractFiles)
+        exitWithError(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
 }
 
 // The JSON report lists images and nothing else.
 void refuseJsonConflicts(const RunPaths &paths) {
     if (!options.jsonReport) return;
     if (options.imageModified) exitWithError(1, "ERROR: '-json' cannot be combined with an editing option.");
-    if (options.checkDisk) exitWithError(1, "ERROR: '-json' cannot be combined with '-check'.");
     if (options.extractFiles) exitWithError(1, "ERROR: '-json' cannot be combined with '-x'.");
     if (options.blockViewer || options.bamView || options.exportTrackSector)
         exitWithError(1, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'.");
     if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
 }
 
-// The last of `names` that stands where an option stands: not as the value
-// another option consumes (a name for -rename, a file for -w), not after
-// "--"; nullptr when none does.
-const char *lastOptionOf(int argc, char **argv, std::initializer_list<const char *> names) {
+// The last option that `wanted` names and that stands where an option
+// stands: not as the value another option consumes (a name for -rename, a
+// file for -w), not after "--"; nullptr when none does.
+const char *lastOptionOf(int argc, char **argv, bool (*wanted)(const char *)) {
     ArgCursor args{argc, argv, 1, false, 0, kGlyphsCodePage437};
     const char *last = nullptr;
     while (args.hasNext()) {
         const char *arg = args.take();
         if (std::strcmp(arg, "--") == 0) break;
-        for (const char *name : names)
-            if (std::strcmp(arg, name) == 0) last = arg;
+        if (wanted(arg)) last = arg;
         args.next += valuesTaken(arg, args);
     }
     return last;
+}
+
+bool isJson(const char *arg) { return std::strcmp(arg, "-json") == 0; }
+bool isGlyphSet(const char *arg) { return std::strcmp(arg, "-U") == 0 || std::strcmp(arg, "-Ul") == 0; }
+bool isCheckOrExtract(const char *arg) { return std::strcmp(arg, "-check") == 0 || std::strcmp(arg, "-x") == 0; }
+
+// The options of a run on one image: the edits, which write one destination,
+// and the map view and block viewer.
+bool isForOneImage(const char *arg) {
+    static const char *const kOneImage[] = {"-rd", "-sd", "-start", "-merge", "-adel", "-fix", "-w", "-block", "-bam"};
+    for (const char *name : kOneImage)
+        if (std::strcmp(arg, name) == 0) return true;
+    for (const DirEditOption &option : kDirEditOptions)
+        if (std::strcmp(arg, option.name) == 0) return true;
+    return false;
 }
 
 }  // namespace
@@ -344,9 +364,11 @@ const char *lastOptionOf(int argc, char **argv, std::initializer_list<const char
 RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
     // -json changes what every plain argument is, those before it included.
-    options.jsonReport = lastOptionOf(argc, argv, {"-json"}) ? 1 : 0;
+    options.jsonReport = lastOptionOf(argc, argv, isJson) ? 1 : 0;
+    // So does -check or -x with nothing that works on one image only.
+    options.imageList = lastOptionOf(argc, argv, isCheckOrExtract) && !lastOptionOf(argc, argv, isForOneImage) ? 1 : 0;
     // Names are read in the glyphs the listing shows them in, wherever -U or -Ul stands.
-    const char *glyphs = lastOptionOf(argc, argv, {"-U", "-Ul"});
+    const char *glyphs = lastOptionOf(argc, argv, isGlyphSet);
     int textGlyphs = !glyphs                             ? kGlyphsCodePage437
                      : std::strcmp(glyphs, "-Ul") == 0 ? kGlyphsC64Lower
                                                        : kGlyphsC64Upper;
@@ -355,7 +377,12 @@ RunPaths parseCommandLine(int argc, char **argv) {
     // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);
     if (options.showHelp || options.showVersion) return paths;
-    refuseConflicts(args);
+    refuseConflicts(args, paths);
     refuseJsonConflicts(paths);
+    if (!options.jsonReport && paths.images.size() < 2) {  // one image (or none): the run of one image
+        if (!paths.images.empty()) paths.source = paths.images.front();
+        paths.images.clear();
+        options.imageList = 0;
+    }
     return paths;
 }

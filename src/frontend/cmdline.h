@@ -7,15 +7,15 @@
 
 #include "base/options.h"
 
-#include <vector>
-
 // Names taken from the plain arguments; empty until one is placed.
 struct RunPaths {
     std::string source;
     std::string second;
     std::string destination;
-    std::vector<const char *> images;  // with -json: every plain argument (in argv), in order; the rest stay empty
+    std::vector<const char *> images;  // -json, or -check/-x with two images or more: every plain argument
+                                       // (in argv), in order; the rest stay empty
     std::vector<std::string> inserts;  // -w FILE, in command-line order
+    std::string into;                  // -into DIR: the folder -x writes into ("" for the current one)
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error
@@ -27,5 +27,9 @@ struct RunPaths {
 // option consumes, not after "--") makes every plain argument an image, also
 // those before it. "-h", "--help" and "--version" set their request and
 // end the reading there (nothing is then refused); after "--" every argument
-// is a plain one (an image named "-vintage.d64", say).
+// is a plain one (an image named "-vintage.d64", say). Likewise -check or -x
+// without an editing option, -block or -bam makes every plain argument an
+// image; with fewer than two the one named (if any) becomes the source, and
+// the run is that of one image. -into is refused without -x, twice, or
+// without a folder name.
 RunPaths parseCommandLine(int argc, char **argv);

@@ -43,6 +43,15 @@ int readSome(int file, uint8_t *into, size_t count) {
 }
 
 void closeFile(int file) { _close(file); }
+
+// The C runtime's stat fails on a folder named with a separator at its end.
+bool folderAt(const std::string &path) {
+    std::string name = path;
+    while (name.size() > 1 && (name.back() == '/' || name.back() == '\\') && name[name.size() - 2] != ':')
+        name.pop_back();
+    struct _stat64 info;
+    return _stat64(name.c_str(), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFDIR;
+}
 #else
 // Opens the name for reading when it is a regular file; -1 with `result` set
 // otherwise. The type is known before the open, so a FIFO, device or socket is
@@ -74,6 +83,11 @@ ssize_t readSome(int file, uint8_t *into, size_t count) {
 }
 
 void closeFile(int file) { close(file); }
+
+bool folderAt(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 #endif
 
 // Reads exactly image.bytes.size() bytes; one more would mean the file grew
@@ -90,6 +104,8 @@ bool readWhole(int file, ImageBuffer &image) {
 }
 
 }  // namespace
+
+bool isFolder(const std::string &path) { return folderAt(path); }
 
 int imageExists(const std::string &path) {
 #ifdef _WIN32

@@ -18,6 +18,9 @@ constexpr uint64_t kMaxImageFileSize = 4 * 1024 * 1024;
 // block on a FIFO or touch a device.
 int imageExists(const std::string &path);
 
+// True when the name is a folder (followed through links).
+bool isFolder(const std::string &path);
+
 enum class LoadResult { Loaded, CannotOpen, CannotRead, TooLarge };
 
 // Reads the whole file into `image`. CannotRead covers a name that is not a

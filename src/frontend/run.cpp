@@ -10,6 +10,7 @@
 #include "base/console.h"
 #include "base/errors.h"
 #include "base/filewrite.h"
+#include "base/nametext.h"
 #include "check/check.h"
 #include "check/fix.h"
 #include "directory/append.h"
@@ -33,18 +34,13 @@ std::string shownOnOutput(const std::string &path) { return consoleOutsideText(p
 // A path as the message on standard error (the error exit) may show it.
 std::string shownOnError(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Error); }
 
-// printf into a string (the messages about an image, which -json reports
-// without ending the run).
+// printf into a string (the messages about an image, which -json and the
+// runs over many images report without ending the run).
 __attribute__((format(printf, 1, 2))) std::string formatText(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string text = consoleFormat(format, args);
     va_end(args);
-    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, again);
-    va_end(again);
     return text;
 }
 
@@ -88,27 +84,115 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
     if (!problem.empty()) exitWithImageProblem(problem);
 }
 
+// Exit status of a run whose check found errors on the disk.
+constexpr int kCheckFoundErrors = 3;
+
+// A message about one image of many, on standard error, where the run goes on.
+void reportImageProblem(const std::string &problem) {
+    consoleErrorf("ERROR: %s\n", consoleOutsideText(problem, ConsoleStream::Error).c_str());
+}
+
 // -json: every image in turn through one buffer, so memory stays that of the
 // largest image; an image that cannot be listed gives its error line (and
-// the message on standard error) and the run goes on. Status 1 when any failed.
+// the message on standard error) and the run goes on. With -check each line
+// carries the image's check. Status 1 when any failed, else 3 when a check
+// found errors.
 int runJsonReport(const std::vector<const char *> &images) {
     JsonReport report;
     startJsonReport(report);
     ImageBuffer image;
+    CheckReport check;
     int status = 0;
     for (const std::string path : images) {
         std::string problem = loadProblem(path, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) {
-            printImageJson(report, consoleArgumentAsUtf8(path), image);
+            if (options.checkDisk) checkFindings(image, check);
+            if (options.checkDisk && check.errors > 0 && status == 0) status = kCheckFoundErrors;
+            printImageJson(report, consoleArgumentAsUtf8(path), image, options.checkDisk ? &check : nullptr);
             continue;
         }
         printImageJsonError(report, consoleArgumentAsUtf8(path), consoleArgumentAsUtf8(problem));
-        consoleErrorf("ERROR: %s\n", consoleOutsideText(problem, ConsoleStream::Error).c_str());
+        reportImageProblem(problem);
         status = 1;
     }
     exitIfOutputLost();
     return status;
+}
+
+// The folder of each image's files when -x runs over many images: the
+// image's name without its extension by the host-name rule, "~1", "~2", ...
+// for names two images share, inside the -into folder.
+std::vector<std::string> imageFolders(const RunPaths &paths) {
+    std::vector<HostNameParts> parts;
+    for (const std::string path : paths.images) parts.push_back({hostNameOfImage(path.substr(fileNameStart(path))), ""});
+    std::vector<std::string> folders = distinctHostNames(parts);
+    std::string into = paths.into;
+    if (!into.empty() && fileNameStart(into) != into.size()) into += '/';
+    for (std::string &folder : folders) folder = into + folder;
+    return folders;
+}
+
+// What a run over many images counts for its last line and its status.
+struct ImagesTally {
+    int notRead;       // images that could not be read
+    int notExtracted;  // images whose files could not be extracted
+    int withErrors;    // images whose check found errors
+    int errors;
+    int warnings;
+};
+
+// -check and -x over many images: each in turn through one buffer, under a
+// line that names it, with a blank line between; its check, then its
+// extraction into a folder of its own. An image that cannot be read, or whose
+// extraction fails, gives its message on standard error and the run goes on.
+// With -check a line sums up all. Status 1 when an image failed, else 3 when
+// a check found errors.
+int runImages(const RunPaths &paths) {
+    std::vector<std::string> folders;
+    if (options.extractFiles) {
+        for (const std::string path : paths.images)
+            if (isFolder(path))
+                exitWithError(1, "ERROR: '%s' is a folder, not an image; give '-into %s' to extract into it.",
+                              shownOnError(path).c_str(), shownOnError(path).c_str());
+        folders = imageFolders(paths);
+    }
+    ImagesTally tally{};
+    ImageBuffer image;
+    CheckReport check;
+    bool first = true;
+    for (size_t i = 0; i < paths.images.size(); ++i) {
+        const std::string path = paths.images[i];
+        std::string problem = loadProblem(path, "File", image);
+        if (problem.empty() && options.extractFiles) problem = mapBlockProblem(image, "File", path);
+        if (problem.empty()) {
+            consolePrintf("%s%s:\n", first ? "" : "\n", shownOnOutput(path).c_str());
+            first = false;
+            if (options.checkDisk) {
+                checkFindings(image, check);
+                printCheckReport(check);
+                tally.withErrors += check.errors > 0;
+                tally.errors += check.errors;
+                tally.warnings += check.warnings;
+            }
+            if (options.extractFiles) problem = extractFiles(image, folders[i]);
+            tally.notExtracted += !problem.empty();
+        } else {
+            ++tally.notRead;
+        }
+        if (!problem.empty()) reportImageProblem(problem);
+    }
+    if (options.checkDisk) {
+        int count = static_cast<int>(paths.images.size());
+        consolePrintf("%s%i image%s: %i error%s, %i warning%s in all; %i image%s with errors", first ? "" : "\n",
+                      count, plural(count), tally.errors, plural(tally.errors), tally.warnings,
+                      plural(tally.warnings), tally.withErrors, plural(tally.withErrors));
+        if (tally.notRead > 0) consolePrintf("; %i could not be read", tally.notRead);
+        if (tally.notExtracted > 0) consolePrintf("; %i not extracted", tally.notExtracted);
+        consolePrintf("\n");
+    }
+    exitIfOutputLost();
+    return tally.notRead + tally.notExtracted > 0 ? 1 : tally.withErrors > 0 ? kCheckFoundErrors : 0;
 }
 
 bool listingRuns() {
@@ -131,9 +215,6 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
         insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
     }
 }
-
-// Exit status of a run whose check found errors on the disk.
-constexpr int kCheckFoundErrors = 3;
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     consolePrintf("\n");
@@ -168,6 +249,7 @@ int runKestrel(int argc, char **argv) {
         return 0;
     }
     if (options.jsonReport) return runJsonReport(paths.images);
+    if (!paths.images.empty()) return runImages(paths);
 
     ImageBuffer image;
     ImageBuffer second;
@@ -191,7 +273,10 @@ int runKestrel(int argc, char **argv) {
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
-    if (options.extractFiles) extractFiles(image);
+    if (options.extractFiles) {
+        std::string problem = extractFiles(image, paths.into);
+        if (!problem.empty()) exitWithError(1, "ERROR: %s", shownOnError(problem).c_str());
+    }
     if (options.imageModified) writeDestination(image, paths);
     exitIfOutputLost();
     return status;

@@ -208,6 +208,29 @@ void appendEntries(JsonReport &report, const ImageBuffer &image) {
     line.add('"');
 }
 
+// ,"check":{...}: the check's counts and figures, then its findings.
+void appendCheck(JsonLine &line, const CheckReport &check) {
+    appendLiteral(line, ",\"check\":{");
+    appendNumberField(line, "errors", check.errors);
+    appendNumberField(line, "warnings", check.warnings);
+    appendNumberField(line, "blocks_used", check.blocksUsed);
+    appendNumberField(line, "blocks_free_by_map", check.freeByMap);
+    appendNumberField(line, "blocks_free_by_chains", check.freeByChains);
+    appendNumberField(line, "blocks_used_beyond_map", check.usedUncovered);
+    appendKey(line, "map_36_40");
+    if (check.mapExtension) appendTextString(line, check.mapExtension);
+    else appendLiteral(line, "null");
+    appendLiteral(line, ",\"findings\":[");
+    for (size_t i = 0; i < check.findings.size(); ++i) {
+        if (i > 0) line.add(',');
+        if (check.findings[i].error) appendLiteral(line, "{\"severity\":\"error\",\"text\":");
+        else appendLiteral(line, "{\"severity\":\"warning\",\"text\":");
+        appendTextString(line, consoleCapturedGlyphs(check.findings[i].text));
+        line.add('}');
+    }
+    appendLiteral(line, "]}");
+}
+
 void writeLine(JsonReport &report) {
     appendLiteral(report.line, "}\n");
     consoleText(report.line.bytes.data(), report.line.used);
@@ -232,7 +255,8 @@ void startJsonReport(JsonReport &report) {
     }
 }
 
-void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image) {
+void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image,
+                    const CheckReport *check) {
     const uint8_t *map = blockAt(image, kDirTrack, 0);
     JsonLine &line = report.line;
     line.used = 0;
@@ -252,6 +276,7 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
     appendHex(line, "id_hex", map + kDiskIdOffset, 5);
     appendNumberField(line, "blocks_free", blocksFree(image));
     appendEntries(report, image);
+    if (check) appendCheck(line, *check);
     writeLine(report);
 }
 

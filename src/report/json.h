@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/checkreport.h"
 #include "disk/chain.h"
 #include "disk/image.h"
 
@@ -54,8 +55,11 @@ void startJsonReport(JsonReport &report);
 // length, tracks, error bytes, disk name, id, blocks free, how the directory
 // walk ended, and the entries the listing shows (every slot with showAll).
 // Text fields are UTF-8 glyphs; the _hex fields give the raw bytes. A path
-// that is not UTF-8 has each stray byte replaced by U+FFFD.
-void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image);
+// that is not UTF-8 has each stray byte replaced by U+FFFD. With `check`
+// (-check), the line ends with its counts, figures and findings, each finding's
+// text as -check words it.
+void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image,
+                    const CheckReport *check);
 
 // Prints the line of an image that could not be listed: its path and the message.
 void printImageJsonError(JsonReport &report, const std::string &path, const std::string &message);

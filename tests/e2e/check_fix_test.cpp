@@ -587,6 +587,45 @@ TEST(CheckAndFix, OnePlantedFaultOfEachClassIsFoundWithItsBlocks) {
     }
 }
 
+// Many images in one -check: each image's block is what -check prints for it
+// alone, under a line naming it, a blank line between; a last line sums up.
+// An image that cannot be read is named on standard error and the others are
+// still checked: status 1 before 3.
+TEST(CheckAndFix, ManyImagesInOneRunCheckEachAsAlone) {
+    if (!haveProgram("cc1541") || !haveProgram("cbmconvert")) GTEST_SKIP() << "cc1541 or cbmconvert missing";
+    TempDir dir;
+    std::vector<std::string> args{"-check"};
+    std::string expected;
+    int errors = 0, warnings = 0, withErrors = 0, images = 0;
+    for (size_t i = 0; i < std::size(kPlants); i += 3, ++images) {
+        TempDir made;  // the tools write disk.d64 there
+        Bytes d = kPlants[i].base(made);
+        kPlants[i].plant(d);
+        std::string name = "plant " + std::to_string(i) + ".d64";
+        writeBytes(dir.file(name), d);
+        RunResult alone = runBinary({"-check", name}, dir.path);
+        expected += (images ? "\n" : "") + name + ":\n" + alone.out;
+        for (const std::string &line : splitLines(alone.out)) {
+            errors += line.starts_with("error: ");
+            warnings += line.starts_with("warning: ");
+        }
+        withErrors += alone.status == 3;
+        args.push_back(name);
+    }
+    std::string sum = "\n" + std::to_string(images) + " images: " + std::to_string(errors) + " errors, " +
+                      std::to_string(warnings) + " warnings in all; " + std::to_string(withErrors) +
+                      " images with errors";
+    RunResult all = runBinary(args, dir.path);
+    EXPECT_EQ(all.status, 3);
+    EXPECT_EQ(all.out, expected + sum + "\n");
+    args.insert(args.begin() + 2, "missing.d64");
+    all = runBinary(args, dir.path);
+    EXPECT_EQ(all.status, 1);
+    EXPECT_EQ(all.err, "ERROR: File 'missing.d64' not found.\n");
+    EXPECT_EQ(all.out, expected + "\n" + std::to_string(images + 1) + sum.substr(sum.find(' ')) +
+                           "; 1 could not be read\n");
+}
+
 namespace {
 
 // Map damage: the map entries of the tracks the map covers, each replaced.

@@ -222,6 +222,39 @@ const std::vector<FileCase> kLinkAndPermissionCases = {
          EXPECT_TRUE(isFifo(d.file("pipe.d64")));
          EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "link.d64", "pipe.d64"}));
      }},
+    // -x into a folder: never through a link planted in its path, never over a file.
+    {"-into through a link to a folder is refused; nothing is made behind it",
+     [](const TempDir &d) {
+         fs::create_directory(d.file("target"));
+         fs::create_symlink("target", d.file("out"));
+     },
+     {"-x", "disk.d64", "-into", "out/new"}, "", 1, "",
+     "ERROR: 'out' is a symbolic link, which '-x' never writes through; nothing was extracted.",
+     [](const TempDir &d) { EXPECT_TRUE(listFolder(d.file("target")).empty()); }},
+    {"-into a dangling link is refused; its target is not made",
+     [](const TempDir &d) { fs::create_symlink("made", d.file("out")); },
+     {"-x", "disk.d64", "-into", "out"}, "", 1, "",
+     "ERROR: 'out' is a symbolic link, which '-x' never writes through; nothing was extracted.",
+     [](const TempDir &d) { EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "out"})); }},
+    {"-into a file is refused, and the folders made before it are taken back",
+     [](const TempDir &d) { writeBytes(d.file("file"), kOldBytes); },
+     {"-x", "disk.d64", "-into", "file/sub"}, "", 1, "", "ERROR: 'file' is not a folder; nothing was extracted.",
+     [](const TempDir &d) {
+         EXPECT_EQ(readBytes(d.file("file")), kOldBytes);
+         EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "file"}));
+     }},
+    {"many images: a link planted at one image's folder fails that image alone",
+     [](const TempDir &d) {
+         writeImage(d.file("other.d64"), sourceImage());
+         fs::create_directory(d.file("target"));
+         fs::create_symlink("target", d.file("disk"));
+     },
+     {"-x", "disk.d64", "other.d64"}, "", 1, "",
+     "ERROR: 'disk' is a symbolic link, which '-x' never writes through; nothing was extracted.\n",
+     [](const TempDir &d) {
+         EXPECT_TRUE(listFolder(d.file("target")).empty());
+         EXPECT_EQ(listFolder(d.file("other")), (std::vector<std::string>{"first.prg", "second.prg"}));
+     }},
     {"a file-size limit on standard output is lost output, not a signal",
      [](const TempDir &) {},
      {"-bam", "disk.d64"}, "(ulimit -f 1; exec {} >map.txt)", 1, "", "ERROR: Could not write to standard output.\n",

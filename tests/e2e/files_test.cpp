@@ -308,6 +308,8 @@ TEST(Extract, RefusesWithoutWritingAnything) {
         {"numbers without an entry", {"-x", "3", "9", "disk.d64"}, false, "ERROR: No entry numbered 3 to 9"},
         {"an entry without a file", {"-x", "2", "disk.d64"}, false, "ERROR: No entry numbered 2 to 2"},
         {"an entry edit", {"-rd", "0", "-x", "disk.d64"}, false, "ERROR: '-rd' cannot be combined with '-x'"},
+        {"-into without -x", {"-into", "out", "disk.d64"}, false, "ERROR: '-into' names the folder for '-x'"},
+        {"a folder named as an image", {"-x", "disk.d64", "."}, false, "ERROR: '.' is a folder, not an image"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -321,6 +323,62 @@ TEST(Extract, RefusesWithoutWritingAnything) {
         EXPECT_EQ(listFolder(dir.path), before);
         if (c.existing) {
             EXPECT_EQ(readBytes(dir.file("second.prg")), (std::vector<uint8_t>{1, 2, 3}));
+        }
+    }
+}
+
+// -x over many images, and -into: each image's files in a folder of its own,
+// named by the host-name rule ("~1", "~2" where names meet in any case) inside
+// the -into folder, made where missing; an image that fails writes nothing,
+// the others are extracted all the same.
+TEST(Extract, IntoFoldersOfTheirOwn) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 missing";
+    std::vector<HostFile> files = hostFiles({300, 2000}, 60);  // "file 0.prg", "file 1.seq"
+    struct Case {
+        const char *what;
+        std::vector<std::string> args;
+        std::vector<std::string> folders;  // those holding the files, in the order of the images
+        int status;
+        std::string err;
+        const char *existing;  // a file there before the run, or ""
+    };
+    const std::vector<Case> cases = {
+        {"one image into a folder made for it", {"-x", "one.d64", "-into", "out/deep"}, {"out/deep"}, 0, "", ""},
+        {"a folder each, named by the rule", {"-x", "one.d64", "two disk.d64", "Trail .d64", "-into", "out/"},
+         {"out/one", "out/two disk", "out/Trail%20"}, 0, "", ""},
+        {"names meet in any case", {"-x", "one.d64", "sub/one.D64", "-into", "."}, {"./one~1", "./one~2"}, 0, "", ""},
+        {"an image that cannot be read", {"-x", "one.d64", "missing.d64", "Trail .d64"}, {"one", "Trail%20"}, 1,
+         "ERROR: File 'missing.d64' not found.\n", ""},
+        {"a file there already", {"-x", "one.d64", "two disk.d64"}, {"one"}, 1,
+         "ERROR: 'two disk/file 1.seq' exists already; nothing was extracted.\n", "two disk/file 1.seq"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        std::string command = "cd '" + dir.path + "' && cc1541 -q";
+        for (const HostFile &file : files) {
+            writeBytes(dir.file(file.name), file.data);
+            command += " -T " + upper(extensionOf(file.name)) + " -f '" + stemOf(file.name) + "' -w '" + file.name + "'";
+        }
+        ASSERT_EQ(run(command + " one.d64 && mkdir sub && cp one.d64 sub/one.D64 && cp one.d64 'two disk.d64' && "
+                                "cp one.d64 'Trail .d64'"), 0);
+        if (*c.existing) {
+            ASSERT_EQ(run("cd '" + dir.path + "' && mkdir -p \"$(dirname '" + c.existing + "')\" && touch '" +
+                          c.existing + "'"), 0);
+        }
+        RunResult result = runBinary(c.args, dir.path);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.err);
+        for (const std::string &folder : c.folders) {
+            std::map<std::string, std::vector<uint8_t>> written;
+            for (const std::string &name : listFolder(dir.file(folder)))
+                written[name] = readBytes(dir.file(folder + "/" + name));
+            expectSameFiles(written, byName(files));
+            EXPECT_TRUE(contains(result.out, "  1: " + folder + "/file 1.seq (2000 bytes)\n")) << result.out;
+        }
+        if (*c.existing) {
+            std::string folder = c.existing;
+            EXPECT_EQ(listFolder(dir.file(folder.substr(0, folder.rfind('/')))), std::vector<std::string>{"file 1.seq"});
         }
     }
 }

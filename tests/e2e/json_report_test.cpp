@@ -417,6 +417,42 @@ std::vector<std::string> csvNameFields(const TempDir &dir, const std::vector<std
                                   "\"latin-1\", newline=\"\"), delimiter=\";\")]'"));
 }
 
+// -json -check over the damaged corpus: each listed image's line carries
+// the findings and figures that -check prints for the image alone (with
+// -utf8, names as the same glyphs); the lines stay valid by the schema.
+TEST(JsonReport, CheckFindingsAgreeWithTheCheckOfEachImage) {
+    REQUIRE_JSON_TOOLS();
+    TempDir dir;
+    std::vector<std::string> args{"-check", "-utf8"};
+    for (const std::string &name : listFolder(sourcePath("tests/corpus"))) {
+        if (!name.ends_with(".d64")) continue;
+        writeBytes(dir.file(name), readBytes(sourcePath("tests/corpus/" + name)));
+        args.push_back(name);
+    }
+    ASSERT_EQ(runReport(dir, args, 1).size(), args.size() - 2);
+    std::string program = "select(.check) | .image, (.check | (.findings[] | .severity + \": \" + .text), "
+                          "\"\\(.errors) \\(.warnings) \\(.blocks_used) \\(.blocks_free_by_map) "
+                          "\\(.blocks_free_by_chains)\")";
+    std::vector<std::string> lines = splitLines(shellOutput("jq -r '" + program + "' " + dir.file("report.jsonl")));
+    int images = 0;
+    for (size_t at = 0; at < lines.size(); ++images) {
+        RunResult alone = runBinary({"-check", "-utf8", lines[at]}, dir.path);
+        std::vector<std::string> expected = splitLines(alone.out);
+        SCOPED_TRACE(lines[at]);
+        ASSERT_LE(at + expected.size() + 1, lines.size());
+        for (size_t i = 0; i + 1 < expected.size(); ++i) EXPECT_EQ(lines[at + 1 + i], expected[i]);
+        // The summary's first five numbers: the counts, then the blocks.
+        std::string digits = expected.back();
+        for (char &c : digits) c = std::isdigit(static_cast<unsigned char>(c)) ? c : ' ';
+        std::istringstream numbers(digits);
+        std::string figures, number;
+        for (int i = 0; i < 5 && numbers >> number; ++i) figures += (i ? " " : "") + number;
+        EXPECT_EQ(figures, lines[at + expected.size()]) << expected.back();
+        at += expected.size() + 1;
+    }
+    EXPECT_GE(images, 20);
+}
+
 // Names holding the quote, the backslash, the CSV separator, control codes,
 // 0x00 and a padding byte inside: name_hex gives the 16 bytes back exactly,
 // and name is the glyphs a terminal shows for them, in every character mode;
@@ -534,7 +570,7 @@ TEST(JsonReport, RefusesWhatItCannotDo) {
         {{"-rd", "1", "2", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with an editing option."},
         {{"-move", "0", "1", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with an editing option."},
         {{"-x", "0", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with '-x'."},
-        {{"-check", "-json", "a.d64"}, "ERROR: '-json' cannot be combined with '-check'."},
+        {{"-check", "-json", "-x", "a.d64"}, "ERROR: '-json' cannot be combined with '-x'."},
     };
     for (const auto &[args, message] : cases) {
         RunResult run = runBinary(args, dir.path);

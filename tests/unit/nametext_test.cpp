@@ -127,3 +127,14 @@ TEST(HostNames, EveryByteSurvivesTheRoundTripInASafeName) {
          {"CON", "NUL", "AUX", "PRN", "COM0", "COM1", "LPT0", "LPT9", "CONIN$", "CONOUT$", "CON.X", "NUL ."})
         check(std::vector<uint8_t>(device, device + std::strlen(device)), 0x82);
 }
+
+// The folder -x makes for each of many images: the image's name without its
+// extension, by the host-name rule with letters of both cases kept.
+TEST(HostNames, ImageFolderNames) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Games 1 (1987).d64", "Games 1 (1987)"}, {"disk.tar.D64", "disk.tar"}, {"noext", "noext"},
+        {".d64", ".d64"},  {"dots..d64", "dots%2E"},     {"space .d64", "space%20"},  {"Con.d64", "Co%6E"},
+        {"LPT1.x.d64", "LP%541.x"}, {"a~1:b*.d64", "a%7E1%3Ab%2A"}, {"\xc3\xa4.d64", "%C3%A4"},
+    };
+    for (const auto &[file, folder] : cases) EXPECT_EQ(hostNameOfImage(file), folder) << file;
+}

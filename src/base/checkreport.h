@@ -1,0 +1,25 @@
+// What the disk check found, as data: the check (check/) fills it and prints
+// it as text, the JSON report (report/) gives it as fields of an image's line.
+// A plain record on the ground floor because two features share it; it holds
+// no logic.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CheckFinding {
+    bool error;        /* an error, else a warning */
+    std::string text;  /* the line after "error: " or "warning: ", without its line end: a console capture */
+};
+
+struct CheckReport {
+    std::vector<CheckFinding> findings; /* in the order -check prints them */
+    int errors;
+    int warnings;
+    bool mapPresent;           /* 18/0 lies inside the image: the figures below are counted only then */
+    int blocksUsed;            /* by files and the directory, on every track */
+    int freeByMap;             /* blocks free by the map, track 18 left out */
+    int freeByChains;          /* the same tracks, free by the chains */
+    int usedUncovered;         /* used on tracks 36-40, which the map does not cover */
+    const char *mapExtension;  /* the map of tracks 36-40: "SpeedDOS", "DolphinDOS", or nullptr */
+};
