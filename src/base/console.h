@@ -41,12 +41,6 @@ void consoleDiskChar(uint8_t cp437);
 // each non-ASCII character through consoleWriteGlyph.
 void consoleText(const char *utf8, size_t length);
 
-// A text from the command line (a path) as UTF-8, for output that must be
-// UTF-8: on Windows the arguments arrive in the ANSI code page and are
-// converted; elsewhere they are returned as they are, and a byte that is not
-// UTF-8 is left for the caller to replace.
-std::string consoleArgumentAsUtf8(const std::string &argument);
-
 // ---- Capturing what would be printed ----------------------------------------
 // While a capture runs, consolePrintf and consoleDiskCode append to it instead
 // of writing to standard output: program text as it is, each disk code as a 0

@@ -134,7 +134,6 @@ bool takeRedraw() {
 bool consoleOutputIsTerminal() { return isatty(STDOUT_FILENO); }
 
 bool consoleErrorIsTerminal() { return isatty(STDERR_FILENO); }
-std::string consoleArgumentAsUtf8(const std::string &argument) { return argument; }
 
 void consoleClearScreen() {
     if (consoleOutputIsTerminal()) consolePrintf("\x1b[H\x1b[2J");

@@ -48,21 +48,6 @@ void prepareKeyboard() {
 bool consoleOutputIsTerminal() { return isConsoleHandle(STD_OUTPUT_HANDLE); }
 
 bool consoleErrorIsTerminal() { return isConsoleHandle(STD_ERROR_HANDLE); }
-// The C runtime hands main the arguments in the ANSI code page: through
-// UTF-16 to UTF-8. A text the conversion refuses is returned as it is.
-std::string consoleArgumentAsUtf8(const std::string &argument) {
-    int size = static_cast<int>(argument.size());
-    int wideLength = size > 0 ? MultiByteToWideChar(CP_ACP, 0, argument.data(), size, nullptr, 0) : 0;
-    if (wideLength <= 0) return argument;
-    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, argument.data(), size, wide.data(), wideLength);
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return argument;
-    std::string utf8(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
-    return utf8;
-}
-
 // Fills the whole screen buffer with blanks in the current colours and puts
 // the cursor at its top left corner.
 void consoleClearScreen() {

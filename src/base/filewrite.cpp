@@ -59,6 +59,21 @@ enum class NameState { Free, RegularFile, OtherKind };
 
 using TemporaryFile = HANDLE;
 
+DWORD attributesOf(const std::string &path) { return GetFileAttributesW(widePath(path).c_str()); }
+
+HANDLE openForQuery(const std::string &path) {
+    return CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The UTF-8 form of a wide path the system gave back.
+std::string utf8Path(const wchar_t *path, int length) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, path, length, nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size : 0, '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, path, length, result.data(), size, nullptr, nullptr);
+    return result;
+}
+
 struct OldFile {
     DWORD attributes = 0;
 };
@@ -67,24 +82,23 @@ struct OldFile {
 // links to. A link whose target cannot be opened is refused (false): Windows
 // gives no plain way to learn where it would lead.
 bool followLinks(std::string &path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = attributesOf(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = openForQuery(path);
     if (file == INVALID_HANDLE_VALUE) return false;
-    char resolved[MAX_PATH * 4];
-    DWORD length = GetFinalPathNameByHandleA(file, resolved, sizeof resolved, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    wchar_t resolved[MAX_PATH * 4];
+    DWORD capacity = sizeof resolved / sizeof resolved[0];
+    DWORD length = GetFinalPathNameByHandleW(file, resolved, capacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     CloseHandle(file);
-    if (length == 0 || length >= sizeof resolved) return false;
-    path.assign(resolved, length);
+    if (length == 0 || length >= capacity) return false;
+    path = utf8Path(resolved, static_cast<int>(length));
     return true;
 }
 
 // Opens the name without any access right, which works on files, folders and
 // devices alike, and asks what it is.
 NameState inspectName(const std::string &path, OldFile &old) {
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE file = openForQuery(path);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NameState::Free : NameState::OtherKind;
@@ -104,13 +118,13 @@ std::string pathInFolder(const OutputFolder *folder, const std::string &name) {
     return folder ? folder->shown + name : name;
 }
 
-bool somethingAt(int, const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool somethingAt(int, const std::string &path) { return attributesOf(path) != INVALID_FILE_ATTRIBUTES; }
 
 // A new temporary file in `folder`, created only if the name is free.
 bool createTemporary(int, const std::string &folder, TemporaryFile &file, std::string &name) {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         name = temporaryNameIn(folder);
-        file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(widePath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return true;
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
@@ -137,20 +151,20 @@ bool fillTemporary(TemporaryFile file, const uint8_t *bytes, size_t size, const 
 void keepAttributes(const std::string &name, const OldFile *old) {
     const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    if (old && (old->attributes & kept)) SetFileAttributesA(name.c_str(), old->attributes & kept);
+    if (old && (old->attributes & kept)) SetFileAttributesW(widePath(name).c_str(), old->attributes & kept);
 }
 
 WriteResult moveIntoPlace(int, const std::string &temporary, const std::string &target, WriteMode mode,
                           const OldFile *old) {
     keepAttributes(temporary, old);
     DWORD flags = MOVEFILE_WRITE_THROUGH | (mode == WriteMode::Replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (MoveFileExA(temporary.c_str(), target.c_str(), flags)) return WriteResult::Written;
+    if (MoveFileExW(widePath(temporary).c_str(), widePath(target).c_str(), flags)) return WriteResult::Written;
     DWORD error = GetLastError();
     bool taken = mode == WriteMode::CreateNew && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
     return taken ? WriteResult::AlreadyExists : WriteResult::Failed;
 }
 
-void removeName(int, const std::string &path) { DeleteFileA(path.c_str()); }
+void removeName(int, const std::string &path) { DeleteFileW(widePath(path).c_str()); }
 
 // MoveFileEx itself refuses to replace a read-only file.
 bool mayReplace(const std::string &) { return true; }
@@ -167,11 +181,11 @@ size_t rootLength(const std::string &path) {
 // One folder of the path, `prefix` up to and with it: looked at before it is
 // entered, made when missing.
 FolderResult enterFolder(const std::string &prefix, OutputFolder &folder) {
-    DWORD attributes = GetFileAttributesA(prefix.c_str());
+    DWORD attributes = attributesOf(prefix);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (!CreateDirectoryA(prefix.c_str(), nullptr)) return FolderResult::Failed;
+        if (!CreateDirectoryW(widePath(prefix).c_str(), nullptr)) return FolderResult::Failed;
         folder.made.push_back(prefix);
-        attributes = GetFileAttributesA(prefix.c_str());
+        attributes = attributesOf(prefix);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) return FolderResult::Failed;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderResult::ThroughLink;
@@ -192,7 +206,7 @@ FolderResult walkFolders(const std::string &path, OutputFolder &folder, std::str
 }
 
 void removeMadeFolders(OutputFolder &folder) {
-    for (size_t i = folder.made.size(); i-- > 0;) RemoveDirectoryA(folder.made[i].c_str());
+    for (size_t i = folder.made.size(); i-- > 0;) RemoveDirectoryW(widePath(folder.made[i]).c_str());
 }
 
 void closeFolderHandles(OutputFolder &) {}
@@ -421,6 +435,15 @@ void letFileSizeLimitFailWrites() {
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
+
+#ifdef _WIN32
+std::wstring widePath(const std::string &path) {
+    int size = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+    std::wstring result(size > 0 ? size : 0, L'\0');
+    if (size > 0) MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), result.data(), size);
+    return result;
+}
+#endif
 
 size_t fileNameStart(const std::string &path) {
 #ifdef _WIN32

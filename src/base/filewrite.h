@@ -15,6 +15,13 @@
 // last "/", on Windows also after the last backslash or ":"; 0 when none.
 size_t fileNameStart(const std::string &path);
 
+#ifdef _WIN32
+// Windows: the UTF-16 form of a UTF-8 path, for the system's wide calls.
+// Arguments arrive as UTF-8 (main takes them from the wide command line), so
+// every name reaches the system whole, whatever the console's code page.
+std::wstring widePath(const std::string &path);
+#endif
+
 // What may stand at the name before the write.
 enum class WriteMode {
     // A regular file there is replaced, keeping its permission bits (and, where

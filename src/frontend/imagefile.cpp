@@ -24,7 +24,7 @@ namespace {
 // Opens the name for reading when it is a regular file on a disk; -1 with
 // `result` set otherwise. A device (CON, NUL) or a pipe is never read.
 int openRegularFile(const std::string &path, uint64_t &size, LoadResult &result) {
-    int file = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    int file = _wopen(widePath(path).c_str(), _O_RDONLY | _O_BINARY);
     result = LoadResult::CannotOpen;
     if (file < 0) return -1;
     struct _stat64 info;
@@ -50,7 +50,7 @@ bool folderAt(const std::string &path) {
     while (name.size() > 1 && (name.back() == '/' || name.back() == '\\') && name[name.size() - 2] != ':')
         name.pop_back();
     struct _stat64 info;
-    return _stat64(name.c_str(), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFDIR;
+    return _wstat64(widePath(name).c_str(), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFDIR;
 }
 #else
 // Opens the name for reading when it is a regular file; -1 with `result` set
@@ -111,9 +111,9 @@ int imageExists(const std::string &path) {
 #ifdef _WIN32
     // Windows refuses to open a folder, where Linux opens it and fails the
     // read; counting a folder as present makes both report it as unreadable.
-    std::FILE *file = std::fopen(path.c_str(), "r");
+    std::FILE *file = _wfopen(widePath(path).c_str(), L"r");
     if (!file) {
-        DWORD attributes = GetFileAttributesA(path.c_str());
+        DWORD attributes = GetFileAttributesW(widePath(path).c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
     }
     std::fclose(file);

@@ -109,10 +109,10 @@ int runJsonReport(const std::vector<const char *> &images) {
         if (problem.empty()) {
             if (options.checkDisk) checkFindings(image, check);
             if (options.checkDisk && check.errors > 0 && status == 0) status = kCheckFoundErrors;
-            printImageJson(report, consoleArgumentAsUtf8(path), image, options.checkDisk ? &check : nullptr);
+            printImageJson(report, path, image, options.checkDisk ? &check : nullptr);
             continue;
         }
-        printImageJsonError(report, consoleArgumentAsUtf8(path), consoleArgumentAsUtf8(problem));
+        printImageJsonError(report, path, problem);
         reportImageProblem(problem);
         status = 1;
     }

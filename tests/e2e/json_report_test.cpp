@@ -439,6 +439,7 @@ TEST(JsonReport, CheckFindingsAgreeWithTheCheckOfEachImage) {
         RunResult alone = runBinary({"-check", "-utf8", lines[at]}, dir.path);
         std::vector<std::string> expected = splitLines(alone.out);
         SCOPED_TRACE(lines[at]);
+        ASSERT_FALSE(expected.empty()) << alone.err;
         ASSERT_LE(at + expected.size() + 1, lines.size());
         for (size_t i = 0; i + 1 < expected.size(); ++i) EXPECT_EQ(lines[at + 1 + i], expected[i]);
         // The summary's first five numbers: the counts, then the blocks.
