@@ -55,13 +55,14 @@ std::string loadProblem(const std::string &path, const char *label, ImageBuffer 
         return formatText("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
                           static_cast<unsigned long long>(size));
     if (result != LoadResult::Loaded) return formatText("%s '%s' could not be read.", label, path.c_str());
+    confirmShape(path, image);
     return "";
 }
 
 // The map view, the listing, the merge, the edits and the JSON report read
 // block 18/0: why an image too short to hold it cannot be used, or "".
 std::string mapBlockProblem(const ImageBuffer &image, const char *label, const std::string &path) {
-    if (blockPresent(image, kDirTrack, 0)) return "";
+    if (headerBlock(image) != nullptr) return "";
     return formatText("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
                       static_cast<unsigned long long>(image.bytes.size()));
 }

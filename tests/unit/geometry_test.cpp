@@ -8,32 +8,32 @@
 TEST(Geometry, SectorsPerTrackFollowTheBands) {
     const std::pair<int, int> cases[] = {{0, 21},  {1, 21},  {17, 21}, {18, 19}, {24, 19}, {25, 18},
                                          {30, 18}, {31, 17}, {35, 17}, {40, 17}, {41, 17}, {255, 17}};
-    for (auto [track, sectors] : cases) EXPECT_EQ(sectorsPerTrack(track), sectors) << "track " << track;
+    for (auto [track, sectors] : cases) EXPECT_EQ(sectorsPerTrack(kShapeD64, track), sectors) << "track " << track;
 }
 
 TEST(Geometry, BlockOffsetsOfTellingBlocks) {
-    EXPECT_EQ(blockOffset(1, 0), 0);
-    EXPECT_EQ(blockOffset(18, 0), 91392);
-    EXPECT_EQ(blockOffset(18, 1), 91648);
-    EXPECT_EQ(blockOffset(0, 5), 1280);
-    EXPECT_EQ(blockOffset(1, 5), 1280);
-    EXPECT_EQ(blockOffset(1, 21), blockOffset(2, 0));
-    EXPECT_EQ(blockOffset(2, 0), 5376);
-    EXPECT_EQ(blockOffset(19, 0), 96256);
-    EXPECT_EQ(blockOffset(25, 0), 125440);
-    EXPECT_EQ(blockOffset(31, 0), 153088);
-    EXPECT_EQ(blockOffset(35, 16), 174592);
-    EXPECT_EQ(blockOffset(36, 0), 174848);
-    EXPECT_EQ(blockOffset(40, 16), 196352);
+    EXPECT_EQ(blockOffset(kShapeD64, 1, 0), 0);
+    EXPECT_EQ(blockOffset(kShapeD64, 18, 0), 91392);
+    EXPECT_EQ(blockOffset(kShapeD64, 18, 1), 91648);
+    EXPECT_EQ(blockOffset(kShapeD64, 0, 5), 1280);
+    EXPECT_EQ(blockOffset(kShapeD64, 1, 5), 1280);
+    EXPECT_EQ(blockOffset(kShapeD64, 1, 21), blockOffset(kShapeD64, 2, 0));
+    EXPECT_EQ(blockOffset(kShapeD64, 2, 0), 5376);
+    EXPECT_EQ(blockOffset(kShapeD64, 19, 0), 96256);
+    EXPECT_EQ(blockOffset(kShapeD64, 25, 0), 125440);
+    EXPECT_EQ(blockOffset(kShapeD64, 31, 0), 153088);
+    EXPECT_EQ(blockOffset(kShapeD64, 35, 16), 174592);
+    EXPECT_EQ(blockOffset(kShapeD64, 36, 0), 174848);
+    EXPECT_EQ(blockOffset(kShapeD64, 40, 16), 196352);
     // Only the low 8 bits of each argument count.
-    EXPECT_EQ(blockOffset(18 + 256, 1 + 512), blockOffset(18, 1));
+    EXPECT_EQ(blockOffset(kShapeD64, 18 + 256, 1 + 512), blockOffset(kShapeD64, 18, 1));
 }
 
 TEST(Geometry, EveryBlockOfA40TrackImageIsContiguous) {
     int expected = 0;
     for (int track = 1; track <= 40; ++track)
-        for (int sector = 0; sector < sectorsPerTrack(track); ++sector, expected += 256)
-            ASSERT_EQ(blockOffset(track, sector), expected) << track << "/" << sector;
+        for (int sector = 0; sector < sectorsPerTrack(kShapeD64, track); ++sector, expected += 256)
+            ASSERT_EQ(blockOffset(kShapeD64, track, sector), expected) << track << "/" << sector;
     EXPECT_EQ(expected, 196608);
 }
 
@@ -95,8 +95,8 @@ TEST(BlockSet, IndexesEveryRealBlockOnce) {
     int count = 0;
     for (int track = 0; track <= 41; ++track)
         for (int sector = -1; sector <= 25; ++sector) {
-            int index = blockIndex(track, sector);
-            bool real = track >= 1 && track <= 40 && sector >= 0 && sector < sectorsPerTrack(track);
+            int index = blockIndex(kShapeD64, track, sector);
+            bool real = track >= 1 && track <= 40 && sector >= 0 && sector < sectorsPerTrack(kShapeD64, track);
             EXPECT_EQ(index >= 0, real) << track << "/" << sector;
             if (!real) continue;
             EXPECT_FALSE(blockSetHas(seen, track, sector));
@@ -104,6 +104,6 @@ TEST(BlockSet, IndexesEveryRealBlockOnce) {
             ++count;
         }
     EXPECT_EQ(count, 768);
-    EXPECT_EQ(blockIndex(40, 16), 767);
+    EXPECT_EQ(blockIndex(kShapeD64, 40, 16), 767);
     EXPECT_FALSE(blockSetHas(seen, 18, 19));
 }

@@ -1,0 +1,127 @@
+// Disk families and image shapes.
+#include "disk/family.h"
+
+#include <algorithm>
+
+#include "disk/image.h"
+
+const DiskFamily kFamilyD64{
+    "d64", {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, 0, 35, 18, 1, 3, 10, 144, MapLayout::D64, 0x90, 0xA2, "???", "1541"};
+const DiskFamily kFamilyD71{
+    "d71", {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, 35, 70, 18, 1, 3, 6, 144, MapLayout::D71, 0x90, 0xA2, "???", "1571"};
+const DiskFamily kFamilyD81{
+    "d81", {{80, 40}, {80, 40}, {80, 40}, {80, 40}}, 0, 80, 40, 3, 1, 1, 296, MapLayout::D81, 0x04, 0x16, "CBM", "1581"};
+
+namespace {
+
+// The sizes the families come in, smallest first (the facts' size table).
+struct FamilySize {
+    uint64_t size;
+    const DiskFamily *family;
+    int tracks;
+    bool errorBytes;
+};
+
+constexpr FamilySize kFamilySizes[] = {
+    {174848, &kFamilyD64, 35, false}, {175531, &kFamilyD64, 35, true},  {179200, &kFamilyD64, 36, false},
+    {179900, &kFamilyD64, 36, true},  {183552, &kFamilyD64, 37, false}, {184269, &kFamilyD64, 37, true},
+    {187904, &kFamilyD64, 38, false}, {188638, &kFamilyD64, 38, true},  {192256, &kFamilyD64, 39, false},
+    {193007, &kFamilyD64, 39, true},  {196608, &kFamilyD64, 40, false}, {197376, &kFamilyD64, 40, true},
+    {200960, &kFamilyD64, 41, false}, {201745, &kFamilyD64, 41, true},  {205312, &kFamilyD64, 42, false},
+    {206114, &kFamilyD64, 42, true},  {349696, &kFamilyD71, 70, false}, {351062, &kFamilyD71, 70, true},
+    {819200, &kFamilyD81, 80, false}, {822400, &kFamilyD81, 80, true},  {829440, &kFamilyD81, 81, false},
+    {832680, &kFamilyD81, 81, true},  {839680, &kFamilyD81, 82, false}, {842960, &kFamilyD81, 82, true},
+    {849920, &kFamilyD81, 83, false}, {853240, &kFamilyD81, 83, true},
+};
+
+// Sectors of a track counted on its side, by the family's zones.
+int zoneSectors(const DiskFamily &family, int track) {
+    for (const TrackZone &zone : family.zones)
+        if (track <= zone.lastTrack) return zone.sectors;
+    return family.zones[3].sectors;
+}
+
+// The tracks a 1541 image may have beyond the 35 of its map, and the blocks
+// of such a 40-track image: DOS extensions format 40 tracks, so a D64 is
+// addressed up to 40 whatever its length, and no walk over one stops earlier.
+constexpr int kD64ExtendedTracks = 40;
+constexpr int kD64ExtendedBlocks = 768;
+
+// Byte offset of sector 0 of each track 1..42 of the 1541 layout (index 0
+// for track 1): 21 sectors up to 17, 19 to 24, 18 to 30, 17 above.
+struct D64Offsets {
+    int at[42];
+    constexpr D64Offsets() : at() {
+        for (int track = 1, offset = 0; track <= 42; ++track) {
+            at[track - 1] = offset;
+            offset += (track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17) * kBlockSize;
+        }
+    }
+};
+constexpr D64Offsets kD64Offsets;
+
+int d64TrackOffset(int track) { return kD64Offsets.at[track - 1]; }
+
+}  // namespace
+
+DiskShape shapeForSize(uint64_t size) {
+    for (const FamilySize &known : kFamilySizes) {
+        if (known.size != size) continue;
+        const DiskFamily &family = *known.family;
+        return {&family, known.tracks, known.errorBytes, true, family.systemTrack, 1, family.mapTracks};
+    }
+    DiskShape shape = kShapeD64;
+    shape.tracks = imageTrackCount(size);
+    return shape;
+}
+
+DiskShape singleSided(const DiskShape &shape) {
+    DiskShape side = shape;
+    side.tracks = shape.family->sideTracks;
+    side.areaLast = std::min(side.areaLast, side.tracks);
+    return side;
+}
+
+int sectorsPerTrack(const DiskShape &shape, int track) {
+    const DiskFamily &family = *shape.family;
+    if (family.sideTracks > 0 && track > family.sideTracks) track -= family.sideTracks;
+    return zoneSectors(family, track);
+}
+
+int highestTrack(const DiskShape &shape) {
+    return shape.family == &kFamilyD64 ? std::max(shape.tracks, kD64ExtendedTracks) : shape.tracks;
+}
+
+int mapTracks(const DiskShape &shape) { return std::min(shape.family->mapTracks, shape.tracks); }
+
+int blockCount(const DiskShape &shape) {
+    int blocks = 0;
+    for (int track = 1; track <= shape.tracks; ++track) blocks += sectorsPerTrack(shape, track);
+    return blocks;
+}
+
+int walkBound(const DiskShape &shape) { return std::max(blockCount(shape), kD64ExtendedBlocks); }
+
+int blockOffset(const DiskShape &shape, int track, int sector) {
+    track &= 0xFF;
+    sector &= 0xFF;
+    int last = highestTrack(shape);
+    if (track == 0) track = 1;
+    if (track > last) track = last;
+    const DiskFamily &family = *shape.family;
+    if (family.map == MapLayout::D81) return ((track - 1) * kMostSectors + sector) * kBlockSize;
+    if (family.sideTracks > 0 && track > family.sideTracks)
+        return d64TrackOffset(family.sideTracks + 1) + d64TrackOffset(track - family.sideTracks) + sector * kBlockSize;
+    return d64TrackOffset(track) + sector * kBlockSize;
+}
+
+bool isSystemBlock(const DiskShape &shape, int track, int sector) {
+    if (track == shape.systemTrack && sector == 0) return true;
+    if (shape.family->map == MapLayout::D81) return track == shape.systemTrack && (sector == 1 || sector == 2);
+    return track != shape.systemTrack && isReservedTrack(shape, track) && sector == 0;
+}
+
+bool isReservedTrack(const DiskShape &shape, int track) {
+    int sides = shape.family->sideTracks;
+    return track == shape.systemTrack || (sides > 0 && shape.tracks > sides && track == shape.systemTrack + sides);
+}
