@@ -169,7 +169,7 @@ void addSlots(Accounting &a, TrackSector block) {
 void accountDirectory(Accounting &a, const uint8_t *map) {
     std::vector<TrackSector> blocks;
     TrackSector link = pairAt(map, 0);
-    TrackSector driveStart = driveDirectoryStart(a.image);
+    TrackSector driveStart = a.account.driveStart;
     int linked = newChain(a, kOwnerDirectory, ChainRole::Directory);
     ChainEnd end = walkClaiming(a, link, linked, walkBound(a.image.shape), &blocks);
     bool driveStartPresent = blockPresent(a.image, driveStart.track, driveStart.sector);
@@ -387,6 +387,7 @@ void buildAccount(const ImageBuffer &image, BlockAccount &account, bool countAll
     if (!map) return;
 
     Accounting a{image, account};
+    account.driveStart = driveDirectoryStart(image);
     claimSystemBlocks(a);
     accountDirectory(a, map);
     numberListedSlots(image, account, countAll);

@@ -86,6 +86,7 @@ struct BlockAccount {
     bool mapPresent;                   // the header lies inside the image; nothing else is known otherwise
     DiskShape shape;                   // the image's shape
     int tracks;                        // the image's tracks (shape.tracks)
+    TrackSector driveStart;            // where the drive starts the directory (18/1; 40/3 on a D81)
     int directorySlots;                // entries 0..directorySlots-1 are directory slots, the rest border slots
     std::vector<AccountSlot> slots;    // every slot by entry owner
     int chainOf[kMostBlocks];          // by blockIndex: the chain that reached the block first, or -1

@@ -14,7 +14,10 @@ namespace {
 constexpr int kSlotName = 5;
 constexpr int kNameLength = 16;
 constexpr int kDosVersionOffset = 2;
-constexpr int kDosVersion = 0x41;
+// A D81's map block 40/1 carries the DOS version and its complement; the
+// 1581 rejects the map (0 blocks free) without them.
+constexpr int kD81MapSector = 1;
+constexpr uint8_t kD81MapCheck[2] = {0x44, 0xBB};
 
 // What the report functions below count into and capture their lines into.
 using Tally = CheckReport;
@@ -51,7 +54,7 @@ void printOwner(const BlockAccount &account, int owner, const char *note = nullp
     if (owner >= kFirstEntryOwner) printEntry(account, owner, note);
     else if (owner == kOwnerDirectory) consolePrintf("the directory");
     else if (owner == kOwnerBorder) consolePrintf("the GEOS border block");
-    else consolePrintf("18/0, the map block");
+    else consolePrintf("%s", account.shape.family->mapBlocks);
 }
 
 const char *roleName(ChainRole role) {
@@ -75,8 +78,8 @@ void printRole(const ChainInfo &chain, const char *article) {
 }
 
 // What names the first block of a chain.
-const char *startNamer(ChainRole role) {
-    if (role == ChainRole::Directory || role == ChainRole::Border) return "18/0";
+const char *startNamer(const BlockAccount &account, ChainRole role) {
+    if (role == ChainRole::Directory || role == ChainRole::Border) return headerName(account.shape);
     if (role == ChainRole::VlirRecord) return "the VLIR index block";
     return "the entry";
 }
@@ -102,7 +105,7 @@ void printLink(const BlockAccount &account, const Finding &found, const char *ve
     const ChainInfo &chain = account.chains[found.chain];
     printRole(chain, "the ");
     consolePrintf(": ");
-    if (found.at.track == 0) consolePrintf("%s", startNamer(chain.role));
+    if (found.at.track == 0) consolePrintf("%s", startNamer(account, chain.role));
     else printBlock(found.at);
     consolePrintf(" %s ", verb);
     printBlock(found.to);
@@ -413,18 +416,22 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
         printEntry(account, found.owner);
         consolePrintf(": ");
     }
+    const char *header = headerName(account.shape);
     if (found.kind == FindingKind::DirectoryLinkElsewhere) {
-        consolePrintf("the directory chain: 18/0 links to ");
+        consolePrintf("the directory chain: %s links to ", header);
         printBlock(found.to);
-        consolePrintf(", where a drive reads the directory from 18/1; the check follows both");
+        consolePrintf(", where a drive reads the directory from ");
+        printBlock(account.driveStart);
+        consolePrintf("; the check follows both");
     } else if (found.kind == FindingKind::DirectoryOffTrack) {
         consolePrintf("the directory chain: ");
         printBlock(found.to);
         consolePrintf(" lies off track %i", account.shape.systemTrack);
     } else if (found.kind == FindingKind::DirectoryLinkEnds) {
-        consolePrintf("the directory chain: 18/0 links to ");
+        consolePrintf("the directory chain: %s links to ", header);
         printBlock(found.to);
-        consolePrintf(", on track 0, so the listing shows no entry; a drive reads the directory from 18/1");
+        consolePrintf(", on track 0, so the listing shows no entry; a drive reads the directory from ");
+        printBlock(account.driveStart);
     } else if (found.chain >= 0) {
         printChainFault(account, found);
     } else {
@@ -443,12 +450,21 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
     reportTruncation(tally, image, account);
     if (!map) {
         beginLine(tally, true, account, kOwnerNone);
-        consolePrintf("18/0 lies outside the image (%llu byte%s): no map and no directory\n",
+        consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n", headerName(image.shape),
                       static_cast<unsigned long long>(image.bytes.size()),
                       plural(static_cast<int>(image.bytes.size())));
-    } else if (map[kDosVersionOffset] != kDosVersion) {
+    } else if (map[kDosVersionOffset] != image.shape.family->dosVersion) {
         beginLine(tally, false, account, kOwnerNone);
-        consolePrintf("18/0: DOS version byte $%02x, not $%02x\n", map[kDosVersionOffset], kDosVersion);
+        consolePrintf("%s: DOS version byte $%02x, not $%02x\n", headerName(image.shape), map[kDosVersionOffset],
+                      image.shape.family->dosVersion);
+    }
+    const uint8_t *d81Map = image.shape.family->map == MapLayout::D81
+                                ? blockAt(image, image.shape.systemTrack, kD81MapSector)
+                                : nullptr;
+    if (d81Map && (d81Map[2] != kD81MapCheck[0] || d81Map[3] != kD81MapCheck[1])) {
+        beginLine(tally, true, account, kOwnerNone);
+        consolePrintf("%i/%i: bytes 02-03 are $%02x $%02x, not $44 $BB: a 1581 rejects the map and shows 0 blocks "
+                      "free\n", image.shape.systemTrack, kD81MapSector, d81Map[2], d81Map[3]);
     }
     reportMalformedExtensions(tally, image, account);
     for (const Finding &found : account.findings) printFinding(tally, account, found);

@@ -50,6 +50,9 @@ struct DiskFamily {
     int idOffset;               // disk id in the header block (5 shown: id, padding, DOS type)
     const char *typeFive;       // the name of file type 5: "CBM" (a partition) on a 1581, else "???"
     const char *drive;          // "1541", "1571", "1581", for messages
+    uint8_t dosVersion;         // header byte 02 as the drive formats it ($41, $41, $44)
+    const char *mapBlocks;      // the header and map blocks, as messages name them
+    const char *headerBlock;    // the header block, as messages name it ("18/0", "40/0")
 };
 
 // The drive of the shape's family, for messages.
@@ -119,6 +122,9 @@ inline int headerTrack(const DiskShape &shape) { return shape.systemTrack; }
 bool isSystemBlock(const DiskShape &shape, int track, int sector);
 
 inline const char *driveName(const DiskShape &shape) { return shape.family->drive; }
+
+// The header block as messages name it: "18/0" or "40/0".
+inline const char *headerName(const DiskShape &shape) { return shape.family->headerBlock; }
 
 // True when both shapes are of one family.
 inline bool sameFamily(const DiskShape &a, const DiskShape &b) { return a.family == b.family; }

@@ -188,10 +188,10 @@ int saveImage(const ImageBuffer &image, const std::string &path) {
     return result == WriteResult::Written ? 0 : 1;
 }
 
-bool defaultDestination(const std::string &source, std::string &destination) {
+bool defaultDestination(const std::string &source, const DiskFamily &family, std::string &destination) {
     size_t componentStart = fileNameStart(source);
     size_t dot = source.find_last_of('.');
     if (dot == std::string::npos || dot < componentStart) return false;
-    destination = source.substr(0, dot) + ".out.d64";
+    destination = source.substr(0, dot) + ".out." + family.name;
     return true;
 }

@@ -46,6 +46,7 @@ void confirmShape(const std::string &path, ImageBuffer &image);
 // in Replace mode: 0 when written, 1 when not (then nothing has changed).
 int saveImage(const ImageBuffer &image, const std::string &path);
 
-// The source name up to its extension's ".", followed by ".out.d64". Only a
+// The source name up to its extension's ".", followed by ".out." and the
+// family's name (".out.d64", ".out.d71", ".out.d81"). Only a
 // "." in the last path component counts. Returns false when there is none.
-bool defaultDestination(const std::string &source, std::string &destination);
+bool defaultDestination(const std::string &source, const DiskFamily &family, std::string &destination);
