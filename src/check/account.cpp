@@ -341,6 +341,33 @@ int accountSecondChain(Accounting &a, const uint8_t *slot, int owner, NamedChain
     return accountGeosInfo(a, second.start, owner);
 }
 
+// A 1581 partition (a CBM entry): its blocks run from the first block in
+// layout order, over track ends, and carry no links; validate marks the range
+// used as it is and does not look inside. Claims the blocks the image holds;
+// one that another chain has already ends the range as a run into it.
+int accountPartition(Accounting &a, TrackSector start, int owner, int size) {
+    BlockAccount &account = a.account;
+    int chain = newChain(a, owner, ChainRole::Data);
+    int first = blockIndex(account.shape, start.track, start.sector);
+    int blocks = 0;
+    for (int index = first; first >= 0 && blocks < size; ++index) {
+        TrackSector at = blockOfIndex(account.shape, index);
+        if (at.track == 0 || !blockPresent(a.image, at.track, at.sector)) break;
+        if (account.chainOf[index] != -1) {
+            Finding found = finding(FindingKind::ChainRunsInto, owner, chain);
+            found.at = blocks > 0 ? blockOfIndex(account.shape, index - 1) : kNoBlock;
+            found.to = at;
+            found.otherChain = account.chainOf[index];
+            report(a, found);
+            break;
+        }
+        account.chainOf[index] = chain;
+        account.usedSectors[at.track] |= uint64_t{1} << at.sector;
+        ++blocks;
+    }
+    return blocks;
+}
+
 bool errorsSince(const BlockAccount &account, size_t first) {
     for (size_t i = first; i < account.findings.size(); ++i)
         if (isError(account.findings[i].kind)) return true;
@@ -355,6 +382,10 @@ void accountEntry(Accounting &a, int entry) {
     size_t firstFinding = a.account.findings.size();
     EntryKind kind = entryKind(slot);
     if (!(typeByte & 0x80)) reportAbout(a, FindingKind::FileOpen, owner, kNoBlock, typeByte, 0);
+    if (kind.type == kTypePartition && a.image.shape.family->map == MapLayout::D81) {
+        accountPartition(a, pairAt(slot, kSlotStartTrack), owner, slotBlockCount(slot));
+        return;
+    }
     if (kind.type >= 5) reportAbout(a, FindingKind::UnknownType, owner, kNoBlock, typeByte, 0);
     if (kind.unknownStructure)
         reportAbout(a, FindingKind::GeosStructure, owner, kNoBlock, slot[kSlotRecordLength], 0);

@@ -214,12 +214,26 @@ void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int 
 
 // ---- Disk name and id ----------------------------------------------------------
 
+// A D81 keeps a copy of the disk id in bytes 04-05 of its map blocks 40/1 and
+// 40/2; an id edit writes it there too, as the 1581's format does.
+void copyIdIntoMaps(ImageBuffer &image) {
+    if (image.shape.family->map != MapLayout::D81) return;
+    const uint8_t *id = headerBlock(image) + diskIdOffset(image);
+    for (int sector : {1, 2}) {
+        uint8_t *map = blockAt(image, image.shape.systemTrack, sector);
+        if (!map) continue;
+        map[4] = id[0];
+        map[5] = id[1];
+    }
+}
+
 // The disk name or id in the header block, which the caller guarantees is present.
 void setDiskText(ImageBuffer &image, const char *option, int offset, int length, const NameText &text) {
     uint8_t *field = headerBlock(image) + offset;
     consolePrintf("%s: \"", option);
     printDiskChars(field, length);
     writeText(field, length, text, offset == diskNameOffset(image));
+    if (offset == diskIdOffset(image)) copyIdIntoMaps(image);
     consolePrintf("\" -> \"");
     printDiskChars(field, length);
     consolePrintf("\"\n");

@@ -154,6 +154,7 @@ struct DetectionCase {
     std::vector<uint8_t> bytes;
     const char *json;     // a part of the -json line
     const char *warning;  // a part of standard error; empty: none
+    const char *check;    // how the -json line's check begins
 };
 
 TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
@@ -161,22 +162,38 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
     singleSided[0x16503] = 0x00;
     foreignD81[39 * 40 * 256 + 256 + 3] = 0x00;
     movedDirectory[39 * 40 * 256 + 1] = 0x05;
+    std::vector<uint8_t> partition = blankD81();
+    const uint8_t entry[] = {0x85, 41, 0, 'P', 'A', 'R', 'T'};
+    uint8_t *slot = partition.data() + 39 * 40 * 256 + 3 * 256 + 2;
+    std::copy(entry, entry + sizeof entry, slot);
+    std::fill(slot + sizeof entry, slot + 19, 0xA0);
+    slot[28] = 120;                                     // 120 blocks: tracks 41-43
+    for (int track = 41; track <= 43; ++track)          // marked used in 40/2
+        std::fill_n(partition.data() + 39 * 40 * 256 + 512 + 0x10 + 6 * (track - 41), 6, 0);
     std::vector<uint8_t> thirtySix = bytesOf(formatImage());
     thirtySix.resize(179200, 0);
     const DetectionCase cases[] = {
         {"a D71 flagged single-sided reads as 35 tracks", "s.d71", singleSided,
-         "\"format\":\"d71\",\"tracks\":35,", "marks it single-sided (byte 03 is $00)"},
-        {"a D81 map without $44 $BB", "f.d81", foreignD81, "\"blocks_free\":0,", "40/1 bytes 02-03 are $44 $00"},
-        {"a D81 directory from 40/5", "m.d81", movedDirectory, "\"entries\":[]", "starts the directory at 40/5"},
-        {"a D81 named .d64", "x.d64", blankD81(), "\"format\":\"d81\",\"tracks\":80,", "is named .d64, but its size"},
-        {"a 36-track D64 is whole", "t.d64", thirtySix, "\"tracks\":36,\"error_bytes\":false,\"disk_name\"", ""},
+         "\"format\":\"d71\",\"tracks\":35,", "marks it single-sided (byte 03 is $00)", "\"errors\":0,"},
+        {"a D81 map without $44 $BB", "f.d81", foreignD81, "\"blocks_free\":0,", "40/1 bytes 02-03 are $44 $00",
+         "\"errors\":1,"},
+        {"a D81 directory from 40/5", "m.d81", movedDirectory, "\"entries\":[]", "starts the directory at 40/5",
+         "\"errors\":1,"},
+        {"a D81 named .d64", "x.d64", blankD81(), "\"format\":\"d81\",\"tracks\":80,", "is named .d64, but its size",
+         "\"errors\":0,"},
+        {"a 36-track D64 is whole", "t.d64", thirtySix, "\"tracks\":36,\"error_bytes\":false,\"disk_name\"", "",
+         "\"errors\":0,"},
+        {"a 1581 partition is a CBM entry whose range is used", "p.d81", partition,
+         "\"type\":\"CBM\",\"type_byte\":133,\"closed\":true,\"locked\":false,\"name\":\"PART\"", "",
+         "\"errors\":0,\"warnings\":0,\"blocks_used\":124,"},
     };
     for (const DetectionCase &c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         writeBytes(dir.file(c.name), c.bytes);
-        RunResult json = runBinary({"-json", c.name}, dir.path);
-        EXPECT_EQ(json.status, 0);
+        RunResult json = runBinary({"-json", "-check", c.name}, dir.path);
+        EXPECT_EQ(json.status, contains(c.check, ":0,") ? 0 : 3);
+        EXPECT_TRUE(contains(json.out, std::string("\"check\":{") + c.check)) << json.out;
         EXPECT_TRUE(contains(json.out, c.json)) << json.out;
         EXPECT_TRUE(contains(json.err, c.warning)) << json.err;
         EXPECT_EQ(count(json.err, "WARNING: "), *c.warning ? 1 : 0) << json.err;
@@ -187,6 +204,11 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
     RunResult merge = runBinary({"-merge", "a.d71", "b.d81"}, dir.path);
     EXPECT_EQ(merge.status, 1);
     EXPECT_TRUE(contains(merge.err, "only directories of one disk family can be merged")) << merge.err;
+    // A D81's id has copies in 40/1 and 40/2, which an id edit keeps in step.
+    ASSERT_EQ(runBinary({"b.d81", "-id", "XY", "c.d81"}, dir.path).status, 0);
+    std::vector<uint8_t> edited = readBytes(dir.file("c.d81"));
+    for (size_t at : {0x16u, 0x104u, 0x204u})
+        EXPECT_EQ(std::string(edited.begin() + 39 * 40 * 256 + at, edited.begin() + 39 * 40 * 256 + at + 2), "XY");
 }
 
 }  // namespace
