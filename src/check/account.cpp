@@ -178,9 +178,11 @@ void accountDirectory(Accounting &a, const uint8_t *map) {
     if (end.blocks > 0 && !sameBlock(link, driveStart))
         reportNamed(a, FindingKind::DirectoryLinkElsewhere, kOwnerDirectory, link);
     if (driveStartPresent)
-        walkClaiming(a, driveStart, newChain(a, kOwnerDirectory, ChainRole::Directory), walkBound(a.image.shape), &blocks, linked);
+        walkClaiming(a, driveStart, newChain(a, kOwnerDirectory, ChainRole::Directory), walkBound(a.image.shape),
+                     &blocks, linked);
     for (TrackSector block : blocks) {
-        if (block.track != a.image.shape.systemTrack) reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
+        if (block.track != a.image.shape.systemTrack)
+            reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
         addSlots(a, block);
     }
     a.account.directorySlots = static_cast<int>(a.account.slots.size());
@@ -307,7 +309,8 @@ int accountVlirRecords(Accounting &a, TrackSector indexBlock, int owner) {
         VlirPair pair = vlirRecord(index, record, start);
         if (pair == VlirPair::End) break;
         if (pair == VlirPair::Empty) continue;
-        ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::VlirRecord, record), walkBound(a.image.shape));
+        int chain = newChain(a, owner, ChainRole::VlirRecord, record);
+        ChainEnd end = walkClaiming(a, start, chain, walkBound(a.image.shape));
         warnIfLastIndexMalformed(a, owner, end);
         blocks += end.blocks;
     }

@@ -246,7 +246,9 @@ void applyEdit(ImageBuffer &image, Directory &dir, const DirEdit &edit) {
     auto entrySlot = [&](int number, bool all) { return dir.slots[requireEntry(dir, option, number, all)]; };
     switch (edit.kind) {
         case DirEditKind::Rename: renameEntry(entrySlot(edit.entry, countAll), edit.entry, edit.text); break;
-        case DirEditKind::Type: retypeEntry(image.shape, entrySlot(edit.entry, countAll), edit.entry, edit.value); break;
+        case DirEditKind::Type:
+            retypeEntry(image.shape, entrySlot(edit.entry, countAll), edit.entry, edit.value);
+            break;
         case DirEditKind::Blocks: setShownBlocks(entrySlot(edit.entry, countAll), edit.entry, edit.value); break;
         case DirEditKind::Move:
             moveEntry(dir, requireEntry(dir, option, edit.entry, countAll),

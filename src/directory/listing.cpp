@@ -214,7 +214,8 @@ void printCsvDiskName(const uint8_t *diskName) {
 
 void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName,
                  MeasureCache &cache, EditState &edits) {
-    EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], slotHasStartBlock(image.shape, slot)};
+    EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector],
+                     slotHasStartBlock(image.shape, slot)};
     if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
     if (print) {
         consolePrintf("%-5i", slotBlockCount(slot));

@@ -12,7 +12,8 @@ constexpr int kTypeFive = 5;
 const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cursor) {
     TrackSector link = cursor.walk.next;
     const uint8_t *block = walkNext(image, cursor.walk);
-    if (block && block[0] > highestTrack(image.shape)) block = walkInstead(image, cursor.walk, driveDirectoryStart(image));
+    if (block && block[0] > highestTrack(image.shape))
+        block = walkInstead(image, cursor.walk, driveDirectoryStart(image));
     if (!block) {
         cursor.stopLink = link;
         return nullptr;

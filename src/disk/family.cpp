@@ -5,12 +5,23 @@
 
 #include "disk/image.h"
 
-const DiskFamily kFamilyD64{
-    "d64", {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, 0, 35, 18, 1, 3, 10, 144, MapLayout::D64, 0x90, 0xA2, "???", "1541", 0x41, "18/0, the map block", "18/0"};
-const DiskFamily kFamilyD71{
-    "d71", {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, 35, 70, 18, 1, 3, 6, 144, MapLayout::D71, 0x90, 0xA2, "???", "1571", 0x41, "18/0 and track 53, the map", "18/0"};
-const DiskFamily kFamilyD81{
-    "d81", {{80, 40}, {80, 40}, {80, 40}, {80, 40}}, 0, 80, 40, 3, 1, 1, 296, MapLayout::D81, 0x04, 0x16, "CBM", "1581", 0x44, "40/0-40/2, the header and map", "40/0"};
+// A 1541's side, and each side of a 1571: 21 sectors on tracks 1-17, 19 on
+// 18-24, 18 on 25-30, 17 from 31 on. A 1581 has 40 on every track.
+const DiskFamily kFamilyD64{.name = "d64", .zones = {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, .sideTracks = 0, .mapTracks = 35,
+                            .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 10,
+                            .directoryCapacity = 144, .map = MapLayout::D64, .nameOffset = 0x90, .idOffset = 0xA2,
+                            .typeFive = "???", .drive = "1541", .dosVersion = 0x41,
+                            .mapBlocks = "18/0, the map block", .headerBlock = "18/0"};
+const DiskFamily kFamilyD71{.name = "d71", .zones = {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, .sideTracks = 35, .mapTracks = 70,
+                            .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 6,
+                            .directoryCapacity = 144, .map = MapLayout::D71, .nameOffset = 0x90, .idOffset = 0xA2,
+                            .typeFive = "???", .drive = "1571", .dosVersion = 0x41,
+                            .mapBlocks = "18/0 and track 53, the map", .headerBlock = "18/0"};
+const DiskFamily kFamilyD81{.name = "d81", .zones = {{83, 40}, {83, 40}, {83, 40}, {83, 40}}, .sideTracks = 0,
+                            .mapTracks = 80, .systemTrack = 40, .directorySector = 3, .directoryInterleave = 1,
+                            .fileInterleave = 1, .directoryCapacity = 296, .map = MapLayout::D81, .nameOffset = 0x04,
+                            .idOffset = 0x16, .typeFive = "CBM", .drive = "1581", .dosVersion = 0x44,
+                            .mapBlocks = "40/0-40/2, the header and map", .headerBlock = "40/0"};
 
 namespace {
 

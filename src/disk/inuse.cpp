@@ -33,7 +33,8 @@ void collectFileChain(const ImageBuffer &image, TrackSector start, BlocksInUse &
 
 // The records the block `indexBlock` lists as a VLIR index, once per block position.
 void collectVlirRecords(const ImageBuffer &image, TrackSector indexBlock, BlocksInUse &inUse, Walked &walked) {
-    const uint8_t *index = isStartBlock(image.shape, indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
+    const uint8_t *index =
+        isStartBlock(image.shape, indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
     if (!index || !positionSetAddNew(walked.indexes, image.shape, indexBlock)) return;
     for (int record = 0; record < kVlirRecords; ++record) {
         TrackSector start;

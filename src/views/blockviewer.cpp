@@ -56,7 +56,8 @@ void moveByArrow(const ImageBuffer &image, int code) {
     if (code == kKeyUp && reachable(image, options.viewTrack + 1, options.viewSector)) ++options.viewTrack;
     if (code == kKeyDown && options.viewTrack >= 2) --options.viewTrack;
     if (code == kKeyLeft && options.viewSector >= 1) --options.viewSector;
-    if (code == kKeyRight && options.viewSector < sectorsPerTrack(image.shape, options.viewTrack) - 1) ++options.viewSector;
+    int lastSector = sectorsPerTrack(image.shape, options.viewTrack) - 1;
+    if (code == kKeyRight && options.viewSector < lastSector) ++options.viewSector;
 }
 
 }  // namespace

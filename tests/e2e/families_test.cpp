@@ -46,7 +46,8 @@ std::vector<uint8_t> blankD81() {
                                'A', 'B', 0xC0, 0x00};
         std::copy(top, top + sizeof top, map);
         for (int i = 0; i < 40; ++i) {
-            const uint8_t full[] = {0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, track40[] = {0x24, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
+            const uint8_t full[] = {0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+            const uint8_t track40[] = {0x24, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
             const uint8_t *entry = side == 0 && i == 39 ? track40 : full;
             std::copy(entry, entry + 6, map + 0x10 + 6 * i);
         }
