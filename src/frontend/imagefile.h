@@ -8,8 +8,9 @@
 
 #include "disk/image.h"
 
-// The largest file taken as an image: far above the largest D64 image (under
-// 210,000 bytes), far below a size that could strain the machine.
+// The largest file taken as an image: far above the largest image (a D81 of
+// 83 tracks with error bytes, 853,240 bytes), far below a size that could
+// strain the machine.
 constexpr uint64_t kMaxImageFileSize = 4 * 1024 * 1024;
 
 // 1 when the name can be opened for reading, or names something that is not
