@@ -107,3 +107,44 @@ TEST(BlockSet, IndexesEveryRealBlockOnce) {
     EXPECT_EQ(blockIndex(kShapeD64, 40, 16), 767);
     EXPECT_FALSE(blockSetHas(seen, 18, 19));
 }
+
+// The size decides the family and its shape; block offsets follow the
+// family's layout (a D71's side 2 from $2AB00, a D81's 40 sectors a track).
+TEST(DiskShape, SizesGiveFamilyTracksBlocksAndLayout) {
+    struct Case {
+        uint64_t size;
+        const char *family;
+        int tracks, mapTracks, blocks;
+        bool errorBytes;
+        TrackSector block;  // a telling block, and its offset
+        int offset;
+    };
+    const Case cases[] = {
+        {174848, "d64", 35, 35, 683, false, {35, 16}, 174592},
+        {179200, "d64", 36, 35, 700, false, {36, 16}, 179200 - 256},
+        {206114, "d64", 42, 35, 802, true, {42, 0}, 200960},
+        {180000, "d64", 35, 35, 683, false, {36, 0}, 174848},  // any other size: the blocks it holds
+        {196609, "d64", 40, 35, 768, false, {40, 16}, 196352},
+        {349696, "d71", 70, 70, 1366, false, {36, 0}, 0x2AB00},
+        {351062, "d71", 70, 70, 1366, true, {53, 0}, 0x41000},
+        {349696, "d71", 70, 70, 1366, false, {70, 16}, 349696 - 256},
+        {819200, "d81", 80, 80, 3200, false, {40, 1}, 399616},
+        {853240, "d81", 83, 80, 3320, true, {83, 39}, 849920 - 256},
+    };
+    for (const Case &c : cases) {
+        DiskShape shape = shapeForSize(c.size);
+        SCOPED_TRACE(c.size);
+        EXPECT_STREQ(shape.family->name, c.family);
+        EXPECT_EQ(shape.tracks, c.tracks);
+        EXPECT_EQ(mapTracks(shape), c.mapTracks);
+        EXPECT_EQ(blockCount(shape), c.blocks);
+        EXPECT_EQ(shape.errorBytes, c.errorBytes);
+        EXPECT_EQ(blockOffset(shape, c.block.track, c.block.sector), c.offset);
+        EXPECT_EQ(blockIndex(shape, c.block.track, c.block.sector), c.offset / 256);
+        ImageBuffer image;
+        image.bytes.assign(c.size, 0);
+        image.shape = shape;
+        EXPECT_NE(blockAt(image, c.block.track, c.block.sector), nullptr);
+        EXPECT_EQ(blockAt(image, highestTrack(shape) + 1, 0), nullptr);
+    }
+}
