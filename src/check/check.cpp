@@ -391,6 +391,8 @@ void countSummary(Tally &tally, const MapView &view) {
         tally.freeByChains += sectorsPerTrack(shape, track) - inUse;
     }
     if (view.extension != MapExtension::None) tally.mapExtension = mapExtensionName(view.extension);
+    tally.firstUncovered = lastTrack + 1;
+    tally.lastUncovered = highestTrack(shape);
 }
 
 void printSummary(const CheckReport &report) {
@@ -405,7 +407,8 @@ void printSummary(const CheckReport &report) {
                   report.freeByChains);
     if (report.mapExtension) consolePrintf(" (tracks 36-40 by the %s map)", report.mapExtension);
     if (report.usedUncovered > 0)
-        consolePrintf("; %i used on tracks 36-40, which the map does not cover", report.usedUncovered);
+        consolePrintf("; %i used on tracks %i-%i, which the map does not cover", report.usedUncovered,
+                      report.firstUncovered, report.lastUncovered);
     consolePrintf("\n");
 }
 

@@ -75,6 +75,16 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
     assert(headerBlock(image) != nullptr);
     MapExtension extension = findMapExtension(image);
     int changed = 0;
+    // A 1581 takes its map only with $44 $BB in bytes 02-03 of 40/1; its
+    // validate writes them, as it rebuilds the map.
+    uint8_t *d81Map = image.shape.family->map == MapLayout::D81 ? blockAt(image, image.shape.systemTrack, 1) : nullptr;
+    bool bytesFixed = d81Map && (d81Map[2] != 0x44 || d81Map[3] != 0xBB);
+    if (bytesFixed) {
+        consolePrintf("fix: %i/1: bytes 02-03 $%02x $%02x -> $44 $BB\n", image.shape.systemTrack, d81Map[2],
+                      d81Map[3]);
+        d81Map[2] = 0x44;
+        d81Map[3] = 0xBB;
+    }
     int freeBlocks = 0;
     for (int track = 1; track <= lastMapTrack(image, extension); ++track) {
         TrackMapEntry entry;
@@ -87,9 +97,9 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
         writeMapEntry(image, extension, track, rebuilt);
         ++changed;
     }
-    if (changed == 0 && freeUnused)
+    if (changed == 0 && !bytesFixed && freeUnused)
         consolePrintf("fix: the map agrees with the chains; nothing changed\n");
-    else if (changed == 0)
+    else if (changed == 0 && !bytesFixed)
         consolePrintf("fix: every block in use is marked used; nothing changed\n");
     else
         consolePrintf("fix: %i track%s changed; %i block%s free\n", changed, plural(changed), freeBlocks,

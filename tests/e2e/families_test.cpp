@@ -210,6 +210,10 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
     std::vector<uint8_t> edited = readBytes(dir.file("c.d81"));
     for (size_t at : {0x16u, 0x104u, 0x204u})
         EXPECT_EQ(std::string(edited.begin() + 39 * 40 * 256 + at, edited.begin() + 39 * 40 * 256 + at + 2), "XY");
+    // -fix writes the $44 $BB the 1581 needs to take its map, as its validate does.
+    writeBytes(dir.file("f.d81"), foreignD81);
+    ASSERT_EQ(runBinary({"-fix", "f.d81", "g.d81"}, dir.path).status, 0);
+    EXPECT_EQ(readBytes(dir.file("g.d81")), blankD81());
 }
 
 }  // namespace
