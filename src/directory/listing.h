@@ -48,7 +48,7 @@ struct EntryEditOutcome {
 // the walk reached through a sector beyond its track's count (17/25), and of
 // every block after it, are listed but not edited; -start refuses an entry
 // whose first block is not a block of a file (see StartRefusal) and prints
-// nothing for it. Precondition: block 18/0 is present.
+// nothing for it. Precondition: the header block (18/0, 40/0) is present.
 EntryEditOutcome showDirectory(ImageBuffer &image, int printListing);
 
 // Ends the program with status 1 and a message naming the option when an
