@@ -106,9 +106,7 @@ int highestTrack(const DiskShape &shape) {
 int mapTracks(const DiskShape &shape) { return std::min(shape.family->mapTracks, shape.tracks); }
 
 int blockCount(const DiskShape &shape) {
-    int blocks = 0;
-    for (int track = 1; track <= shape.tracks; ++track) blocks += sectorsPerTrack(shape, track);
-    return blocks;
+    return blockOffset(shape, shape.tracks, 0) / kBlockSize + sectorsPerTrack(shape, shape.tracks);
 }
 
 int walkBound(const DiskShape &shape) { return std::max(blockCount(shape), kD64ExtendedBlocks); }
