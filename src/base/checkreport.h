@@ -16,10 +16,12 @@ struct CheckReport {
     std::vector<CheckFinding> findings; /* in the order -check prints them */
     int errors;
     int warnings;
-    bool mapPresent;           /* 18/0 lies inside the image: the figures below are counted only then */
+    bool mapPresent;           /* the header lies inside the image: the figures below are counted only then */
     int blocksUsed;            /* by files and the directory, on every track */
-    int freeByMap;             /* blocks free by the map, track 18 left out */
+    int freeByMap;             /* blocks free by the map, the system track (18, 40) left out */
     int freeByChains;          /* the same tracks, free by the chains */
-    int usedUncovered;         /* used on tracks 36-40, which the map does not cover */
+    int usedUncovered;         /* used on the tracks the map does not cover (36-40 of a D64, 81-83 of a D81) */
+    int firstUncovered;        /* the first and last of those tracks */
+    int lastUncovered;
     const char *mapExtension;  /* the map of tracks 36-40: "SpeedDOS", "DolphinDOS", or nullptr */
 };

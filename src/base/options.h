@@ -35,7 +35,7 @@ struct Options {
     int startEntry;         /* -start num, 0..255 */
     int newStartAddress;    /* -start addr, 0..65535 */
     int blockViewer;        /* -block: run the interactive block viewer */
-    int viewTrack;          /* viewer position: track (moved by the viewer's keys) */
+    int viewTrack;          /* viewer position: track (moved by the viewer's keys); 0: the header's */
     int viewSector;         /* viewer position: sector (never corrected) */
     int bamView;            /* -bam: print the availability map */
     int secondImageNeeded;  /* -merge: the next plain argument names the 2nd image */

@@ -99,7 +99,7 @@ ChainEnd walkClaiming(Accounting &a, TrackSector start, int chain, int maxBlocks
     ChainEnd end{0, false, kNoBlock, start};
     TrackSector from = kNoBlock;
     while (end.blocks < maxBlocks && walkNext(a.image, walk)) {
-        int index = blockIndex(walk.at.track, walk.at.sector);
+        int index = blockIndex(account.shape, walk.at.track, walk.at.sector);
         if (joins >= 0 && account.chainOf[index] == joins) {
             end.clean = true;
             return end;
@@ -115,7 +115,7 @@ ChainEnd walkClaiming(Accounting &a, TrackSector start, int chain, int maxBlocks
             return end;
         }
         account.chainOf[index] = chain;
-        account.usedSectors[walk.at.track] |= uint32_t{1} << walk.at.sector;
+        account.usedSectors[walk.at.track] |= uint64_t{1} << walk.at.sector;
         if (order) order->push_back(walk.at);
         ++end.blocks;
         end.last = from = walk.at;
@@ -169,21 +169,39 @@ void addSlots(Accounting &a, TrackSector block) {
 void accountDirectory(Accounting &a, const uint8_t *map) {
     std::vector<TrackSector> blocks;
     TrackSector link = pairAt(map, 0);
-    TrackSector driveStart{kDirTrack, 1};
+    TrackSector driveStart = a.account.driveStart;
     int linked = newChain(a, kOwnerDirectory, ChainRole::Directory);
-    ChainEnd end = walkClaiming(a, link, linked, kMaxBlocks, &blocks);
+    ChainEnd end = walkClaiming(a, link, linked, walkBound(a.image.shape), &blocks);
     bool driveStartPresent = blockPresent(a.image, driveStart.track, driveStart.sector);
     if (end.blocks == 0 && end.clean && driveStartPresent)
         reportNamed(a, FindingKind::DirectoryLinkEnds, kOwnerDirectory, link);
     if (end.blocks > 0 && !sameBlock(link, driveStart))
         reportNamed(a, FindingKind::DirectoryLinkElsewhere, kOwnerDirectory, link);
     if (driveStartPresent)
-        walkClaiming(a, driveStart, newChain(a, kOwnerDirectory, ChainRole::Directory), kMaxBlocks, &blocks, linked);
+        walkClaiming(a, driveStart, newChain(a, kOwnerDirectory, ChainRole::Directory), walkBound(a.image.shape),
+                     &blocks, linked);
     for (TrackSector block : blocks) {
-        if (block.track != kDirTrack) reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
+        if (block.track != a.image.shape.systemTrack)
+            reportNamed(a, FindingKind::DirectoryOffTrack, kOwnerDirectory, block);
         addSlots(a, block);
     }
     a.account.directorySlots = static_cast<int>(a.account.slots.size());
+}
+
+// The header and map blocks, one chain of the map owner: 18/0; on a
+// double-sided D71 also the whole of track 53, which the 1571 keeps used;
+// 40/0-40/2 on a D81.
+void claimSystemBlocks(Accounting &a) {
+    const DiskShape &shape = a.image.shape;
+    int chain = newChain(a, kOwnerMapBlock, ChainRole::MapBlock);
+    for (int track = 1; track <= shape.tracks; ++track) {
+        bool wholeTrack = track != shape.systemTrack && isReservedTrack(shape, track);
+        for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector) {
+            if (!wholeTrack && !isSystemBlock(shape, track, sector)) continue;
+            a.account.chainOf[blockIndex(shape, track, sector)] = chain;
+            a.account.usedSectors[track] |= uint64_t{1} << sector;
+        }
+    }
 }
 
 // Gives each directory slot the number the listing gives it (and so -rd and
@@ -260,7 +278,7 @@ int accountSideSectors(Accounting &a, const uint8_t *slot, int owner, TrackSecto
         return 0;
     }
     std::vector<TrackSector> sides;
-    ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::SideSectors), kMaxBlocks, &sides);
+    ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::SideSectors), walkBound(a.image.shape), &sides);
     if (sides.size() > kMaxSideSectors) {
         reportAbout(a, FindingKind::RelTooManySides, owner, kNoBlock, static_cast<int>(sides.size()),
                     kMaxSideSectors);
@@ -291,7 +309,8 @@ int accountVlirRecords(Accounting &a, TrackSector indexBlock, int owner) {
         VlirPair pair = vlirRecord(index, record, start);
         if (pair == VlirPair::End) break;
         if (pair == VlirPair::Empty) continue;
-        ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::VlirRecord, record), kMaxBlocks);
+        int chain = newChain(a, owner, ChainRole::VlirRecord, record);
+        ChainEnd end = walkClaiming(a, start, chain, walkBound(a.image.shape));
         warnIfLastIndexMalformed(a, owner, end);
         blocks += end.blocks;
     }
@@ -305,7 +324,7 @@ int accountVlirRecords(Accounting &a, TrackSector indexBlock, int owner) {
 ChainEnd accountDataChain(Accounting &a, NamedChain named, int owner, EntryKind kind,
                           std::vector<TrackSector> *order) {
     TrackSector start = named.start;
-    bool noStart = !isStartBlock(start);
+    bool noStart = !isStartBlock(a.image.shape, start);
     if (kind.type == kTypeDel && noStart) return {0, true, kNoBlock, kNoBlock};
     if (start.track == 0) {
         reportNamed(a, FindingKind::StartTrackZero, owner, start);
@@ -313,7 +332,7 @@ ChainEnd accountDataChain(Accounting &a, NamedChain named, int owner, EntryKind 
     }
     int chain = newChain(a, owner, named.role);
     if (named.role == ChainRole::VlirIndex) return claimSingleBlock(a, start, chain);
-    ChainEnd end = walkClaiming(a, start, chain, kMaxBlocks, order);
+    ChainEnd end = walkClaiming(a, start, chain, walkBound(a.image.shape), order);
     warnIfLastIndexMalformed(a, owner, end);
     return end;
 }
@@ -323,6 +342,33 @@ int accountSecondChain(Accounting &a, const uint8_t *slot, int owner, NamedChain
                        const std::vector<TrackSector> &data, bool dataClean) {
     if (second.role == ChainRole::SideSectors) return accountSideSectors(a, slot, owner, second.start, data, dataClean);
     return accountGeosInfo(a, second.start, owner);
+}
+
+// A 1581 partition (a CBM entry): its blocks run from the first block in
+// layout order, over track ends, and carry no links; validate marks the range
+// used as it is and does not look inside. Claims the blocks the image holds;
+// one that another chain has already ends the range as a run into it.
+int accountPartition(Accounting &a, TrackSector start, int owner, int size) {
+    BlockAccount &account = a.account;
+    int chain = newChain(a, owner, ChainRole::Data);
+    int first = blockIndex(account.shape, start.track, start.sector);
+    int blocks = 0;
+    for (int index = first; first >= 0 && blocks < size; ++index) {
+        TrackSector at = blockOfIndex(account.shape, index);
+        if (at.track == 0 || !blockPresent(a.image, at.track, at.sector)) break;
+        if (account.chainOf[index] != -1) {
+            Finding found = finding(FindingKind::ChainRunsInto, owner, chain);
+            found.at = blocks > 0 ? blockOfIndex(account.shape, index - 1) : kNoBlock;
+            found.to = at;
+            found.otherChain = account.chainOf[index];
+            report(a, found);
+            break;
+        }
+        account.chainOf[index] = chain;
+        account.usedSectors[at.track] |= uint64_t{1} << at.sector;
+        ++blocks;
+    }
+    return blocks;
 }
 
 bool errorsSince(const BlockAccount &account, size_t first) {
@@ -339,6 +385,10 @@ void accountEntry(Accounting &a, int entry) {
     size_t firstFinding = a.account.findings.size();
     EntryKind kind = entryKind(slot);
     if (!(typeByte & 0x80)) reportAbout(a, FindingKind::FileOpen, owner, kNoBlock, typeByte, 0);
+    if (kind.type == kTypePartition && a.image.shape.family->map == MapLayout::D81) {
+        accountPartition(a, pairAt(slot, kSlotStartTrack), owner, slotBlockCount(slot));
+        return;
+    }
     if (kind.type >= 5) reportAbout(a, FindingKind::UnknownType, owner, kNoBlock, typeByte, 0);
     if (kind.unknownStructure)
         reportAbout(a, FindingKind::GeosStructure, owner, kNoBlock, slot[kSlotRecordLength], 0);
@@ -358,20 +408,21 @@ void accountEntry(Accounting &a, int entry) {
 }  // namespace
 
 void buildAccount(const ImageBuffer &image, BlockAccount &account, bool countAll) {
-    account.tracks = imageTrackCount(image.bytes.size());
+    account.shape = image.shape;
+    account.tracks = image.shape.tracks;
     account.directorySlots = 0;
     account.slots.clear();
     account.chains.clear();
     account.findings.clear();
     std::fill(std::begin(account.chainOf), std::end(account.chainOf), -1);
     std::fill(std::begin(account.usedSectors), std::end(account.usedSectors), 0);
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    const uint8_t *map = headerBlock(image);
     account.mapPresent = map != nullptr;
     if (!map) return;
 
     Accounting a{image, account};
-    account.chainOf[blockIndex(kDirTrack, 0)] = newChain(a, kOwnerMapBlock, ChainRole::MapBlock);
-    account.usedSectors[kDirTrack] |= 1;
+    account.driveStart = driveDirectoryStart(image);
+    claimSystemBlocks(a);
     accountDirectory(a, map);
     numberListedSlots(image, account, countAll);
     accountBorderBlock(a);
@@ -380,14 +431,14 @@ void buildAccount(const ImageBuffer &image, BlockAccount &account, bool countAll
 
 BlockSet usedBlocks(const BlockAccount &account) {
     BlockSet used{};
-    for (int track = 1; track <= kMaxTrack; ++track)
-        for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
+    for (int track = 1; track <= highestTrack(account.shape); ++track)
+        for (int sector = 0; sector < sectorsPerTrack(account.shape, track); ++sector)
             if (account.usedSectors[track] >> sector & 1) blockSetAdd(used, track, sector);
     return used;
 }
 
 int ownerOf(const BlockAccount &account, int track, int sector) {
-    int index = blockIndex(track, sector);
+    int index = blockIndex(account.shape, track, sector);
     if (index < 0 || account.chainOf[index] < 0) return kOwnerNone;
     return account.chains[account.chainOf[index]].owner;
 }

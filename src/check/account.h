@@ -15,7 +15,7 @@
 // directory blocks in the order the walks reach them, then those of a GEOS
 // border block.
 constexpr int kOwnerNone = -1;
-constexpr int kOwnerMapBlock = 0;   // 18/0
+constexpr int kOwnerMapBlock = 0;   // header and map blocks (18/0; 53/0 and track 53 of a D71; 40/0-40/2)
 constexpr int kOwnerDirectory = 1;  // the directory chain
 constexpr int kOwnerBorder = 2;     // the border block of a GEOS disk
 constexpr int kFirstEntryOwner = 3;
@@ -83,12 +83,14 @@ struct AccountSlot {
 };
 
 struct BlockAccount {
-    bool mapPresent;                   // 18/0 lies inside the image; nothing else is known otherwise
-    int tracks;                        // the image's tracks (imageTrackCount)
+    bool mapPresent;                   // the header lies inside the image; nothing else is known otherwise
+    DiskShape shape;                   // the image's shape
+    int tracks;                        // the image's tracks (shape.tracks)
+    TrackSector driveStart;            // where the drive starts the directory (18/1; 40/3 on a D81)
     int directorySlots;                // entries 0..directorySlots-1 are directory slots, the rest border slots
     std::vector<AccountSlot> slots;    // every slot by entry owner
-    int chainOf[kMaxBlocks];           // by blockIndex: the chain that reached the block first, or -1
-    uint32_t usedSectors[kMaxTrack + 1];  // per track, bit s set when some owner uses sector s
+    int chainOf[kMostBlocks];          // by blockIndex: the chain that reached the block first, or -1
+    uint64_t usedSectors[kMostTracks + 1];  // per track, bit s set when some owner uses sector s
     std::vector<ChainInfo> chains;
     std::vector<Finding> findings;     // in the order found
 };

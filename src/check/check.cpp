@@ -14,7 +14,10 @@ namespace {
 constexpr int kSlotName = 5;
 constexpr int kNameLength = 16;
 constexpr int kDosVersionOffset = 2;
-constexpr int kDosVersion = 0x41;
+// A D81's map block 40/1 carries the DOS version and its complement; the
+// 1581 rejects the map (0 blocks free) without them.
+constexpr int kD81MapSector = 1;
+constexpr uint8_t kD81MapCheck[2] = {0x44, 0xBB};
 
 // What the report functions below count into and capture their lines into.
 using Tally = CheckReport;
@@ -51,7 +54,7 @@ void printOwner(const BlockAccount &account, int owner, const char *note = nullp
     if (owner >= kFirstEntryOwner) printEntry(account, owner, note);
     else if (owner == kOwnerDirectory) consolePrintf("the directory");
     else if (owner == kOwnerBorder) consolePrintf("the GEOS border block");
-    else consolePrintf("18/0, the map block");
+    else consolePrintf("%s", account.shape.family->mapBlocks);
 }
 
 const char *roleName(ChainRole role) {
@@ -75,8 +78,8 @@ void printRole(const ChainInfo &chain, const char *article) {
 }
 
 // What names the first block of a chain.
-const char *startNamer(ChainRole role) {
-    if (role == ChainRole::Directory || role == ChainRole::Border) return "18/0";
+const char *startNamer(const BlockAccount &account, ChainRole role) {
+    if (role == ChainRole::Directory || role == ChainRole::Border) return headerName(account.shape);
     if (role == ChainRole::VlirRecord) return "the VLIR index block";
     return "the entry";
 }
@@ -102,7 +105,7 @@ void printLink(const BlockAccount &account, const Finding &found, const char *ve
     const ChainInfo &chain = account.chains[found.chain];
     printRole(chain, "the ");
     consolePrintf(": ");
-    if (found.at.track == 0) consolePrintf("%s", startNamer(chain.role));
+    if (found.at.track == 0) consolePrintf("%s", startNamer(account, chain.role));
     else printBlock(found.at);
     consolePrintf(" %s ", verb);
     printBlock(found.to);
@@ -130,7 +133,8 @@ void printChainFault(const BlockAccount &account, const Finding &found) {
             break;
         case FindingKind::LinkBeyondSectors:
             printLink(account, found, "links to");
-            consolePrintf(", beyond the %i sectors of track %i", sectorsPerTrack(found.to.track), found.to.track);
+            consolePrintf(", beyond the %i sectors of track %i", sectorsPerTrack(account.shape, found.to.track),
+                          found.to.track);
             break;
         case FindingKind::LinkOutsideImage:
             printLink(account, found, "links to");
@@ -229,21 +233,22 @@ struct MapView {
 };
 
 // The free bits of a track's map entry (0 for a track the map does not cover).
-uint32_t freeBits(const MapView &view, int track) {
-    const uint8_t *entry = mapEntryBytes(view.image, view.extension, track);
-    return entry ? mapEntryBits(entry) : 0;
+uint64_t freeBits(const MapView &view, int track) {
+    TrackMapEntry entry{0, 0};
+    readMapEntry(view.image, view.extension, track, entry);
+    return entry.freeBits;
 }
 
-void printSectors(int track, uint32_t sectors) {
-    for (int sector = 0; sector < 24; ++sector)
+void printSectors(int track, uint64_t sectors) {
+    for (int sector = 0; sector < kMostSectors; ++sector)
         if (sectors >> sector & 1) consolePrintf(" %i/%i", track, sector);
 }
 
 // Errors: per owner, the blocks it uses that the map marks free.
 void reportUsedButFree(Tally &tally, const MapView &view) {
-    uint32_t usedFree[kMaxTrack + 1] = {};
+    uint64_t usedFree[kMostTracks + 1] = {};
     std::vector<int> counts;
-    for (int track = 1; track <= lastMapTrack(view.extension); ++track) {
+    for (int track = 1; track <= lastMapTrack(view.image, view.extension); ++track) {
         usedFree[track] = view.account.usedSectors[track] & freeBits(view, track);
         for (int sector = 0; usedFree[track] >> sector; ++sector) {
             if (!(usedFree[track] >> sector & 1)) continue;
@@ -260,8 +265,8 @@ void reportUsedButFree(Tally &tally, const MapView &view) {
             consolePrintf(": ");
         }
         consolePrintf("%i block%s in use marked free in the map:", counts[owner], plural(counts[owner]));
-        for (int track = 1; track <= lastMapTrack(view.extension); ++track)
-            for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
+        for (int track = 1; track <= lastMapTrack(view.image, view.extension); ++track)
+            for (int sector = 0; sector < sectorsPerTrack(view.image.shape, track); ++sector)
                 if ((usedFree[track] >> sector & 1) && ownerOf(view.account, track, sector) == owner)
                     consolePrintf(" %i/%i", track, sector);
         consolePrintf("\n");
@@ -269,27 +274,29 @@ void reportUsedButFree(Tally &tally, const MapView &view) {
 }
 
 // Warnings per track: count against bits, bits of sectors the track lacks,
-// blocks marked used that nothing uses (not on track 18, which keeps art and
-// loaders that nothing reaches).
+// blocks marked used that nothing uses (not on the system track, which keeps
+// art and loaders that nothing reaches).
 void reportTrackEntries(Tally &tally, const MapView &view) {
-    for (int track = 1; track <= lastMapTrack(view.extension); ++track) {
-        const uint8_t *entry = mapEntryBytes(view.image, view.extension, track);
-        uint32_t bits = mapEntryBits(entry);
-        uint32_t real = realSectorMask(track);
+    const DiskShape &shape = view.image.shape;
+    for (int track = 1; track <= lastMapTrack(view.image, view.extension); ++track) {
+        TrackMapEntry entry{0, 0};
+        readMapEntry(view.image, view.extension, track, entry);
+        uint64_t bits = entry.freeBits;
+        uint64_t real = realSectorMask(shape, track);
         int freeByBits = std::popcount(bits & real);
-        if (entry[0] != freeByBits) {
+        if (entry.freeCount != freeByBits) {
             beginLine(tally, false, view.account, kOwnerNone);
-            consolePrintf("track %i: free count %i, its bits mark %i free\n", track, entry[0], freeByBits);
+            consolePrintf("track %i: free count %i, its bits mark %i free\n", track, entry.freeCount, freeByBits);
         }
         if (bits & ~real) {
             beginLine(tally, false, view.account, kOwnerNone);
             consolePrintf("track %i: bits set for sectors the track does not have:", track);
-            for (int sector = sectorsPerTrack(track); sector < 24; ++sector)
+            for (int sector = sectorsPerTrack(shape, track); sector < mapEntryBitCount(view.image); ++sector)
                 if (bits >> sector & 1) consolePrintf(" %i", sector);
             consolePrintf("\n");
         }
-        uint32_t lost = real & ~bits & ~view.account.usedSectors[track];
-        if (track == kDirTrack || lost == 0) continue;
+        uint64_t lost = real & ~bits & ~view.account.usedSectors[track];
+        if (track == shape.systemTrack || lost == 0) continue;
         int count = std::popcount(lost);
         beginLine(tally, false, view.account, kOwnerNone);
         consolePrintf("track %i: %i block%s marked used that nothing uses:", track, count, plural(count));
@@ -316,7 +323,7 @@ bool reachesCutPart(const BlockAccount &account, const ImageForm &form) {
 // block it lacks; an error when something reaches the part cut off.
 void reportTruncation(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
     uint64_t size = image.bytes.size();
-    if (!imageIsTruncated(size)) return;
+    if (!imageIsCut(image)) return;
     const ImageForm &form = *expectedImageForm(size);
     bool reached = reachesCutPart(account, form);
     beginLine(tally, reached, account, kOwnerNone);
@@ -328,7 +335,7 @@ void reportTruncation(Tally &tally, const ImageBuffer &image, const BlockAccount
         consolePrintf("its blocks are whole, its error bytes are not\n");
         return;
     }
-    TrackSector first = blockOfIndex(held);
+    TrackSector first = blockOfIndex(image.shape, held);
     consolePrintf("blocks from %i/%i on are absent%s\n", first.track, first.sector,
                   reached ? ", and the directory or a file reaches them" : "");
 }
@@ -341,7 +348,7 @@ void reportMalformedExtensions(Tally &tally, const ImageBuffer &image, const Blo
     for (MapExtension area : {MapExtension::SpeedDos, MapExtension::DolphinDos}) {
         int track = malformedExtensionTrack(image, area);
         if (track == 0) continue;
-        const uint8_t *entry = mapEntryBytes(image, area, track);
+        const uint8_t *entry = extensionEntryBytes(image, area, track);
         int offset = mapExtensionOffset(area);
         beginLine(tally, false, account, kOwnerNone);
         consolePrintf("18/0: bytes $%02x-$%02x are neither all 0 nor a %s map of tracks 36-40 (track %i: $%02x $%02x "
@@ -353,7 +360,7 @@ void reportMalformedExtensions(Tally &tally, const ImageBuffer &image, const Blo
 void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
     if (errorByteOf(image, 1, 0) < 0) return;
     for (int track = 1; track <= account.tracks; ++track) {
-        for (int sector = 0; sector < sectorsPerTrack(track); ++sector) {
+        for (int sector = 0; sector < sectorsPerTrack(image.shape, track); ++sector) {
             int code = errorByteOf(image, track, sector);
             int dosError = dosErrorNumber(code);
             if (code < 0 || dosError == 0) continue;
@@ -371,16 +378,21 @@ void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount
 void countSummary(Tally &tally, const MapView &view) {
     tally.mapPresent = view.account.mapPresent;
     if (!tally.mapPresent) return;
-    int lastTrack = lastMapTrack(view.extension);
-    for (int track = 1; track <= kMaxTrack; ++track) {
+    const DiskShape &shape = view.image.shape;
+    int lastTrack = lastMapTrack(view.image, view.extension);
+    for (int track = 1; track <= highestTrack(shape); ++track) {
         int inUse = std::popcount(view.account.usedSectors[track]);
         tally.blocksUsed += inUse;
         if (track > lastTrack) tally.usedUncovered += inUse;
-        if (track > lastTrack || track == kDirTrack) continue;
-        tally.freeByMap += mapEntryBytes(view.image, view.extension, track)[0];
-        tally.freeByChains += sectorsPerTrack(track) - inUse;
+        if (track > lastTrack || track == shape.systemTrack) continue;
+        TrackMapEntry entry{0, 0};
+        readMapEntry(view.image, view.extension, track, entry);
+        tally.freeByMap += entry.freeCount;
+        tally.freeByChains += sectorsPerTrack(shape, track) - inUse;
     }
     if (view.extension != MapExtension::None) tally.mapExtension = mapExtensionName(view.extension);
+    tally.firstUncovered = lastTrack + 1;
+    tally.lastUncovered = highestTrack(shape);
 }
 
 void printSummary(const CheckReport &report) {
@@ -395,7 +407,8 @@ void printSummary(const CheckReport &report) {
                   report.freeByChains);
     if (report.mapExtension) consolePrintf(" (tracks 36-40 by the %s map)", report.mapExtension);
     if (report.usedUncovered > 0)
-        consolePrintf("; %i used on tracks 36-40, which the map does not cover", report.usedUncovered);
+        consolePrintf("; %i used on tracks %i-%i, which the map does not cover", report.usedUncovered,
+                      report.firstUncovered, report.lastUncovered);
     consolePrintf("\n");
 }
 
@@ -406,18 +419,22 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
         printEntry(account, found.owner);
         consolePrintf(": ");
     }
+    const char *header = headerName(account.shape);
     if (found.kind == FindingKind::DirectoryLinkElsewhere) {
-        consolePrintf("the directory chain: 18/0 links to ");
+        consolePrintf("the directory chain: %s links to ", header);
         printBlock(found.to);
-        consolePrintf(", where a drive reads the directory from 18/1; the check follows both");
+        consolePrintf(", where a drive reads the directory from ");
+        printBlock(account.driveStart);
+        consolePrintf("; the check follows both");
     } else if (found.kind == FindingKind::DirectoryOffTrack) {
         consolePrintf("the directory chain: ");
         printBlock(found.to);
-        consolePrintf(" lies off track %i", kDirTrack);
+        consolePrintf(" lies off track %i", account.shape.systemTrack);
     } else if (found.kind == FindingKind::DirectoryLinkEnds) {
-        consolePrintf("the directory chain: 18/0 links to ");
+        consolePrintf("the directory chain: %s links to ", header);
         printBlock(found.to);
-        consolePrintf(", on track 0, so the listing shows no entry; a drive reads the directory from 18/1");
+        consolePrintf(", on track 0, so the listing shows no entry; a drive reads the directory from ");
+        printBlock(account.driveStart);
     } else if (found.chain >= 0) {
         printChainFault(account, found);
     } else {
@@ -432,16 +449,25 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
     report = CheckReport{};
     Tally &tally = report;
     MapView view{image, account, findMapExtension(image)};
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    const uint8_t *map = headerBlock(image);
     reportTruncation(tally, image, account);
     if (!map) {
         beginLine(tally, true, account, kOwnerNone);
-        consolePrintf("18/0 lies outside the image (%llu byte%s): no map and no directory\n",
+        consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n", headerName(image.shape),
                       static_cast<unsigned long long>(image.bytes.size()),
                       plural(static_cast<int>(image.bytes.size())));
-    } else if (map[kDosVersionOffset] != kDosVersion) {
+    } else if (map[kDosVersionOffset] != image.shape.family->dosVersion) {
         beginLine(tally, false, account, kOwnerNone);
-        consolePrintf("18/0: DOS version byte $%02x, not $%02x\n", map[kDosVersionOffset], kDosVersion);
+        consolePrintf("%s: DOS version byte $%02x, not $%02x\n", headerName(image.shape), map[kDosVersionOffset],
+                      image.shape.family->dosVersion);
+    }
+    const uint8_t *d81Map = image.shape.family->map == MapLayout::D81
+                                ? blockAt(image, image.shape.systemTrack, kD81MapSector)
+                                : nullptr;
+    if (d81Map && (d81Map[2] != kD81MapCheck[0] || d81Map[3] != kD81MapCheck[1])) {
+        beginLine(tally, true, account, kOwnerNone);
+        consolePrintf("%i/%i: bytes 02-03 are $%02x $%02x, not $44 $BB: a 1581 rejects the map and shows 0 blocks "
+                      "free\n", image.shape.systemTrack, kD81MapSector, d81Map[2], d81Map[3]);
     }
     reportMalformedExtensions(tally, image, account);
     for (const Finding &found : account.findings) printFinding(tally, account, found);

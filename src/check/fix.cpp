@@ -12,19 +12,16 @@
 
 namespace {
 
-// The 4 map bytes a track gets: used blocks used, the others free (or, when
-// !freeUnused, as they were), track 18's unused blocks as they were.
-void rebuiltEntry(const uint8_t *old, int track, const BlockSet &used, bool freeUnused, uint8_t out[4]) {
-    uint32_t oldBits = mapEntryBits(old);
-    uint32_t bits = 0;
-    for (int sector = 0; sector < sectorsPerTrack(track); ++sector) {
-        bool free = track == kDirTrack || !freeUnused ? (oldBits >> sector & 1) : true;
-        if (free && !blockSetHas(used, track, sector)) bits |= uint32_t{1} << sector;
+// The map entry a track gets: used blocks used, the others free (or, when
+// !freeUnused, as they were), the system track's unused blocks as they were.
+TrackMapEntry rebuiltEntry(const DiskShape &shape, TrackMapEntry old, int track, const BlockSet &used,
+                           bool freeUnused) {
+    uint64_t bits = 0;
+    for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector) {
+        bool free = track == shape.systemTrack || !freeUnused ? (old.freeBits >> sector & 1) : true;
+        if (free && !blockSetHas(used, track, sector)) bits |= uint64_t{1} << sector;
     }
-    out[0] = static_cast<uint8_t>(std::popcount(bits));
-    out[1] = static_cast<uint8_t>(bits);
-    out[2] = static_cast<uint8_t>(bits >> 8);
-    out[3] = static_cast<uint8_t>(bits >> 16);
+    return {static_cast<uint8_t>(std::popcount(bits)), bits};
 }
 
 // True for a finding after which the account may not know every block in
@@ -75,24 +72,34 @@ void printWhyNothingFreed(const BlockAccount &account, const Finding &first, int
 }  // namespace
 
 void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
-    assert(blockPresent(image, kDirTrack, 0));
+    assert(headerBlock(image) != nullptr);
     MapExtension extension = findMapExtension(image);
     int changed = 0;
+    // A 1581 takes its map only with $44 $BB in bytes 02-03 of 40/1; its
+    // validate writes them, as it rebuilds the map.
+    uint8_t *d81Map = image.shape.family->map == MapLayout::D81 ? blockAt(image, image.shape.systemTrack, 1) : nullptr;
+    bool bytesFixed = d81Map && (d81Map[2] != 0x44 || d81Map[3] != 0xBB);
+    if (bytesFixed) {
+        consolePrintf("fix: %i/1: bytes 02-03 $%02x $%02x -> $44 $BB\n", image.shape.systemTrack, d81Map[2],
+                      d81Map[3]);
+        d81Map[2] = 0x44;
+        d81Map[3] = 0xBB;
+    }
     int freeBlocks = 0;
-    for (int track = 1; track <= lastMapTrack(extension); ++track) {
-        uint8_t *entry = mapEntryBytes(image, extension, track);
-        if (!entry) continue;
-        uint8_t rebuilt[4];
-        rebuiltEntry(entry, track, used, freeUnused, rebuilt);
-        if (track != kDirTrack) freeBlocks += rebuilt[0];
-        if (std::memcmp(entry, rebuilt, sizeof rebuilt) == 0) continue;
-        consolePrintf("fix: track %i: %i -> %i block%s free\n", track, entry[0], rebuilt[0], plural(rebuilt[0]));
-        std::memcpy(entry, rebuilt, sizeof rebuilt);
+    for (int track = 1; track <= lastMapTrack(image, extension); ++track) {
+        TrackMapEntry entry;
+        if (!readMapEntry(image, extension, track, entry)) continue;
+        TrackMapEntry rebuilt = rebuiltEntry(image.shape, entry, track, used, freeUnused);
+        if (track != image.shape.systemTrack) freeBlocks += rebuilt.freeCount;
+        if (entry.freeCount == rebuilt.freeCount && entry.freeBits == rebuilt.freeBits) continue;
+        consolePrintf("fix: track %i: %i -> %i block%s free\n", track, entry.freeCount, rebuilt.freeCount,
+                      plural(rebuilt.freeCount));
+        writeMapEntry(image, extension, track, rebuilt);
         ++changed;
     }
-    if (changed == 0 && freeUnused)
+    if (changed == 0 && !bytesFixed && freeUnused)
         consolePrintf("fix: the map agrees with the chains; nothing changed\n");
-    else if (changed == 0)
+    else if (changed == 0 && !bytesFixed)
         consolePrintf("fix: every block in use is marked used; nothing changed\n");
     else
         consolePrintf("fix: %i track%s changed; %i block%s free\n", changed, plural(changed), freeBlocks,

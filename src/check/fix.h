@@ -12,7 +12,7 @@
 // sectors a track does not have are cleared and the counts are set from the
 // bits. Writes only entries that change, through no other call, and prints
 // one line per changed track (counts before and after), then a summary line.
-// Precondition: block 18/0 is present.
+// Precondition: the header block (18/0, 40/0) is present.
 void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused);
 
 // The repair: the blocks the account finds in use (18/0, the directory, every
@@ -22,5 +22,5 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused);
 // (a link it cannot follow, a GEOS structure byte other than 0 and 1, a REL
 // file without side sectors, ...; fix.cpp lists them), it first prints one
 // line naming the first such finding and frees no block. Never changes an
-// entry, a link or a data byte. Precondition: block 18/0 is present.
+// entry, a link or a data byte. Precondition: the header block (18/0, 40/0) is present.
 void fixMap(ImageBuffer &image);

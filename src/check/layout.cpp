@@ -1,5 +1,5 @@
-// Image layout beyond the 35-track map: map extensions and error bytes.
-// The image's tracks come from the disk floor (imageTrackCount).
+// Image layout beyond the family's map: D64 map extensions and error bytes.
+// The image's tracks come from the disk floor (its shape).
 #include "check/layout.h"
 
 #include "disk/blockset.h"
@@ -9,7 +9,8 @@ namespace {
 
 constexpr int kSpeedDosOffset = 0xC0;
 constexpr int kDolphinDosOffset = 0xAC;
-constexpr int kFirstExtensionTrack = kMapTracks + 1;
+constexpr int kFirstExtensionTrack = 36;
+constexpr int kLastExtensionTrack = 40;
 
 // The first of the five entries at `offset` that is not well formed (more
 // than 17 free sectors, a bit for a sector above 16), as the track it would
@@ -17,7 +18,7 @@ constexpr int kFirstExtensionTrack = kMapTracks + 1;
 int firstMalformedTrack(const uint8_t *map, int offset) {
     bool anySet = false;
     int malformed = 0;
-    for (int track = kFirstExtensionTrack; track <= kMaxTrack; ++track) {
+    for (int track = kFirstExtensionTrack; track <= kLastExtensionTrack; ++track) {
         const uint8_t *entry = map + offset + 4 * (track - kFirstExtensionTrack);
         if (malformed == 0 && (entry[0] > 17 || entry[3] > 0x01)) malformed = track;
         anySet = anySet || entry[0] || entry[1] || entry[2] || entry[3];
@@ -29,12 +30,14 @@ int firstMalformedTrack(const uint8_t *map, int offset) {
 bool looksLikeExtension(const uint8_t *map, int offset) { return firstMalformedTrack(map, offset) == 0; }
 
 // The map of tracks 36-40 is read on an image that holds those tracks whole.
-bool hasFortyTracks(const ImageBuffer &image) { return imageTrackCount(image.bytes.size()) == kMaxTrack; }
+bool hasFortyTracks(const ImageBuffer &image) {
+    return image.shape.family == &kFamilyD64 && image.shape.tracks >= kLastExtensionTrack;
+}
 
 }  // namespace
 
 MapExtension findMapExtension(const ImageBuffer &image) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    const uint8_t *map = headerBlock(image);
     if (!map || !hasFortyTracks(image)) return MapExtension::None;
     if (looksLikeExtension(map, kSpeedDosOffset)) return MapExtension::SpeedDos;
     TrackSector border;
@@ -44,7 +47,7 @@ MapExtension findMapExtension(const ImageBuffer &image) {
 }
 
 int malformedExtensionTrack(const ImageBuffer &image, MapExtension area) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    const uint8_t *map = headerBlock(image);
     TrackSector border;
     if (!map || !hasFortyTracks(image) || area == MapExtension::None) return 0;
     if (area == MapExtension::DolphinDos && geosBorderBlock(image, border)) return 0;
@@ -65,24 +68,48 @@ const char *mapExtensionName(MapExtension extension) {
     return "none";
 }
 
-int lastMapTrack(MapExtension extension) { return extension == MapExtension::None ? kMapTracks : kMaxTrack; }
+int lastMapTrack(const ImageBuffer &image, MapExtension extension) {
+    return extension == MapExtension::None ? mapTracks(image.shape) : kLastExtensionTrack;
+}
 
-const uint8_t *mapEntryBytes(const ImageBuffer &image, MapExtension extension, int track) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
-    if (!map || track < 1 || track > lastMapTrack(extension)) return nullptr;
-    if (track <= kMapTracks) return map + 4 * track;
+const uint8_t *extensionEntryBytes(const ImageBuffer &image, MapExtension extension, int track) {
+    const uint8_t *map = headerBlock(image);
+    if (!map || track < kFirstExtensionTrack || track > kLastExtensionTrack) return nullptr;
     return map + mapExtensionOffset(extension) + 4 * (track - kFirstExtensionTrack);
 }
 
-uint8_t *mapEntryBytes(ImageBuffer &image, MapExtension extension, int track) {
-    return const_cast<uint8_t *>(mapEntryBytes(static_cast<const ImageBuffer &>(image), extension, track));
+bool readMapEntry(const ImageBuffer &image, MapExtension extension, int track, TrackMapEntry &entry) {
+    if (track < 1 || track > lastMapTrack(image, extension)) return false;
+    if (isMapTrack(image, track)) {
+        if (!headerBlock(image)) return false;
+        entry = trackMapEntry(image, track);
+        return true;
+    }
+    const uint8_t *bytes = extensionEntryBytes(image, extension, track);
+    if (!bytes) return false;
+    entry = {bytes[0], uint64_t{bytes[1]} | uint64_t{bytes[2]} << 8 | uint64_t{bytes[3]} << 16};
+    return true;
 }
+
+void writeMapEntry(ImageBuffer &image, MapExtension extension, int track, TrackMapEntry entry) {
+    if (track < 1 || track > lastMapTrack(image, extension)) return;
+    if (isMapTrack(image, track)) {
+        setTrackMapEntry(image, track, entry);
+        return;
+    }
+    uint8_t *bytes = const_cast<uint8_t *>(extensionEntryBytes(image, extension, track));
+    if (!bytes) return;
+    bytes[0] = entry.freeCount;
+    for (int i = 0; i < 3; ++i) bytes[1 + i] = static_cast<uint8_t>(entry.freeBits >> (8 * i));
+}
+
+int mapEntryBitCount(const ImageBuffer &image) { return image.shape.family->map == MapLayout::D81 ? 40 : 24; }
 
 int errorByteOf(const ImageBuffer &image, int track, int sector) {
     uint64_t size = image.bytes.size();
-    uint64_t base = imageBlockBytes(size);
-    int index = blockIndex(track, sector);
-    if (!imageHasErrorBytes(size) || index < 0 || base + static_cast<uint64_t>(index) >= size) return -1;
+    uint64_t base = imageBlockBytes(image);
+    int index = blockIndex(image.shape, track, sector);
+    if (!image.shape.errorBytes || index < 0 || base + static_cast<uint64_t>(index) >= size) return -1;
     return image.bytes[base + static_cast<uint64_t>(index)];
 }
 

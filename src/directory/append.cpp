@@ -25,7 +25,7 @@ bool fillEmptySlot(uint8_t *block) {
 void appendDelEntry(ImageBuffer &image, const std::string &path) {
     DirectoryGrowth growth = startGrowth(image, path, true);
     for (;;) {
-        TrackSector last = requireDirectoryEnd(image, {kDirTrack, 1}, growth);
+        TrackSector last = requireDirectoryEnd(image, driveDirectoryStart(image), growth);
         if (fillEmptySlot(blockAt(image, last.track, last.sector))) return;
         TrackSector added;
         if (!growDirectory(image, last, growth, false, added)) exitWithError(2, "ERROR: Disk full!");

@@ -24,7 +24,7 @@ const char *const kOptionNames[7] = {"-rename", "-type", "-blocks", "-move", "-u
 constexpr uint8_t kClosedPrg = 0x82;
 constexpr int kSlotContents = kSlotSize - kSlotType;  // bytes 02-1F move with an entry
 // An undeleted chain may only use blocks the map has a bit for.
-constexpr WalkRules kMapRules{kMapTracks, true};
+constexpr WalkRules kMapRules{kImageMapTracks, true};
 
 // The directory as the listing walks it, each block once. Edits change no
 // link, so the walk made before the first edit holds for all of them.
@@ -68,8 +68,8 @@ int requireEntry(const Directory &dir, const char *option, int number, bool coun
 }
 
 // A type byte as the listing names it ("PRG<", "*SEQ"), then the byte itself.
-void printType(int type) {
-    TypeMarks marks = typeMarks(type);
+void printType(const DiskShape &shape, int type) {
+    TypeMarks marks = typeMarks(shape, type);
     consolePrintf("%s%s%s ($%02x)", marks.splat == '*' ? "*" : "", marks.name, marks.lock == '<' ? "<" : "", type);
 }
 
@@ -91,12 +91,12 @@ void renameEntry(uint8_t *slot, int number, const NameText &name) {
     consolePrintf("\n");
 }
 
-void retypeEntry(uint8_t *slot, int number, int type) {
+void retypeEntry(const DiskShape &shape, uint8_t *slot, int number, int type) {
     consolePrintf("-type %i: ", number);
-    printType(slot[kSlotType]);
+    printType(shape, slot[kSlotType]);
     slot[kSlotType] = static_cast<uint8_t>(type);
     consolePrintf(" -> ");
-    printType(type);
+    printType(shape, type);
     consolePrintf("\n");
 }
 
@@ -127,23 +127,23 @@ void moveEntry(Directory &dir, int from, int to, const DirEdit &edit) {
 // The slot number (every slot counted) of the first listed entry whose chain
 // holds `block`, or -1 when none of the walk's entries does.
 int slotUsing(const ImageBuffer &image, const Directory &dir, TrackSector block) {
-    int position = blockOffset(block.track, block.sector);
+    int position = blockOffset(image.shape, block.track, block.sector);
     for (size_t i = 0; i < dir.slots.size(); ++i) {
         const uint8_t *slot = dir.slots[i];
-        if (slot[kSlotType] == 0 || !slotHasStartBlock(slot)) continue;
+        if (slot[kSlotType] == 0 || !slotHasStartBlock(image.shape, slot)) continue;
         BlockWalk walk = startWalk({slot[kSlotStartTrack], slot[kSlotStartSector]}, kAnyHeldBlock);
         while (walkNext(image, walk))
-            if (blockOffset(walk.at.track, walk.at.sector) == position) return static_cast<int>(i);
+            if (blockOffset(image.shape, walk.at.track, walk.at.sector) == position) return static_cast<int>(i);
     }
     return -1;
 }
 
 // Why a chain's start block is none an undelete may use.
-const char *whyNotAMapBlock(const ImageBuffer &image, TrackSector start) {
-    if (start.track > kMaxTrack) return "lies outside the image";
-    if (start.sector >= sectorsPerTrack(start.track)) return "lies beyond the last sector of its track";
+std::string whyNotAMapBlock(const ImageBuffer &image, TrackSector start) {
+    if (start.track > highestTrack(image.shape)) return "lies outside the image";
+    if (start.sector >= sectorsPerTrack(image.shape, start.track)) return "lies beyond the last sector of its track";
     if (!blockPresent(image, start.track, start.sector)) return "lies outside the image";
-    return "lies above track 35, where the map has no bits";
+    return "lies above track " + std::to_string(mapTracks(image.shape)) + ", where the map has no bits";
 }
 
 // The error exit for a block of the chain that something else uses: the
@@ -185,7 +185,7 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Direct
         exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops.", number);
     if (walk.stop != WalkStop::EndOfChain && walk.visited == 0)
         exitWithError(1, "ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
-                      walk.next.sector, whyNotAMapBlock(image, walk.next));
+                      walk.next.sector, whyNotAMapBlock(image, walk.next).c_str());
     if (walk.stop != WalkStop::EndOfChain)
         exitWithError(1, "ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.", number,
                       walk.next.track, walk.next.sector);
@@ -204,22 +204,36 @@ void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int 
     consolePrintf("-undel %i: ", number);
     printQuotedName(slot + kSlotName);
     consolePrintf(" ");
-    printType(0);
+    printType(image.shape, 0);
     slot[kSlotType] = kClosedPrg;
     consolePrintf(" -> ");
-    printType(kClosedPrg);
+    printType(image.shape, kClosedPrg);
     const int count = static_cast<int>(blocks.size());
     consolePrintf(", %i block%s marked used\n", count, plural(count));
 }
 
 // ---- Disk name and id ----------------------------------------------------------
 
-// The disk name or id in block 18/0, which the caller guarantees is present.
+// A D81 keeps a copy of the disk id in bytes 04-05 of its map blocks 40/1 and
+// 40/2; an id edit writes it there too, as the 1581's format does.
+void copyIdIntoMaps(ImageBuffer &image) {
+    if (image.shape.family->map != MapLayout::D81) return;
+    const uint8_t *id = headerBlock(image) + diskIdOffset(image);
+    for (int sector : {1, 2}) {
+        uint8_t *map = blockAt(image, image.shape.systemTrack, sector);
+        if (!map) continue;
+        map[4] = id[0];
+        map[5] = id[1];
+    }
+}
+
+// The disk name or id in the header block, which the caller guarantees is present.
 void setDiskText(ImageBuffer &image, const char *option, int offset, int length, const NameText &text) {
-    uint8_t *field = blockAt(image, kDirTrack, 0) + offset;
+    uint8_t *field = headerBlock(image) + offset;
     consolePrintf("%s: \"", option);
     printDiskChars(field, length);
-    writeText(field, length, text, offset == kDiskNameOffset);
+    writeText(field, length, text, offset == diskNameOffset(image));
+    if (offset == diskIdOffset(image)) copyIdIntoMaps(image);
     consolePrintf("\" -> \"");
     printDiskChars(field, length);
     consolePrintf("\"\n");
@@ -232,15 +246,17 @@ void applyEdit(ImageBuffer &image, Directory &dir, const DirEdit &edit) {
     auto entrySlot = [&](int number, bool all) { return dir.slots[requireEntry(dir, option, number, all)]; };
     switch (edit.kind) {
         case DirEditKind::Rename: renameEntry(entrySlot(edit.entry, countAll), edit.entry, edit.text); break;
-        case DirEditKind::Type: retypeEntry(entrySlot(edit.entry, countAll), edit.entry, edit.value); break;
+        case DirEditKind::Type:
+            retypeEntry(image.shape, entrySlot(edit.entry, countAll), edit.entry, edit.value);
+            break;
         case DirEditKind::Blocks: setShownBlocks(entrySlot(edit.entry, countAll), edit.entry, edit.value); break;
         case DirEditKind::Move:
             moveEntry(dir, requireEntry(dir, option, edit.entry, countAll),
                       requireEntry(dir, option, edit.value, countAll), edit);
             break;
         case DirEditKind::Undelete: undeleteEntry(image, dir, entrySlot(edit.entry, true), edit.entry); break;
-        case DirEditKind::Header: setDiskText(image, option, kDiskNameOffset, kNameLength, edit.text); break;
-        case DirEditKind::Id: setDiskText(image, option, kDiskIdOffset, kDiskIdLength, edit.text); break;
+        case DirEditKind::Header: setDiskText(image, option, diskNameOffset(image), kNameLength, edit.text); break;
+        case DirEditKind::Id: setDiskText(image, option, diskIdOffset(image), kDiskIdLength, edit.text); break;
     }
 }
 

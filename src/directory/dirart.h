@@ -18,5 +18,5 @@ int typeByteOfForm(const char *text);
 // with the entry number and the old and new value. Entries are counted as
 // the listing counts them (-undel counts every slot). Ends the program with
 // status 1 when an edit names no entry or an undelete is refused; the image,
-// then partly edited, must not be written. Precondition: block 18/0 is present.
+// then partly edited, must not be written. Precondition: the header block (18/0, 40/0) is present.
 void applyDirectoryEdits(ImageBuffer &image);

@@ -26,12 +26,12 @@ struct EntryFacts {
     bool hasStartBlock;  // start track not 0 and start not 18/0
 };
 
-void printHeader(const uint8_t *map) {
+void printHeader(const ImageBuffer &image, const uint8_t *map) {
     if (options.showNumbers) consolePrintf("  #: ");
     consolePrintf("0 \"");
-    printDiskChars(map + kDiskNameOffset, kNameLength);
+    printDiskChars(map + diskNameOffset(image), kNameLength);
     consolePrintf("\" ");
-    printDiskChars(map + kDiskIdOffset, 5);
+    printDiskChars(map + diskIdOffset(image), 5);
     consolePrintf("  ");
     if (options.showTrackSector) consolePrintf(" t# s#");
     if (options.showStartAddress || options.changeStartAddress) consolePrintf(" start");
@@ -111,7 +111,7 @@ StartRefusal refusalFor(const ImageBuffer &image, const EntryFacts &entry, const
     int sector = entry.startSector;
     if (track == 0) return StartRefusal::NoStartBlock;
     if (!blockPresent(image, track, sector)) return StartRefusal::OutsideImage;
-    if (sector >= sectorsPerTrack(track)) return StartRefusal::BeyondTrack;
+    if (sector >= sectorsPerTrack(image.shape, track)) return StartRefusal::BeyondTrack;
     if (blockSetHas(directory, track, sector)) return StartRefusal::DirectoryBlock;
     return StartRefusal::None;
 }
@@ -214,11 +214,12 @@ void printCsvDiskName(const uint8_t *diskName) {
 
 void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName,
                  MeasureCache &cache, EditState &edits) {
-    EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector], slotHasStartBlock(slot)};
+    EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector],
+                     slotHasStartBlock(image.shape, slot)};
     if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
     if (print) {
         consolePrintf("%-5i", slotBlockCount(slot));
-        printEntryName(DirEntry{slot});
+        printEntryName(image.shape, DirEntry{slot});
     }
     if (options.showTrackSector) collectForExport(entry);
     if (print) printColumns(image, slot, entry, cache);
@@ -276,12 +277,12 @@ void printQuotedName(const uint8_t *name) {
     printDiskChars(field, kNameLength + 2);
 }
 
-TypeMarks typeMarks(int type) {
-    return {type <= 3 ? '*' : ' ', fileTypeName(type), type >= 0xC0 && type <= 0xC4 ? '<' : ' '};
+TypeMarks typeMarks(const DiskShape &shape, int type) {
+    return {type <= 3 ? '*' : ' ', fileTypeName(shape, type), type >= 0xC0 && type <= 0xC4 ? '<' : ' '};
 }
 
-void printEntryName(DirEntry entry) {
-    TypeMarks marks = typeMarks(entry.bytes[kSlotType]);
+void printEntryName(const DiskShape &shape, DirEntry entry) {
+    TypeMarks marks = typeMarks(shape, entry.bytes[kSlotType]);
     const char *separator = options.csvOutput ? ";" : "";
     consolePrintf("%s", separator);
     if (options.csvOutput) printCsvName(entry.bytes + kSlotName);
@@ -291,13 +292,13 @@ void printEntryName(DirEntry entry) {
 
 EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
     EditState edits{BlockSet{}, EntryEditOutcome{0, false, StartRefusal::None, {0, 0}, false, false, {0, 0}}};
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    const uint8_t *map = headerBlock(image);
     if (!map) return edits.outcome;
     if (options.changeStartAddress) edits.directory = collectBlocksInUse(image).directory;
     uint8_t csvDiskName[kNameLength];
-    std::memcpy(csvDiskName, map + kDiskNameOffset, kNameLength);
+    std::memcpy(csvDiskName, map + diskNameOffset(image), kNameLength);
     bool print = printListing != 0;
-    if (print && !options.csvOutput) printHeader(map);
+    if (print && !options.csvOutput) printHeader(image, map);
 
     MeasureCache cache;
     forgetMeasures(cache);

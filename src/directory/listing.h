@@ -48,7 +48,7 @@ struct EntryEditOutcome {
 // the walk reached through a sector beyond its track's count (17/25), and of
 // every block after it, are listed but not edited; -start refuses an entry
 // whose first block is not a block of a file (see StartRefusal) and prints
-// nothing for it. Precondition: block 18/0 is present.
+// nothing for it. Precondition: the header block (18/0, 40/0) is present.
 EntryEditOutcome showDirectory(ImageBuffer &image, int printListing);
 
 // Ends the program with status 1 and a message naming the option when an
@@ -67,7 +67,7 @@ void requireEditsMade(const EntryEditOutcome &outcome);
 // Prints the quoted name, splat mark, type name and lock mark of one slot;
 // with -csv the name field is one a CSV reader reads back whole (see
 // showDirectory's CSV lines in listing.cpp).
-void printEntryName(DirEntry entry);
+void printEntryName(const DiskShape &shape, DirEntry entry);
 
 // Prints `count` disk characters, each as the output mode shows it.
 void printDiskChars(const uint8_t *codes, int count);
@@ -84,7 +84,7 @@ struct TypeMarks {
     const char *name;
     char lock;
 };
-TypeMarks typeMarks(int type);
+TypeMarks typeMarks(const DiskShape &shape, int type);
 
 // ";" in CSV mode, else " ".
 void printSeparator();

@@ -5,6 +5,7 @@
 
 #include "base/console.h"
 #include "base/errors.h"
+#include "disk/directory.h"
 #include "disk/growth.h"
 #include "disk/walk.h"
 
@@ -24,10 +25,17 @@ void refuseLoopingCopy(const ImageBuffer &second, TrackSector start, const std::
 
 void mergeDirectories(const std::string &sourcePath, const std::string &secondPath, ImageBuffer &first,
                       const ImageBuffer &second) {
+    if (!sameFamily(first.shape, second.shape))
+        exitWithError(1, "ERROR: '%s' is a %s image and '%s' a %s image; only directories of one disk family "
+                         "can be merged.", consoleOutsideText(sourcePath, ConsoleStream::Error).c_str(),
+                      first.shape.family->name, consoleOutsideText(secondPath, ConsoleStream::Error).c_str(),
+                      second.shape.family->name);
     consolePrintf("Merging directories..\n");
     DirectoryGrowth growth = startGrowth(first, sourcePath, true);
-    TrackSector last = requireDirectoryEnd(first, {kDirTrack, 0}, growth);
-    TrackSector secondStart = getNextTrackSector(second, kDirTrack, 0);
+    TrackSector last = requireDirectoryEnd(first, {first.shape.systemTrack, 0}, growth);
+    TrackSector secondStart = second.shape.family->map == MapLayout::D81
+                                  ? driveDirectoryStart(second)
+                                  : getNextTrackSector(second, second.shape.systemTrack, 0);
     refuseLoopingCopy(second, secondStart, secondPath);
     BlockWalk copy = startWalk(secondStart, kAnyHeldBlock);
     consolePrintf("---\n");
@@ -35,7 +43,7 @@ void mergeDirectories(const std::string &sourcePath, const std::string &secondPa
     while (const uint8_t *source = walkNext(second, copy)) {
         TrackSector previous = last;
         bool found = findFreeBlock(first, last.track, last.sector, growth.skips, last);
-        warnAfterSearch(growth, found ? &last : nullptr);
+        warnAfterSearch(first, growth, found ? &last : nullptr);
         if (!found)
             exitWithError(2, "ERROR: Disk full '%s'!", growth.path.c_str());
         setNextTrackSector(first, previous.track, previous.sector, last.track, last.sector);

@@ -1,4 +1,4 @@
-// Block availability map and free-block searches.
+// Block availability map of every family and free-block searches.
 #include "disk/bam.h"
 
 #include <cassert>
@@ -7,7 +7,49 @@
 
 namespace {
 
-bool isMapTrack(int track) { return track >= 1 && track <= kMapTracks; }
+// Where one track's entry lies: the count byte and the first bitmap byte
+// (they lie in different blocks on side 2 of a D71), and the bitmap bytes.
+struct MapPlace {
+    uint8_t *count;
+    uint8_t *bits;
+    int bitBytes;
+};
+
+// Side-2 counts of a D71 in 18/0, and the D81 map's layout.
+constexpr int kD71CountsOffset = 0xDD;
+constexpr int kD81EntriesOffset = 0x10;
+constexpr int kD81EntrySize = 6;
+constexpr int kD81TracksPerBlock = 40;
+
+MapPlace mapPlace(const ImageBuffer &image, int track) {
+    if (!isMapTrack(image, track)) return {nullptr, nullptr, 0};
+    // The map is only read here and in setBlockBit's callers' images: the
+    // const_cast lets one finder serve both.
+    ImageBuffer &bytes = const_cast<ImageBuffer &>(image);
+    const DiskShape &shape = image.shape;
+    int system = shape.systemTrack;
+    switch (shape.family->map) {
+        case MapLayout::D81: {
+            int block = 1 + (track - 1) / kD81TracksPerBlock;
+            uint8_t *map = blockAt(bytes, system, block);
+            if (!map) return {nullptr, nullptr, 0};
+            uint8_t *entry = map + kD81EntriesOffset + kD81EntrySize * ((track - 1) % kD81TracksPerBlock);
+            return {entry, entry + 1, 5};
+        }
+        case MapLayout::D71: {
+            int side = shape.family->sideTracks;
+            if (track <= side) break;
+            uint8_t *header = blockAt(bytes, system, 0);
+            uint8_t *side2 = blockAt(bytes, system + side, 0);
+            if (!header || !side2) return {nullptr, nullptr, 0};
+            return {header + kD71CountsOffset + (track - side - 1), side2 + 3 * (track - side - 1), 3};
+        }
+        case MapLayout::D64: break;
+    }
+    uint8_t *map = blockAt(bytes, system, 0);
+    if (!map) return {nullptr, nullptr, 0};
+    return {map + 4 * track, map + 4 * track + 1, 3};
+}
 
 // A block the searches may take: marked free, present in the image (a
 // truncated image may mark blocks free that it does not hold) and not in use
@@ -19,21 +61,21 @@ bool isBlockTakeable(const ImageBuffer &image, int track, int sector, SearchSkip
     return false;
 }
 
-const uint8_t *mapBlock(const ImageBuffer &image) { return blockAt(image, kDirTrack, 0); }
-
 }  // namespace
 
+bool isMapTrack(const ImageBuffer &image, int track) { return track >= 1 && track <= mapTracks(image.shape); }
+
 TrackMapEntry trackMapEntry(const ImageBuffer &image, int track) {
-    const uint8_t *map = mapBlock(image);
-    if (!map || !isMapTrack(track)) return {0, {0, 0, 0}};
-    const uint8_t *entry = map + kMapEntryOffset * track;
-    return {entry[0], {entry[1], entry[2], entry[3]}};
+    MapPlace place = mapPlace(image, track);
+    if (!place.count) return {0, 0};
+    uint64_t bits = 0;
+    for (int i = 0; i < place.bitBytes; ++i) bits |= uint64_t{place.bits[i]} << (8 * i);
+    return {*place.count, bits};
 }
 
 bool isBlockFree(const ImageBuffer &image, int track, int sector) {
-    if (sector < 0 || sector >= 24) return false;
-    TrackMapEntry entry = trackMapEntry(image, track);
-    return (entry.freeBits[sector / 8] >> (sector % 8)) & 1;
+    if (sector < 0 || sector >= kMostSectors) return false;
+    return trackMapEntry(image, track).freeBits >> sector & 1;
 }
 
 void setBlockFree(ImageBuffer &image, int track, int sector, int flag) {
@@ -42,25 +84,31 @@ void setBlockFree(ImageBuffer &image, int track, int sector, int flag) {
 }
 
 void setBlockBit(ImageBuffer &image, int track, int sector, bool free) {
-    uint8_t *map = blockAt(image, kDirTrack, 0);
-    assert(map && isMapTrack(track) && sector >= 0 && sector < sectorsPerTrack(track));
-    if (!map || !isMapTrack(track) || sector < 0 || sector >= 24) return;
-    uint8_t *entry = map + kMapEntryOffset * track;
-    uint8_t &bits = entry[1 + sector / 8];
+    MapPlace place = mapPlace(image, track);
+    assert(isMapTrack(image, track) && sector >= 0 && sector < sectorsPerTrack(image.shape, track));
+    if (!place.count || sector < 0 || sector >= 8 * place.bitBytes) return;
+    uint8_t &bits = place.bits[sector / 8];
     uint8_t mask = static_cast<uint8_t>(1u << (sector % 8));
     if (((bits & mask) != 0) == free) return;
     bits = free ? (bits | mask) : (bits & ~mask);
-    if (free && entry[0] < 255) ++entry[0];
-    if (!free && entry[0] > 0) --entry[0];
+    if (free && *place.count < 255) ++*place.count;
+    if (!free && *place.count > 0) --*place.count;
+}
+
+void setTrackMapEntry(ImageBuffer &image, int track, TrackMapEntry entry) {
+    MapPlace place = mapPlace(image, track);
+    if (!place.count) return;
+    *place.count = entry.freeCount;
+    for (int i = 0; i < place.bitBytes; ++i) place.bits[i] = static_cast<uint8_t>(entry.freeBits >> (8 * i));
 }
 
 bool findFreeBlock(const ImageBuffer &image, int track, int sector, SearchSkips &skips, TrackSector &found) {
-    if (!isMapTrack(track)) {
+    if (!isMapTrack(image, track)) {
         track = 1;
         sector = 0;
     }
-    for (int t = track; t <= kMapTracks; ++t) {
-        for (int s = t == track ? sector : 0; s < sectorsPerTrack(t); ++s) {
+    for (int t = track; t <= mapTracks(image.shape); ++t) {
+        for (int s = t == track ? sector : 0; s < sectorsPerTrack(image.shape, t); ++s) {
             if (s >= 0 && isBlockTakeable(image, t, s, skips)) {
                 found = {t, s};
                 return true;
@@ -72,12 +120,13 @@ bool findFreeBlock(const ImageBuffer &image, int track, int sector, SearchSkips 
 
 bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, int interleave, SearchSkips &skips,
                               TrackSector &found, int tracks) {
-    bool startOver = !isMapTrack(track);
+    int last = mapTracks(image.shape);
+    bool startOver = !isMapTrack(image, track);
     if (startOver) track = 1;
-    for (int pass = 0; pass < tracks && pass < kMapTracks; ++pass) {
+    for (int pass = 0; pass < tracks && pass < last; ++pass) {
         int t = track + pass;
-        if (t > kMapTracks) t -= kMapTracks;
-        int n = sectorsPerTrack(t);
+        if (t > last) t -= last;
+        int n = sectorsPerTrack(image.shape, t);
         int base = pass == 0 && !startOver ? (sector + interleave) % n : 0;
         if (base < 0) base += n;
         for (int j = 0; j < n; ++j) {
@@ -92,8 +141,13 @@ bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, i
 }
 
 int blocksFree(const ImageBuffer &image) {
+    const DiskShape &shape = image.shape;
+    if (shape.family->map == MapLayout::D81) {
+        const uint8_t *map = blockAt(image, shape.systemTrack, 1);
+        if (!map || map[2] != 0x44 || map[3] != 0xBB) return 0;
+    }
     int sum = 0;
-    for (int track = 1; track <= kMapTracks; ++track)
-        if (track != kDirTrack) sum += trackMapEntry(image, track).freeCount;
+    for (int track = 1; track <= mapTracks(shape); ++track)
+        if (track != shape.systemTrack) sum += trackMapEntry(image, track).freeCount;
     return sum;
 }

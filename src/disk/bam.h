@@ -1,30 +1,42 @@
-// The block availability map in block 18/0: per-track free counts and bits,
-// and the two free-block searches used to grow a directory.
+// The block availability map of every family behind one interface (is free,
+// set, a track's free count, blocks free), and the two free-block searches
+// used to grow a directory. Where each family keeps its map:
+//   D64: 18/0, 4 bytes a track (count, 3 bitmap bytes) at 4 * track, tracks 1-35;
+//   D71: side 1 as a D64; side 2 (36-70) bitmaps in 53/0, 3 bytes a track at
+//        3 * (track - 36), counts in 18/0 DD-FF; a single-sided D71 is side 1 only;
+//   D81: 40/1 (tracks 1-40) and 40/2 (41-80), 6 bytes a track (count, 5 bitmap
+//        bytes) from offset 10.
+// Bit set = free; sector 0 is bit 0 of the first bitmap byte.
 #pragma once
 
 #include "disk/blockset.h"
 #include "disk/image.h"
 
-// The 4-byte map entry of one track: stored free count, then 24 free bits
-// (bit s set = sector s free; byte 1 least significant).
+// A track's map entry: stored free count, then the free bits (bit s set =
+// sector s free).
 struct TrackMapEntry {
     uint8_t freeCount;
-    uint8_t freeBits[3];
+    uint64_t freeBits;
 };
 
-// Byte offsets inside the map block.
-constexpr int kMapEntryOffset = 4;      // entry of track t at 4 * t
-constexpr int kDiskNameOffset = 144;    // 16 characters
-constexpr int kDiskIdOffset = 162;      // 5 characters shown after the name
+// Offsets of the disk name and id in the header block, by family.
+inline int diskNameOffset(const ImageBuffer &image) { return image.shape.family->nameOffset; }
+inline int diskIdOffset(const ImageBuffer &image) { return image.shape.family->idOffset; }
 
-// The map entry of track 1..35; {0, {0,0,0}} when block 18/0 is absent.
+// True for a track the map covers: 1 to mapTracks.
+bool isMapTrack(const ImageBuffer &image, int track);
+
+// The map entry of a map track; {0, 0} when a block holding it is absent or
+// the track is not a map track.
 TrackMapEntry trackMapEntry(const ImageBuffer &image, int track);
 
-// Sum of the stored free counts of tracks 1..35 except 18 (the listing's
-// "BLOCKS FREE" figure); 0 when block 18/0 is absent.
+// Blocks free as the drive shows them: the stored counts of the map tracks
+// except the system track (on a D71 the side-2 counts as stored in 18/0
+// DD-FF, track 53's included); 0 on a D81 whose 40/1 bytes 02-03 are not
+// $44 $BB (the 1581 rejects that map) and when a map block is absent.
 int blocksFree(const ImageBuffer &image);
 
-// True when sector's bit of track (1..35) is set. An absent map block shows
+// True when sector's bit of a map track is set. An absent map block shows
 // every sector in use.
 bool isBlockFree(const ImageBuffer &image, int track, int sector);
 
@@ -35,9 +47,13 @@ void setBlockFree(ImageBuffer &image, int track, int sector, int flag);
 // Sets (free) or clears the sector's bit and, when the bit changes, moves the
 // track's stored free count by one the same way (held within 0..255), so that
 // a consistent map stays consistent; a bit that already was as asked leaves
-// the count alone. Prints nothing. Precondition: track 1..35, sector below the track's count, map
-// block present.
+// the count alone. Prints nothing. Does nothing where the map block is absent.
+// Precondition: a map track, sector below the track's count.
 void setBlockBit(ImageBuffer &image, int track, int sector, bool free);
+
+// Writes a whole track entry: the count and the bits of the track's sectors.
+// Does nothing where the map block is absent or the track is not a map track.
+void setTrackMapEntry(ImageBuffer &image, int track, TrackMapEntry entry);
 
 // What a free-block search must never return, whatever the map says, and what
 // it stepped over for that reason.
@@ -46,16 +62,17 @@ struct SearchSkips {
     BlockSet passedOver;  // added to by the search: marked free, yet in inUse
 };
 
-// Linear search from (track, sector) upward to track 35, never wrapping; a
-// start track outside 1..35 starts over at 1/0. Blocks in skips.inUse are
-// passed over (and added to skips.passedOver when the map marks them free).
-// Returns true and sets `found` on success; `found` is untouched otherwise.
+// Linear search from (track, sector) upward to the last map track, never
+// wrapping; a start track outside the map starts over at 1/0. Blocks in
+// skips.inUse are passed over (and added to skips.passedOver when the map
+// marks them free). Returns true and sets `found` on success; `found` is
+// untouched otherwise.
 bool findFreeBlock(const ImageBuffer &image, int track, int sector, SearchSkips &skips, TrackSector &found);
 
-// `tracks` passes (1..35) over the tracks from the start track, wrapping
-// after 35; on the start track the sectors are tried circularly from
-// (sector + interleave) mod n, on the others from 0. A start track outside
-// 1..35 starts over at track 1, sector 0. Same skips and result contract as
-// findFreeBlock.
+// `tracks` passes (at most one per map track) over the tracks from the start
+// track, wrapping after the last map track; on the start track the sectors
+// are tried circularly from (sector + interleave) mod n, on the others from 0.
+// A start track outside the map starts over at track 1, sector 0. Same skips
+// and result contract as findFreeBlock.
 bool findFreeBlockInterleaved(const ImageBuffer &image, int track, int sector, int interleave, SearchSkips &skips,
-                              TrackSector &found, int tracks = kMapTracks);
+                              TrackSector &found, int tracks = kMostTracks);

@@ -63,7 +63,7 @@ ChainMeasure measureChain(const ImageBuffer &image, TrackSector start) {
 void forgetMeasures(MeasureCache &cache) { std::memset(cache.known, 0, sizeof cache.known); }
 
 ChainMeasure measureOnce(const ImageBuffer &image, TrackSector start, MeasureCache &cache) {
-    int index = blockOffset(start.track, start.sector) / kBlockSize;
+    int index = blockOffset(image.shape, start.track, start.sector) / kBlockSize;
     if (index >= kBlockPositions) return measureChain(image, start);
     if (!cache.known[index]) {
         cache.measure[index] = measureChain(image, start);

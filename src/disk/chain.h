@@ -18,17 +18,18 @@ struct LastBlock {
 // Follows every nonzero link from `start` that the image holds, by the rules
 // of the edits (kEditRules), and prints "Last Block of %2i/%2i: \n" before and
 // "%2i/%2i\n" after. Stops early, with stop != EndOfChain, at an absent block,
-// at a sector beyond its track's count (OutOfRange) or after kMaxBlocks
+// at a sector beyond its track's count (OutOfRange) or after walkBound
 // blocks; the block printed and returned is then the link it stopped at.
 LastBlock findLastBlock(const ImageBuffer &image, TrackSector start);
 
 // The same walk without the two lines.
 LastBlock lastBlockOf(const ImageBuffer &image, TrackSector start);
 
-// The rules of the walks that measure a file: tracks 1..40, wherever the image
-// holds the block. A 35-track image has no track 36, so a link there ends the
-// walk as an absent block; a 40-track image is measured whole.
-constexpr WalkRules kMeasureRules{kMaxTrack, false};
+// The rules of the walks that measure a file: tracks 1 to the image's
+// highest track (40 on a D64), wherever the image holds the block. A 35-track
+// D64 has no track 36, so a link there ends the walk as an absent block; a
+// 40-track image is measured whole.
+constexpr WalkRules kMeasureRules{kImageTracks, false};
 
 // Payload bytes of a block the walk just yielded (0..254), and what it adds to
 // a file's byte size (-1..254: a last block whose used-byte index is 0 adds -1).

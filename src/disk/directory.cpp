@@ -4,6 +4,7 @@
 namespace {
 
 const char *const kTypeNames[8] = {"DEL", "SEQ", "PRG", "USR", "REL", "???", "???", "???"};
+constexpr int kTypeFive = 5;
 
 // The next directory block of the walk, with block 18/1 standing in for a
 // block whose first byte is above 40; nullptr once the walk has ended, also
@@ -11,29 +12,39 @@ const char *const kTypeNames[8] = {"DEL", "SEQ", "PRG", "USR", "REL", "???", "??
 const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cursor) {
     TrackSector link = cursor.walk.next;
     const uint8_t *block = walkNext(image, cursor.walk);
-    if (block && block[0] > kMaxTrack) block = walkInstead(image, cursor.walk, {kDirTrack, 1});
+    if (block && block[0] > highestTrack(image.shape))
+        block = walkInstead(image, cursor.walk, driveDirectoryStart(image));
     if (!block) {
         cursor.stopLink = link;
         return nullptr;
     }
     TrackSector at = cursor.walk.at;
-    if (!positionSetAddNew(cursor.read, at)) {
+    if (!positionSetAddNew(cursor.read, image.shape, at)) {
         cursor.walk.stop = WalkStop::Loop;
         cursor.stopLink = at;
         return nullptr;
     }
-    if (cursor.beyondBlock.track == 0 && at.sector >= sectorsPerTrack(at.track)) cursor.beyondBlock = at;
+    if (cursor.beyondBlock.track == 0 && at.sector >= sectorsPerTrack(image.shape, at.track)) cursor.beyondBlock = at;
     return block;
 }
 
 }  // namespace
 
-const char *fileTypeName(int typeByte) { return kTypeNames[typeByte & 7]; }
+const char *fileTypeName(const DiskShape &shape, int typeByte) {
+    if ((typeByte & 7) == kTypeFive) return shape.family->typeFive;
+    return kTypeNames[typeByte & 7];
+}
+
+TrackSector driveDirectoryStart(const ImageBuffer &image) {
+    const DiskShape &shape = image.shape;
+    if (shape.family->map != MapLayout::D81) return {shape.systemTrack, shape.family->directorySector};
+    return {shape.systemTrack, headerBlock(image)[1]};
+}
 
 int slotBlockCount(const uint8_t *slot) { return slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8; }
 
 bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &address) {
-    if (!slotHasStartBlock(slot)) return false;
+    if (!slotHasStartBlock(image.shape, slot)) return false;
     const uint8_t *first = blockAt(image, slot[kSlotStartTrack], slot[kSlotStartSector]);
     if (!first) return false;
     address = first[2] | first[3] << 8;
@@ -41,8 +52,9 @@ bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &addres
 }
 
 DirectoryCursor startDirectory(const ImageBuffer &image) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
-    return {startWalk({map[0], map[1]}, kAnyHeldBlock), nullptr, 0, -1, {0, 0}, {0, 0}, PositionSet{}};
+    const uint8_t *header = headerBlock(image);
+    TrackSector start = image.shape.family->map == MapLayout::D81 ? driveDirectoryStart(image) : pairAt(header, 0);
+    return {startWalk(start, kAnyHeldBlock), nullptr, 0, -1, {0, 0}, {0, 0}, PositionSet{}};
 }
 
 const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {

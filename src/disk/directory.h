@@ -21,17 +21,23 @@ constexpr int kSlotBlockCount = 30;   // 16-bit little-endian
 constexpr int kNameLength = 16;
 
 // "DEL", "SEQ", "PRG", "USR", "REL" by the low three bits of the type byte,
-// "???" for 5 to 7.
-const char *fileTypeName(int typeByte);
+// "???" for 5 to 7 ("CBM" for 5 on a 1581, its partitions).
+const char *fileTypeName(const DiskShape &shape, int typeByte);
 
 // True for a block a chain an entry names can start at: a track other than 0
-// (no block), and not 18/0 (the map, which is the directory's).
-inline bool isStartBlock(TrackSector start) {
-    return start.track != 0 && !(start.track == kDirTrack && start.sector == 0);
+// (no block), and not the header block (18/0 or 40/0, the directory's).
+inline bool isStartBlock(const DiskShape &shape, TrackSector start) {
+    return start.track != 0 && !(start.track == shape.systemTrack && start.sector == 0);
 }
 
-// True when the slot names a start block: start track not 0, start not 18/0.
-inline bool slotHasStartBlock(const uint8_t *slot) { return isStartBlock(pairAt(slot, kSlotStartTrack)); }
+// True when the slot names a start block: start track not 0, not the header.
+inline bool slotHasStartBlock(const DiskShape &shape, const uint8_t *slot) {
+    return isStartBlock(shape, pairAt(slot, kSlotStartTrack));
+}
+
+// The directory's first block as the drive finds it: 18/1 on a 1541 or 1571;
+// on a 1581 track 40, sector byte 01 of 40/0. Precondition: the header is present.
+TrackSector driveDirectoryStart(const ImageBuffer &image);
 
 // The 16-bit block count the slot claims.
 int slotBlockCount(const uint8_t *slot);
@@ -56,15 +62,16 @@ struct DirectoryCursor {
     PositionSet read;        // the positions of the directory blocks read so far
 };
 
-// A cursor at the start of the chain that block 18/0 names.
-// Precondition: block 18/0 is present.
+// A cursor at the start of the directory: the chain that block 18/0 names;
+// on a D81 driveDirectoryStart. Precondition: the header block is present.
 DirectoryCursor startDirectory(const ImageBuffer &image);
 
 // The next slot the listing shows (type byte not 0, or every slot when
 // showAll) and its entry number in cursor.number; nullptr at the end of the
 // directory, with cursor.walk.stop saying why it ended (EndOfChain, or
 // AbsentBlock and Loop when it ended early). A directory block whose first
-// byte is above 40 is read as block 18/1 instead. The walk ends as a Loop at
+// byte is above the highest track (40 on a D64) is read as the drive's first
+// directory block instead. The walk ends as a Loop at
 // the first block whose position (byte offset / 256, so 18/19 is 19/0) it has
 // read before, the one it took in place of a link included: each slot of a
 // looping chain comes once, with one number. Nothing outside the image.

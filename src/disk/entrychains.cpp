@@ -37,7 +37,7 @@ VlirPair vlirRecord(const uint8_t *index, int record, TrackSector &start) {
 }
 
 bool geosBorderBlock(const ImageBuffer &image, TrackSector &border) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    const uint8_t *map = headerBlock(image);
     if (!map || std::memcmp(map + kGeosSignatureOffset, kGeosSignature, sizeof kGeosSignature - 1) != 0)
         return false;
     border = pairAt(map, kGeosBorderOffset);

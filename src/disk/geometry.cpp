@@ -1,4 +1,4 @@
-// Geometry of a D64 image: sectors per track, block offsets, the block gate and links.
+// The block gate, the rules for D64 files of other sizes, and links.
 #include "disk/image.h"
 
 #include <algorithm>
@@ -8,17 +8,8 @@
 
 namespace {
 
-// Byte offset of sector 0 of each track 1..40.
-constexpr int kTrackOffsets[kMaxTrack] = {
-    0x00000, 0x01500, 0x02A00, 0x03F00, 0x05400, 0x06900, 0x07E00, 0x09300,
-    0x0A800, 0x0BD00, 0x0D200, 0x0E700, 0x0FC00, 0x11100, 0x12600, 0x13B00,
-    0x15000, 0x16500, 0x17800, 0x18B00, 0x19E00, 0x1B100, 0x1C400, 0x1D700,
-    0x1EA00, 0x1FC00, 0x20E00, 0x22000, 0x23200, 0x24400, 0x25600, 0x26700,
-    0x27800, 0x28900, 0x29A00, 0x2AB00, 0x2BC00, 0x2CD00, 0x2DE00, 0x2EF00,
-};
-
-// Every length a D64 image file comes in, smallest first: the one place these
-// sizes are named.
+// Every length a D64 image file came in before the other sizes were known,
+// smallest first: the rules for sizes outside the family table read these.
 constexpr ImageForm kImageForms[] = {
     {174848, 35, false},  // 683 blocks
     {175531, 35, true},   // and 683 error bytes
@@ -26,21 +17,7 @@ constexpr ImageForm kImageForms[] = {
     {197376, 40, true},   // and 768 error bytes
 };
 
-// The form with error bytes that is exactly `size` long, or nullptr.
-const ImageForm *formWithErrorBytes(uint64_t size) {
-    for (const ImageForm &form : kImageForms)
-        if (form.size == size && form.errorBytes) return &form;
-    return nullptr;
-}
-
 }  // namespace
-
-int sectorsPerTrack(int track) {
-    if (track <= 17) return 21;
-    if (track <= 24) return 19;
-    if (track <= 30) return 18;
-    return 17;
-}
 
 const ImageForm *expectedImageForm(uint64_t size) {
     for (const ImageForm &form : kImageForms)
@@ -49,7 +26,8 @@ const ImageForm *expectedImageForm(uint64_t size) {
 }
 
 uint64_t formBlockBytes(const ImageForm &form) {
-    return static_cast<uint64_t>(kTrackOffsets[form.tracks - 1] + sectorsPerTrack(form.tracks) * kBlockSize);
+    return static_cast<uint64_t>(blockOffset(kShapeD64, form.tracks, 0) +
+                                 sectorsPerTrack(kShapeD64, form.tracks) * kBlockSize);
 }
 
 bool imageIsTruncated(uint64_t size) {
@@ -64,25 +42,19 @@ int imageTrackCount(uint64_t size) {
     return tracks;
 }
 
-bool imageHasErrorBytes(uint64_t size) { return formWithErrorBytes(size) != nullptr; }
+bool imageIsCut(const ImageBuffer &image) { return !image.shape.exactSize && imageIsTruncated(image.bytes.size()); }
 
-uint64_t imageBlockBytes(uint64_t size) {
-    const ImageForm *form = formWithErrorBytes(size);
-    return form ? formBlockBytes(*form) : size;
-}
-
-int blockOffset(int track, int sector) {
-    track &= 0xFF;
-    sector &= 0xFF;
-    int index = track == 0 ? 0 : (track > kMaxTrack ? kMaxTrack : track) - 1;
-    return kTrackOffsets[index] + sector * kBlockSize;
+uint64_t imageBlockBytes(const ImageBuffer &image) {
+    uint64_t size = image.bytes.size();
+    if (!image.shape.exactSize) return size;
+    return std::min(size, static_cast<uint64_t>(blockCount(image.shape)) * kBlockSize);
 }
 
 const uint8_t *blockAt(const ImageBuffer &image, int track, int sector) {
     track &= 0xFF;
-    if (track < 1 || track > kMaxTrack) return nullptr;
-    uint64_t offset = static_cast<uint64_t>(blockOffset(track, sector));
-    if (offset + kBlockSize > imageBlockBytes(image.bytes.size())) return nullptr;
+    if (track < 1 || track > highestTrack(image.shape)) return nullptr;
+    uint64_t offset = static_cast<uint64_t>(blockOffset(image.shape, track, sector));
+    if (offset + kBlockSize > imageBlockBytes(image)) return nullptr;
     return image.bytes.data() + offset;
 }
 

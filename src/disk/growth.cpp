@@ -11,10 +11,7 @@
 
 namespace {
 
-// The interleave of directory blocks, as a 1541 writes them.
-constexpr int kDirectoryInterleave = 3;
-
-bool isMapBlock(TrackSector at) { return at.track == kDirTrack && at.sector == 0; }
+bool isMapBlock(const DiskShape &shape, TrackSector at) { return at.track == shape.systemTrack && at.sector == 0; }
 
 // Ends the program when the chain from `start` runs into block 18/0 after its
 // start, or into a block that a listed file uses: extending it there would
@@ -24,10 +21,11 @@ void refuseForeignBlocks(const ImageBuffer &image, TrackSector start, const Dire
     BlockWalk walk = startWalk(start, kEditRules);
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
-        if (isMapBlock(at) && walk.visited > 1)
-            exitWithError(1, "ERROR: The directory chain of '%s' runs into block 18/0, the availability map; "
-                             "it cannot be extended.", path);
-        if (!isMapBlock(at) && blockSetHas(growth.inUse.files, at.track, at.sector))
+        if (isMapBlock(image.shape, at) && walk.visited > 1)
+            exitWithError(1, "ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
+                             "it cannot be extended.", path, at.track,
+                          image.shape.family->map == MapLayout::D81 ? "header" : "availability map");
+        if (!isMapBlock(image.shape, at) && blockSetHas(growth.inUse.files, at.track, at.sector))
             exitWithError(1, "ERROR: The directory chain of '%s' runs into block %i/%i, which a listed file uses; "
                              "it cannot be extended.", path, at.track, at.sector);
     }
@@ -60,11 +58,12 @@ TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, con
 
 bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, bool directoryTrackOnly,
                    TrackSector &added) {
-    TrackSector from = !directoryTrackOnly || last.track == kDirTrack ? last : TrackSector{kDirTrack, 0};
-    int tracks = directoryTrackOnly ? 1 : kMapTracks;
-    bool found =
-        findFreeBlockInterleaved(image, from.track, from.sector, kDirectoryInterleave, growth.skips, added, tracks);
-    warnAfterSearch(growth, found ? &added : nullptr);
+    int system = image.shape.systemTrack;
+    TrackSector from = !directoryTrackOnly || last.track == system ? last : TrackSector{system, 0};
+    int tracks = directoryTrackOnly ? 1 : kMostTracks;
+    bool found = findFreeBlockInterleaved(image, from.track, from.sector, image.shape.family->directoryInterleave,
+                                          growth.skips, added, tracks);
+    warnAfterSearch(image, growth, found ? &added : nullptr);
     if (!found) return false;
     uint8_t *block = blockAt(image, added.track, added.sector);
     if (growth.traced) {
@@ -81,20 +80,21 @@ bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth
     return true;
 }
 
-void warnAfterSearch(DirectoryGrowth &growth, const TrackSector *found) {
+void warnAfterSearch(const ImageBuffer &image, DirectoryGrowth &growth, const TrackSector *found) {
+    const DiskShape &shape = image.shape;
     BlockSet &passed = growth.skips.passedOver;
     bool any = false;
     for (uint64_t &word : passed.bits) any = any || word != 0;
-    for (int track = 1; any && track <= kMapTracks; ++track)
-        for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
+    for (int track = 1; any && track <= mapTracks(shape); ++track)
+        for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector)
             if (blockSetHas(passed, track, sector) && !blockSetHas(growth.warnedFree, track, sector))
                 consoleErrorf("WARNING: The map marks block %i/%i free, but it is in use; it is left alone.\n",
                               track, sector);
     blockSetAddAll(growth.warnedFree, passed);
     passed = BlockSet{};
-    if (found && found->track != kDirTrack && !growth.warnedOffTrack) {
-        consoleErrorf("WARNING: The directory of '%s' grows onto track %i; a 1541 keeps its directory on "
-                      "track 18 only.\n", growth.path.c_str(), found->track);
+    if (found && found->track != shape.systemTrack && !growth.warnedOffTrack) {
+        consoleErrorf("WARNING: The directory of '%s' grows onto track %i; a %s keeps its directory on "
+                      "track %i only.\n", growth.path.c_str(), found->track, driveName(shape), shape.systemTrack);
         growth.warnedOffTrack = true;
     }
 }

@@ -18,7 +18,7 @@ struct DirectoryGrowth {
     BlocksInUse inUse;    // taken from the image before anything grows
     SearchSkips skips;    // for the searches: every block of inUse
     BlockSet warnedFree;  // blocks already named in a warning about the map
-    bool warnedOffTrack;  // the warning about a block off track 18 is out
+    bool warnedOffTrack;  // the warning about a block off the system track is out
     bool traced;          // the walk and the changes print their trace lines
 };
 
@@ -28,15 +28,15 @@ DirectoryGrowth startGrowth(const ImageBuffer &image, const std::string &path, b
 // The end of the directory chain from `start` (with findLastBlock's two lines
 // when traced). Ends the program with status 1 and a message naming
 // growth.path when the chain loops, reaches an absent block or a sector beyond
-// its track, or runs into a block that a listed file uses or into block 18/0
-// (as its start only, for the merge, 18/0 is the anchor).
+// its track, or runs into a block that a listed file uses or into the header
+// block 18/0 or 40/0 (as its start only, for the merge, the header is the anchor).
 TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth);
 
 // Adds a directory block after `last`, as the DEL append always has: the
 // interleaved search from `last` with interleave 3 finds it, it is linked
 // from `last`, cleared with the link 0/255 and marked used (each step traced
 // when growth.traced). With `directoryTrackOnly`, as a drive grows it, only
-// track 18 is searched (from `last` when it lies there, else from 18/0).
+// the system track is searched (from `last` when it lies there, else from its sector 0).
 // Returns false, changing nothing, when no block is free.
 bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, bool directoryTrackOnly,
                    TrackSector &added);
@@ -44,5 +44,5 @@ bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth
 // The warnings of one search, on standard error: a line for each block it
 // passed over although the map marks it free (once per block and growth),
 // and, once per growth, a line when the block it found (nullptr: none) lies
-// off track 18.
-void warnAfterSearch(DirectoryGrowth &growth, const TrackSector *found);
+// off the system track.
+void warnAfterSearch(const ImageBuffer &image, DirectoryGrowth &growth, const TrackSector *found);

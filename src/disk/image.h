@@ -1,11 +1,13 @@
-// Disk image model: the image buffer, block geometry, bounds-aware block access
-// and block links. Nothing here reads or writes files or prints errors.
+// Disk image model: the image buffer with its shape, bounds-aware block
+// access and block links. Nothing here reads or writes files or prints errors.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include "disk/family.h"
 
 // Allocates like std::allocator but leaves bytes added by resize()
 // uninitialised: an image is read over its whole length at once, so zeroing
@@ -31,9 +33,12 @@ struct UninitializedAllocator : std::allocator<T> {
 
 using ImageBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
-// The whole image file as one flat byte array; its size is the length that was read.
+// The whole image file as one flat byte array; its size is the length that
+// was read. The shape is set once, when the file is loaded (shapeForSize and
+// what the header confirms), and travels with the bytes.
 struct ImageBuffer {
     ImageBytes bytes;
+    DiskShape shape;
 };
 
 // One 256-byte block: track from 1, sector from 0.
@@ -42,20 +47,9 @@ struct TrackSector {
     int sector;
 };
 
-constexpr int kBlockSize = 256;
-constexpr int kMaxTrack = 40;          // highest addressable track
-constexpr int kMapTracks = 35;         // tracks covered by the availability map
-constexpr int kMaxBlocks = 768;        // blocks of a 40-track image; bounds every walk
-constexpr int kMapBlocks = 683;        // blocks of a 35-track image
-constexpr int kDirTrack = 18;
-
-// Sectors of a track: 21 up to track 17 (also for track 0 and below), 19 on
-// 18-24, 18 on 25-30, 17 above. Tracks above 40 also give 17.
-int sectorsPerTrack(int track);
-
-// A length a D64 image file comes in. geometry.cpp keeps the one table of
-// them, which every rule about an image's size reads (tracks, error bytes, a
-// cut image).
+// A length a D64 image file was made in before the other sizes were known:
+// the rules for a file of any size outside the family table (a cut or padded
+// D64) read from these four. geometry.cpp keeps the table.
 struct ImageForm {
     uint64_t size;    // bytes of the file
     int tracks;       // 35 or 40
@@ -73,38 +67,35 @@ uint64_t formBlockBytes(const ImageForm &form);
 // cut short (a file longer than every form is not).
 bool imageIsTruncated(uint64_t size);
 
-// Tracks of an image by its length: the most tracks of a form whose blocks
+// Tracks of a D64 by its length: the most tracks of a form whose blocks
 // the image holds whole (40 from 196,608 bytes on), else 35, also for a cut
-// image. Every action takes an image's tracks from here.
+// image. shapeForSize takes a D64's tracks from here for the sizes outside
+// the family table.
 int imageTrackCount(uint64_t size);
 
-// True when the length is that of a form with error bytes.
-bool imageHasErrorBytes(uint64_t size);
+// True when the image is cut short: a D64 of a size outside the family table
+// below that of its expected form.
+bool imageIsCut(const ImageBuffer &image);
 
 // The leading bytes of an image that hold blocks: all of them, except the
-// error bytes behind the blocks of the forms that carry them (those are
+// error bytes behind the blocks of the sizes that carry them (those are
 // never a block: on a 175,531-byte image, 36/0 lies outside).
-uint64_t imageBlockBytes(uint64_t size);
+uint64_t imageBlockBytes(const ImageBuffer &image);
 
-// Byte offset of a block by the fixed layout; only the low 8 bits of each
-// argument count. Pure arithmetic: the offset may lie outside any image, and
-// tracks above 40 give the offset of track 40's band (callers use blockAt).
-int blockOffset(int track, int sector);
-
-// Every block position (blockOffset / 256) lies below this: positions reach
-// past the 768 blocks of the layout (a sector byte beyond its track's count,
-// inside a file larger than a disk), up to 1,006 on track 40.
-constexpr int kBlockPositions = 1024;
-
-// The one gate for block access: the block's bytes when its track is 1..40 and
-// all 256 bytes lie inside the image's blocks (imageBlockBytes), else nullptr. Only the low 8 bits of
-// track and sector count, as for blockOffset.
+// The one gate for block access: the block's bytes when its track is 1 to
+// highestTrack (40 on a D64 of any length) and all 256 bytes lie inside the
+// image's blocks (imageBlockBytes), else nullptr. Only the low 8 bits of track
+// and sector count, as for blockOffset.
 const uint8_t *blockAt(const ImageBuffer &image, int track, int sector);
 uint8_t *blockAt(ImageBuffer &image, int track, int sector);
 
 inline bool blockPresent(const ImageBuffer &image, int track, int sector) {
     return blockAt(image, track, sector) != nullptr;
 }
+
+// The header block (18/0 or 40/0), or nullptr when the image does not hold it.
+inline const uint8_t *headerBlock(const ImageBuffer &image) { return blockAt(image, image.shape.systemTrack, 0); }
+inline uint8_t *headerBlock(ImageBuffer &image) { return blockAt(image, image.shape.systemTrack, 0); }
 
 // The track/sector pair stored at `offset` of some bytes: a link, a slot's
 // first block, an entry of a side sector or VLIR index.

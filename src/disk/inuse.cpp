@@ -10,9 +10,9 @@ namespace {
 
 // Records the block a walk has just yielded, where its bytes lie; false when
 // its position was met already, since the rest of its chain then was too.
-bool recordNew(BlockSet &set, PositionSet &seen, TrackSector at) {
-    if (!positionSetAddNew(seen, at)) return false;
-    TrackSector held = heldBlock(at.track, at.sector);
+bool recordNew(const DiskShape &shape, BlockSet &set, PositionSet &seen, TrackSector at) {
+    if (!positionSetAddNew(seen, shape, at)) return false;
+    TrackSector held = heldBlock(shape, at.track, at.sector);
     if (held.track != 0) blockSetAdd(set, held.track, held.sector);
     return true;
 }
@@ -26,15 +26,16 @@ struct Walked {
 };
 
 void collectFileChain(const ImageBuffer &image, TrackSector start, BlocksInUse &inUse, Walked &walked) {
-    if (!isStartBlock(start)) return;
+    if (!isStartBlock(image.shape, start)) return;
     BlockWalk walk = startWalk(start, kAnyHeldBlock);
-    while (walkNext(image, walk) && recordNew(inUse.files, walked.files, walk.at)) {}
+    while (walkNext(image, walk) && recordNew(image.shape, inUse.files, walked.files, walk.at)) {}
 }
 
 // The records the block `indexBlock` lists as a VLIR index, once per block position.
 void collectVlirRecords(const ImageBuffer &image, TrackSector indexBlock, BlocksInUse &inUse, Walked &walked) {
-    const uint8_t *index = isStartBlock(indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
-    if (!index || !positionSetAddNew(walked.indexes, indexBlock)) return;
+    const uint8_t *index =
+        isStartBlock(image.shape, indexBlock) ? blockAt(image, indexBlock.track, indexBlock.sector) : nullptr;
+    if (!index || !positionSetAddNew(walked.indexes, image.shape, indexBlock)) return;
     for (int record = 0; record < kVlirRecords; ++record) {
         TrackSector start;
         VlirPair pair = vlirRecord(index, record, start);
@@ -60,7 +61,7 @@ void collectSlots(const ImageBuffer &image, const uint8_t *block, BlocksInUse &i
 void collectDirectoryChain(const ImageBuffer &image, TrackSector start, BlocksInUse &inUse, Walked &walked) {
     BlockWalk walk = startWalk(start, kAnyHeldBlock);
     while (const uint8_t *block = walkNext(image, walk)) {
-        if (!recordNew(inUse.directory, walked.directory, walk.at)) return;
+        if (!recordNew(image.shape, inUse.directory, walked.directory, walk.at)) return;
         collectSlots(image, block, inUse, walked);
     }
 }
@@ -68,7 +69,7 @@ void collectDirectoryChain(const ImageBuffer &image, TrackSector start, BlocksIn
 // The border block of a GEOS disk, followed as a chain, and the entries it holds.
 void collectBorderBlock(const ImageBuffer &image, BlocksInUse &inUse, Walked &walked) {
     TrackSector border;
-    if (!geosBorderBlock(image, border) || !isStartBlock(border)) return;
+    if (!geosBorderBlock(image, border) || !isStartBlock(image.shape, border)) return;
     const uint8_t *block = blockAt(image, border.track, border.sector);
     if (!block) return;
     collectFileChain(image, border, inUse, walked);
@@ -80,9 +81,14 @@ void collectBorderBlock(const ImageBuffer &image, BlocksInUse &inUse, Walked &wa
 BlocksInUse collectBlocksInUse(const ImageBuffer &image) {
     BlocksInUse inUse{};
     Walked walked{};
-    blockSetAdd(inUse.directory, kDirTrack, 0);
-    collectDirectoryChain(image, getNextTrackSector(image, kDirTrack, 0), inUse, walked);
-    collectDirectoryChain(image, {kDirTrack, 1}, inUse, walked);
+    const DiskShape &shape = image.shape;
+    for (int sector = 0; sector < sectorsPerTrack(shape, shape.systemTrack); ++sector)
+        if (isSystemBlock(shape, shape.systemTrack, sector)) blockSetAdd(inUse.directory, shape.systemTrack, sector);
+    if (shape.family->sideTracks > 0 && shape.tracks > shape.family->sideTracks)
+        blockSetAdd(inUse.directory, shape.systemTrack + shape.family->sideTracks, 0);
+    if (shape.family->map != MapLayout::D81)
+        collectDirectoryChain(image, getNextTrackSector(image, shape.systemTrack, 0), inUse, walked);
+    collectDirectoryChain(image, driveDirectoryStart(image), inUse, walked);
     collectBorderBlock(image, inUse, walked);
     return inUse;
 }

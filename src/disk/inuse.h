@@ -7,7 +7,7 @@
 #include "disk/image.h"
 
 struct BlocksInUse {
-    BlockSet directory;  // 18/0 and every block of the two directory walks
+    BlockSet directory;  // header and map blocks, and every block of the two directory walks
     BlockSet files;      // every block of a chain a listed entry or the GEOS border block owns
 };
 

@@ -3,23 +3,32 @@
 
 namespace {
 
+// The highest track the rules let a walk on this image reach.
+int highestOf(const ImageBuffer &image, WalkRules rules) {
+    if (rules.highestTrack == kImageTracks) return highestTrack(image.shape);
+    if (rules.highestTrack == kImageMapTracks) return mapTracks(image.shape);
+    return rules.highestTrack;
+}
+
 // Why the walk cannot take its next step, or Running when it can.
 WalkStop stopBefore(const ImageBuffer &image, const BlockWalk &walk) {
     TrackSector next = walk.next;
     if (next.track == 0) return WalkStop::EndOfChain;
-    if (next.track > walk.rules.highestTrack) return WalkStop::OutOfRange;
-    if (walk.rules.realSectorsOnly && next.sector >= sectorsPerTrack(next.track)) return WalkStop::OutOfRange;
+    if (next.track > highestOf(image, walk.rules)) return WalkStop::OutOfRange;
+    if (walk.rules.realSectorsOnly && next.sector >= sectorsPerTrack(image.shape, next.track))
+        return WalkStop::OutOfRange;
     if (!blockPresent(image, next.track, next.sector)) return WalkStop::AbsentBlock;
-    if (walk.visited == kMaxBlocks) return WalkStop::Loop;
+    if (walk.visited == walk.bound) return WalkStop::Loop;
     return WalkStop::Running;
 }
 
 }  // namespace
 
-BlockWalk startWalk(TrackSector start, WalkRules rules) { return {rules, start, {0, 0}, 0, WalkStop::Running}; }
+BlockWalk startWalk(TrackSector start, WalkRules rules) { return {rules, start, {0, 0}, 0, WalkStop::Running, 0}; }
 
 const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk) {
     if (walk.stop != WalkStop::Running) return nullptr;
+    if (walk.bound == 0) walk.bound = walkBound(image.shape);
     walk.stop = stopBefore(image, walk);
     if (walk.stop != WalkStop::Running) return nullptr;
     const uint8_t *bytes = blockAt(image, walk.next.track, walk.next.sector);

@@ -13,17 +13,22 @@ enum class WalkStop {
     EndOfChain,   // a link track of 0; walk.next.sector is the last block's used-byte index
     OutOfRange,   // the next track lies above the walk's highest track, or (realSectorsOnly)
                   // its sector lies beyond the track's count
-    AbsentBlock,  // the next block lies above track 40 or beyond the image
-    Loop,         // kMaxBlocks blocks visited and the chain goes on: it must be cyclic (the
+    AbsentBlock,  // the next block lies above the image's highest track or beyond the image
+    Loop,         // walkBound blocks visited and the chain goes on: it must be cyclic (the
                   // directory cursor also ends its walk so at a block it has read before)
 };
 
 // What a caller lets the walk follow. A link that breaks a rule ends the walk
 // with OutOfRange before its block is read.
 struct WalkRules {
-    int highestTrack;      // links to tracks above end the walk (255: only the image decides)
+    int highestTrack;      // links to tracks above end the walk (255: only the image decides;
+                           // kImageTracks: the image's highestTrack; kImageMapTracks: its mapTracks)
     bool realSectorsOnly;  // links to a sector beyond its track's count end the walk
 };
+
+// Track limits that the walk takes from the image's shape.
+constexpr int kImageTracks = -1;
+constexpr int kImageMapTracks = -2;
 
 // Every link whose block the image holds (by the plain offset arithmetic).
 constexpr WalkRules kAnyHeldBlock{255, false};
@@ -40,6 +45,7 @@ struct BlockWalk {
     TrackSector at;    // the block walkNext yielded last
     int visited;       // blocks yielded so far
     WalkStop stop;     // Running until the walk ends
+    int bound;         // the image's walkBound, taken at the first step (0 before)
 };
 
 BlockWalk startWalk(TrackSector start, WalkRules rules);
@@ -47,7 +53,7 @@ BlockWalk startWalk(TrackSector start, WalkRules rules);
 // Yields the next block of the chain (walk.at names it) and takes its link as
 // the next step, or returns nullptr once the walk has ended: walk.stop says why
 // and walk.next names the link it stopped at. Never reads outside the image;
-// at most kMaxBlocks blocks are yielded.
+// at most walkBound(image.shape) blocks are yielded.
 const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk);
 uint8_t *walkNext(ImageBuffer &image, BlockWalk &walk);
 

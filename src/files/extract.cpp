@@ -22,11 +22,11 @@ struct Extraction {
     const char *extension;  // "prg" ...
     std::string name;       // the host name the file gets
     TrackSector start;
-    size_t length;          // bytes written (at most a chain's kMaxBlocks blocks)
+    size_t length;          // bytes written (at most a chain's walkBound blocks)
 };
 
-bool chosen(const uint8_t *slot, int number) {
-    if (!slotHasStartBlock(slot)) return false;
+bool chosen(const DiskShape &shape, const uint8_t *slot, int number) {
+    if (!slotHasStartBlock(shape, slot)) return false;
     if (options.extractFirst < 0) return slot[kSlotType] != 0;
     return number >= options.extractFirst && number <= options.extractLast;
 }
@@ -37,7 +37,7 @@ std::vector<Extraction> collectExtractions(const ImageBuffer &image) {
     std::vector<Extraction> files;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
-        if (!chosen(slot, cursor.number)) continue;
+        if (!chosen(image.shape, slot, cursor.number)) continue;
         files.push_back({cursor.number, hostNameOfEntry(slot + kSlotName), hostExtensionOfType(slot[kSlotType]), {},
                          {slot[kSlotStartTrack], slot[kSlotStartSector]}, 0});
     }
@@ -67,9 +67,9 @@ std::string folderProblem(FolderResult result, const std::string &at) {
 // Writes the files, each whole, into the run's folder; on a failure takes
 // back those written and gives the message.
 std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files, NewFiles &written) {
-    // One file's payload at a time: a chain holds at most kMaxBlocks blocks.
+    // One file's payload at a time: a chain holds at most walkBound blocks.
     std::vector<uint8_t> payload;
-    payload.reserve(kMaxBlocks * (kBlockSize - 2));
+    payload.reserve(static_cast<size_t>(walkBound(image.shape)) * (kBlockSize - 2));
     for (Extraction &file : files) {
         payload.clear();
         file.length = static_cast<size_t>(readChain(image, file.start, payload));

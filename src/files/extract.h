@@ -25,5 +25,5 @@
 // entry has a start block, a file of a name exists already, the folder cannot
 // be opened, a file cannot be written. Ends the run (status 1) when standard
 // output was lost, having written nothing.
-// Precondition: block 18/0 is present.
+// Precondition: the header block (18/0, 40/0) is present.
 std::string extractFiles(const ImageBuffer &image, const std::string &folder);

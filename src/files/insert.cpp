@@ -70,7 +70,7 @@ TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const TrackSector 
     SearchSkips &skips = run.growth.skips;
     bool found = previous ? findNextFileBlock(image, skips, *previous, block) : findFileStart(image, skips, block);
     if (!found) {
-        warnAfterSearch(run.growth, nullptr);
+        warnAfterSearch(image, run.growth, nullptr);
         exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
     }
     setBlockBit(image, block.track, block.sector, false);
@@ -110,12 +110,12 @@ void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, in
     slot[kSlotBlockCount + 1] = static_cast<uint8_t>(count >> 8);
 }
 
-void printInserted(int number, const uint8_t *slot) {
+void printInserted(const DiskShape &shape, int number, const uint8_t *slot) {
     consolePrintf("%3i: \"", number);
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
         consoleDiskCode(slot[kSlotName + i]);
     int blocks = slotBlockCount(slot);
-    consolePrintf("\" %s, %i block%s from %i/%i\n", fileTypeName(slot[kSlotType]), blocks, plural(blocks),
+    consolePrintf("\" %s, %i block%s from %i/%i\n", fileTypeName(shape, slot[kSlotType]), blocks, plural(blocks),
                   slot[kSlotStartTrack], slot[kSlotStartSector]);
 }
 
@@ -123,8 +123,8 @@ void printInserted(int number, const uint8_t *slot) {
 
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath) {
     InsertRun run{startGrowth(image, imagePath, false), {0, 0}};
-    // As the listing reads the directory: from the link in 18/0.
-    run.directoryEnd = requireDirectoryEnd(image, {kDirTrack, 0}, run.growth);
+    // As the listing reads the directory: from the link in the header (18/0, 40/0).
+    run.directoryEnd = requireDirectoryEnd(image, {image.shape.systemTrack, 0}, run.growth);
     return run;
 }
 
@@ -155,15 +155,15 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
         TrackSector added;
         if (!growDirectory(image, run.directoryEnd, run.growth, true, added))
             exitWithError(2, "ERROR: Disk full '%s'! Its directory is full: no slot is free, and track %i, which "
-                             "holds the whole directory on a 1541, has no free block for another directory block.",
-                          run.growth.path.c_str(), kDirTrack);
+                             "holds the whole directory on a %s, has no free block for another directory block.",
+                          run.growth.path.c_str(), image.shape.systemTrack, driveName(image.shape));
         run.directoryEnd = added;
         slot = blockAt(image, added.track, added.sector);
         number = scan.shownSlots;
     }
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
     TrackSector first = writeChain(image, run, bytes, size, count);
-    warnAfterSearch(run.growth, nullptr);
+    warnAfterSearch(image, run.growth, nullptr);
     writeEntry(slot, entry, first, count);
-    printInserted(number, slot);
+    printInserted(image.shape, number, slot);
 }

@@ -1,7 +1,7 @@
 // Inserting host files (-w): each becomes a closed file of the image, its
-// blocks placed as a 1541 places them (disk/placement.h) and its entry in the
-// first free slot of the directory, which grows by a block on track 18 when
-// none is free, as a drive grows it (disk/growth.h).
+// blocks placed as the family's drive places them (disk/placement.h) and its
+// entry in the first free slot of the directory, which grows by a block on the
+// system track (18, 40) when none is free, as a drive grows it (disk/growth.h).
 #pragma once
 
 #include <cstddef>
@@ -37,9 +37,9 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
 // "%3i: \"NAME\" TYPE, N blocks from T/S". `hostPath` names the host file in
 // messages. Ends the program with status 1 when a listed entry has the name
 // already; with status 2 ("ERROR: Disk full '<image>'!") when the file's
-// blocks, or a block on track 18 for a directory without a free slot (the
+// blocks, or a block on the system track for a directory without a free slot (the
 // message then says the directory is full), cannot be found.
-// The image is then left to no one: nothing is written. Precondition: block
-// 18/0 is present.
+// The image is then left to no one: nothing is written. Precondition: the
+// header block is present.
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
                 const uint8_t *bytes, size_t size);

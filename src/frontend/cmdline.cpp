@@ -78,13 +78,25 @@ void readEntryRange(ArgCursor &args, const char *missingMessage) {
         options.lastEntry = options.firstEntry;
 }
 
-// "-block" [track [sector]]: each only when taken as a number.
+// A -block number: within a D64's bounds as it always was; a whole number
+// above them that some family has (a track up to 83, a sector up to 39) is
+// taken for now, and settled against the image once it is loaded
+// (settleViewPosition), with the same message.
+int readViewNumber(const char *text, int minimum, int d64Maximum, int mostOfAnyFamily) {
+    NumberReading reading = readNumber(text);
+    if (*text != '\0' && reading.whole && reading.value > d64Maximum && reading.value <= mostOfAnyFamily)
+        return reading.value;
+    return parseNumberArg(text, minimum, d64Maximum);
+}
+
+// "-block" [track [sector]]: each only when taken as a number. No track
+// given: the header block (18/0, 40/0).
 void readViewPosition(ArgCursor &args) {
-    options.viewTrack = 18;
+    options.viewTrack = 0;
     options.viewSector = 0;
     int given = numbersAhead(args, 0, 2);
-    if (given >= 1) options.viewTrack = parseNumberArg(args.take(), 1, 40);
-    if (given == 2) options.viewSector = parseNumberArg(args.take(), 0, 25);
+    if (given >= 1) options.viewTrack = readViewNumber(args.take(), 1, 40, kMostTracks);
+    if (given == 2) options.viewSector = readViewNumber(args.take(), 0, 25, kMostSectors - 1);
 }
 
 // "-start" num addr: both consumed whatever they are.

@@ -1,8 +1,10 @@
 // Image files.
 #include "frontend/imagefile.h"
 
+#include <cctype>
 #include <cstdio>
 
+#include "base/console.h"
 #include "base/filewrite.h"
 
 #ifdef _WIN32
@@ -144,7 +146,41 @@ LoadResult loadImage(const std::string &path, ImageBuffer &image, uint64_t &file
     }
     closeFile(file);
     if (result != LoadResult::Loaded) image.bytes.clear();
+    image.shape = shapeForSize(image.bytes.size());
     return result;
+}
+
+void confirmShape(const std::string &path, ImageBuffer &image) {
+    std::string shown = consoleOutsideText(path, ConsoleStream::Error);
+    const char *name = shown.c_str();
+    const DiskShape &shape = image.shape;
+    const DiskFamily *family = shape.family;
+    const uint8_t *header = headerBlock(image);
+    if (family == &kFamilyD71 && header && !(header[3] & 0x80)) {
+        consoleErrorf("WARNING: '%s' is a D71 whose block 18/0 marks it single-sided (byte 03 is $%02x); kestrel "
+                      "reads side 1 (tracks 1-35) only and leaves tracks 36-70 as they are.\n",
+                      name, header[3]);
+        image.shape = singleSided(shape);
+    }
+    const uint8_t *map = family == &kFamilyD81 ? blockAt(image, shape.systemTrack, 1) : nullptr;
+    if (map && (header[2] != 0x44 || map[2] != 0x44 || map[3] != 0xBB))
+        consoleErrorf("WARNING: '%s' has the size of a D81, but its header does not look like one (40/0 byte 02 is "
+                      "$%02x, 40/1 bytes 02-03 are $%02x $%02x, where a 1581 writes $44 and $44 $BB); kestrel reads "
+                      "it as a D81.\n",
+                      name, header[2], map[2], map[3]);
+    if (map && header[1] != family->directorySector)
+        consoleErrorf("WARNING: '%s': block 40/0 starts the directory at 40/%i, not 40/%i; kestrel reads it from "
+                      "there, as a 1581 does.\n",
+                      name, header[1], family->directorySector);
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < fileNameStart(path)) return;
+    std::string extension = path.substr(dot + 1);
+    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if ((extension == "d64" || extension == "d71" || extension == "d81") && extension != family->name)
+        consoleErrorf("WARNING: '%s' is named .%s, but its size (%llu bytes) is that of a %s image; kestrel "
+                      "reads it as a %s image.\n",
+                      name, extension.c_str(), static_cast<unsigned long long>(image.bytes.size()), family->name,
+                      family->name);
 }
 
 int saveImage(const ImageBuffer &image, const std::string &path) {
@@ -152,10 +188,10 @@ int saveImage(const ImageBuffer &image, const std::string &path) {
     return result == WriteResult::Written ? 0 : 1;
 }
 
-bool defaultDestination(const std::string &source, std::string &destination) {
+bool defaultDestination(const std::string &source, const DiskFamily &family, std::string &destination) {
     size_t componentStart = fileNameStart(source);
     size_t dot = source.find_last_of('.');
     if (dot == std::string::npos || dot < componentStart) return false;
-    destination = source.substr(0, dot) + ".out.d64";
+    destination = source.substr(0, dot) + ".out." + family.name;
     return true;
 }

@@ -8,8 +8,9 @@
 
 #include "disk/image.h"
 
-// The largest file taken as an image: far above the largest D64 image (under
-// 210,000 bytes), far below a size that could strain the machine.
+// The largest file taken as an image: far above the largest image (a D81 of
+// 83 tracks with error bytes, 853,240 bytes), far below a size that could
+// strain the machine.
 constexpr uint64_t kMaxImageFileSize = 4 * 1024 * 1024;
 
 // 1 when the name can be opened for reading, or names something that is not
@@ -23,7 +24,8 @@ bool isFolder(const std::string &path);
 
 enum class LoadResult { Loaded, CannotOpen, CannotRead, TooLarge };
 
-// Reads the whole file into `image`. CannotRead covers a name that is not a
+// Reads the whole file into `image` and gives it the shape of its size
+// (shapeForSize). CannotRead covers a name that is not a
 // regular file (refused before it is opened, so a FIFO cannot block) and a
 // file that does not read whole (it shrank or grew); TooLarge a file above
 // kMaxImageFileSize, refused before anything is allocated, with its size in
@@ -31,10 +33,21 @@ enum class LoadResult { Loaded, CannotOpen, CannotRead, TooLarge };
 // empty.
 LoadResult loadImage(const std::string &path, ImageBuffer &image, uint64_t &fileSize);
 
+// Confirms the shape loadImage gave the image by its size against what its
+// header says and what its name says, and prints a one-line "WARNING: ..." on
+// standard error for each doubt: a D71 whose 18/0 byte 03 has bit 7 clear is
+// single-sided and from here on read as its 35 tracks of side 1 (the bytes of
+// tracks 36-70 stay as they are); a D81 whose 40/0 byte 02 is not $44 or
+// whose 40/1 bytes 02-03 are not $44 $BB, or whose directory does not start
+// at 40/3, is still read as a D81; an extension .d64, .d71 or .d81 that names
+// another family than the size is only a hint and changes nothing.
+void confirmShape(const std::string &path, ImageBuffer &image);
+
 // Writes the whole buffer to `path` through writeWholeFile (base/filewrite.h)
 // in Replace mode: 0 when written, 1 when not (then nothing has changed).
 int saveImage(const ImageBuffer &image, const std::string &path);
 
-// The source name up to its extension's ".", followed by ".out.d64". Only a
+// The source name up to its extension's ".", followed by ".out." and the
+// family's name (".out.d64", ".out.d71", ".out.d81"). Only a
 // "." in the last path component counts. Returns false when there is none.
-bool defaultDestination(const std::string &source, std::string &destination);
+bool defaultDestination(const std::string &source, const DiskFamily &family, std::string &destination);

@@ -2,6 +2,7 @@
 // actions in their fixed order, write the edited image once at the end.
 #include "frontend/run.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -55,13 +56,14 @@ std::string loadProblem(const std::string &path, const char *label, ImageBuffer 
         return formatText("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
                           static_cast<unsigned long long>(size));
     if (result != LoadResult::Loaded) return formatText("%s '%s' could not be read.", label, path.c_str());
+    confirmShape(path, image);
     return "";
 }
 
 // The map view, the listing, the merge, the edits and the JSON report read
 // block 18/0: why an image too short to hold it cannot be used, or "".
 std::string mapBlockProblem(const ImageBuffer &image, const char *label, const std::string &path) {
-    if (blockPresent(image, kDirTrack, 0)) return "";
+    if (headerBlock(image) != nullptr) return "";
     return formatText("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
                       static_cast<unsigned long long>(image.bytes.size()));
 }
@@ -83,6 +85,10 @@ void requireMapBlock(const ImageBuffer &image, const char *label, const std::str
     std::string problem = mapBlockProblem(image, label, path);
     if (!problem.empty()) exitWithImageProblem(problem);
 }
+
+// The highest sector -block takes on a D64 or D71: beyond the 21 of the
+// longest track, as it always has been.
+constexpr int kD64MostViewSector = 25;
 
 // Exit status of a run whose check found errors on the disk.
 constexpr int kCheckFoundErrors = 3;
@@ -195,6 +201,21 @@ int runImages(const RunPaths &paths) {
     return tally.notRead + tally.notExtracted > 0 ? 1 : tally.withErrors > 0 ? kCheckFoundErrors : 0;
 }
 
+// The -block position on the loaded image: the header block when no track
+// was given; a track above the image's highest (40 on a D64) or a sector
+// above 25 (39 on a D81, whose tracks have 40) is refused as the number
+// would have been on the command line.
+void settleViewPosition(const ImageBuffer &image) {
+    const DiskShape &shape = image.shape;
+    if (options.viewTrack == 0) options.viewTrack = shape.systemTrack;
+    int mostTrack = highestTrack(shape);
+    int mostSector = std::max(kD64MostViewSector, sectorsPerTrack(shape, 1) - 1);
+    if (options.viewTrack > mostTrack)
+        exitWithError(1, "ERROR: Number (%i) too high. [Maximum: %i]", options.viewTrack, mostTrack);
+    if (options.viewSector > mostSector)
+        exitWithError(1, "ERROR: Number (%i) too high. [Maximum: %i]", options.viewSector, mostSector);
+}
+
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles;
@@ -220,7 +241,7 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     consolePrintf("\n");
     std::string destination = paths.destination;
     if (destination.empty()) {
-        if (!defaultDestination(paths.source, destination))
+        if (!defaultDestination(paths.source, *image.shape.family, destination))
             exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
         consolePrintf("Destination file set to '%s'.\n", shownOnOutput(destination).c_str());
     }
@@ -266,7 +287,10 @@ int runKestrel(int argc, char **argv) {
     if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
     if (listingRuns()) requireEditsMade(showDirectory(image, options.exportTrackSector ? 0 : 1));
     if (options.bamView) showBam(image);
-    if (options.blockViewer) runBlockViewer(image);
+    if (options.blockViewer) {
+        settleViewPosition(image);
+        runBlockViewer(image);
+    }
     if (options.appendDel) appendDelEntry(image, paths.source);
     if (!options.dirEdits.empty()) applyDirectoryEdits(image);
     if (options.insertFiles) insertHostFiles(image, paths);

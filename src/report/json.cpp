@@ -148,7 +148,7 @@ void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8
     appendKey(line, "start_address");
     if (slotStartAddress(image, slot, address)) appendNumber(line, address);
     else appendLiteral(line, "null");
-    if (!slotHasStartBlock(slot)) {
+    if (!slotHasStartBlock(image.shape, slot)) {
         appendLiteral(line, ",\"bytes\":null,\"blocks\":null,\"crc32\":null");
         return;
     }
@@ -177,7 +177,7 @@ void appendEntry(JsonReport &report, const ImageBuffer &image, const DirectoryCu
     appendKey(line, "index");
     appendNumber(line, cursor.slotIndex);
     appendLiteral(line, "},\"type\":\"");
-    line.add(fileTypeName(type), 3);
+    line.add(fileTypeName(image.shape, type), 3);
     appendLiteral(line, "\",");
     appendNumberField(line, "type_byte", type);
     appendBoolField(line, "closed", (type & 0x80) != 0);
@@ -257,7 +257,7 @@ void startJsonReport(JsonReport &report) {
 
 void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image,
                     const CheckReport *check) {
-    const uint8_t *map = blockAt(image, kDirTrack, 0);
+    const uint8_t *map = headerBlock(image);
     JsonLine &line = report.line;
     line.used = 0;
     appendLiteral(line, "{\"image\":");
@@ -265,15 +265,19 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
     line.add(',');
     uint64_t size = image.bytes.size();
     appendNumberField(line, "size", static_cast<long long>(size));
-    appendNumberField(line, "tracks", imageTrackCount(size));
-    appendBoolField(line, "error_bytes", imageHasErrorBytes(size));
-    if (imageIsTruncated(size)) appendBoolField(line, "truncated", true);
-    appendDiskField(report, "disk_name", "disk_name_hex", map + kDiskNameOffset, kNameLength);
+    appendKey(line, "format");
+    line.add('"');
+    line.add(image.shape.family->name, std::strlen(image.shape.family->name));
+    appendLiteral(line, "\",");
+    appendNumberField(line, "tracks", image.shape.tracks);
+    appendBoolField(line, "error_bytes", image.shape.errorBytes);
+    if (imageIsCut(image)) appendBoolField(line, "truncated", true);
+    appendDiskField(report, "disk_name", "disk_name_hex", map + diskNameOffset(image), kNameLength);
     appendKey(line, "id");
     line.add('"');
-    appendGlyphs(report, map + kDiskIdOffset, 5);
+    appendGlyphs(report, map + diskIdOffset(image), 5);
     appendLiteral(line, "\",");
-    appendHex(line, "id_hex", map + kDiskIdOffset, 5);
+    appendHex(line, "id_hex", map + diskIdOffset(image), 5);
     appendNumberField(line, "blocks_free", blocksFree(image));
     appendEntries(report, image);
     if (check) appendCheck(line, *check);

@@ -5,11 +5,11 @@
 #include "base/errors.h"
 #include "base/options.h"
 
-void clampTrackSector(int &track, int &sector) {
+void clampTrackSector(const DiskShape &shape, int &track, int &sector) {
     if (track < 1) track = 1;
     if (sector < 0) sector = 0;
-    if (track > kMaxTrack) track = 35;
-    int sectors = sectorsPerTrack(track);
+    if (track > highestTrack(shape)) track = mapTracks(shape);
+    int sectors = sectorsPerTrack(shape, track);
     if (sector >= sectors) sector = sectors - 1;
 }
 
@@ -31,22 +31,22 @@ void printHexRows(const uint8_t *block) {
 
 // The link that the screen shows and j follows: (0, 0) outside the image.
 TrackSector shownLink(const ImageBuffer &image, int track, int sector) {
-    clampTrackSector(track, sector);
+    clampTrackSector(image.shape, track, sector);
     return getNextTrackSector(image, track, sector);
 }
 
-// Whether the viewer may go to (track, sector): every block of tracks 1..35
-// (one beyond a cut image shows as such), a block of tracks 36..40 only where
-// the image holds it, as a 40-track image does.
+// Whether the viewer may go to (track, sector): every block of the map's
+// tracks (one beyond a cut image shows as such), a block of the tracks above
+// (36..40 of a D64) only where the image holds it, as a 40-track image does.
 bool reachable(const ImageBuffer &image, int track, int sector) {
-    if (track < 1 || track > kMaxTrack) return false;
-    clampTrackSector(track, sector);
-    return track <= kMapTracks || blockPresent(image, track, sector);
+    if (track < 1 || track > highestTrack(image.shape)) return false;
+    clampTrackSector(image.shape, track, sector);
+    return track <= mapTracks(image.shape) || blockPresent(image, track, sector);
 }
 
 void followLink(const ImageBuffer &image) {
     TrackSector link = shownLink(image, options.viewTrack, options.viewSector);
-    if (link.sector < sectorsPerTrack(link.track) && reachable(image, link.track, link.sector)) {
+    if (link.sector < sectorsPerTrack(image.shape, link.track) && reachable(image, link.track, link.sector)) {
         options.viewTrack = link.track;
         options.viewSector = link.sector;
     }
@@ -56,13 +56,14 @@ void moveByArrow(const ImageBuffer &image, int code) {
     if (code == kKeyUp && reachable(image, options.viewTrack + 1, options.viewSector)) ++options.viewTrack;
     if (code == kKeyDown && options.viewTrack >= 2) --options.viewTrack;
     if (code == kKeyLeft && options.viewSector >= 1) --options.viewSector;
-    if (code == kKeyRight && options.viewSector < sectorsPerTrack(options.viewTrack) - 1) ++options.viewSector;
+    int lastSector = sectorsPerTrack(image.shape, options.viewTrack) - 1;
+    if (code == kKeyRight && options.viewSector < lastSector) ++options.viewSector;
 }
 
 }  // namespace
 
 void showBlock(const ImageBuffer &image, int track, int sector) {
-    clampTrackSector(track, sector);
+    clampTrackSector(image.shape, track, sector);
     consoleClearScreen();
     consolePrintf("Track:  %2i (0x%02x)\n", track, track);
     consolePrintf("Sector: %2i (0x%02x)\n", sector, sector);

@@ -4,9 +4,9 @@
 #include "disk/image.h"
 
 // Brings a position into range: track below 1 -> 1, sector below 0 -> 0,
-// track above 40 -> 35, then a sector at or beyond the track's count -> the
-// track's last sector.
-void clampTrackSector(int &track, int &sector);
+// track above the highest (40 on a D64) -> the last map track (35), then a
+// sector at or beyond the track's count -> the track's last sector.
+void clampTrackSector(const DiskShape &shape, int &track, int &sector);
 
 // Clears the screen and draws the block at (track, sector) after clamping a
 // copy: track and sector lines, 16 rows of hex and characters, the link. A
@@ -14,8 +14,9 @@ void clampTrackSector(int &track, int &sector);
 // last line ("Next sector: ...") is left without its line end.
 void showBlock(const ImageBuffer &image, int track, int sector);
 
-// The key loop on options.viewTrack/viewSector: arrows move (up to track 35,
-// or to 40 where the image holds those tracks), j follows the link to a block
-// of tracks 1..35 or to one of 36..40 that the image holds, Esc or q (or the
-// end of the key source) leaves.
+// The key loop on options.viewTrack/viewSector: arrows move (up to the last
+// map track, 35 on a D64, 70 on a D71, 80 on a D81, or beyond where the image
+// holds those tracks), j follows the link to a block of the map's tracks or to
+// one above that the image holds, Esc or q (or the end of the key source)
+// leaves.
 void runBlockViewer(const ImageBuffer &image);

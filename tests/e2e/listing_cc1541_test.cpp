@@ -264,7 +264,7 @@ TEST(ErrorBytes, AreNeverReadAsTrackThirtySix) {
     ImageBuffer image = formatImage();
     TrackSector file = addFile(image, randomBytes(600, 7), "ONE");
     linkBlock(image, file.track, file.sector, 36, 0);   // the file runs on into "track 36"
-    linkBlock(image, kDirTrack, 1, 36, 0);               // and so does the directory
+    linkBlock(image, 18, 1, 36, 0);                      // and so does the directory
     std::vector<uint8_t> plain = bytesOf(image);
     std::vector<uint8_t> withErrors = plain;
     withErrors.resize(175531, 0x01);

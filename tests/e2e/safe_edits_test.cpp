@@ -79,7 +79,7 @@ void putCopies(ImageBuffer &image, const ImageBuffer &second, TrackSector last, 
 // blocks before.
 void useAllBut(ImageBuffer &image, TrackSector wronglyFree, TrackSector free) {
     for (int track = 1; track <= 35; ++track)
-        for (int sector = 0; sector < sectorsPerTrack(track); ++sector) markBlock(image, track, sector, false);
+        for (int sector = 0; sector < sectorsPerTrack(kShapeD64, track); ++sector) markBlock(image, track, sector, false);
     markBlock(image, wronglyFree.track, wronglyFree.sector, true);
     markBlock(image, free.track, free.sector, true);
 }
@@ -308,8 +308,8 @@ std::string firstDifference(const std::vector<uint8_t> &a, const std::vector<uin
     for (size_t at = 0; at < a.size(); ++at) {
         if (a[at] == b[at]) continue;
         for (int track = 1; track <= 40; ++track)
-            for (int sector = 0; sector < sectorsPerTrack(track); ++sector)
-                if (at / 256 == static_cast<size_t>(blockOffset(track, sector) / 256))
+            for (int sector = 0; sector < sectorsPerTrack(kShapeD64, track); ++sector)
+                if (at / 256 == static_cast<size_t>(blockOffset(kShapeD64, track, sector) / 256))
                     return "block " + std::to_string(track) + "/" + std::to_string(sector) + " byte " +
                            std::to_string(at % 256);
     }
@@ -322,7 +322,7 @@ std::vector<int> inconsistentTracks(const std::vector<uint8_t> &image) {
     const uint8_t *map = image.data() + 0x16500;
     for (int track = 1; track <= 35; ++track) {
         uint32_t bits = map[4 * track + 1] | map[4 * track + 2] << 8 | map[4 * track + 3] << 16;
-        bits &= (1u << sectorsPerTrack(track)) - 1;
+        bits &= (1u << sectorsPerTrack(kShapeD64, track)) - 1;
         if (map[4 * track] != std::popcount(bits)) tracks.push_back(track);
     }
     return tracks;

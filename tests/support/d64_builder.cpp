@@ -23,7 +23,7 @@ bool takeFreeBlock(ImageBuffer &image, TrackSector &at, int interleave) {
         if (order[i] == at.track) startIndex = i;
     for (int i = startIndex; i < 34; ++i) {
         int track = order[i];
-        int n = sectorsPerTrack(track);
+        int n = sectorsPerTrack(kShapeD64, track);
         int base = track == at.track ? (at.sector + interleave) % n : 0;
         for (int j = 0; j < n; ++j) {
             int sector = (base + j) % n;
@@ -42,12 +42,13 @@ bool takeFreeBlock(ImageBuffer &image, TrackSector &at, int interleave) {
 ImageBuffer formatImage(const std::string &name, const std::string &id, int tracks) {
     ImageBuffer image;
     image.bytes.assign(tracks == 40 ? 196608 : 174848, 0);
+    image.shape = shapeForSize(image.bytes.size());
     uint8_t *map = blockAt(image, 18, 0);
     map[0] = 18;
     map[1] = 1;
     map[2] = 0x41;
     for (int track = 1; track <= 35; ++track) {
-        int n = sectorsPerTrack(track);
+        int n = sectorsPerTrack(kShapeD64, track);
         uint32_t bits = (1u << n) - 1;
         map[4 * track] = static_cast<uint8_t>(n);
         map[4 * track + 1] = bits & 0xFF;

@@ -54,7 +54,7 @@ uint32_t zlibCrc(const std::vector<uint8_t> &bytes) {
 std::vector<TrackSector> allBlocks() {
     std::vector<TrackSector> blocks;
     for (int track = 1; track <= 40; ++track)
-        for (int sector = 0; sector < sectorsPerTrack(track); ++sector) blocks.push_back({track, sector});
+        for (int sector = 0; sector < sectorsPerTrack(kShapeD64, track); ++sector) blocks.push_back({track, sector});
     return blocks;
 }
 
@@ -136,7 +136,7 @@ TEST(FindLastBlock, ChainLeavingTheImageStopsAtTheAbsentBlock) {
     linkBlock(image, 18, 1, 41, 0);  // no track 41 on any image
     EXPECT_EQ(traceLastBlock(image, {18, 1}).last.stop, WalkStop::AbsentBlock);
 
-    image.bytes.resize(blockOffset(18, 4) + 255);  // block 18/4 is one byte short
+    image.bytes.resize(blockOffset(kShapeD64, 18, 4) + 255);  // block 18/4 is one byte short
     linkBlock(image, 18, 1, 18, 4);
     EXPECT_EQ(traceLastBlock(image, {18, 1}).last.stop, WalkStop::AbsentBlock);
 }
@@ -227,9 +227,9 @@ TEST(ChainMeasures, TruncatedImageStopsAtTheCut) {
     TrackSector start = addFile(image, data, "FILE", 0x82, 1);
     ASSERT_EQ(chainBlockCount(image, start), 4);
     TrackSector second = getNextTrackSector(image, start.track, start.sector);
-    ASSERT_GT(blockOffset(second.track, second.sector), blockOffset(start.track, start.sector));
+    ASSERT_GT(blockOffset(kShapeD64, second.track, second.sector), blockOffset(kShapeD64, start.track, start.sector));
 
-    image.bytes.resize(blockOffset(second.track, second.sector) + 255);
+    image.bytes.resize(blockOffset(kShapeD64, second.track, second.sector) + 255);
     EXPECT_EQ(chainByteSize(image, start), 254);
     EXPECT_EQ(chainBlockCount(image, start), 1);
     std::vector<uint8_t> first(data.begin(), data.begin() + 254);
@@ -237,7 +237,7 @@ TEST(ChainMeasures, TruncatedImageStopsAtTheCut) {
 #ifdef KESTREL_HAVE_ZLIB
     EXPECT_EQ(chainChecksum(image, start), zlibCrc(first));
 #endif
-    image.bytes.resize(blockOffset(start.track, start.sector) + 100);
+    image.bytes.resize(blockOffset(kShapeD64, start.track, start.sector) + 100);
     EXPECT_EQ(chainByteSize(image, start), 0);
     EXPECT_EQ(chainBlockCount(image, start), 0);
 }

@@ -8,32 +8,32 @@
 TEST(Geometry, SectorsPerTrackFollowTheBands) {
     const std::pair<int, int> cases[] = {{0, 21},  {1, 21},  {17, 21}, {18, 19}, {24, 19}, {25, 18},
                                          {30, 18}, {31, 17}, {35, 17}, {40, 17}, {41, 17}, {255, 17}};
-    for (auto [track, sectors] : cases) EXPECT_EQ(sectorsPerTrack(track), sectors) << "track " << track;
+    for (auto [track, sectors] : cases) EXPECT_EQ(sectorsPerTrack(kShapeD64, track), sectors) << "track " << track;
 }
 
 TEST(Geometry, BlockOffsetsOfTellingBlocks) {
-    EXPECT_EQ(blockOffset(1, 0), 0);
-    EXPECT_EQ(blockOffset(18, 0), 91392);
-    EXPECT_EQ(blockOffset(18, 1), 91648);
-    EXPECT_EQ(blockOffset(0, 5), 1280);
-    EXPECT_EQ(blockOffset(1, 5), 1280);
-    EXPECT_EQ(blockOffset(1, 21), blockOffset(2, 0));
-    EXPECT_EQ(blockOffset(2, 0), 5376);
-    EXPECT_EQ(blockOffset(19, 0), 96256);
-    EXPECT_EQ(blockOffset(25, 0), 125440);
-    EXPECT_EQ(blockOffset(31, 0), 153088);
-    EXPECT_EQ(blockOffset(35, 16), 174592);
-    EXPECT_EQ(blockOffset(36, 0), 174848);
-    EXPECT_EQ(blockOffset(40, 16), 196352);
+    EXPECT_EQ(blockOffset(kShapeD64, 1, 0), 0);
+    EXPECT_EQ(blockOffset(kShapeD64, 18, 0), 91392);
+    EXPECT_EQ(blockOffset(kShapeD64, 18, 1), 91648);
+    EXPECT_EQ(blockOffset(kShapeD64, 0, 5), 1280);
+    EXPECT_EQ(blockOffset(kShapeD64, 1, 5), 1280);
+    EXPECT_EQ(blockOffset(kShapeD64, 1, 21), blockOffset(kShapeD64, 2, 0));
+    EXPECT_EQ(blockOffset(kShapeD64, 2, 0), 5376);
+    EXPECT_EQ(blockOffset(kShapeD64, 19, 0), 96256);
+    EXPECT_EQ(blockOffset(kShapeD64, 25, 0), 125440);
+    EXPECT_EQ(blockOffset(kShapeD64, 31, 0), 153088);
+    EXPECT_EQ(blockOffset(kShapeD64, 35, 16), 174592);
+    EXPECT_EQ(blockOffset(kShapeD64, 36, 0), 174848);
+    EXPECT_EQ(blockOffset(kShapeD64, 40, 16), 196352);
     // Only the low 8 bits of each argument count.
-    EXPECT_EQ(blockOffset(18 + 256, 1 + 512), blockOffset(18, 1));
+    EXPECT_EQ(blockOffset(kShapeD64, 18 + 256, 1 + 512), blockOffset(kShapeD64, 18, 1));
 }
 
 TEST(Geometry, EveryBlockOfA40TrackImageIsContiguous) {
     int expected = 0;
     for (int track = 1; track <= 40; ++track)
-        for (int sector = 0; sector < sectorsPerTrack(track); ++sector, expected += 256)
-            ASSERT_EQ(blockOffset(track, sector), expected) << track << "/" << sector;
+        for (int sector = 0; sector < sectorsPerTrack(kShapeD64, track); ++sector, expected += 256)
+            ASSERT_EQ(blockOffset(kShapeD64, track, sector), expected) << track << "/" << sector;
     EXPECT_EQ(expected, 196608);
 }
 
@@ -95,8 +95,8 @@ TEST(BlockSet, IndexesEveryRealBlockOnce) {
     int count = 0;
     for (int track = 0; track <= 41; ++track)
         for (int sector = -1; sector <= 25; ++sector) {
-            int index = blockIndex(track, sector);
-            bool real = track >= 1 && track <= 40 && sector >= 0 && sector < sectorsPerTrack(track);
+            int index = blockIndex(kShapeD64, track, sector);
+            bool real = track >= 1 && track <= 40 && sector >= 0 && sector < sectorsPerTrack(kShapeD64, track);
             EXPECT_EQ(index >= 0, real) << track << "/" << sector;
             if (!real) continue;
             EXPECT_FALSE(blockSetHas(seen, track, sector));
@@ -104,6 +104,47 @@ TEST(BlockSet, IndexesEveryRealBlockOnce) {
             ++count;
         }
     EXPECT_EQ(count, 768);
-    EXPECT_EQ(blockIndex(40, 16), 767);
+    EXPECT_EQ(blockIndex(kShapeD64, 40, 16), 767);
     EXPECT_FALSE(blockSetHas(seen, 18, 19));
+}
+
+// The size decides the family and its shape; block offsets follow the
+// family's layout (a D71's side 2 from $2AB00, a D81's 40 sectors a track).
+TEST(DiskShape, SizesGiveFamilyTracksBlocksAndLayout) {
+    struct Case {
+        uint64_t size;
+        const char *family;
+        int tracks, mapTracks, blocks;
+        bool errorBytes;
+        TrackSector block;  // a telling block, and its offset
+        int offset;
+    };
+    const Case cases[] = {
+        {174848, "d64", 35, 35, 683, false, {35, 16}, 174592},
+        {179200, "d64", 36, 35, 700, false, {36, 16}, 179200 - 256},
+        {206114, "d64", 42, 35, 802, true, {42, 0}, 200960},
+        {180000, "d64", 35, 35, 683, false, {36, 0}, 174848},  // any other size: the blocks it holds
+        {196609, "d64", 40, 35, 768, false, {40, 16}, 196352},
+        {349696, "d71", 70, 70, 1366, false, {36, 0}, 0x2AB00},
+        {351062, "d71", 70, 70, 1366, true, {53, 0}, 0x41000},
+        {349696, "d71", 70, 70, 1366, false, {70, 16}, 349696 - 256},
+        {819200, "d81", 80, 80, 3200, false, {40, 1}, 399616},
+        {853240, "d81", 83, 80, 3320, true, {83, 39}, 849920 - 256},
+    };
+    for (const Case &c : cases) {
+        DiskShape shape = shapeForSize(c.size);
+        SCOPED_TRACE(c.size);
+        EXPECT_STREQ(shape.family->name, c.family);
+        EXPECT_EQ(shape.tracks, c.tracks);
+        EXPECT_EQ(mapTracks(shape), c.mapTracks);
+        EXPECT_EQ(blockCount(shape), c.blocks);
+        EXPECT_EQ(shape.errorBytes, c.errorBytes);
+        EXPECT_EQ(blockOffset(shape, c.block.track, c.block.sector), c.offset);
+        EXPECT_EQ(blockIndex(shape, c.block.track, c.block.sector), c.offset / 256);
+        ImageBuffer image;
+        image.bytes.assign(c.size, 0);
+        image.shape = shape;
+        EXPECT_NE(blockAt(image, c.block.track, c.block.sector), nullptr);
+        EXPECT_EQ(blockAt(image, highestTrack(shape) + 1, 0), nullptr);
+    }
 }

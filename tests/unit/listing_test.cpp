@@ -45,7 +45,7 @@ protected:
     std::string nameOf(const uint8_t *slot) {
         std::vector<uint8_t> copy(slot, slot + 32);
         testing::internal::CaptureStdout();
-        printEntryName(DirEntry{copy.data()});
+        printEntryName(kShapeD64, DirEntry{copy.data()});
         std::fflush(stdout);
         return testing::internal::GetCapturedStdout();
     }

@@ -1,0 +1,219 @@
+// D71 and D81 images end to end: images made by Debian's cc1541 and
+// cbmconvert, and blank ones built byte by byte as the 1571 and 1581 format
+// them, are listed, extracted (compared with the files put in), written to
+// (read back by cbmconvert) and checked; a table of sizes and headers shows
+// how each is detected.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/d64_builder.h"
+#include "support/run_binary.h"
+#include "support/shell.h"
+#include "support/tools.h"
+
+namespace {
+
+// A blank disk as the drive formats it: name "BLANK", id "AB".
+std::vector<uint8_t> blankD71() {
+    std::vector<uint8_t> image(349696, 0);
+    ImageBuffer side1 = formatImage("BLANK", "AB");  // 18/0 and 18/1 as a 1541 formats them
+    std::copy(side1.bytes.begin(), side1.bytes.end(), image.begin());
+    uint8_t *header = image.data() + 0x16500;
+    header[3] = 0x80;
+    for (int track = 36; track <= 70; ++track) {
+        int sectors = track <= 52 ? 21 : track <= 59 ? 19 : track <= 65 ? 18 : 17;
+        uint8_t *bits = image.data() + 0x41000 + 3 * (track - 36);  // 53/0
+        if (track == 53) continue;
+        header[0xDD + track - 36] = static_cast<uint8_t>(sectors);
+        for (int sector = 0; sector < sectors; ++sector) bits[sector / 8] |= static_cast<uint8_t>(1 << sector % 8);
+    }
+    return image;
+}
+
+std::vector<uint8_t> blankD81() {
+    std::vector<uint8_t> image(819200, 0);
+    uint8_t *header = image.data() + 39 * 40 * 256;
+    const uint8_t start[] = {0x28, 0x03, 0x44, 0x00, 'B', 'L', 'A', 'N', 'K'};
+    std::copy(start, start + sizeof start, header);
+    std::fill(header + 9, header + 0x16, 0xA0);
+    const uint8_t tail[] = {'A', 'B', 0xA0, '3', 'D', 0xA0, 0xA0};
+    std::copy(tail, tail + sizeof tail, header + 0x16);
+    for (int side = 0; side < 2; ++side) {
+        uint8_t *map = header + 256 * (1 + side);
+        const uint8_t top[] = {side ? uint8_t{0} : uint8_t{0x28}, side ? uint8_t{0xFF} : uint8_t{0x02}, 0x44, 0xBB,
+                               'A', 'B', 0xC0, 0x00};
+        std::copy(top, top + sizeof top, map);
+        for (int i = 0; i < 40; ++i) {
+            const uint8_t full[] = {0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+            const uint8_t track40[] = {0x24, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
+            const uint8_t *entry = side == 0 && i == 39 ? track40 : full;
+            std::copy(entry, entry + 6, map + 0x10 + 6 * i);
+        }
+    }
+    header[3 * 256 + 1] = 0xFF;  // 40/3: 00 FF
+    return image;
+}
+
+// Number of `part` in `text`.
+int count(const std::string &text, const std::string &part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The "N error(s)" figure of a check's last line.
+int checkErrors(const RunResult &check) { return std::stoi(splitLines(check.out).back()); }
+
+struct FamilyCase {
+    const char *what;
+    const char *image;    // the image's name
+    const char *make;     // shell command that makes it in the folder from BIG and SMALL; empty: a blank disk
+    const char *format;   // -json "format"
+    int tracks;           // -json "tracks"
+    int blocksFree;       // on the disk as made
+    const char *written;  // where -w puts the first block of a new file, as its line shows it
+    size_t firstBlock;    // that block's offset in the image
+    int secondSector;     // the sector on the same track the drive's interleave gives the second block
+};
+
+const FamilyCase kFamilyCases[] = {
+    {"cc1541 D71", "c.d71", "cc1541 -n DISK -f BIG -w big.prg -f SMALL -w small.prg c.d71", "d71", 70, 505,
+     "from 17/0", 0x15000, 6},
+    {"cbmconvert D71", "b.d71", "cbmconvert -v0 -n -D7 b.d71 BIG SMALL", "d71", 70, 1187, "from 17/0", 0x15000, 6},
+    {"cc1541 D81", "c.d81", "cc1541 -n DISK -f BIG -w big.prg -f SMALL -w small.prg c.d81", "d81", 80, 3001,
+     "from 39/0", 389120, 1},
+    {"cbmconvert D81", "b.d81", "cbmconvert -v0 -n -D8 b.d81 BIG SMALL", "d81", 80, 3001, "from 39/0", 389120, 1},
+    {"blank D71 as the 1571 formats it", "blank.d71", "", "d71", 70, 1328, "from 17/0", 0x15000, 6},
+    {"blank D81 as the 1581 formats it", "blank.d81", "", "d81", 80, 3160, "from 39/0", 389120, 1},
+};
+
+TEST(Families, ListExtractWriteAndCheckAgainstCc1541AndCbmconvert) {
+    REQUIRE_TOOL("command -v cc1541", "cc1541");
+    REQUIRE_TOOL("command -v cbmconvert", "cbmconvert");
+    const std::vector<uint8_t> big = randomBytes(40000, 71), small = {0x01, 0x08, 'H', 'I'};
+    for (const FamilyCase &c : kFamilyCases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeBytes(dir.file("big.prg"), big);
+        writeBytes(dir.file("BIG"), big);
+        writeBytes(dir.file("small.prg"), small);
+        writeBytes(dir.file("SMALL"), small);
+        writeBytes(dir.file("NEW.prg"), big);
+        bool blank = *c.make == '\0';
+        if (blank) writeBytes(dir.file(c.image), std::string(c.image).ends_with("d71") ? blankD71() : blankD81());
+        else shellOutput("cd " + shellWord(dir.path) + " && " + c.make + " >/dev/null 2>&1");
+
+        RunResult json = runBinary({"-json", c.image}, dir.path);
+        ASSERT_EQ(json.status, 0) << json.err;
+        EXPECT_TRUE(contains(json.out, std::string("\"format\":\"") + c.format + "\",\"tracks\":" +
+                                           std::to_string(c.tracks) + ","))
+            << json.out;
+        EXPECT_TRUE(contains(json.out, "\"blocks_free\":" + std::to_string(c.blocksFree) + ",")) << json.out;
+        EXPECT_EQ(count(json.out, "\"bytes\":40000,\"blocks\":158,"), blank ? 0 : 1) << json.out;
+        EXPECT_EQ(json.err, "");
+
+        RunResult bam = runBinary({"-bam", c.image}, dir.path);
+        for (const std::string &line : splitLines(bam.out)) EXPECT_LE(line.size(), 80u) << line;
+
+        if (!blank) {
+            RunResult extract = runBinary({"-x", c.image, "-into", "out"}, dir.path);
+            ASSERT_EQ(extract.status, 0) << extract.err;
+            std::vector<std::string> files = listFolder(dir.file("out"));
+            ASSERT_EQ(files.size(), 2u);
+            EXPECT_EQ(readBytes(dir.file("out/" + files[0])), big);  // BIG sorts before SMALL
+            EXPECT_EQ(readBytes(dir.file("out/" + files[1])), small);
+        }
+
+        RunResult before = runBinary({"-check", c.image}, dir.path);
+        RunResult write = runBinary({c.image, "-w", "NEW.prg", "new.img"}, dir.path);
+        ASSERT_EQ(write.status, 0) << write.err;
+        EXPECT_TRUE(contains(write.out, std::string("\"NEW\" PRG, 158 blocks ") + c.written)) << write.out;
+        std::vector<uint8_t> written = readBytes(dir.file("new.img"));
+        ASSERT_GT(written.size(), c.firstBlock + 1);
+        EXPECT_EQ(written[c.firstBlock + 1], c.secondSector);
+        RunResult after = runBinary({"-check", "new.img"}, dir.path);
+        EXPECT_EQ(checkErrors(after), checkErrors(before)) << before.out << after.out;
+        std::string left = std::to_string(c.blocksFree - 158);
+        if (blank) {
+            EXPECT_EQ(after.out, "0 errors, 0 warnings; " + std::string(c.tracks == 70 ? "179" : "162") +
+                                     " blocks used by files and the directory; " + left + " blocks free by the map, " +
+                                     left + " by the chains\n");
+        }
+        shellOutput("mkdir " + shellWord(dir.file("back")) + " && cd " + shellWord(dir.file("back")) +
+                    " && cbmconvert -v0 -N -d ../new.img >/dev/null 2>&1");
+        EXPECT_EQ(readBytes(dir.file("back/new.prg")), big);
+    }
+}
+
+// Detection: the size decides the family, the header confirms it, the
+// extension is a hint.
+struct DetectionCase {
+    const char *what;
+    const char *name;
+    std::vector<uint8_t> bytes;
+    const char *json;     // a part of the -json line
+    const char *warning;  // a part of standard error; empty: none
+    const char *check;    // how the -json line's check begins
+};
+
+TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
+    std::vector<uint8_t> singleSided = blankD71(), foreignD81 = blankD81(), movedDirectory = blankD81();
+    singleSided[0x16503] = 0x00;
+    foreignD81[39 * 40 * 256 + 256 + 3] = 0x00;
+    movedDirectory[39 * 40 * 256 + 1] = 0x05;
+    std::vector<uint8_t> partition = blankD81();
+    const uint8_t entry[] = {0x85, 41, 0, 'P', 'A', 'R', 'T'};
+    uint8_t *slot = partition.data() + 39 * 40 * 256 + 3 * 256 + 2;
+    std::copy(entry, entry + sizeof entry, slot);
+    std::fill(slot + sizeof entry, slot + 19, 0xA0);
+    slot[28] = 120;                                     // 120 blocks: tracks 41-43
+    for (int track = 41; track <= 43; ++track)          // marked used in 40/2
+        std::fill_n(partition.data() + 39 * 40 * 256 + 512 + 0x10 + 6 * (track - 41), 6, 0);
+    std::vector<uint8_t> thirtySix = bytesOf(formatImage());
+    thirtySix.resize(179200, 0);
+    const DetectionCase cases[] = {
+        {"a D71 flagged single-sided reads as 35 tracks", "s.d71", singleSided,
+         "\"format\":\"d71\",\"tracks\":35,", "marks it single-sided (byte 03 is $00)", "\"errors\":0,"},
+        {"a D81 map without $44 $BB", "f.d81", foreignD81, "\"blocks_free\":0,", "40/1 bytes 02-03 are $44 $00",
+         "\"errors\":1,"},
+        {"a D81 directory from 40/5", "m.d81", movedDirectory, "\"entries\":[]", "starts the directory at 40/5",
+         "\"errors\":1,"},
+        {"a D81 named .d64", "x.d64", blankD81(), "\"format\":\"d81\",\"tracks\":80,", "is named .d64, but its size",
+         "\"errors\":0,"},
+        {"a 36-track D64 is whole", "t.d64", thirtySix, "\"tracks\":36,\"error_bytes\":false,\"disk_name\"", "",
+         "\"errors\":0,"},
+        {"a 1581 partition is a CBM entry whose range is used", "p.d81", partition,
+         "\"type\":\"CBM\",\"type_byte\":133,\"closed\":true,\"locked\":false,\"name\":\"PART\"", "",
+         "\"errors\":0,\"warnings\":0,\"blocks_used\":124,"},
+    };
+    for (const DetectionCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeBytes(dir.file(c.name), c.bytes);
+        RunResult json = runBinary({"-json", "-check", c.name}, dir.path);
+        EXPECT_EQ(json.status, contains(c.check, ":0,") ? 0 : 3);
+        EXPECT_TRUE(contains(json.out, std::string("\"check\":{") + c.check)) << json.out;
+        EXPECT_TRUE(contains(json.out, c.json)) << json.out;
+        EXPECT_TRUE(contains(json.err, c.warning)) << json.err;
+        EXPECT_EQ(count(json.err, "WARNING: "), *c.warning ? 1 : 0) << json.err;
+    }
+    TempDir dir;
+    writeBytes(dir.file("a.d71"), blankD71());
+    writeBytes(dir.file("b.d81"), blankD81());
+    RunResult merge = runBinary({"-merge", "a.d71", "b.d81"}, dir.path);
+    EXPECT_EQ(merge.status, 1);
+    EXPECT_TRUE(contains(merge.err, "only directories of one disk family can be merged")) << merge.err;
+    // A D81's id has copies in 40/1 and 40/2, which an id edit keeps in step.
+    ASSERT_EQ(runBinary({"b.d81", "-id", "XY", "c.d81"}, dir.path).status, 0);
+    std::vector<uint8_t> edited = readBytes(dir.file("c.d81"));
+    for (size_t at : {0x16u, 0x104u, 0x204u})
+        EXPECT_EQ(std::string(edited.begin() + 39 * 40 * 256 + at, edited.begin() + 39 * 40 * 256 + at + 2), "XY");
+    // -fix writes the $44 $BB the 1581 needs to take its map, as its validate does.
+    writeBytes(dir.file("f.d81"), foreignD81);
+    ASSERT_EQ(runBinary({"-fix", "f.d81", "g.d81"}, dir.path).status, 0);
+    EXPECT_EQ(readBytes(dir.file("g.d81")), blankD81());
+}
+
+}  // namespace
