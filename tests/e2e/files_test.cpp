@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -121,12 +122,15 @@ int consistentFreeCount(const std::vector<uint8_t> &image) {
     return free;
 }
 
-// Extracts every file of `image` into a fresh folder `into` (inside dir) and
-// returns the files by name.
+// Extracts every file of `image` (as PC64 files with pc64) into a fresh
+// folder `into` (inside dir) and returns the files by name.
 std::map<std::string, std::vector<uint8_t>> extractAll(const TempDir &dir, const std::string &image,
-                                                       const std::string &into, RunResult *result = nullptr) {
+                                                       const std::string &into, RunResult *result = nullptr,
+                                                       bool pc64 = false) {
     run("mkdir '" + dir.file(into) + "'");
-    RunResult extracted = runBinary({"-x", dir.file(image)}, dir.file(into));
+    std::vector<std::string> args = {"-x", dir.file(image)};
+    if (pc64) args.push_back("-p00");
+    RunResult extracted = runBinary(args, dir.file(into));
     EXPECT_EQ(extracted.status, 0) << extracted.out << extracted.err;
     if (result) *result = extracted;
     std::map<std::string, std::vector<uint8_t>> files;
@@ -142,6 +146,33 @@ void expectSameFiles(const std::map<std::string, std::vector<uint8_t>> &actual,
     for (const auto &[name, data] : expected) expectedNames.push_back(name);
     ASSERT_EQ(actualNames, expectedNames);
     for (const auto &[name, data] : expected) EXPECT_TRUE(actual.at(name) == data) << name << " differs";
+}
+
+// A T64 tape image: a directory of `slots` entries, one for each file (name,
+// C64 file type, start address, end address as stored, data), the data after it.
+struct TapeFile {
+    std::string name;
+    uint8_t type;
+    int start, end;
+    std::vector<uint8_t> data;
+};
+std::vector<uint8_t> tapeImage(const std::vector<TapeFile> &files, size_t slots) {
+    std::vector<uint8_t> tape(64 + 32 * slots, 0);
+    std::memcpy(tape.data(), "C64 tape image file", 19);
+    tape[0x22] = static_cast<uint8_t>(slots);
+    tape[0x24] = static_cast<uint8_t>(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        uint8_t *entry = &tape[64 + 32 * i];
+        const TapeFile &file = files[i];
+        uint8_t fields[] = {1, file.type, static_cast<uint8_t>(file.start), static_cast<uint8_t>(file.start >> 8),
+                            static_cast<uint8_t>(file.end), static_cast<uint8_t>(file.end >> 8), 0, 0,
+                            static_cast<uint8_t>(tape.size()), static_cast<uint8_t>(tape.size() >> 8)};
+        std::memcpy(entry, fields, sizeof fields);
+        std::memset(entry + 16, ' ', 16);
+        std::memcpy(entry + 16, file.name.data(), file.name.size());
+        tape.insert(tape.end(), file.data.begin(), file.data.end());
+    }
+    return tape;
 }
 
 std::map<std::string, std::vector<uint8_t>> byName(const std::vector<HostFile> &files) {
@@ -591,9 +622,10 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
     }
 }
 
-// -x, then -w of every extracted file into a blank image, then -x again: the
-// same entry names (byte for byte, also bytes the rule escapes), types and
-// contents, in the same order.
+// -x (bare files, and PC64 files with -p00), then -w of every extracted file
+// into a blank image, then -x again: the same entry names (byte for byte, also
+// bytes the rule escapes, 0x00 inside and at the end), types and contents, in
+// the same order.
 TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
     TempDir dir;
@@ -601,7 +633,7 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     // cc1541 writes "#hh" as the byte hh.
     const std::vector<std::pair<std::string, const char *>> names = {
         {"plain name", "PRG"}, {"a#2fb#00c", "SEQ"}, {"con", "USR"}, {"dot.", "PRG"}, {"sp#20", "PRG"},
-        {"#c1#d2#ff#25x", "SEQ"}, {"..", "PRG"}, {"0123456789abcdef", "DEL"}, {"#a0", "PRG"}, {"lpt1.x", "PRG"}};
+        {"#c1#d2#ff#25x", "SEQ"}, {"..", "PRG"}, {"0123456789abcdef", "DEL"}, {"#a0", "PRG"}, {"lpt1.x", "PRG"}, {"end#00", "USR"}};
     std::string command = "cd '" + dir.file("in") + "' && cc1541 -q";
     for (size_t i = 0; i < names.size(); ++i) {
         writeBytes(dir.file(numbered("in/", i)), randomBytes(100 + 300 * i, static_cast<uint32_t>(i)));
@@ -609,30 +641,91 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     }
     std::string out;
     ASSERT_EQ(run(command + " ../source.d64", &out), 0) << out;
-    RunResult extracted;
-    std::map<std::string, std::vector<uint8_t>> files = extractAll(dir, "source.d64", "first", &extracted);
-    ASSERT_EQ(files.size(), names.size());
+    makeBlank(dir, "blank.d64");
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (bool pc64 : {false, true}) {  // bare files, PC64 files
+        SCOPED_TRACE(pc64 ? "-p00" : "bare");
+        std::string form = pc64 ? "p00" : "bare";
+        RunResult extracted;
+        std::map<std::string, std::vector<uint8_t>> made = extractAll(dir, "source.d64", form, &extracted, pc64);
+        if (!pc64) files = made;
+        ASSERT_EQ(made.size(), names.size());
 
+        std::vector<std::string> args;
+        for (const std::string &line : splitLines(extracted.out)) {  // "  N: NAME (B bytes)", in directory order
+            std::string name = line.substr(5, line.rfind(" (") - 5);
+            args.insert(args.end(), {"-w", form + "/" + name});
+        }
+        args.insert(args.end(), {"blank.d64", form + ".d64"});
+        RunResult inserted = runBinary(args, dir.path);
+        ASSERT_EQ(inserted.status, 0) << inserted.err;
+
+        std::vector<std::vector<uint8_t>> before = usedSlots(readBytes(dir.file("source.d64")));
+        std::vector<std::vector<uint8_t>> after = usedSlots(readBytes(dir.file(form + ".d64")));
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < before.size(); ++i) {
+            EXPECT_EQ(after[i][2], before[i][2] | 0x80) << i;  // the type, closed
+            EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + 5, after[i].begin() + 21),
+                      std::vector<uint8_t>(before[i].begin() + 5, before[i].begin() + 21)) << i;
+        }
+        expectSameFiles(extractAll(dir, form + ".d64", form + "-copy"), files);
+        expectCheckFindsNothing(dir, form + ".d64");
+    }
+}
+
+// PC64 files that cbmconvert -P makes of a disk: -w gives back every entry's
+// name, type and data, and -x -p00 writes the same files (except that the
+// name field is padded with 0x00, where cbmconvert pads with 0xA0).
+TEST(Insert, Pc64FilesAgreeWithCbmconvert) {
+    if (!haveProgram("cc1541") || !haveProgram("cbmconvert")) GTEST_SKIP() << "cc1541 or cbmconvert missing";
+    TempDir dir;
+    const char *names[][2] = {{"hello world", "PRG"}, {"data#c1", "SEQ"}, {"u$er!", "USR"},
+                              {"0123456789abcdef", "PRG"}, {"#c1#d2#ff#25x", "SEQ"}};
+    run("cd '" + dir.path + "' && mkdir in cbm");
+    std::string command = "cd in && cc1541 -q";
+    for (size_t i = 0; i < 5; ++i) {
+        writeBytes(dir.file(numbered("in/", i)), randomBytes(1 + 700 * i, static_cast<uint32_t>(i)));
+        command += std::string(" -T ") + names[i][1] + " -f '" + names[i][0] + "' -w " + std::to_string(i);
+    }
+    std::string out;
+    ASSERT_EQ(run("cd '" + dir.path + "' && " + command + " ../source.d64 && cd ../cbm && cbmconvert -P -d "
+                  "../source.d64", &out), 0) << out;
     makeBlank(dir, "blank.d64");
     std::vector<std::string> args;
-    for (const std::string &line : splitLines(extracted.out)) {  // "  N: NAME (B bytes)", in directory order
-        std::string name = line.substr(5, line.rfind(" (") - 5);
-        args.insert(args.end(), {"-w", "first/" + name});
+    std::multiset<std::string> theirs, ours;  // the files' bytes
+    for (const std::string &name : listFolder(dir.file("cbm"))) {
+        args.insert(args.end(), {"-w", "cbm/" + name});
+        std::vector<uint8_t> bytes = readBytes(dir.file("cbm/" + name));
+        for (size_t at = 8; at < 24 && at < bytes.size(); ++at) bytes[at] = bytes[at] == 0xA0 ? 0 : bytes[at];
+        theirs.emplace(bytes.begin(), bytes.end());
     }
     args.insert(args.end(), {"blank.d64", "copy.d64"});
     RunResult inserted = runBinary(args, dir.path);
     ASSERT_EQ(inserted.status, 0) << inserted.err;
+    expectSameFiles(extractAll(dir, "copy.d64", "copy"), extractAll(dir, "source.d64", "source"));
 
-    std::vector<std::vector<uint8_t>> before = usedSlots(readBytes(dir.file("source.d64")));
-    std::vector<std::vector<uint8_t>> after = usedSlots(readBytes(dir.file("copy.d64")));
-    ASSERT_EQ(after.size(), before.size());
-    for (size_t i = 0; i < before.size(); ++i) {
-        EXPECT_EQ(after[i][2], before[i][2] | 0x80) << i;  // the type, closed
-        EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + 5, after[i].begin() + 21),
-                  std::vector<uint8_t>(before[i].begin() + 5, before[i].begin() + 21)) << i;
-    }
-    expectSameFiles(extractAll(dir, "copy.d64", "second"), files);
-    expectCheckFindsNothing(dir, "copy.d64");
+    for (const auto &[name, data] : extractAll(dir, "source.d64", "ours", nullptr, true))
+        ours.emplace(data.begin(), data.end());
+    EXPECT_TRUE(ours == theirs);
+}
+
+// A T64 tape image gives every tape file it lists, a PRG with its start
+// address in front; an end address that disagrees with the data is warned
+// about once, and the data is used.
+TEST(Insert, TapeImageGivesEveryFile) {
+    TempDir dir;
+    std::vector<uint8_t> first = randomBytes(200, 1), second = randomBytes(300, 2), data = randomBytes(70, 3);
+    writeBytes(dir.file("tape.t64"), tapeImage({{"FIRST", 0x82, 0x0801, 0x0801 + 200, first},
+                                                {"SECOND", 0x01, 0xC000, 0xC002, second},
+                                                {"DATA", 0x81, 0, 70, data}}, 5));
+    writeImage(dir.file("disk.d64"), formatImage());
+    RunResult result = runBinary({"-w", "tape.t64", "disk.d64", "out.d64"}, dir.path);
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(splitLines(result.err).size(), 1u) << result.err;
+    EXPECT_TRUE(contains(result.err, "WARNING: 'tape.t64': entry 1 (second) ends at $C002")) << result.err;
+    first.insert(first.begin(), {0x01, 0x08});
+    second.insert(second.begin(), {0x00, 0xC0});
+    expectSameFiles(extractAll(dir, "out.d64", "out"), {{"first.prg", first}, {"second.prg", second}, {"data.seq", data}});
 }
 
 // Refusals: status 1 (the name cannot be read, is on the disk already, the
@@ -686,6 +779,12 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
          "ERROR: The name of '.prg' gives an empty entry name, which a drive cannot address"},
         {"a hidden file", withFile, {"-w", ".hidden"}, 1, "The name of '.hidden' gives an empty entry name"},
         {"144 entries", fullTrack18, {"-w", "new.prg"}, 2, "ERROR: Disk full 'disk.d64'! Its directory is full"},
+        {"a cut tape header", withFile, {"-w", "new.prg", "-w", "cut.t64"}, 1, "'cut.t64' is too short for a T64"},
+        {"a tape offset past the end", withFile, {"-w", "far.t64"}, 1, "'far.t64' lies: the data of entry 0 (a)"},
+        {"a tape without entries", withFile, {"-w", "none.t64"}, 1, "directory has no entries"},
+        {"a directory past the end", withFile, {"-w", "long.t64"}, 1, "'long.t64' is cut short"},
+        {"a PC64 name without header", withFile, {"-w", "new.p07"}, 1, "'new.p07' has no PC64 header"},
+        {"a REL PC64 file", withFile, {"-w", "rel.R00"}, 1, "'rel.R00' holds a REL file"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -699,6 +798,17 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
              {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg", ".prg", ".hidden"})
             writeBytes(dir.file(name), {1});
         run("mkdir '" + dir.file("folder.prg") + "'");
+        std::vector<uint8_t> tape = tapeImage({{"A", 0x82, 0x0801, 0x0802, {1}}}, 1), far = tape;
+        writeBytes(dir.file("cut.t64"), std::vector<uint8_t>(tape.begin(), tape.begin() + 63));
+        far[64 + 9] = 1;
+        writeBytes(dir.file("far.t64"), far);
+        writeBytes(dir.file("long.t64"), std::vector<uint8_t>(tape.begin(), tape.begin() + 95));
+        tape[0x22] = 0;
+        writeBytes(dir.file("none.t64"), tape);
+        writeBytes(dir.file("new.p07"), randomBytes(300, 2));
+        std::vector<uint8_t> rel(40, 0);
+        std::memcpy(rel.data(), "C64File\0R", 9);
+        writeBytes(dir.file("rel.R00"), rel);
         std::vector<std::string> before = listFolder(dir.path);
         std::vector<std::string> args = c.args;
         args.push_back("disk.d64");
