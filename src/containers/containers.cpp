@@ -2,6 +2,7 @@
 #include "containers/containers.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "disk/directory.h"
@@ -88,14 +89,14 @@ HostFileKind hostFileKindOf(const std::string &fileName) {
 }
 
 ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t size) {
+    assert(hostFileKindOf(fileName) == HostFileKind::Pc64);
     if (size < kPc64HeaderSize)
         return refused("is too short for a PC64 file (" + std::to_string(size) + " bytes; its header takes 26)");
     if (std::memcmp(bytes, kPc64Signature, sizeof kPc64Signature) != 0)
         return refused("has no PC64 header (\"C64File\" at its start), though its extension names one");
     char letter = lowerCase(fileName[fileName.find_last_of('.') + 1]);
     if (letter == 'r')
-        return refused("holds a REL file, which -w cannot write (it writes no side sectors); extract its records "
-                       "into a SEQ file instead");
+        return refused("holds a REL file, which -w cannot write (it writes no side sectors)");
     static const char kLetters[] = "dspu";
     uint8_t type = static_cast<uint8_t>(0x80 + (std::strchr(kLetters, letter) - kLetters));
     const uint8_t *name = bytes + kPc64Name;

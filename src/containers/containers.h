@@ -36,8 +36,8 @@ struct ContainerRead {
 // U USR, D DEL; R is refused, -w writes no REL file): "C64File" and a 0 in
 // bytes 0-7, the name in 8-23 without the 0x00 that pad it (a 0x00 inside
 // the name is kept; 0xA0 padding is the disk's own), the data from byte 26
-// on. Refused: a file shorter than its header, a wrong
-// signature, an empty name.
+// on. Refused: a file shorter than its header, a wrong signature, an empty
+// name. Precondition: hostFileKindOf(fileName) is Pc64.
 ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t size);
 
 // A T64 tape image: "C64" at byte 0, the number of directory entries at
