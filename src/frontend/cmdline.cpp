@@ -268,6 +268,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-x")) {
         options.extractFiles = 1;
         readExtractRange(args);
+    } else if (is("-p00")) {
+        options.extractPc64 = 1;
     } else if (is("-w")) {
         if (!args.hasNext()) exitWithError(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
@@ -313,8 +315,8 @@ const char *actionWithoutListing() {
 }
 
 // Combinations refused before anything is read: two entry ranges (-rd and
-// -sd share one), an entry edit where the listing does not run, -into
-// without -x.
+// -sd share one), an entry edit where the listing does not run, -into or
+// -p00 without -x.
 void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
     if (args.rangeOptions > 1) {
         if (options.removeEntries && options.scratchEntries)
@@ -329,6 +331,8 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
                       edit, action);
     if (!paths.into.empty() && !options.extractFiles)
         exitWithError(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
+    if (options.extractPc64 && !options.extractFiles)
+        exitWithError(1, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it.");
 }
 
 // The JSON report lists images and nothing else.

@@ -198,6 +198,7 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-move", "", "3", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-move", "3", "", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-undel", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-p00", "a.d64"}, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it."},
     };
     for (const ErrorCase &c : cases) {
         Workspace work;
@@ -388,6 +389,7 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
     } const cases[] = {
         {{"kestrel", "-"}, options},
         {{"kestrel", "-ch"}, {"-check"}},
+        {{"kestrel", "-p0"}, {"-p00"}},
         {{"kestrel", ""}, images},
         {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64", "sub"}},
         {{"kestrel", "-w", "notes.txt", "a"}, {"a.d64"}},
