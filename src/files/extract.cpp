@@ -25,8 +25,11 @@ struct Extraction {
     size_t length;          // bytes written (at most a chain's walkBound blocks)
 };
 
+// An entry with a chain to take off: not a 1581 partition (CBM), whose
+// blocks are an area of the disk rather than a file.
 bool chosen(const DiskShape &shape, const uint8_t *slot, int number) {
     if (!slotHasStartBlock(shape, slot)) return false;
+    if (isPartition(shape, slot)) return false;
     if (options.extractFirst < 0) return slot[kSlotType] != 0;
     return number >= options.extractFirst && number <= options.extractLast;
 }
