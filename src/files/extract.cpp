@@ -27,8 +27,11 @@ struct Extraction {
     std::vector<uint8_t> header;  // the container's header, else empty
 };
 
+// An entry with a chain to take off: not a 1581 partition (CBM), whose
+// blocks are an area of the disk rather than a file.
 bool chosen(const DiskShape &shape, const uint8_t *slot, int number) {
     if (!slotHasStartBlock(shape, slot)) return false;
+    if (isPartition(shape, slot)) return false;
     if (options.extractFirst < 0) return slot[kSlotType] != 0;
     return number >= options.extractFirst && number <= options.extractLast;
 }
