@@ -7,6 +7,7 @@
 #include "base/console.h"
 #include "base/options.h"
 #include "check/layout.h"
+#include "disk/partition.h"
 #include "disk/blockset.h"
 
 namespace {
@@ -379,6 +380,13 @@ void reportTrackEntries(Tally &tally, const MapView &view) {
         uint64_t bits = entry.freeBits;
         uint64_t real = realSectorMask(shape, track);
         int freeByBits = std::popcount(bits & real);
+        if (outsidePartition(shape, track)) {
+            if (freeByBits == 0 && entry.freeCount == 0) continue;
+            beginLine(tally, true, view.account, kOwnerNone);
+            consolePrintf("track %i: outside the partition (tracks %i-%i), yet marked free (count %i, %i bit%s)\n",
+                          track, shape.areaFirst, shape.areaLast, entry.freeCount, freeByBits, plural(freeByBits));
+            continue;
+        }
         // reportD71Faults has a finding for track 53 and for side-2 counts kept in 53/0.
         bool explained = isD71SideMapTrack(shape, track) || (countsMisplaced && track > kD71SideTracks);
         if (entry.freeCount != freeByBits && !explained) {
@@ -455,7 +463,8 @@ void reportMalformedExtensions(Tally &tally, const ImageBuffer &image, const Blo
 }
 
 void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
-    if (errorByteOf(image, 1, 0) < 0) return;
+    // The disk's check reports them; a sub-directory's would repeat it.
+    if (errorByteOf(image, 1, 0) < 0 || insidePartition(image.shape)) return;
     for (int track = 1; track <= account.tracks; ++track) {
         for (int sector = 0; sector < sectorsPerTrack(image.shape, track); ++sector) {
             int code = errorByteOf(image, track, sector);
@@ -481,7 +490,7 @@ void countSummary(Tally &tally, const MapView &view) {
         int inUse = std::popcount(view.account.usedSectors[track]);
         tally.blocksUsed += inUse;
         if (track > lastTrack) tally.usedUncovered += inUse;
-        if (track > lastTrack || track == shape.systemTrack) continue;
+        if (track > lastTrack || track == shape.systemTrack || outsidePartition(shape, track)) continue;
         TrackMapEntry entry{0, 0};
         readMapEntry(view.image, view.extension, track, entry);
         tally.freeByMap += entry.freeCount;
@@ -490,6 +499,38 @@ void countSummary(Tally &tally, const MapView &view) {
     if (view.extension != MapExtension::None) tally.mapExtension = mapExtensionName(view.extension);
     tally.firstUncovered = lastTrack + 1;
     tally.lastUncovered = highestTrack(shape);
+}
+
+// ---- Sub-directories ----
+
+// Each partition of the directory that is a sub-directory (it can be entered
+// and was formatted inside), checked inside as its own disk, nested ones
+// too; each finding of it joins the report after the partition's name. Each
+// first track is checked once per directory: entries that share one would
+// repeat the findings, and nesting ends as each area is smaller than the one
+// it lies in.
+void checkPartitions(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    if (image.shape.family->map != MapLayout::D81) return;
+    bool checked[kMostTracks + 1] = {};
+    for (int i = 0; i < account.directorySlots; ++i) {
+        const AccountSlot &slot = account.slots[i];
+        DiskShape inside;
+        if (slot.number < 0 || partitionShape(image.shape, slot.bytes, inside) != PartitionFit::Fits) continue;
+        if (checked[inside.systemTrack] || !partitionFormatted(image, inside)) continue;
+        checked[inside.systemTrack] = true;
+        ImageBuffer area{image.bytes, inside};
+        CheckReport within;
+        checkFindings(area, within);
+        std::string name;
+        consoleCaptureStart(name);
+        consolePrintf("partition ");
+        printName(slot.bytes);
+        consolePrintf(" (tracks %i-%i): ", inside.areaFirst, inside.areaLast);
+        consoleCaptureStop();
+        for (CheckFinding &found : within.findings) tally.findings.push_back({found.error, name + found.text});
+        tally.errors += within.errors;
+        tally.warnings += within.warnings;
+    }
 }
 
 void printSummary(const CheckReport &report) {
@@ -569,6 +610,7 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
     reportErrorBytes(tally, image, account);
     consoleCaptureStop();
     countSummary(tally, view);
+    if (map) checkPartitions(tally, image, account);
 }
 
 void printCheckReport(const CheckReport &report) {

@@ -10,6 +10,7 @@
 #include "base/options.h"
 #include "check/check.h"
 #include "check/layout.h"
+#include "disk/partition.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ constexpr int kD71SideMapEnd = 0x69;
 TrackMapEntry rebuiltEntry(const DiskShape &shape, TrackMapEntry old, int track, const BlockSet &used,
                            bool freeUnused) {
     uint64_t bits = 0;
-    for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector) {
+    // A sub-directory's map marks every track outside its area used.
+    for (int sector = 0; sector < sectorsPerTrack(shape, track) && !outsidePartition(shape, track); ++sector) {
         bool free = track == shape.systemTrack || !freeUnused ? (old.freeBits >> sector & 1) : true;
         if (free && !blockSetHas(used, track, sector)) bits |= uint64_t{1} << sector;
     }

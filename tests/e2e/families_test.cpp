@@ -32,27 +32,72 @@ std::vector<uint8_t> blankD71() {
     return image;
 }
 
-std::vector<uint8_t> blankD81() {
-    std::vector<uint8_t> image(819200, 0);
-    uint8_t *header = image.data() + 39 * 40 * 256;
-    const uint8_t start[] = {0x28, 0x03, 0x44, 0x00, 'B', 'L', 'A', 'N', 'K'};
+// Offset of a D81 block.
+size_t d81Block(int track, int sector) { return static_cast<size_t>((track - 1) * 40 + sector) * 256; }
+
+// A 1581 header, map and empty directory on track `system` as its format
+// ("N" inside a partition of tracks first-last) writes them: every track
+// outside the area marked used.
+void formatD81(std::vector<uint8_t> &image, int system, int first, int last, const std::string &name) {
+    uint8_t *header = image.data() + d81Block(system, 0);
+    const uint8_t start[] = {static_cast<uint8_t>(system), 0x03, 0x44, 0x00};
     std::copy(start, start + sizeof start, header);
-    std::fill(header + 9, header + 0x16, 0xA0);
+    std::fill(header + 4, header + 0x16, 0xA0);
+    std::copy(name.begin(), name.end(), header + 4);
     const uint8_t tail[] = {'A', 'B', 0xA0, '3', 'D', 0xA0, 0xA0};
     std::copy(tail, tail + sizeof tail, header + 0x16);
     for (int side = 0; side < 2; ++side) {
         uint8_t *map = header + 256 * (1 + side);
-        const uint8_t top[] = {side ? uint8_t{0} : uint8_t{0x28}, side ? uint8_t{0xFF} : uint8_t{0x02}, 0x44, 0xBB,
-                               'A', 'B', 0xC0, 0x00};
+        const uint8_t top[] = {side ? uint8_t{0} : static_cast<uint8_t>(system), side ? uint8_t{0xFF} : uint8_t{0x02},
+                               0x44, 0xBB, 'A', 'B', 0xC0, 0x00};
         std::copy(top, top + sizeof top, map);
         for (int i = 0; i < 40; ++i) {
-            const uint8_t full[] = {0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-            const uint8_t track40[] = {0x24, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
-            const uint8_t *entry = side == 0 && i == 39 ? track40 : full;
+            int track = 40 * side + i + 1;
+            const uint8_t full[] = {0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, used[6] = {};
+            const uint8_t system3[] = {0x24, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
+            const uint8_t *entry = track == system ? system3 : track < first || track > last ? used : full;
             std::copy(entry, entry + 6, map + 0x10 + 6 * i);
         }
     }
-    header[3 * 256 + 1] = 0xFF;  // 40/3: 00 FF
+    header[3 * 256 + 1] = 0xFF;  // the first directory block: 00 FF
+}
+
+std::vector<uint8_t> blankD81() {
+    std::vector<uint8_t> image(819200, 0);
+    formatD81(image, 40, 1, 80, "BLANK");
+    return image;
+}
+
+// Puts a CBM entry for the whole tracks first-last in slot `slot` of the
+// directory on track `system`, and marks the tracks used in its map.
+void addPartition(std::vector<uint8_t> &image, int system, int slot, const std::string &name, int first, int last,
+                  int blocks = 0) {
+    uint8_t *entry = image.data() + d81Block(system, 3) + 32 * slot;
+    entry[2] = 0x85;
+    entry[3] = static_cast<uint8_t>(first);
+    entry[4] = 0;
+    std::fill(entry + 5, entry + 21, 0xA0);
+    std::copy(name.begin(), name.end(), entry + 5);
+    int size = blocks ? blocks : 40 * (last - first + 1);
+    entry[30] = static_cast<uint8_t>(size);
+    entry[31] = static_cast<uint8_t>(size >> 8);
+    for (int track = first; track <= last; ++track)
+        std::fill_n(image.data() + d81Block(system, 1 + (track - 1) / 40) + 0x10 + 6 * ((track - 1) % 40), 6, 0);
+}
+
+// A D81 with partition "PART" (tracks 41-45, formatted "INNER"), inside it
+// "SUB" (43-45, formatted "DEEP"); in the root also "ODD" (50-52, 100 blocks
+// in its entry, not whole tracks).
+std::vector<uint8_t> partitionedD81() {
+    std::vector<uint8_t> image = blankD81();
+    addPartition(image, 40, 0, "PART", 41, 45);
+    formatD81(image, 41, 41, 45, "INNER");
+    addPartition(image, 41, 0, "SUB", 43, 45);
+    formatD81(image, 43, 43, 45, "DEEP");
+    addPartition(image, 40, 1, "ODD", 50, 52, 120);
+    image[d81Block(40, 3) + 32 + 30] = 100;
+    const uint8_t track52[] = {20, 0x00, 0x00, 0xF0, 0xFF, 0xFF};  // 52/20-39 lie beyond the 100 blocks
+    std::copy(track52, track52 + 6, image.data() + d81Block(40, 2) + 0x10 + 6 * 11);
     return image;
 }
 
@@ -230,6 +275,59 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
     writeBytes(dir.file("f.d81"), foreignD81);
     ASSERT_EQ(runBinary({"-fix", "f.d81", "g.d81"}, dir.path).status, 0);
     EXPECT_EQ(readBytes(dir.file("g.d81")), blankD81());
+}
+
+// Partitions: entered with -part (nested when repeated), listed, written to,
+// extracted from and checked inside; the root's check looks inside each.
+struct PartitionCase {
+    const char *what;
+    std::vector<std::string> args;  // run in a folder holding p.d81 (partitionedD81), bad.d81 and NEW.prg
+    int status;
+    const char *out;  // a part of standard output
+    const char *err;  // a part of standard error; empty: none
+};
+
+TEST(Families, PartitionsAsSubDirectories) {
+    std::vector<uint8_t> bad = partitionedD81();
+    bad[d81Block(43, 1) + 0x10] = bad[d81Block(43, 1) + 0x11] = 1;  // DEEP's map: 1/0 free, outside its area
+    const PartitionCase cases[] = {
+        {"the root lists each partition with its size", {"p.d81"}, 0, "200  \"PART\"             CBM \n100  \"ODD\"              CBM", ""},
+        {"inside: its header, entries and blocks free", {"-part", "PART", "p.d81"}, 0, "40 BLOCKS FREE.", ""},
+        {"nested", {"-part", "PART", "-part", "SUB", "p.d81"}, 0, "\"DEEP            \" AB 3D", ""},
+        {"nested blocks free skip the directory track", {"-part", "PART", "-part", "SUB", "p.d81"}, 0,
+         "80 BLOCKS FREE.", ""},
+        {"a file is placed outward from the partition's track", {"-part", "PART", "-part", "SUB", "p.d81", "-w",
+         "NEW.prg", "w.d81"}, 0, "\"NEW\" PRG, 20 blocks from 44/0", ""},
+        {"the root check is clean", {"-check", "p.d81"}, 0, "0 errors, 0 warnings", ""},
+        {"the root check looks inside each sub-directory", {"-check", "bad.d81"}, 3,
+         "error: partition \"PART\" (tracks 41-45): partition \"SUB\" (tracks 43-45): track 1: outside the "
+         "partition (tracks 43-45), yet marked free (count 1, 1 bit)\n1 error,", ""},
+        {"-fix inside marks the tracks outside used", {"-part", "PART", "-part", "SUB", "-fix", "bad.d81", "f.d81"},
+         0, "fix: track 1: 1 -> 0 blocks free", ""},
+        {"no such entry", {"-part", "NONE", "p.d81"}, 1, "", "No entry named 'NONE' in the directory from 40/0"},
+        {"not whole tracks", {"-part", "ODD", "p.d81"}, 1, "", "'ODD' cannot be entered as a sub-directory: it does "
+         "not end at the end of a track"},
+        {"nested names are looked up inside", {"-part", "SUB", "p.d81"}, 1, "", "No entry named 'SUB'"},
+        {"-json takes no partition", {"-json", "-part", "PART", "p.d81"}, 1, "", "cannot be combined with '-part'"},
+    };
+    TempDir dir;
+    writeBytes(dir.file("p.d81"), partitionedD81());
+    writeBytes(dir.file("bad.d81"), bad);
+    const std::vector<uint8_t> payload = randomBytes(5000, 26);
+    writeBytes(dir.file("NEW.prg"), payload);
+    for (const PartitionCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        RunResult run = runBinary(c.args, dir.path);
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_TRUE(contains(run.out, c.out)) << run.out;
+        EXPECT_TRUE(*c.err ? contains(run.err, c.err) : run.err.empty()) << run.err;
+    }
+    // What was written inside reads back, and the disk checks clean from the root.
+    RunResult extract = runBinary({"-part", "PART", "-part", "SUB", "-x", "w.d81", "-into", "out"}, dir.path);
+    ASSERT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(readBytes(dir.file("out/new.prg")), payload);
+    EXPECT_EQ(checkErrors(runBinary({"-check", "w.d81"}, dir.path)), 0);
+    EXPECT_EQ(checkErrors(runBinary({"-check", "f.d81"}, dir.path)), 0);
 }
 
 }  // namespace
