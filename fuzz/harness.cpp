@@ -111,6 +111,8 @@ const char *const kTokens[] = {
     "$0801", "$", "PRG<", "*seq", "%c0%41x", "%4",
     // the folder of -x, and a name for it
     "-into", "out",
+    // a 1581 partition to work inside, and a name for it
+    "-part", "PART",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -70,15 +70,14 @@ std::vector<uint8_t> blankD81() {
 
 // Puts a CBM entry for the whole tracks first-last in slot `slot` of the
 // directory on track `system`, and marks the tracks used in its map.
-void addPartition(std::vector<uint8_t> &image, int system, int slot, const std::string &name, int first, int last,
-                  int blocks = 0) {
+void addPartition(std::vector<uint8_t> &image, int system, int slot, const std::string &name, int first, int last) {
     uint8_t *entry = image.data() + d81Block(system, 3) + 32 * slot;
     entry[2] = 0x85;
     entry[3] = static_cast<uint8_t>(first);
     entry[4] = 0;
     std::fill(entry + 5, entry + 21, 0xA0);
     std::copy(name.begin(), name.end(), entry + 5);
-    int size = blocks ? blocks : 40 * (last - first + 1);
+    int size = 40 * (last - first + 1);
     entry[30] = static_cast<uint8_t>(size);
     entry[31] = static_cast<uint8_t>(size >> 8);
     for (int track = first; track <= last; ++track)
@@ -86,18 +85,14 @@ void addPartition(std::vector<uint8_t> &image, int system, int slot, const std::
 }
 
 // A D81 with partition "PART" (tracks 41-45, formatted "INNER"), inside it
-// "SUB" (43-45, formatted "DEEP"); in the root also "ODD" (50-52, 100 blocks
-// in its entry, not whole tracks).
+// "SUB" (43-45, formatted "DEEP"); in the root also "ODD" (50-51, too small).
 std::vector<uint8_t> partitionedD81() {
     std::vector<uint8_t> image = blankD81();
     addPartition(image, 40, 0, "PART", 41, 45);
     formatD81(image, 41, 41, 45, "INNER");
     addPartition(image, 41, 0, "SUB", 43, 45);
     formatD81(image, 43, 43, 45, "DEEP");
-    addPartition(image, 40, 1, "ODD", 50, 52, 120);
-    image[d81Block(40, 3) + 32 + 30] = 100;
-    const uint8_t track52[] = {20, 0x00, 0x00, 0xF0, 0xFF, 0xFF};  // 52/20-39 lie beyond the 100 blocks
-    std::copy(track52, track52 + 6, image.data() + d81Block(40, 2) + 0x10 + 6 * 11);
+    addPartition(image, 40, 1, "ODD", 50, 51);
     return image;
 }
 
@@ -128,8 +123,6 @@ struct FamilyCase {
 const FamilyCase kFamilyCases[] = {
     {"cc1541 D71", "c.d71", "cc1541 -n DISK -f BIG -w big.prg -f SMALL -w small.prg c.d71", "d71", 70, 505,
      "from 17/0", 0x15000, 6, "error: 53/0 bytes DD-FF hold side 2's free counts and 18/0 DD-FF are 0", false},
-    {"cc1541 D71: track 53 partly free", "c.d71", "cc1541 -n DISK -f BIG -w big.prg -f SMALL -w small.prg c.d71",
-     "d71", 70, 505, "from 17/0", 0x15000, 6, "error: track 53: 18 blocks marked free in 53/0, count 0", false},
     {"cbmconvert D71", "b.d71", "cbmconvert -v0 -n -D7 b.d71 BIG SMALL", "d71", 70, 1187, "from 17/0", 0x15000, 6,
      "error: track 53: 18 blocks marked free in 53/0, count 18 at 18/0 $EE", false},
     {"cc1541 D81", "c.d81", "cc1541 -n DISK -f BIG -w big.prg -f SMALL -w small.prg c.d81", "d81", 80, 3001,
@@ -291,11 +284,11 @@ TEST(Families, PartitionsAsSubDirectories) {
     std::vector<uint8_t> bad = partitionedD81();
     bad[d81Block(43, 1) + 0x10] = bad[d81Block(43, 1) + 0x11] = 1;  // DEEP's map: 1/0 free, outside its area
     const PartitionCase cases[] = {
-        {"the root lists each partition with its size", {"p.d81"}, 0, "200  \"PART\"             CBM \n100  \"ODD\"              CBM", ""},
-        {"inside: its header, entries and blocks free", {"-part", "PART", "p.d81"}, 0, "40 BLOCKS FREE.", ""},
-        {"nested", {"-part", "PART", "-part", "SUB", "p.d81"}, 0, "\"DEEP            \" AB 3D", ""},
-        {"nested blocks free skip the directory track", {"-part", "PART", "-part", "SUB", "p.d81"}, 0,
-         "80 BLOCKS FREE.", ""},
+        {"the root lists each partition with its size", {"p.d81"}, 0,
+         "200  \"PART\"             CBM \n80   \"ODD\"", ""},
+        {"inside: header, entries, blocks free without track 41", {"-part", "PART", "p.d81"}, 0,
+         "0 \"INNER           \" AB 3D  \n120  \"SUB\"              CBM \n40 BLOCKS FREE.", ""},
+        {"nested", {"-part", "PART", "-part", "SUB", "p.d81"}, 0, "\"DEEP            \" AB 3D  \n80 BLOCKS FREE.", ""},
         {"a file is placed outward from the partition's track", {"-part", "PART", "-part", "SUB", "p.d81", "-w",
          "NEW.prg", "w.d81"}, 0, "\"NEW\" PRG, 20 blocks from 44/0", ""},
         {"the root check is clean", {"-check", "p.d81"}, 0, "0 errors, 0 warnings", ""},
@@ -305,8 +298,7 @@ TEST(Families, PartitionsAsSubDirectories) {
         {"-fix inside marks the tracks outside used", {"-part", "PART", "-part", "SUB", "-fix", "bad.d81", "f.d81"},
          0, "fix: track 1: 1 -> 0 blocks free", ""},
         {"no such entry", {"-part", "NONE", "p.d81"}, 1, "", "No entry named 'NONE' in the directory from 40/0"},
-        {"not whole tracks", {"-part", "ODD", "p.d81"}, 1, "", "'ODD' cannot be entered as a sub-directory: it does "
-         "not end at the end of a track"},
+        {"too small", {"-part", "ODD", "p.d81"}, 1, "", "'ODD' cannot be entered as a sub-directory: it spans fewer"},
         {"nested names are looked up inside", {"-part", "SUB", "p.d81"}, 1, "", "No entry named 'SUB'"},
         {"-json takes no partition", {"-json", "-part", "PART", "p.d81"}, 1, "", "cannot be combined with '-part'"},
     };
