@@ -297,6 +297,8 @@ TEST(Families, PartitionsAsSubDirectories) {
          "partition (tracks 43-45), yet marked free (count 1, 1 bit)\n1 error,", ""},
         {"-fix inside marks the tracks outside used", {"-part", "PART", "-part", "SUB", "-fix", "bad.d81", "f.d81"},
          0, "fix: track 1: 1 -> 0 blocks free", ""},
+        {"-fix of the root keeps each partition's range used as it is", {"-fix", "p.d81", "r.d81"}, 0,
+         "fix: the map agrees with the chains; nothing changed", ""},
         {"no such entry", {"-part", "NONE", "p.d81"}, 1, "", "No entry named 'NONE' in the directory from 40/0"},
         {"too small", {"-part", "ODD", "p.d81"}, 1, "", "'ODD' cannot be entered as a sub-directory: it spans fewer"},
         {"nested names are looked up inside", {"-part", "SUB", "p.d81"}, 1, "", "No entry named 'SUB'"},
