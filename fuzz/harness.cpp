@@ -114,6 +114,8 @@ const char *const kTokens[] = {
     "-into", "out",
     // -x writes PC64 files
     "-p00",
+    // a 1581 partition to work inside, and a name for it
+    "-part", "PART",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 
