@@ -473,10 +473,10 @@ TEST(Insert, OtherToolsReadBackWhatWasInserted) {
         used += blocks;
         std::string type = extensionOf(files[i].name);
         expected.push_back({blocks, stemOf(files[i].name), type});
-        // "  N: "NAME" TYPE, B blocks from T/S", the start being the entry's.
+        // "  N: "NAME" TYPE, B blocks from T/S, interleave 10", the start being the entry's.
         std::string upperName = upper(stemOf(files[i].name)), upperType = upper(type);
         char line[120];
-        std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i", i, upperName.c_str(),
+        std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i, interleave 10", i, upperName.c_str(),
                       upperType.c_str(), blocks, blocks == 1 ? "" : "s", slots[i][3], slots[i][4]);
         EXPECT_EQ(lines[i], line);
         EXPECT_EQ(chainOf(image, slots[i][3], slots[i][4]).size(), static_cast<size_t>(blocks));
@@ -574,7 +574,7 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
             int track = std::stoi(chain[0]), sector = std::stoi(chain[0].substr(chain[0].find('/') + 1));
             EXPECT_EQ(chainOf(image, track, sector), chain);
             char line[80];
-            std::snprintf(line, sizeof line, "%3i: \"F%zu\" PRG, %zu block%s from %s", c.numbers[i], i, chain.size(),
+            std::snprintf(line, sizeof line, "%3i: \"F%zu\" PRG, %zu block%s from %s, interleave 10", c.numbers[i], i, chain.size(),
                           chain.size() == 1 ? "" : "s", chain[0].c_str());
             EXPECT_EQ(lines[i], line);
             // The last block: link 0 and the index of its last data byte (1 for an empty file).
