@@ -111,6 +111,8 @@ const char *const kTokens[] = {
     "$0801", "$", "PRG<", "*seq", "%c0%41x", "%4",
     // the folder of -x, and a name for it
     "-into", "out",
+    // how -w places a file and names it, and the blocks they name
+    "-wname", "-wtype", "-wtrack", "-wil", "-wreplace", "-il", "-dirtrack", "-tracks40", "17/5", "18/0", "36/3",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -67,8 +67,8 @@ int nextSectorOnTrack(uint64_t bits, int count, int sector, int interleave) {
     return found >= 0 ? found : firstFrom(bits, 0);
 }
 
-// The search of findNextFileBlock from `track`, the first look `step` sectors
-// on from `sector`.
+// The search of findNextFileBlock from `track`, each look `step` sectors on
+// from `sector` (0 for a file's first block, which takes `sector` itself when it can).
 bool searchOutwards(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, int track, int sector,
                     int step, TrackSector &found) {
     const DiskShape &shape = image.shape;
@@ -83,7 +83,6 @@ bool searchOutwards(const ImageBuffer &image, const PlacementRules &rules, Searc
             found = {track, next};
             return true;
         }
-        step = rules.interleave;
         track += track < system ? -1 : 1;
         if (track < shape.areaFirst || track > last) {
             track = track > last ? system - 1 : rules.systemTrack ? system : system + 1;

@@ -47,7 +47,8 @@ bool findFileStart(const ImageBuffer &image, const PlacementRules &rules, Search
 // The first block of a file that is to start at `start`: that block when it is
 // placeable, else the first placeable sector above it on its track, else from
 // sector 0; a track without one passes the search on as findNextFileBlock
-// does. A sector of -1 asks for the track's lowest. Returns false, `found`
+// does, where the same sector is looked for first. A sector of -1 asks for
+// the track's lowest. Returns false, `found`
 // untouched, when no track has a placeable block. Precondition: `start.track`
 // is a placement track.
 bool findFileStartAt(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, TrackSector start,

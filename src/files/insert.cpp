@@ -158,8 +158,11 @@ void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int 
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
         consoleDiskCode(slot[kSlotName + i]);
     int blocks = slotBlockCount(slot);
-    consolePrintf("\" %s, %i block%s from %i/%i, interleave %i\n", fileTypeName(shape, slot[kSlotType]), blocks,
-                  plural(blocks), slot[kSlotStartTrack], slot[kSlotStartSector], interleave);
+    // An open file's '*' and a locked one's '<', as the listing shows them.
+    uint8_t type = slot[kSlotType];
+    consolePrintf("\" %s%s%s, %i block%s from %i/%i, interleave %i\n", type & 0x80 ? "" : "*",
+                  fileTypeName(shape, type), type & 0x40 ? "<" : "", blocks, plural(blocks), slot[kSlotStartTrack],
+                  slot[kSlotStartSector], interleave);
 }
 
 }  // namespace
