@@ -196,6 +196,9 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
     return true;
 }
 
+// The settings of a -w before any -w... option: the host name's entry, the drive's placement.
+const InsertSettings kDriveInsert{{}, -1, 0, -1, 0, 0};
+
 // The highest interleave -il and -wil take: a step round the longest track.
 constexpr int kMostInterleave = kMostSectors - 1;
 
@@ -227,11 +230,15 @@ bool readInsertSetting(const char *arg, ArgCursor &args) {
         if (is("-wtype")) {
             const char *text = args.take();
             insert.typeByte = readTypeByte(text, arg);
-            // A REL file needs side sectors, which an insert does not write.
+            // A REL file needs side sectors, which an insert does not write; a
+            // type byte of 0 marks the slot empty, free for the next entry.
+            std::string shown = consoleOutsideText(text, ConsoleStream::Error);
             if ((insert.typeByte & 7) == kTypeRel)
                 exitWithError(1, "ERROR: '-wtype %s' gives a REL file, which needs side sectors that '-w' does not "
-                                 "write; give DEL, SEQ, PRG or USR.",
-                              consoleOutsideText(text, ConsoleStream::Error).c_str());
+                                 "write; give DEL, SEQ, PRG or USR.", shown.c_str());
+            if (insert.typeByte == 0)
+                exitWithError(1, "ERROR: '-wtype %s' gives type byte 0, which marks a slot empty; give '-type N 0' "
+                                 "after the '-w' to hide the entry.", shown.c_str());
         }
     } else {
         return false;
@@ -322,7 +329,7 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.insertFiles = options.imageModified = 1;
         paths.inserts.push_back(args.take());
         options.insertSettings.push_back(args.insert);
-        args.insert = InsertSettings{{}, -1, 0, -1, 0, 0};
+        args.insert = kDriveInsert;
         args.insertOption = nullptr;
     } else if (readInsertSetting(arg, args)) {
         // held for the next -w
@@ -454,7 +461,7 @@ RunPaths parseCommandLine(int argc, char **argv) {
     int textGlyphs = !glyphs                             ? kGlyphsCodePage437
                      : std::strcmp(glyphs, "-Ul") == 0 ? kGlyphsC64Lower
                                                        : kGlyphsC64Upper;
-    ArgCursor args{argc, argv, 1, false, 0, textGlyphs, InsertSettings{{}, -1, 0, -1, 0, 0}, nullptr};
+    ArgCursor args{argc, argv, 1, false, 0, textGlyphs, kDriveInsert, nullptr};
     // A request for the help or the version ends the reading: what follows it
     // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);

@@ -726,6 +726,7 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"a sector beyond the track", withFile, {"-wtrack", "35/17", "-w", "new.prg"}, 1, "track 35 has sectors 0 to 16"},
         {"tracks 36-40 of 35", withFile, {"-tracks40", "-w", "new.prg"}, 1, "keeps no map of them"},
         {"a REL type", withFile, {"-wtype", "rel", "-w", "new.prg"}, 1, "gives a REL file"},
+        {"an empty slot's type", withFile, {"-wtype", "*del", "-w", "new.prg"}, 1, "gives type byte 0"},
         {"no -w after -wname", withFile, {"-w", "new.prg", "-wname", "x"}, 1, "but no '-w' follows it"},
         {"-il without -w", withFile, {"-il", "3"}, 1, "'-il' sets how '-w' inserts files"},
     };
