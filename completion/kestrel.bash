@@ -8,7 +8,8 @@
 
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
-    -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -part -h --help --version --'
+    -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -wname -wtype -wtrack -wil -wreplace -il
+    -dirtrack -tracks40 -part -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -51,7 +52,7 @@ _kestrel() {
             -rd | -sd) values=(number) optional=1 ;;
             -block | -x) optional=2 ;;
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
-            -undel | -header | -id | -part) values=(value) ;;
+            -undel | -header | -id | -part | -wname | -wtype | -wtrack | -wil | -il) values=(value) ;;
             -w) values=(file) ;;
             -into) values=(folder) ;;
         esac

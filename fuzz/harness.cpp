@@ -116,6 +116,8 @@ const char *const kTokens[] = {
     "-p00",
     // a 1581 partition to work inside, and a name for it
     "-part", "PART",
+    // how -w places a file and names it, and the blocks they name
+    "-wname", "-wtype", "-wtrack", "-wil", "-wreplace", "-il", "-dirtrack", "-tracks40", "17/5", "18/0", "36/3",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -17,6 +17,16 @@ struct DirEdit {
     NameText text;  /* -rename, -header, -id: the decoded bytes */
 };
 
+// What the -w... options before a -w set for that file only.
+struct InsertSettings {
+    NameText name;    /* -wname: the entry name; length 0: the host file name's */
+    int typeByte;     /* -wtype: the type byte; -1: the host file name's */
+    int startTrack;   /* -wtrack T[/S]: the first block's track; 0: the drive's search */
+    int startSector;  /* -wtrack T/S: its sector; -1: the track's lowest free one */
+    int interleave;   /* -wil: sectors between blocks on a track; 0: the run's */
+    int replace;      /* -wreplace: a file of the name is replaced, not refused */
+};
+
 struct Options {
     int showAll;            /* "a": list slots whose type byte is 0 too */
     int showNumbers;        /* "n", -csv: entry number column */
@@ -65,6 +75,10 @@ struct Options {
     int extractPc64;        /* -p00: -x writes PC64 files (name.p00 ...) instead of bare ones */
     /* -part: the 1581 partitions to work inside */
     std::vector<NameText> partitions; /* names, outermost first: each lies in the one before */
+    std::vector<InsertSettings> insertSettings; /* one per -w, in command-line order */
+    int fileInterleave;     /* -il: interleave of every inserted file; 0: the drive's */
+    int useSystemTrack;     /* -dirtrack: inserted files may take free blocks of the directory's track */
+    int useTracks36To40;    /* -tracks40: and of tracks 36-40 of a D64 with a SpeedDOS or DolphinDOS map */
 };
 
 extern Options options;

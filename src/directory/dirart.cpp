@@ -277,7 +277,10 @@ int typeByteOfForm(const char *text) {
     return -1;
 }
 
-void applyDirectoryEdits(ImageBuffer &image) {
+void applyDirectoryEdits(ImageBuffer &image, DirEditPass pass) {
     Directory dir = readDirectory(image);
-    for (const DirEdit &edit : options.dirEdits) applyEdit(image, dir, edit);
+    for (const DirEdit &edit : options.dirEdits) {
+        bool undelete = edit.kind == DirEditKind::Undelete;
+        if (pass == DirEditPass::All || undelete == (pass == DirEditPass::Undeletes)) applyEdit(image, dir, edit);
+    }
 }

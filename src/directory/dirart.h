@@ -13,10 +13,14 @@ constexpr int kDiskIdLength = 5;  // id, 0xA0 and DOS type, as the listing shows
 // 0xC4. -1 when the text is no such form.
 int typeByteOfForm(const char *text);
 
-// Makes the edits of options.dirEdits in command-line order, each on the
+// Which of the edits a pass makes: -undel runs before the inserts of -w, the
+// others after them; a run without -w makes them all in one pass.
+enum class DirEditPass { All, Undeletes, AllButUndeletes };
+
+// Makes the edits of options.dirEdits that `pass` names, in command-line order, each on the
 // directory as the ones before it left it, and prints one line per edit
 // with the entry number and the old and new value. Entries are counted as
 // the listing counts them (-undel counts every slot). Ends the program with
 // status 1 when an edit names no entry or an undelete is refused; the image,
 // then partly edited, must not be written. Precondition: the header block (18/0, 40/0) is present.
-void applyDirectoryEdits(ImageBuffer &image);
+void applyDirectoryEdits(ImageBuffer &image, DirEditPass pass);

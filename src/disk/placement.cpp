@@ -5,12 +5,34 @@
 
 namespace {
 
+constexpr int kExtensionFirstTrack = 36;
+constexpr int kExtensionLastTrack = 40;
+constexpr int kExtensionEntrySize = 4;
+
+// Where in 18/0 the extension map keeps a track's 4 bytes (count, then the
+// bits of sectors 0-7, 8-15, 16-23); -1 for a track the family's map keeps.
+int extensionEntryOffset(const PlacementRules &rules, int track) {
+    if (!rules.extensionOffset || track < kExtensionFirstTrack || track > kExtensionLastTrack) return -1;
+    return rules.extensionOffset + kExtensionEntrySize * (track - kExtensionFirstTrack);
+}
+
+// The free bits of a track as the rules read them (none where a map block is absent).
+uint64_t freeBitsOf(const ImageBuffer &image, const PlacementRules &rules, int track) {
+    int offset = extensionEntryOffset(rules, track);
+    if (offset < 0) return trackMapEntry(image, track).freeBits;
+    const uint8_t *header = headerBlock(image);
+    if (!header) return 0;
+    return uint64_t{header[offset + 1]} | uint64_t{header[offset + 2]} << 8 | uint64_t{header[offset + 3]} << 16;
+}
+
 // The placeable sectors of `track` as bits (bit s for sector s).
-uint64_t placeableSectors(const ImageBuffer &image, SearchSkips &skips, int track) {
+uint64_t placeableSectors(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, int track) {
     const DiskShape &shape = image.shape;
-    if (isReservedTrack(shape, track) || track < shape.areaFirst || track > shape.areaLast) return 0;
+    if (!isPlacementTrack(image, rules, track)) return 0;
     int count = sectorsPerTrack(shape, track);
-    uint64_t free = trackMapEntry(image, track).freeBits & ((uint64_t{1} << count) - 1);
+    uint64_t free = freeBitsOf(image, rules, track) & ((uint64_t{1} << count) - 1);
+    for (int sector = 0; sector < count; ++sector)
+        if (isSystemBlock(shape, track, sector)) free &= ~(uint64_t{1} << sector);
     uint64_t inUse = free & blockSetTrackBits(skips.inUse, track);
     for (int sector = 0; inUse >> sector; ++sector)
         if (inUse >> sector & 1) blockSetAdd(skips.passedOver, track, sector);
@@ -37,7 +59,7 @@ int nextSectorOnTrack(uint64_t bits, int count, int sector, int interleave) {
     sector += interleave;
     // The drive wraps only a sector beyond the count; one equal to it finds
     // nothing above and starts over at 0, as it does.
-    if (sector > count) {
+    while (sector > count) {
         sector -= count;
         if (sector > 0) --sector;
     }
@@ -45,44 +67,89 @@ int nextSectorOnTrack(uint64_t bits, int count, int sector, int interleave) {
     return found >= 0 ? found : firstFrom(bits, 0);
 }
 
-}  // namespace
-
-bool findFileStart(const ImageBuffer &image, SearchSkips &skips, TrackSector &found) {
+// The search of findNextFileBlock from `track`, each look `step` sectors on
+// from `sector` (0 for a file's first block, which takes `sector` itself when it can).
+bool searchOutwards(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, int track, int sector,
+                    int step, TrackSector &found) {
     const DiskShape &shape = image.shape;
     int system = shape.systemTrack;
-    for (int distance = 1; distance < kMostTracks; ++distance) {
-        for (int track : {system - distance, system + distance}) {
-            if (track < shape.areaFirst || track > shape.areaLast) continue;
-            int sector = firstFrom(placeableSectors(image, skips, track), 0);
-            if (sector < 0) continue;
-            found = {track, sector};
-            return true;
-        }
-    }
-    return false;
-}
-
-bool findNextFileBlock(const ImageBuffer &image, SearchSkips &skips, TrackSector previous, TrackSector &found) {
-    const DiskShape &shape = image.shape;
-    int system = shape.systemTrack;
-    assert(previous.track >= shape.areaFirst && previous.track <= shape.areaLast && previous.track != system);
-    int track = previous.track;
-    int sector = previous.sector;
+    int last = lastPlacementTrack(image, rules);
     // The drive gives up on its third crossing; by then every track has been
     // looked at, so a disk with room anywhere never gets that far.
     for (int crossings = 0; crossings < 3;) {
-        int next = nextSectorOnTrack(placeableSectors(image, skips, track), sectorsPerTrack(shape, track), sector,
-                                     shape.family->fileInterleave);
+        int next = nextSectorOnTrack(placeableSectors(image, rules, skips, track), sectorsPerTrack(shape, track),
+                                     sector, step);
         if (next >= 0) {
             found = {track, next};
             return true;
         }
         track += track < system ? -1 : 1;
-        if (track < shape.areaFirst || track > shape.areaLast) {
-            track = track < shape.areaFirst ? system + 1 : system - 1;
+        if (track < shape.areaFirst || track > last) {
+            track = track > last ? system - 1 : rules.systemTrack ? system : system + 1;
             sector = 0;
             ++crossings;
         }
     }
     return false;
+}
+
+}  // namespace
+
+PlacementRules drivePlacement(const DiskShape &shape) { return {shape.family->fileInterleave, false, 0}; }
+
+int lastPlacementTrack(const ImageBuffer &image, const PlacementRules &rules) {
+    return rules.extensionOffset ? kExtensionLastTrack : image.shape.areaLast;
+}
+
+bool isPlacementTrack(const ImageBuffer &image, const PlacementRules &rules, int track) {
+    const DiskShape &shape = image.shape;
+    if (track < shape.areaFirst || track > lastPlacementTrack(image, rules)) return false;
+    if (track == shape.systemTrack) return rules.systemTrack;
+    return !isReservedTrack(shape, track);
+}
+
+bool findFileStart(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, TrackSector &found) {
+    int system = image.shape.systemTrack;
+    for (int distance = 1; distance < kMostTracks; ++distance) {
+        for (int track : {system - distance, system + distance}) {
+            if (!isPlacementTrack(image, rules, track)) continue;
+            int sector = firstFrom(placeableSectors(image, rules, skips, track), 0);
+            if (sector < 0) continue;
+            found = {track, sector};
+            return true;
+        }
+    }
+    // After every other track, the system track when the rules allow it.
+    int sector = firstFrom(placeableSectors(image, rules, skips, system), 0);
+    if (sector < 0) return false;
+    found = {system, sector};
+    return true;
+}
+
+bool findFileStartAt(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, TrackSector start,
+                     TrackSector &found) {
+    assert(isPlacementTrack(image, rules, start.track));
+    return searchOutwards(image, rules, skips, start.track, start.sector < 0 ? 0 : start.sector, 0, found);
+}
+
+bool findNextFileBlock(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips,
+                       TrackSector previous, TrackSector &found) {
+    assert(isPlacementTrack(image, rules, previous.track));
+    return searchOutwards(image, rules, skips, previous.track, previous.sector, rules.interleave, found);
+}
+
+void markPlacedBlock(ImageBuffer &image, const PlacementRules &rules, TrackSector block, bool free) {
+    int offset = extensionEntryOffset(rules, block.track);
+    if (offset < 0) {
+        setBlockBit(image, block.track, block.sector, free);
+        return;
+    }
+    uint8_t *entry = headerBlock(image);
+    if (!entry) return;
+    entry += offset;
+    uint8_t &bits = entry[1 + block.sector / 8];
+    uint8_t bit = static_cast<uint8_t>(1 << block.sector % 8);
+    if (((bits & bit) != 0) == free) return;
+    bits = static_cast<uint8_t>(free ? bits | bit : bits & ~bit);
+    if (free ? entry[0] < 255 : entry[0] > 0) entry[0] = static_cast<uint8_t>(free ? entry[0] + 1 : entry[0] - 1);
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "base/console.h"
 #include "base/errors.h"
@@ -10,7 +11,9 @@
 #include "base/options.h"
 #include "disk/bam.h"
 #include "disk/directory.h"
+#include "disk/entrychains.h"
 #include "disk/placement.h"
+#include "disk/walk.h"
 
 namespace {
 
@@ -22,7 +25,8 @@ struct DirectoryScan {
     uint8_t *freeSlot;   // first slot whose type byte is 0; nullptr when none
     int freeSlotNumber;  // the entry number it gets: the shown slots before it
     int shownSlots;      // shown slots of the whole directory
-    bool nameOnDisk;     // a listed entry has the name already
+    uint8_t *namedSlot;  // the first listed slot with the name; nullptr when none
+    int namedSlotNumber; // its entry number
 };
 
 // The bytes of a 16-byte name before its padding: what a drive compares.
@@ -40,12 +44,15 @@ bool sameFileName(const uint8_t *stored, const uint8_t *name, size_t length) {
 
 // One pass over the directory as the listing reads it, every slot looked at.
 DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
-    DirectoryScan scan{nullptr, -1, 0, false};
+    DirectoryScan scan{nullptr, -1, 0, nullptr, -1};
     size_t length = nameLength(name);
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
         bool empty = slot[kSlotType] == 0;
-        if (!empty && sameFileName(slot + kSlotName, name, length)) scan.nameOnDisk = true;
+        if (!empty && !scan.namedSlot && sameFileName(slot + kSlotName, name, length)) {
+            scan.namedSlot = slot;
+            scan.namedSlotNumber = scan.shownSlots;
+        }
         if (empty && !scan.freeSlot) {
             scan.freeSlot = slot;
             scan.freeSlotNumber = scan.shownSlots;
@@ -63,31 +70,37 @@ const char *problemText(NameTextProblem problem) {
     }
 }
 
-// Takes the next block of a file (the first when `previous` is null) and marks
-// it used; status 2 when the disk has none.
-TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const TrackSector *previous) {
+// Takes the next block of a file (the first when `previous` is null: at
+// `start` when its track is not 0) and marks it used; status 2 when the disk
+// has none.
+TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const PlacementRules &rules, const TrackSector *previous,
+                          TrackSector start) {
     TrackSector block;
     SearchSkips &skips = run.growth.skips;
-    bool found = previous ? findNextFileBlock(image, skips, *previous, block) : findFileStart(image, skips, block);
+    bool found = previous         ? findNextFileBlock(image, rules, skips, *previous, block)
+                 : start.track > 0 ? findFileStartAt(image, rules, skips, start, block)
+                                   : findFileStart(image, rules, skips, block);
     if (!found) {
         warnAfterSearch(image, run.growth, nullptr);
         exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
     }
-    setBlockBit(image, block.track, block.sector, false);
+    markPlacedBlock(image, rules, block, false);
     return block;
 }
 
-// Writes `bytes` as a chain of `count` blocks; returns its first block. The
+// Writes `bytes` as a chain of `count` blocks, the first at or after `start`
+// (track 0: where the drive starts a file); returns its first block. The
 // last block's link is 0 and the index of its last used byte; bytes beyond
 // the data are 0.
-TrackSector writeChain(ImageBuffer &image, InsertRun &run, const uint8_t *bytes, size_t size, int count) {
-    TrackSector first = takeFileBlock(image, run, nullptr);
+TrackSector writeChain(ImageBuffer &image, InsertRun &run, const PlacementRules &rules, TrackSector start,
+                       const uint8_t *bytes, size_t size, int count) {
+    TrackSector first = takeFileBlock(image, run, rules, nullptr, start);
     TrackSector at = first;
     for (int index = 0; index < count; ++index) {
         size_t offset = static_cast<size_t>(index) * kPayloadPerBlock;
         size_t length = std::min<size_t>(kPayloadPerBlock, size - std::min(size, offset));
         TrackSector next{0, static_cast<int>(length) + 1};
-        if (index + 1 < count) next = takeFileBlock(image, run, &at);
+        if (index + 1 < count) next = takeFileBlock(image, run, rules, &at, start);
         uint8_t *block = blockAt(image, at.track, at.sector);
         block[0] = static_cast<uint8_t>(next.track);
         block[1] = static_cast<uint8_t>(next.sector);
@@ -110,26 +123,67 @@ void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, in
     slot[kSlotBlockCount + 1] = static_cast<uint8_t>(count >> 8);
 }
 
-void printInserted(const DiskShape &shape, int number, const uint8_t *slot) {
+// Frees, in the map the rules read, every block of the chains a replaced
+// entry owns (its data, REL side sectors, GEOS info block, VLIR index and
+// records), each walk bounded and stopped at a sector beyond its track.
+// Blocks of the directory's account and blocks no map covers stay as they are.
+void freeReplacedFile(ImageBuffer &image, const InsertRun &run, const PlacementRules &rules, const uint8_t *oldSlot) {
+    EntryKind kind = entryKind(oldSlot);
+    SlotChains named = slotChains(oldSlot, kind);
+    std::vector<NamedChain> chains(named.chains, named.chains + named.count);
+    for (size_t i = 0; i < chains.size(); ++i) {
+        if (chains[i].start.track == 0) continue;
+        BlockWalk walk = startWalk(chains[i].start, kEditRules);
+        while (const uint8_t *block = walkNext(image, walk)) {
+            // An index block (linked 0/255) lists the records, each a chain of its own.
+            if (chains[i].role == ChainRole::VlirIndex)
+                for (int record = 0; record < kVlirRecords; ++record) {
+                    TrackSector recordStart;
+                    VlirPair pair = vlirRecord(block, record, recordStart);
+                    if (pair == VlirPair::End) break;
+                    if (pair == VlirPair::Record) chains.push_back({ChainRole::VlirRecord, recordStart});
+                }
+            TrackSector at = walk.at;
+            bool mapped = isPlacementTrack(image, rules, at.track) || isMapTrack(image, at.track);
+            if (!mapped || at.sector >= sectorsPerTrack(image.shape, at.track) ||
+                blockSetHas(run.growth.inUse.directory, at.track, at.sector))
+                continue;
+            markPlacedBlock(image, rules, at, true);
+        }
+    }
+}
+
+void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int interleave) {
     consolePrintf("%3i: \"", number);
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
         consoleDiskCode(slot[kSlotName + i]);
     int blocks = slotBlockCount(slot);
-    consolePrintf("\" %s, %i block%s from %i/%i\n", fileTypeName(shape, slot[kSlotType]), blocks, plural(blocks),
-                  slot[kSlotStartTrack], slot[kSlotStartSector]);
+    // An open file's '*' and a locked one's '<', as the listing shows them.
+    uint8_t type = slot[kSlotType];
+    consolePrintf("\" %s%s%s, %i block%s from %i/%i, interleave %i\n", type & 0x80 ? "" : "*",
+                  fileTypeName(shape, type), type & 0x40 ? "<" : "", blocks, plural(blocks), slot[kSlotStartTrack],
+                  slot[kSlotStartSector], interleave);
 }
 
 }  // namespace
 
-InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath) {
-    InsertRun run{startGrowth(image, imagePath, false), {0, 0}};
+InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath, PlacementRules rules) {
+    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules};
     // As the listing reads the directory: from the link in the header (18/0, 40/0).
     run.directoryEnd = requireDirectoryEnd(image, {image.shape.systemTrack, 0}, run.growth);
     return run;
 }
 
-HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName) {
+HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName,
+                               const InsertSettings &settings) {
     HostFileEntry entry = entryOfHostName(fileName);
+    if (settings.typeByte >= 0) entry.typeByte = static_cast<uint8_t>(settings.typeByte);
+    if (settings.name.length > 0) {
+        std::memset(entry.name, kPadding, sizeof entry.name);
+        std::memcpy(entry.name, settings.name.bytes, static_cast<size_t>(settings.name.length));
+        entry.length = settings.name.length;
+        entry.problem = NameTextProblem::None;
+    }
     std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
     if (entry.problem != NameTextProblem::None)
         exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", shownPath.c_str(),
@@ -143,14 +197,26 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
 }
 
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
-                const uint8_t *bytes, size_t size) {
+                const InsertSettings &settings, const uint8_t *bytes, size_t size) {
     std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
+    PlacementRules rules = run.rules;
+    if (settings.interleave > 0) rules.interleave = settings.interleave;
+    TrackSector start{settings.startTrack, settings.startSector};
+    if (start.track > 0 && !isPlacementTrack(image, rules, start.track))
+        exitWithError(1, "ERROR: '-wtrack %i' for '%s': files on '%s' may take blocks of tracks %i to %i%s, not %i%s.",
+                      start.track, shownPath.c_str(), run.growth.path.c_str(), image.shape.areaFirst,
+                      lastPlacementTrack(image, rules), rules.systemTrack ? "" : " except the directory's",
+                      start.track, rules.systemTrack || start.track != image.shape.systemTrack
+                                       ? "" : " (give '-dirtrack' to let them take its free blocks)");
+    if (start.track > 0 && start.sector >= sectorsPerTrack(image.shape, start.track))
+        exitWithError(1, "ERROR: '-wtrack %i/%i' for '%s': track %i has sectors 0 to %i.", start.track, start.sector,
+                      shownPath.c_str(), start.track, sectorsPerTrack(image.shape, start.track) - 1);
     DirectoryScan scan = scanDirectory(image, entry.name);
-    if (scan.nameOnDisk)
+    if (scan.namedSlot && !settings.replace)
         exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.growth.path.c_str(),
                       shownPath.c_str());
-    uint8_t *slot = scan.freeSlot;
-    int number = scan.freeSlotNumber;
+    uint8_t *slot = scan.namedSlot ? scan.namedSlot : scan.freeSlot;
+    int number = scan.namedSlot ? scan.namedSlotNumber : scan.freeSlotNumber;
     if (!slot) {
         TrackSector added;
         if (!growDirectory(image, run.directoryEnd, run.growth, true, added))
@@ -162,8 +228,10 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
         number = scan.shownSlots;
     }
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
-    TrackSector first = writeChain(image, run, bytes, size, count);
+    TrackSector first = writeChain(image, run, rules, start, bytes, size, count);
     warnAfterSearch(image, run.growth, nullptr);
+    // Only now, with the new file whole, does the old one give up its blocks.
+    if (scan.namedSlot) freeReplacedFile(image, run, rules, slot);
     writeEntry(slot, entry, first, count);
-    printInserted(image.shape, number, slot);
+    printInserted(image.shape, number, slot, rules.interleave);
 }

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "base/nametext.h"
+#include "base/options.h"
 #include "disk/growth.h"
 #include "disk/image.h"
+#include "disk/placement.h"
 
 // What one run of inserts knows: the image's account of blocks in use, taken
 // before the first insert (no placement takes one, whatever the map says),
@@ -19,27 +21,35 @@
 struct InsertRun {
     DirectoryGrowth growth;
     TrackSector directoryEnd;
+    PlacementRules rules;  // the run's: -il, -dirtrack, -tracks40 over the drive's own
 };
 
 // The account of `image`, named `imagePath` in messages, before its first
-// insert. Ends the program with status 1 when the directory chain (from the
-// link in 18/0, as the listing reads it) loops, leaves the image or runs into
-// a file (requireDirectoryEnd).
-InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath);
+// insert, with the run's placement `rules`. Ends the program with status 1
+// when the directory chain (from the link in 18/0, as the listing reads it)
+// loops, leaves the image or runs into a file (requireDirectoryEnd).
+InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath, PlacementRules rules);
 
-// The entry name and type that the host file name `fileName` (no folder)
-// gives by the host-name rule of base/nametext.h. Ends the program with status
-// 1, naming `hostPath`, when the rule cannot read it or the name is empty
-// (".prg", ".hidden"), which a drive could not address.
-HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName);
+// The entry name and type of one insert: the name of -wname, else the one the
+// host file name `fileName` (no folder) gives by the host-name rule of
+// base/nametext.h; the type of -wtype, else the one the host name's extension
+// gives. Ends the program with status 1, naming `hostPath`, when the rule
+// cannot read the host name it needs or the name is empty (".prg",
+// ".hidden"), which a drive could not address.
+HostFileEntry requireEntryName(const std::string &hostPath, const std::string &fileName,
+                               const InsertSettings &settings);
 
-// Inserts the `size` bytes at `bytes` as the file `entry` names and prints
-// "%3i: \"NAME\" TYPE, N blocks from T/S". `hostPath` names the host file in
-// messages. Ends the program with status 1 when a listed entry has the name
-// already; with status 2 ("ERROR: Disk full '<image>'!") when the file's
-// blocks, or a block on the system track for a directory without a free slot (the
-// message then says the directory is full), cannot be found.
+// Inserts the `size` bytes at `bytes` as the file `entry` names, placed by the
+// run's rules and `settings` (interleave, first block), and prints
+// "%3i: \"NAME\" TYPE, N blocks from T/S, interleave I". `hostPath` names the
+// host file in messages. A listed entry of the name ends the program with
+// status 1, unless settings.replace: then the new file is written whole
+// first, and only then are the old file's blocks freed and its slot (keeping
+// its number) given the new entry. Status 1 too for a first track that the
+// rules do not let a file take; status 2 ("ERROR: Disk full '<image>'!") when
+// the file's blocks, or a block on the system track for a directory without a
+// free slot (the message then says the directory is full), cannot be found.
 // The image is then left to no one: nothing is written. Precondition: the
 // header block is present.
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
-                const uint8_t *bytes, size_t size);
+                const InsertSettings &settings, const uint8_t *bytes, size_t size);

@@ -12,6 +12,7 @@
 #include "base/nametext.h"
 #include "directory/dirart.h"
 #include "directory/listing.h"
+#include "disk/entrychains.h"
 #include "frontend/numbers.h"
 
 namespace {
@@ -24,6 +25,8 @@ struct ArgCursor {
     bool optionsEnded;  // "--" was read: every later argument is a plain one
     int rangeOptions;   // -rd and -sd met so far: one range per run
     int textGlyphs;     // the glyph set texts are read in: that of the last -U/-Ul, else code page 437
+    InsertSettings insert;      // what the -w... options read so far set for the next -w
+    const char *insertOption;   // the first of them since the last -w, or nullptr
 
     bool hasNext(int count = 1) const { return next + count <= argc; }
     const char *take() { return argv[next++]; }
@@ -143,14 +146,14 @@ NameText readDiskText(ArgCursor &args, const char *option, int minBytes, int max
 // A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255; an
 // error exit naming the text and the accepted forms when it is neither (a
 // whole number out of range gets the number's own message).
-int readTypeByte(const char *text) {
+int readTypeByte(const char *text, const char *option) {
     int type = typeByteOfForm(text);
     if (type >= 0) return type;
     // An empty argument (an unset shell variable) is no type and no number.
     if (!isWholeNumber(text) && *text != '\0')
-        exitWithError(1, "ERROR: Unknown file type '%s' for '-type': give DEL, SEQ, PRG, USR or REL (any case), "
+        exitWithError(1, "ERROR: Unknown file type '%s' for '%s': give DEL, SEQ, PRG, USR or REL (any case), "
                          "optionally with '*' before it for a file left open and '<' after it for a locked "
-                         "one, or a number 0 to 255.", consoleOutsideText(text, ConsoleStream::Error).c_str());
+                         "one, or a number 0 to 255.", consoleOutsideText(text, ConsoleStream::Error).c_str(), option);
     return parseNumberArg(text, 0, 255);
 }
 
@@ -181,7 +184,7 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
         edit.entry = parseNumberArg(args.take(), 0, kMaxEntryNumber);
     switch (option->kind) {
         case DirEditKind::Rename: edit.text = readDiskText(args, arg, 0, kNameLength, -1); break;
-        case DirEditKind::Type: edit.value = readTypeByte(args.take()); break;
+        case DirEditKind::Type: edit.value = readTypeByte(args.take(), arg); break;
         case DirEditKind::Blocks: edit.value = parseNumberArg(args.take(), 0, 65535); break;
         case DirEditKind::Move: edit.value = parseNumberArg(args.take(), 0, kMaxEntryNumber); break;
         case DirEditKind::Undelete: break;
@@ -193,6 +196,57 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
     return true;
 }
 
+// The settings of a -w before any -w... option: the host name's entry, the drive's placement.
+const InsertSettings kDriveInsert{{}, -1, 0, -1, 0, 0};
+
+// The highest interleave -il and -wil take: a step round the longest track.
+constexpr int kMostInterleave = kMostSectors - 1;
+
+// "-wtrack" T[/S]: a track of any family, and a sector of its longest track.
+void readStartBlock(const char *text, InsertSettings &insert) {
+    std::string track = text;
+    size_t slash = track.find('/');
+    insert.startSector = -1;
+    if (slash != std::string::npos) {
+        insert.startSector = parseNumberArg(track.c_str() + slash + 1, 0, kMostSectors - 1);
+        track.resize(slash);
+    }
+    insert.startTrack = parseNumberArg(track.c_str(), 1, kMostTracks);
+}
+
+// The options that set how the next -w inserts its file, each applying to
+// that file only: -wname, -wtype, -wtrack, -wil, -wreplace. False when `arg`
+// is none of them.
+bool readInsertSetting(const char *arg, ArgCursor &args) {
+    auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
+    InsertSettings &insert = args.insert;
+    if (is("-wreplace")) {
+        insert.replace = 1;
+    } else if (is("-wname") || is("-wtype") || is("-wtrack") || is("-wil")) {
+        if (!args.hasNext()) exitWithError(1, "ERROR: Argument for '%s' missing.", arg);
+        if (is("-wname")) insert.name = readDiskText(args, arg, 1, kNameLength, -1);
+        if (is("-wtrack")) readStartBlock(args.take(), insert);
+        if (is("-wil")) insert.interleave = parseNumberArg(args.take(), 1, kMostInterleave);
+        if (is("-wtype")) {
+            const char *text = args.take();
+            insert.typeByte = readTypeByte(text, arg);
+            // A REL file needs side sectors, which an insert does not write; a
+            // type byte of 0 marks the slot empty, free for the next entry.
+            std::string shown = consoleOutsideText(text, ConsoleStream::Error);
+            if ((insert.typeByte & 7) == kTypeRel)
+                exitWithError(1, "ERROR: '-wtype %s' gives a REL file, which needs side sectors that '-w' does not "
+                                 "write; give DEL, SEQ, PRG or USR.", shown.c_str());
+            if (insert.typeByte == 0)
+                exitWithError(1, "ERROR: '-wtype %s' gives type byte 0, which marks a slot empty; give '-type N 0' "
+                                 "after the '-w' to hide the entry.", shown.c_str());
+        }
+    } else {
+        return false;
+    }
+    if (!args.insertOption) args.insertOption = arg;
+    return true;
+}
+
 // How many of the arguments after `arg` it consumes as its values, by the
 // rules of the readers above (at most those left); 0 for an option without
 // values and for a plain argument.
@@ -200,7 +254,9 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
     if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + numbersAhead(args, 1, 1) : 0;
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
-    int values = is("-start") ? 2 : is("-w") || is("-into") || is("-part") ? 1 : 0;
+    int values = is("-start") ? 2 : 0;
+    for (const char *name : {"-w", "-into", "-part", "-wname", "-wtype", "-wtrack", "-wil", "-il"})
+        if (is(name)) values = 1;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
     return std::min(values, args.argc - args.next);
@@ -274,10 +330,22 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         if (!args.hasNext()) exitWithError(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
         paths.inserts.push_back(args.take());
+        options.insertSettings.push_back(args.insert);
+        args.insert = kDriveInsert;
+        args.insertOption = nullptr;
     } else if (is("-part")) {
         if (!args.hasNext()) exitWithError(1, "ERROR: Partition name after '-part' missing.");
         paths.partitions.push_back(args.argv[args.next]);
         options.partitions.push_back(readDiskText(args, arg, 1, kNameLength, -1));
+    } else if (readInsertSetting(arg, args)) {
+        // held for the next -w
+    } else if (is("-il")) {
+        if (!args.hasNext()) exitWithError(1, "ERROR: Argument for '-il' missing.");
+        options.fileInterleave = parseNumberArg(args.take(), 1, kMostInterleave);
+    } else if (is("-dirtrack")) {
+        options.useSystemTrack = 1;
+    } else if (is("-tracks40")) {
+        options.useTracks36To40 = 1;
     } else if (is("-into")) {
         if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Folder name after '-into' missing.");
         if (!paths.into.empty()) exitWithError(1, "ERROR: '-into' is given twice; give one folder per run.");
@@ -337,6 +405,15 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
         exitWithError(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
     if (options.extractPc64 && !options.extractFiles)
         exitWithError(1, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it.");
+    if (args.insertOption)
+        exitWithError(1, "ERROR: '%s' sets how the next '-w' inserts its file, but no '-w' follows it.",
+                      args.insertOption);
+    const char *runSetting = options.fileInterleave ? "-il"
+                             : options.useSystemTrack ? "-dirtrack"
+                             : options.useTracks36To40 ? "-tracks40"
+                                                       : nullptr;
+    if (runSetting && !options.insertFiles)
+        exitWithError(1, "ERROR: '%s' sets how '-w' inserts files; give '-w' with it.", runSetting);
 }
 
 // The JSON report lists images and nothing else.
@@ -354,7 +431,7 @@ void refuseJsonConflicts(const RunPaths &paths) {
 // stands: not as the value another option consumes (a name for -rename, a
 // file for -w), not after "--"; nullptr when none does.
 const char *lastOptionOf(int argc, char **argv, bool (*wanted)(const char *)) {
-    ArgCursor args{argc, argv, 1, false, 0, kGlyphsCodePage437};
+    ArgCursor args{argc, argv, 1, false, 0, kGlyphsCodePage437, {}, nullptr};
     const char *last = nullptr;
     while (args.hasNext()) {
         const char *arg = args.take();
@@ -394,7 +471,7 @@ RunPaths parseCommandLine(int argc, char **argv) {
     int textGlyphs = !glyphs                             ? kGlyphsCodePage437
                      : std::strcmp(glyphs, "-Ul") == 0 ? kGlyphsC64Lower
                                                        : kGlyphsC64Upper;
-    ArgCursor args{argc, argv, 1, false, 0, textGlyphs};
+    ArgCursor args{argc, argv, 1, false, 0, textGlyphs, kDriveInsert, nullptr};
     // A request for the help or the version ends the reading: what follows it
     // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);

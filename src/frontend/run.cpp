@@ -14,6 +14,7 @@
 #include "base/nametext.h"
 #include "check/check.h"
 #include "check/fix.h"
+#include "check/layout.h"
 #include "containers/containers.h"
 #include "directory/append.h"
 #include "directory/dirart.h"
@@ -233,19 +234,36 @@ bool listingRuns() {
 // them; one that cannot be read whole ends the run before any of its files
 // is inserted, and its warnings come first.
 void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
-    InsertRun run = startInserts(image, paths.source);
-    for (const std::string &path : paths.inserts) {
+    PlacementRules rules = drivePlacement(image.shape);
+    if (options.fileInterleave) rules.interleave = options.fileInterleave;
+    rules.systemTrack = options.useSystemTrack != 0;
+    if (options.useTracks36To40) {
+        MapExtension extension = findMapExtension(image);
+        if (extension == MapExtension::None)
+            exitWithError(1, "ERROR: '-tracks40' places files on tracks 36-40, but '%s' keeps no map of them (a "
+                             "40-track D64 with a SpeedDOS or DolphinDOS map does).",
+                          shownOnError(paths.source).c_str());
+        rules.extensionOffset = mapExtensionOffset(extension);
+    }
+    InsertRun run = startInserts(image, paths.source, rules);
+    for (size_t i = 0; i < paths.inserts.size(); ++i) {
+        const std::string &path = paths.inserts[i];
+        const InsertSettings &settings = options.insertSettings[i];
         std::string fileName = path.substr(fileNameStart(path));
         HostFileKind kind = hostFileKindOf(fileName);
         HostFileEntry entry{};
-        if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName);
+        if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName, settings);
+        // A container names and types each file it carries itself.
+        if (kind != HostFileKind::Plain && (settings.name.length > 0 || settings.typeByte >= 0))
+            exitWithError(1, "ERROR: '%s' names and types the files it carries; '-wname' and '-wtype' do not "
+                             "apply to it.", shownOnError(path).c_str());
         ImageBuffer file;
         uint64_t size = 0;
         LoadResult result = loadImage(path, file, size);
         if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
         if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
         if (kind == HostFileKind::Plain) {
-            insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
+            insertFile(image, run, path, entry, settings, file.bytes.data(), file.bytes.size());
             continue;
         }
         ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
@@ -255,7 +273,7 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
         for (const std::string &warning : read.warnings)
             consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
         for (const ContainedFile &contained : read.files)
-            insertFile(image, run, path, contained.entry, contained.data.data(), contained.data.size());
+            insertFile(image, run, path, contained.entry, settings, contained.data.data(), contained.data.size());
     }
 }
 
@@ -281,6 +299,12 @@ void enterPartitions(ImageBuffer &image, const RunPaths &paths) {
                           inside.systemTrack, inside.systemTrack);
         image.shape = inside;
     }
+}
+
+// True when an -undel (undeletes) or another directory-art edit was given.
+bool editsGiven(bool undeletes) {
+    return std::any_of(options.dirEdits.begin(), options.dirEdits.end(),
+                       [undeletes](const DirEdit &edit) { return (edit.kind == DirEditKind::Undelete) == undeletes; });
 }
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
@@ -342,8 +366,14 @@ int runKestrel(int argc, char **argv) {
         runBlockViewer(image);
     }
     if (options.appendDel) appendDelEntry(image, paths.source);
-    if (!options.dirEdits.empty()) applyDirectoryEdits(image);
-    if (options.insertFiles) insertHostFiles(image, paths);
+    // -undel before the inserts, the other edits after them, so that an edit
+    // can name a file inserted in the same run.
+    if (!options.insertFiles && !options.dirEdits.empty()) applyDirectoryEdits(image, DirEditPass::All);
+    if (options.insertFiles) {
+        if (editsGiven(true)) applyDirectoryEdits(image, DirEditPass::Undeletes);
+        insertHostFiles(image, paths);
+        if (editsGiven(false)) applyDirectoryEdits(image, DirEditPass::AllButUndeletes);
+    }
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;

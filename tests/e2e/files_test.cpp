@@ -460,10 +460,14 @@ void expectCheckFindsNothing(const TempDir &dir, const std::string &image) {
 
 int blocksOf(size_t bytes) { return bytes == 0 ? 1 : static_cast<int>((bytes + 253) / 254); }
 
-// Runs kestrel -w for each file (written into dir first) on `image`, writing out.d64.
-RunResult insert(const TempDir &dir, const std::string &image, const std::vector<HostFile> &files) {
+// Runs kestrel -w for each file (written into dir first, its -w... options
+// from `settings` before it) on `image`, writing out.d64.
+RunResult insert(const TempDir &dir, const std::string &image, const std::vector<HostFile> &files,
+                 const std::vector<std::vector<std::string>> &settings = {}) {
     std::vector<std::string> args;
-    for (const HostFile &file : files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        const HostFile &file = files[i];
+        if (i < settings.size()) args.insert(args.end(), settings[i].begin(), settings[i].end());
         writeBytes(dir.file(file.name), file.data);
         args.push_back("-w");
         args.push_back(file.name);
@@ -499,10 +503,10 @@ TEST(Insert, OtherToolsReadBackWhatWasInserted) {
         used += blocks;
         std::string type = extensionOf(files[i].name);
         expected.push_back({blocks, stemOf(files[i].name), type});
-        // "  N: "NAME" TYPE, B blocks from T/S", the start being the entry's.
+        // "  N: "NAME" TYPE, B blocks from T/S, interleave 10", the start being the entry's.
         std::string upperName = upper(stemOf(files[i].name)), upperType = upper(type);
         char line[120];
-        std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i", i, upperName.c_str(),
+        std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i, interleave 10", i, upperName.c_str(),
                       upperType.c_str(), blocks, blocks == 1 ? "" : "s", slots[i][3], slots[i][4]);
         EXPECT_EQ(lines[i], line);
         EXPECT_EQ(chainOf(image, slots[i][3], slots[i][4]).size(), static_cast<size_t>(blocks));
@@ -529,7 +533,10 @@ TEST(Insert, OtherToolsReadBackWhatWasInserted) {
 // outwards with the same count, and past track 1 the file crosses to 19
 // (starting over from sector 0, so 10 comes first). Never track 18, never a
 // block that a listed file uses though the map calls it free. Also: the
-// entry's slot and number, and a directory that grows by a block.
+// entry's slot and number, and a directory that grows by a block. The -w...
+// options move the first block and change the step; the drive's arithmetic
+// stays (17/20 + 4 wraps to 17/2). A replaced file keeps its slot, and its
+// blocks are free only afterwards.
 TEST(Insert, PlacesBlocksAsA1541Does) {
     struct Case {
         const char *what;
@@ -538,6 +545,9 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
         std::vector<std::vector<std::string>> chains;  // expected chain of each
         std::vector<int> numbers;                   // expected entry number of each
         std::string warning;                        // on standard error ("" for none)
+        std::vector<std::vector<std::string>> settings = {};  // options before each -w
+        int interleave = 10;                        // the lines show it
+        int blocksFree = -1;                        // by the map afterwards; -1: not looked at
     };
     std::vector<Case> cases;
     cases.push_back({"a blank disk", formatImage(), {25 * 254, 2 * 254},
@@ -583,6 +593,22 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
         slotBytes(image, 18, 1, 2)[2] = 0;  // a scratched entry: its slot is free again
         cases.push_back({"a full directory block", image, {0, 0}, {{"17/0"}, {"17/1"}}, {2, 8}, ""});
     }
+    cases.push_back({"a first block and an interleave", formatImage(), {3 * 254, 3 * 254},
+                     {{"17/20", "17/2", "17/6"}, {"5/4", "5/8", "5/12"}}, {0, 1}, "",
+                     {{"-wtrack", "17/20", "-wil", "4"}, {"-wtrack", "5/4", "-wil", "4"}}, 4});
+    {
+        ImageBuffer image = formatImage();
+        for (int sector = 0; sector < 21; ++sector) markBlock(image, 16, sector, false);
+        cases.push_back({"a full first track passes outwards", image, {2 * 254}, {{"15/7", "15/17"}}, {0}, "",
+                         {{"-wtrack", "16/7"}}});
+    }
+    cases.push_back({"the directory track", formatImage(), {3 * 254}, {{"18/2", "18/5", "18/8"}}, {0}, "",
+                     {{"-dirtrack", "-il", "3", "-wtrack", "18"}}, 3, 664});  // track 18 is not counted
+    {
+        ImageBuffer image = formatImage();
+        addFile(image, randomBytes(600, 1), "F0");  // 17/0, 17/10, 17/20
+        cases.push_back({"a replaced file", image, {254}, {{"17/1"}}, {0}, "", {{"-wreplace"}}, 10, 663});
+    }
     for (Case &c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
@@ -590,7 +616,7 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
         std::vector<HostFile> files;
         for (size_t i = 0; i < c.sizes.size(); ++i)
             files.push_back({numbered("f", i, ".prg"), randomBytes(c.sizes[i], static_cast<uint32_t>(i))});
-        RunResult result = insert(dir, "disk.d64", files);
+        RunResult result = insert(dir, "disk.d64", files, c.settings);
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.err, c.warning.empty() ? "" : c.warning + "\n");
         std::vector<uint8_t> image = readBytes(dir.file("out.d64"));
@@ -600,8 +626,8 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
             int track = std::stoi(chain[0]), sector = std::stoi(chain[0].substr(chain[0].find('/') + 1));
             EXPECT_EQ(chainOf(image, track, sector), chain);
             char line[80];
-            std::snprintf(line, sizeof line, "%3i: \"F%zu\" PRG, %zu block%s from %s", c.numbers[i], i, chain.size(),
-                          chain.size() == 1 ? "" : "s", chain[0].c_str());
+            std::snprintf(line, sizeof line, "%3i: \"F%zu\" PRG, %zu block%s from %s, interleave %i", c.numbers[i], i,
+                          chain.size(), chain.size() == 1 ? "" : "s", chain[0].c_str(), c.interleave);
             EXPECT_EQ(lines[i], line);
             // The last block: link 0 and the index of its last data byte (1 for an empty file).
             std::string last = chain.back();
@@ -613,7 +639,10 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
             EXPECT_TRUE(std::equal(data.end() - static_cast<long>(tail), data.end(), image.begin() + at + 2));
             EXPECT_EQ(std::count(image.begin() + at + 2 + tail, image.begin() + at + 256, 0), 254 - tail);
         }
-        consistentFreeCount(image);
+        int blocksFree = consistentFreeCount(image);
+        if (c.blocksFree >= 0) {
+            EXPECT_EQ(blocksFree, c.blocksFree);
+        }
     }
 }
 
@@ -722,6 +751,11 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
     ImageBuffer leaving = formatImage();
     for (int i = 0; i < 8; ++i) addRawEntry(leaving, 0x82, 0, 0, numbered("E", static_cast<size_t>(i)), 0);
     linkBlock(leaving, 18, 1, 39, 0);
+    ImageBuffer gameOnFullDisk = formatImage();  // GAME's 3 blocks, and 2 free: too few for a new GAME of 3
+    addFile(gameOnFullDisk, randomBytes(600, 4), "GAME");
+    for (int track = 1; track <= 35; ++track)
+        for (int sector = 0; sector < zoneSectors(track); ++sector)
+            if (!(track == 30 && sector < 2)) markBlock(gameOnFullDisk, track, sector, false);
     ImageBuffer fullTrack18 = formatImage();  // 144 entries in 18/1-18/18, room elsewhere
     for (size_t i = 0; i < 144; ++i) addRawEntry(fullTrack18, 0x82, 0, 0, numbered("E", i), 0);
 
@@ -757,6 +791,16 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"a directory past the end", withFile, {"-w", "long.t64"}, 1, "'long.t64' is cut short"},
         {"a PC64 name without header", withFile, {"-w", "new.p07"}, 1, "'new.p07' has no PC64 header"},
         {"a REL PC64 file", withFile, {"-w", "rel.R00"}, 1, "'rel.R00' holds a REL file"},
+        {"a replacement without room beside the old file", gameOnFullDisk, {"-wreplace", "-wname", "game", "-w", "big.prg"},
+         2, "ERROR: Disk full 'disk.d64'!"},
+        {"the directory track not allowed", withFile, {"-wtrack", "18", "-w", "new.prg"}, 1, "(give '-dirtrack'"},
+        {"a sector beyond the track", withFile, {"-wtrack", "35/17", "-w", "new.prg"}, 1, "track 35 has sectors 0 to 16"},
+        {"tracks 36-40 of 35", withFile, {"-tracks40", "-w", "new.prg"}, 1, "keeps no map of them"},
+        {"a REL type", withFile, {"-wtype", "rel", "-w", "new.prg"}, 1, "gives a REL file"},
+        {"an empty slot's type", withFile, {"-wtype", "*del", "-w", "new.prg"}, 1, "gives type byte 0"},
+        {"no -w after -wname", withFile, {"-w", "new.prg", "-wname", "x"}, 1, "but no '-w' follows it"},
+        {"-il without -w", withFile, {"-il", "3"}, 1, "'-il' sets how '-w' inserts files"},
+        {"-wname with a tape", withFile, {"-wname", "x", "-w", "none.t64"}, 1, "do not apply to it"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -786,4 +830,87 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         EXPECT_TRUE(contains(result.err, c.message)) << result.err;
         EXPECT_EQ(listFolder(dir.path), before);
     }
+}
+
+// The placement options against cc1541 doing the same on each family: a
+// first block (-r, -b), an interleave (-s) that never wraps round a track,
+// where the drive's arithmetic and cc1541's agree, the directory track (-t),
+// tracks 36-40 with a SpeedDOS or DolphinDOS map (-4, -5), a type (-T), also
+// set by an edit that names the entry inserted in the same run. The images
+// must be the same byte for byte, but for 53/0 beyond the map of a D71, which
+// cc1541 writes and kestrel leaves.
+TEST(Insert, PlacementOptionsGiveCc1541sImage) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
+    struct Case {
+        const char *image;
+        const char *format;                // cc1541's options for the blank disk
+        const char *cc;                    // cc1541's options for the file
+        std::vector<std::string> kestrel;  // kestrel's, "-w g.prg" at the place of "W"
+        const char *line;                  // the insert line from its type on
+    };
+    const Case cases[] = {
+        {"d.d64", "", "-r 17 -b 5 -s 4", {"-wtrack", "17/5", "-wil", "4", "W"}, "PRG, 4 blocks from 17/5, interleave 4"},
+        {"d.d64", "", "-r 3 -b 0 -s 3", {"-il", "3", "-wtrack", "3", "W"}, "PRG, 4 blocks from 3/0, interleave 3"},
+        {"d.d64", "-t", "-t -r 18 -b 3 -s 3", {"-dirtrack", "-wtrack", "18/3", "-wil", "3", "W"}, "PRG, 4 blocks from 18/3, interleave 3"},
+        {"d.d64", "-4", "-4 -r 36 -b 0 -s 5", {"-tracks40", "-wtrack", "36/0", "-wil", "5", "W"}, "PRG, 4 blocks from 36/0, interleave 5"},
+        {"d.d64", "-5", "-5 -r 38 -b 2 -s 3", {"-tracks40", "-wtrack", "38/2", "-wil", "3", "W"}, "PRG, 4 blocks from 38/2, interleave 3"},
+        {"d.d71", "", "-r 40 -b 1 -s 6", {"-wtrack", "40/1", "W"}, "PRG, 4 blocks from 40/1, interleave 6"},
+        {"d.d81", "", "-r 41", {"-wtrack", "41", "W"}, "PRG, 4 blocks from 41/0, interleave 1"},
+        {"d.d81", "", "-r 3 -T 194", {"-wtrack", "3", "-wtype", "prg<", "W"}, "PRG<, 4 blocks from 3/0, interleave 1"},
+        {"d.d64", "", "-r 17 -b 0 -s 3 -T 193", {"-wtrack", "17/0", "-wil", "3", "W", "-type", "0", "SEQ<"},
+         "PRG, 4 blocks from 17/0, interleave 3"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.cc);
+        TempDir dir;
+        writeBytes(dir.file("g.prg"), randomBytes(4 * 254, 9));
+        std::string out;
+        std::string cd = "cd '" + dir.path + "' && ";
+        ASSERT_EQ(run(cd + "cc1541 -q " + c.format + " -n disk -i id blank." + c.image, &out), 0) << out;
+        ASSERT_EQ(run(cd + "cp blank." + c.image + " " + c.image + " && cc1541 -q " + c.cc + " -f g -w g.prg " +
+                          c.image, &out), 0) << out;
+        std::vector<std::string> args;
+        for (const std::string &arg : c.kestrel) {
+            if (arg == "W") args.insert(args.end(), {"-w", "g.prg"});
+            else args.push_back(arg);
+        }
+        args.insert(args.end(), {std::string("blank.") + c.image, "out.img"});
+        RunResult result = runBinary(args, dir.path);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(splitLines(result.out)[0], std::string("  0: \"G\" ") + c.line);
+        std::vector<uint8_t> theirs = readBytes(dir.file(c.image)), ours = readBytes(dir.file("out.img"));
+        ASSERT_EQ(ours.size(), theirs.size());
+        if (std::string(c.image) == "d.d71") {
+            const size_t map53 = 174848 + 91392 + 105;  // 53/0, after its 35 tracks of 3 bytes
+            std::fill(theirs.begin() + map53, theirs.begin() + map53 + 151, 0);
+            std::fill(ours.begin() + map53, ours.begin() + map53 + 151, 0);
+        }
+        EXPECT_TRUE(ours == theirs);
+    }
+}
+
+// A 40-track SpeedDOS disk that cc1541 wrote a 50-block file to has 614 free
+// blocks on tracks 1-35 and 85 on 36-40: a 650-block file needs both, and
+// -tracks40 lets it have them. The check then finds the map right, and -x
+// gives the file back (cbmconvert reads no 40-track image).
+TEST(Insert, TracksThirtySixToFortyTakeWhatTracksOneToThirtyFiveCannot) {
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
+    TempDir dir;
+    std::vector<uint8_t> big = randomBytes(650 * 254, 5);
+    writeBytes(dir.file("first.prg"), randomBytes(50 * 254, 6));
+    writeBytes(dir.file("big.prg"), big);
+    std::string out;
+    ASSERT_EQ(run("cd '" + dir.path + "' && cc1541 -q -4 -n speed -i sp -w first.prg speed.d64", &out), 0) << out;
+    RunResult without = runBinary({"-w", "big.prg", "speed.d64", "out.d64"}, dir.path);
+    EXPECT_EQ(without.status, 2);
+    EXPECT_TRUE(contains(without.err, "ERROR: Disk full 'speed.d64'!")) << without.err;
+    RunResult with = runBinary({"-tracks40", "-w", "big.prg", "speed.d64", "out.d64"}, dir.path);
+    ASSERT_EQ(with.status, 0) << with.err;
+    EXPECT_TRUE(contains(with.out, "\"BIG\" PRG, 650 blocks from 17/0")) << with.out;
+    RunResult check = runBinary({"-check", "out.d64"}, dir.path);
+    EXPECT_TRUE(contains(check.out, "0 errors, 0 warnings; 702 blocks used by files and the directory; 49 blocks "
+                                    "free by the map, 49 by the chains (tracks 36-40 by the SpeedDOS map)"))
+        << check.out;
+    std::map<std::string, std::vector<uint8_t>> files = extractAll(dir, "out.d64", "back");
+    EXPECT_EQ(files["big.prg"], big);
 }
