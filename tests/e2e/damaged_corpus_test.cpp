@@ -221,11 +221,6 @@ TEST(DamagedCorpusOutcome, CheckNamesTheDamageOnItsFirstLine) {
                                       "blocks from 20/5 on are absent, and the directory or a file reaches them"},
         {"one-byte-too-long.d64", "warning: the image is cut short: 174849 bytes of the 175531 of a 35-track image "
                                   "with error bytes; its blocks are whole, its error bytes are not"},
-        // A D71 or D81 cut short has no family's size: it is read as a D64.
-        {"d71-cut-in-half.d71", "warning: the image is cut short: 175848 bytes of the 196608 of a 40-track image; "
-                                "blocks from 36/3 on are absent"},
-        {"d71-map-53-0-garbage.d71", "error: 18/0 and track 53, the map: 8 blocks in use marked free in the map: "
-                                     "53/0 53/1 53/2 53/5 53/6 53/7 53/9 53/18"},
         {"d71-directory-leaves-its-track.d71", "error: the directory chain: 36/0 lies off track 18"},
         {"d81-directory-leaves-its-track.d81", "error: the directory chain: 39/0 lies off track 40"},
         {"d81-map-1-garbage.d81", "error: 40/1: bytes 02-03 are $2d $ec, not $44 $BB: a 1581 rejects the map and "
