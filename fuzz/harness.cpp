@@ -197,15 +197,25 @@ size_t trackStart(int track) {
 
 constexpr uint32_t kMaxImageLength = 0x40000;
 
-// An image in one of two forms, chosen by the first byte:
-//   even: raw: 24-bit length, then that many bytes (or as many as are left);
-//   odd:  sparse: 24-bit length, fill byte, 16-bit patch count, then patches of
-//         (track, sector, offset in block, length 1..256 with 0 for 256, bytes)
-//         placed by the D64 layout; bytes beyond the length are dropped. Sparse
-//         images keep full-size disks small enough for the fuzzer to mutate.
+// The largest image of the block-numbered sparse form: a D81 with its 3,200
+// error bytes, and a block to spare.
+constexpr uint32_t kMaxFamilyImageLength = 819200 + 3200 + 256;
+
+// An image in one of three forms, chosen by the first byte:
+//   even:      raw: 24-bit length, then that many bytes (or as many as are left);
+//   1 mod 4:   sparse: 24-bit length, fill byte, 16-bit patch count, then patches
+//              of (track, sector, offset in block, length 1..256 with 0 for 256,
+//              bytes) placed by the D64 layout; bytes beyond the length are
+//              dropped. Sparse images keep full-size disks small enough for the
+//              fuzzer to mutate.
+//   3 mod 4:   the same, but a patch names its block by a 16-bit block number
+//              (offset / 256) instead of track and sector, and the length goes up
+//              to kMaxFamilyImageLength: the form of D71 and D81 images, whose
+//              layouts the D64 one cannot address.
 void readImage(Reader &in, std::vector<uint8_t> &bytes) {
     int form = in.byte();
-    uint32_t length = in.number(3) % (kMaxImageLength + 1);
+    bool numbered = form % 4 == 3;
+    uint32_t length = in.number(3) % ((numbered ? kMaxFamilyImageLength : kMaxImageLength) + 1);
     const uint8_t *from;
     if (form % 2 == 0) {
         size_t got = in.take(length, from);
@@ -214,9 +224,14 @@ void readImage(Reader &in, std::vector<uint8_t> &bytes) {
     }
     bytes.assign(length, in.byte());
     for (uint32_t patches = in.number(2); patches > 0 && !in.done(); --patches) {
-        int track = in.byte() % 40 + 1;
-        int sector = in.byte();
-        size_t offset = trackStart(track) + static_cast<size_t>(sector) * 256 + in.byte();
+        size_t offset;
+        if (numbered) {
+            offset = in.number(2) * size_t{256};
+        } else {
+            int track = in.byte() % 40 + 1;
+            offset = trackStart(track) + static_cast<size_t>(in.byte()) * 256;
+        }
+        offset += in.byte();
         size_t count = in.byte();
         if (count == 0) count = 256;
         size_t got = in.take(count, from);
@@ -458,14 +473,26 @@ void encodeToken(const std::string &arg, std::vector<uint8_t> &out) {
 }
 
 // An image in the sparse form: one patch per block, covering its bytes from
-// the first to the last that is not 0; blocks of zeros are left out.
+// the first to the last that is not 0; blocks of zeros are left out. Images
+// larger than any D64 take the block-numbered form.
 void encodeImage(const std::vector<uint8_t> &bytes, std::vector<uint8_t> &out) {
-    out.insert(out.end(), {1, static_cast<uint8_t>(bytes.size() >> 16), static_cast<uint8_t>(bytes.size() >> 8),
-                           static_cast<uint8_t>(bytes.size()), 0});
+    bool numbered = bytes.size() > kMaxImageLength;
+    out.insert(out.end(), {static_cast<uint8_t>(numbered ? 3 : 1), static_cast<uint8_t>(bytes.size() >> 16),
+                           static_cast<uint8_t>(bytes.size() >> 8), static_cast<uint8_t>(bytes.size()), 0});
     size_t countAt = out.size();
     out.insert(out.end(), {0, 0});
     int patches = 0;
-    for (int track = 1; track <= 40; ++track) {
+    for (size_t block = 0; numbered && block * 256 < bytes.size(); ++block) {
+        size_t start = block * 256, end = std::min(start + 256, bytes.size());
+        while (start < end && bytes[start] == 0) ++start;
+        while (end > start && bytes[end - 1] == 0) --end;
+        if (start == end) continue;
+        out.insert(out.end(), {static_cast<uint8_t>(block >> 8), static_cast<uint8_t>(block),
+                               static_cast<uint8_t>(start - block * 256), static_cast<uint8_t>(end - start)});
+        out.insert(out.end(), bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(end));
+        ++patches;
+    }
+    for (int track = 1; track <= 40 && !numbered; ++track) {
         for (int sector = 0; sector < sectorsOn(track); ++sector) {
             size_t start = trackStart(track) + static_cast<size_t>(sector) * 256;
             if (start >= bytes.size()) break;

@@ -36,12 +36,35 @@ last_block last35.d64 $((174848 - 256)) 35 16
 cp forty.d64 last40.d64
 last_block last40.d64 $((196608 - 256)) 40 16
 
+# D71 and D81: blank ones and ones with files (cc1541 and cbmconvert), a D81
+# with a 1581 partition (a CBM entry over tracks 60-62, marked used in 40/2),
+# and a D71 and a D81 whose first directory block links to itself.
+cc1541 -q -n "blank 71" -i "71" blank.d71 >/dev/null
+cc1541 -q -n "blank 81" -i "81" blank.d81 >/dev/null
+cc1541 -q -n "files 71" -i "f7" -f "small" -w small.prg -f "three" -T SEQ -w three.seq \
+  -f "rel" -T REL -w small.prg files.d71 >/dev/null
+cc1541 -q -n "files 81" -i "f8" -f "small" -w small.prg -f "three" -T SEQ -w three.seq \
+  -f "locked" -P -w small.prg files.d81 >/dev/null
+cp small.prg SMALL && cp three.seq THREE
+cbmconvert -v0 -n -D8 conv.d81 SMALL THREE >/dev/null 2>&1 || true
+cp files.d81 part.d81
+printf '\x85\x3c\x00PART\xa0\xa0\xa0\xa0\xa0\xa0\xa0\xa0\xa0\xa0\xa0\xa0' |
+  dd of=part.d81 bs=1 seek=$((0x61B00 + 0x62)) conv=notrunc status=none
+printf '\x78\x00' | dd of=part.d81 bs=1 seek=$((0x61B00 + 0x62 + 28)) conv=notrunc status=none
+head -c 18 /dev/zero | dd of=part.d81 bs=1 seek=$((0x61A00 + 0x10 + 6 * 19)) conv=notrunc status=none
+cp files.d71 loops.d71
+printf '\x12\x01' | dd of=loops.d71 bs=1 seek=$((0x16600)) conv=notrunc status=none
+cp files.d81 loops.d81
+printf '\x28\x03' | dd of=loops.d81 bs=1 seek=$((0x61B00)) conv=notrunc status=none
+families="blank.d71 files.d71 loops.d71 blank.d81 files.d81 part.d81 loops.d81"
+[ -s conv.d81 ] && families="$families conv.d81"
+
 n=0
 seed() {  # keys, first image, second image or -, arguments...
   n=$((n + 1))
   "$harness" --make-seed "$out/seed-$(printf %03d $n)" "$@"
 }
-for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64 last35.d64 last40.d64; do
+for disk in full.d64 sample.d64 forty.d64 loops.d64 short.d64 last35.d64 last40.d64 $families; do
   seed "" "$disk" - -vantsfbc a.d64
   seed "" "$disk" - -csv a.d64
   seed "" "$disk" - -e a.d64
@@ -85,4 +108,6 @@ seed "" empty.d64 - -w small.p00 -w three.s00 -x -p00 -into out a.d64 out.d64
 seed "" empty.d64 - -w tape.t64 a.d64 out.d64
 seed "" full.d64 - -w rel.r00 a.d64 out.d64
 seed "" full.d64 - -x -p00 a.d64
+seed "" files.d71 blank.d71 -merge a.d64 b.d64 out.d64
+seed "" files.d81 files.d71 -json -check a.d64 b.d64
 echo "$n seeds in $out"

@@ -25,6 +25,8 @@ inline const char *plural(int count) { return count == 1 ? "" : "s"; }
 // with -U/-Ul, the picture of the raw byte with -vo). No byte from the image
 // can act as a control code on a terminal.
 void consoleDiskCode(uint8_t code);
+// consoleDiskCode for each of `count` codes.
+void consoleDiskCodes(const uint8_t *codes, int count);
 
 // True when consoleDiskCode writes exactly the one ASCII character `ascii`
 // for `code` in the present output mode (how the CSV listing finds the

@@ -351,6 +351,20 @@ void consoleDiskCode(uint8_t code) {
     else putByte(static_cast<char>(toConsoleChar(code)));
 }
 
+void consoleDiskCodes(const uint8_t *codes, int count) {
+    if (capture || count <= 0) {
+        for (int i = 0; i < count; ++i) consoleDiskCode(codes[i]);
+        return;
+    }
+    prepareOutput();
+    // Decided once for the run of codes: a listing prints every name this way.
+    if (glyphsWanted()) {
+        for (int i = 0; i < count; ++i) writeGlyph(diskGlyph(codes[i]));
+        return;
+    }
+    for (int i = 0; i < count; ++i) putByte(static_cast<char>(toConsoleChar(codes[i])));
+}
+
 bool consoleDiskCodeWrites(uint8_t code, char ascii) {
     prepareOutput();
     if (!glyphsWanted()) return toConsoleChar(code) == static_cast<uint8_t>(ascii);

@@ -206,17 +206,34 @@ void claimSystemBlocks(Accounting &a) {
 
 // Gives each directory slot the number the listing gives it (and so -rd and
 // the other edits): where the listing's walk first meets the slot's bytes.
+// The place of a slot among the account's directory blocks (by `ordinalOf`,
+// which numbers those blocks by position), or -1 outside them.
+int slotPlace(const std::vector<int> &ordinalOf, const uint8_t *base, const uint8_t *slot) {
+    size_t at = static_cast<size_t>(slot - base);
+    if (at / kBlockSize >= ordinalOf.size() || ordinalOf[at / kBlockSize] < 0) return -1;
+    return ordinalOf[at / kBlockSize] * kSlotsPerBlock + static_cast<int>(at % kBlockSize / kSlotSize);
+}
+
 void numberListedSlots(const ImageBuffer &image, BlockAccount &account, bool countAll) {
-    std::vector<int> numberAt(kBlockPositions * kSlotsPerBlock, -1);  // by byte offset / 32
+    // Numbers are kept only for the blocks the account holds: a table of every
+    // 32-byte place of the largest image (128 KB) cost more to fill on each
+    // check than the rest of a D64's check together.
     const uint8_t *base = image.bytes.data();
+    std::vector<int> ordinalOf(kBlockPositions, -1);
+    int blocks = 0;
+    for (int i = 0; i < account.directorySlots; ++i) {
+        size_t at = static_cast<size_t>(account.slots[i].bytes - base) / kBlockSize;
+        if (at < ordinalOf.size() && ordinalOf[at] < 0) ordinalOf[at] = blocks++;
+    }
+    std::vector<int> numberAt(static_cast<size_t>(blocks) * kSlotsPerBlock, -1);
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, countAll)) {
-        size_t at = static_cast<size_t>(slot - base) / kSlotSize;
-        if (at < numberAt.size() && numberAt[at] < 0) numberAt[at] = cursor.number;
+        int place = slotPlace(ordinalOf, base, slot);
+        if (place >= 0 && numberAt[place] < 0) numberAt[place] = cursor.number;
     }
     for (int i = 0; i < account.directorySlots; ++i) {
-        size_t at = static_cast<size_t>(account.slots[i].bytes - base) / kSlotSize;
-        account.slots[i].number = at < numberAt.size() ? numberAt[at] : -1;
+        int place = slotPlace(ordinalOf, base, account.slots[i].bytes);
+        account.slots[i].number = place >= 0 ? numberAt[place] : -1;
     }
 }
 

@@ -253,9 +253,7 @@ void warnDirectoryStop(const DirectoryCursor &cursor) {
 
 }  // namespace
 
-void printDiskChars(const uint8_t *codes, int count) {
-    for (int i = 0; i < count; ++i) consoleDiskCode(codes[i]);
-}
+void printDiskChars(const uint8_t *codes, int count) { consoleDiskCodes(codes, count); }
 
 void printSeparator() { consolePrintf(options.csvOutput ? ";" : " "); }
 

@@ -10,14 +10,17 @@ int highestOf(const ImageBuffer &image, WalkRules rules) {
     return rules.highestTrack;
 }
 
-// Why the walk cannot take its next step, or Running when it can.
-WalkStop stopBefore(const ImageBuffer &image, const BlockWalk &walk) {
+// Why the walk cannot take its next step, or Running when it can; the next
+// block's bytes are then in `bytes` (looked up once: a check walks every
+// block of the disk, and the lookup is most of a step's cost).
+WalkStop stopBefore(const ImageBuffer &image, const BlockWalk &walk, const uint8_t *&bytes) {
     TrackSector next = walk.next;
     if (next.track == 0) return WalkStop::EndOfChain;
     if (next.track > highestOf(image, walk.rules)) return WalkStop::OutOfRange;
     if (walk.rules.realSectorsOnly && next.sector >= sectorsPerTrack(image.shape, next.track))
         return WalkStop::OutOfRange;
-    if (!blockPresent(image, next.track, next.sector)) return WalkStop::AbsentBlock;
+    bytes = blockAt(image, next.track, next.sector);
+    if (!bytes) return WalkStop::AbsentBlock;
     if (walk.visited == walk.bound) return WalkStop::Loop;
     return WalkStop::Running;
 }
@@ -29,9 +32,9 @@ BlockWalk startWalk(TrackSector start, WalkRules rules) { return {rules, start, 
 const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk) {
     if (walk.stop != WalkStop::Running) return nullptr;
     if (walk.bound == 0) walk.bound = walkBound(image.shape);
-    walk.stop = stopBefore(image, walk);
+    const uint8_t *bytes = nullptr;
+    walk.stop = stopBefore(image, walk, bytes);
     if (walk.stop != WalkStop::Running) return nullptr;
-    const uint8_t *bytes = blockAt(image, walk.next.track, walk.next.sector);
     walk.at = walk.next;
     walk.next = {bytes[0], bytes[1]};
     ++walk.visited;

@@ -99,7 +99,7 @@ def good_disk():
 def main():
     rng = random.Random(1541)
     for old in os.listdir(HERE):
-        if old.endswith(".d64"):
+        if old.endswith((".d64", ".d71", ".d81")):
             os.remove(os.path.join(HERE, old))
 
     # Too short, cut at and inside every block the actions read first.
@@ -257,6 +257,39 @@ def main():
     d.save("random-cut.d64", cut=100000)
     d.link(18, 0, 18, 1)
     d.save("random-linked.d64")
+    family_disks(rng)
+
+
+def family_disks(rng):
+    """A D71 and a D81 of two files each, made by Debian's cc1541, damaged:
+    cut short, a map block of garbage, a 1581 partition over track 40 or over
+    a file, a directory that loops or leaves its track."""
+    import subprocess
+    import tempfile
+    d71_map2, d81 = SIZE35 + offset(18, 0), 39 * 40 * 256  # 53/0; 40/0, then 40/1, 40/2, 40/3
+    with tempfile.TemporaryDirectory() as tmp:
+        for ext in ("d71", "d81"):
+            open(os.path.join(tmp, "f"), "wb").write(bytes(range(256)) * 12)
+            subprocess.run(["cc1541", "-q", "-n", "family", "-i", "fm", "-f", "one", "-w", os.path.join(tmp, "f"),
+                            "-f", "two", "-w", os.path.join(tmp, "f"), os.path.join(tmp, "g." + ext)],
+                           check=True, stdout=subprocess.DEVNULL)
+            good = open(os.path.join(tmp, "g." + ext), "rb").read()
+            garbage = [d71_map2] if ext == "d71" else [d81 + 256, d81 + 512]
+            directory = offset(18, 1) if ext == "d71" else d81 + 768
+            damage = [("cut-in-half", len(good) // 2 + 1000, []), ("cut-one-block-short", len(good) - 256, [])]
+            damage += [("map-%d-garbage" % (at // 256 - d81 // 256) if ext == "d81" else "map-53-0-garbage", None,
+                        [(at, bytes(rng.randrange(256) for _ in range(256)))]) for at in garbage]
+            damage += [("directory-loops", None, [(directory, bytes([18, 1] if ext == "d71" else [40, 3]))]),
+                       ("directory-leaves-its-track", None, [(directory, bytes([36 if ext == "d71" else 39, 0]))])]
+            if ext == "d81":  # a CBM entry in the third slot, over tracks 39-41 and over track 1 (both files)
+                cbm = lambda t, n: bytes([0x85, t, 0]) + b"PART".ljust(16, b"\xa0") + bytes(9) + bytes([n, 0])
+                damage += [("partition-over-track-40", None, [(directory + 66, cbm(39, 120))]),
+                           ("partition-over-a-file", None, [(directory + 66, cbm(1, 40))])]
+            for name, cut, patches in damage:
+                image = bytearray(good)
+                for at, data in patches:
+                    image[at:at + len(data)] = data
+                open(os.path.join(HERE, "%s-%s.%s" % (ext, name, ext)), "wb").write(image[:cut])
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 
 #include "support/d64_builder.h"
@@ -97,8 +98,13 @@ RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b
         << "status " << result.status;
     EXPECT_FALSE(hasSanitizerReport(result.err)) << result.err;
 
+    // The default destination takes the family's extension, whatever the source's name.
+    std::string destination = action.destination ? action.destination : "";
+    const std::set<size_t> d71{349696, 351062}, d81{819200, 822400, 829440, 832680, 839680, 842960, 849920, 853240};
+    if (destination == "a.out.d64" && (d71.contains(a.size()) || d81.contains(a.size())))
+        destination = d71.contains(a.size()) ? "a.out.d71" : "a.out.d81";
     std::vector<std::string> expected{"a.d64", "b.d64", "host.prg"};
-    if (written && action.destination) expected.push_back(action.destination);
+    if (written && action.destination) expected.push_back(destination);
     // -x: the files its lines name ("  N: NAME (B bytes)", "(1 byte)"), and
     // only after a run that ended well.
     bool extracts = std::find(action.args.begin(), action.args.end(), "-x") != action.args.end();
@@ -117,7 +123,7 @@ RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b
     if (written && action.destination) {
         // The edited image keeps the length of the image it came from.
         const std::vector<uint8_t> &source = std::string(action.name) == "merge-from" ? b : a;
-        EXPECT_EQ(std::filesystem::file_size(dir.file(action.destination)), source.size());
+        EXPECT_EQ(std::filesystem::file_size(dir.file(destination)), source.size());
     }
     return result;
 }
@@ -127,7 +133,8 @@ RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b
 std::vector<std::string> corpusNames() {
     std::vector<std::string> names;
     for (const auto &entry : std::filesystem::directory_iterator(sourcePath("tests/corpus")))
-        if (entry.path().extension() == ".d64") names.push_back(entry.path().filename().string());
+        if (std::set<std::string>{".d64", ".d71", ".d81"}.contains(entry.path().extension().string()))
+            names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -176,7 +183,8 @@ TEST(DamagedCorpusOutcome, ListingStopsQuietlyAtLoopsAndAbsentBlocks) {
     const std::tuple<const char *, int, int, const char *> cases[] = {
         {"cut-before-18-1.d64", 0, 0, "links to block 18/1,"}, {"self-loops.d64", 8, 3, loop},
         {"two-block-loops.d64", 16, 4, loop}, {"long-loops.d64", 144, 1, loop}, {"loop-through-18-1.d64", 8, 3, loop},
-        {"links-into-36-40.d64", 8, 8, "links to block 38/2,"}, {"links-above-40.d64", 8, 7, "links to block 200/7,"}};
+        {"links-into-36-40.d64", 8, 8, "links to block 38/2,"}, {"links-above-40.d64", 8, 7, "links to block 200/7,"},
+        {"d71-directory-loops.d71", 8, 2, loop}, {"d81-directory-loops.d81", 8, 2, "loops back to block 40/3; the"}};
     for (const auto &[name, slots, entries, warning] : cases) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> image = corpusImage(name);
@@ -184,7 +192,8 @@ TEST(DamagedCorpusOutcome, ListingStopsQuietlyAtLoopsAndAbsentBlocks) {
         EXPECT_EQ(result.status, 0);
         EXPECT_NE(result.out.find(" BLOCKS FREE.\n"), std::string::npos);
         EXPECT_EQ(splitLines(result.out).size(), slots + 2u);
-        EXPECT_TRUE(result.err.starts_with("WARNING: The directory ") && contains(result.err, warning)) << result.err;
+        // (After the warning that a D71 or D81 is named .d64.)
+        EXPECT_TRUE(contains(result.err, "WARNING: The directory ") && contains(result.err, warning)) << result.err;
         EXPECT_EQ(splitLines(runSafely(image, image, actionNamed("listing-csv")).out).size(), entries + 0u);
         std::string json = splitLines(runSafely(image, image, actionNamed("json")).out).at(0);
         int numbers = 0;
@@ -197,7 +206,8 @@ TEST(DamagedCorpusOutcome, DirectoryThatCannotBeExtendedEndsWithStatus1) {
     // A looping directory, or one that runs off the image, is refused before
     // anything changes.
     for (const char *name : {"self-loops.d64", "two-block-loops.d64", "long-loops.d64", "loop-through-18-1.d64",
-                             "links-into-36-40.d64", "links-above-40.d64", "cut-inside-18-1.d64"}) {
+                             "links-into-36-40.d64", "links-above-40.d64", "cut-inside-18-1.d64",
+                             "d71-directory-loops.d71", "d81-directory-loops.d81"}) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> image = corpusImage(name);
         EXPECT_EQ(runSafely(image, image, actionNamed("append-del")).status, 1);
@@ -205,16 +215,27 @@ TEST(DamagedCorpusOutcome, DirectoryThatCannotBeExtendedEndsWithStatus1) {
     }
 }
 
-TEST(DamagedCorpusOutcome, CheckNamesTheSizeOfACutImage) {
+// The damage is named on a line of its own; the peers' header and map faults of
+// the cc1541 images it was made from may come before it.
+TEST(DamagedCorpusOutcome, CheckNamesTheDamage) {
     const std::pair<const char *, const char *> cases[] = {
         {"cut-inside-file-chain.d64", "error: the image is cut short: 102440 bytes of the 174848 of a 35-track image; "
                                       "blocks from 20/5 on are absent, and the directory or a file reaches them"},
         {"one-byte-too-long.d64", "warning: the image is cut short: 174849 bytes of the 175531 of a 35-track image "
-                                  "with error bytes; its blocks are whole, its error bytes are not"}};
+                                  "with error bytes; its blocks are whole, its error bytes are not"},
+        {"d71-directory-leaves-its-track.d71", "error: the directory chain: 36/0 lies off track 18"},
+        {"d81-directory-leaves-its-track.d81", "error: the directory chain: 39/0 lies off track 40"},
+        {"d81-map-1-garbage.d81", "error: 40/1: bytes 02-03 are $2d $ec, not $44 $BB: a 1581 rejects the map and "
+                                  "shows 0 blocks free"},
+        {"d81-partition-over-track-40.d81", "error: entry 2 \"PART\" (40/3 slot 2): the data chain: 39/39 links to "
+                                            "40/0, the map block"},
+        {"d81-partition-over-a-file.d81", "error: entry 2 \"PART\" (40/3 slot 2): the data chain: the entry links to "
+                                          "1/0, a block of entry 0 \"ONE\" (40/3 slot 0, cross-linked)"}};
     for (const auto &[name, line] : cases) {
         RunResult result = runSafely(corpusImage(name), {}, actionNamed("check"));
         EXPECT_EQ(result.status, line[0] == 'e' ? 3 : 0) << name;
-        EXPECT_EQ(splitLines(result.out).at(0), line);
+        std::vector<std::string> lines = splitLines(result.out);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << name << "\n" << result.out;
     }
 }
 
