@@ -114,6 +114,8 @@ const char *const kTokens[] = {
     "-into", "out",
     // -x writes PC64 files
     "-p00",
+    // entries copied from another image
+    "-copy",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -2,10 +2,21 @@
 // image files.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "base/options.h"
+
+// One -copy IMAGE [num [last]]: the image whose entries it copies, the range
+// (first -1: every listed entry) and the -w files given before it, so that
+// copies and inserts run in command-line order.
+struct CopyRequest {
+    std::string image;
+    int first;
+    int last;
+    size_t afterInserts;
+};
 
 // Names taken from the plain arguments; empty until one is placed.
 struct RunPaths {
@@ -15,6 +26,7 @@ struct RunPaths {
     std::vector<const char *> images;  // -json, or -check/-x with two images or more: every plain argument
                                        // (in argv), in order; the rest stay empty
     std::vector<std::string> inserts;  // -w FILE, in command-line order
+    std::vector<CopyRequest> copies;   // -copy IMAGE [num [last]], in command-line order
     std::string into;                  // -into DIR: the folder -x writes into ("" for the current one)
 };
 

@@ -24,6 +24,7 @@
 #include "files/extract.h"
 #include "files/insert.h"
 #include "frontend/usage.h"
+#include "make/copy.h"
 #include "report/json.h"
 #include "views/bamview.h"
 #include "views/blockviewer.h"
@@ -222,39 +223,62 @@ void settleViewPosition(const ImageBuffer &image) {
 
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
-           !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles;
+           !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles &&
+           !options.copyEntries;
 }
 
-// -w: each host file, its name read first, then the file read whole as an
-// image is (a regular file, never a FIFO or device), inserted in command-line
-// order. A file too large for any disk image cannot fit this one either. A
-// PC64 file or T64 tape image gives the files it carries, named as it names
-// them; one that cannot be read whole ends the run before any of its files
-// is inserted, and its warnings come first.
-void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
+// -w: one host file, its name read first, then the file read whole as an
+// image is (a regular file, never a FIFO or device). A file too large for any
+// disk image cannot fit this one either. A PC64 file or T64 tape image gives
+// the files it carries, named as it names them; one that cannot be read whole
+// ends the run before any of its files is inserted, and its warnings come
+// first.
+void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path) {
+    std::string fileName = path.substr(fileNameStart(path));
+    HostFileKind kind = hostFileKindOf(fileName);
+    HostFileEntry entry{};
+    if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName);
+    ImageBuffer file;
+    uint64_t size = 0;
+    LoadResult result = loadImage(path, file, size);
+    if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+    if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
+    if (kind == HostFileKind::Plain) {
+        insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
+        return;
+    }
+    ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
+                                                    : readTape(file.bytes.data(), file.bytes.size());
+    if (!read.problem.empty())
+        exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
+    for (const std::string &warning : read.warnings)
+        consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
+    for (const ContainedFile &contained : read.files)
+        insertFile(image, run, path, contained.entry, contained.data.data(), contained.data.size());
+}
+
+// -copy: the chosen entries of `from`, each with its name and type bytes as
+// they stand, inserted as -w inserts a file. An entry that cannot be copied
+// whole ends the run before any of the image's entries is inserted.
+void copyEntries(ImageBuffer &image, InsertRun &run, const CopyRequest &copy, const ImageBuffer &from) {
+    std::vector<CopiedFile> files;
+    std::string problem = collectCopies(from, copy.first, copy.last, files);
+    if (!problem.empty())
+        exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(copy.image).c_str(), problem.c_str());
+    for (const CopiedFile &file : files)
+        insertFile(image, run, copy.image + " entry " + std::to_string(file.number), file.entry, file.data.data(),
+                   file.data.size());
+}
+
+// Inserts and copies in command-line order; `copied` holds the image of each
+// copy, loaded at the start of the run.
+void insertAndCopy(ImageBuffer &image, const RunPaths &paths, const std::vector<ImageBuffer> &copied) {
     InsertRun run = startInserts(image, paths.source);
-    for (const std::string &path : paths.inserts) {
-        std::string fileName = path.substr(fileNameStart(path));
-        HostFileKind kind = hostFileKindOf(fileName);
-        HostFileEntry entry{};
-        if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName);
-        ImageBuffer file;
-        uint64_t size = 0;
-        LoadResult result = loadImage(path, file, size);
-        if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
-        if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
-        if (kind == HostFileKind::Plain) {
-            insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
-            continue;
-        }
-        ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
-                                                        : readTape(file.bytes.data(), file.bytes.size());
-        if (!read.problem.empty())
-            exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
-        for (const std::string &warning : read.warnings)
-            consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
-        for (const ContainedFile &contained : read.files)
-            insertFile(image, run, path, contained.entry, contained.data.data(), contained.data.size());
+    size_t copy = 0;
+    for (size_t i = 0; i <= paths.inserts.size(); ++i) {
+        for (; copy < paths.copies.size() && paths.copies[copy].afterInserts == i; ++copy)
+            copyEntries(image, run, paths.copies[copy], copied[copy]);
+        if (i < paths.inserts.size()) insertHostFile(image, run, paths.inserts[i]);
     }
 }
 
@@ -300,10 +324,13 @@ int runKestrel(int argc, char **argv) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
+    std::vector<ImageBuffer> copied(paths.copies.size());
+    for (size_t i = 0; i < paths.copies.size(); ++i) loadOrExit(paths.copies[i].image, "File", copied[i]);
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
-        options.extractFiles || options.insertFiles)
+        options.extractFiles || options.insertFiles || options.copyEntries)
         requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
+    for (size_t i = 0; i < paths.copies.size(); ++i) requireMapBlock(copied[i], "File", paths.copies[i].image);
 
     if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
     if (listingRuns()) requireEditsMade(showDirectory(image, options.exportTrackSector ? 0 : 1));
@@ -314,7 +341,7 @@ int runKestrel(int argc, char **argv) {
     }
     if (options.appendDel) appendDelEntry(image, paths.source);
     if (!options.dirEdits.empty()) applyDirectoryEdits(image);
-    if (options.insertFiles) insertHostFiles(image, paths);
+    if (options.insertFiles || options.copyEntries) insertAndCopy(image, paths, copied);
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;

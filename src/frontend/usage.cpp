@@ -66,6 +66,8 @@ const HelpLine kMoreOptions[] = {
     {"-w", "Write a file onto the disk (may be given again)"},
     {" file", "File to be written; its name gives the entry's name"},
     {" .p00 .t64", "A PC64 file or T64 tape gives the files in it, named"},
+    {"-copy", "Copy entries of another image: -copy image [num [last]]"},
+    {" num, last", "Entries as -vn lists them there (default: all)"},
     {"--", "Every argument after it is a file, e.g. -vintage.d64"},
     {nullptr, "Editing:"},
     {"-merge", "Append the directory of a 2nd d64 file given after it"},
