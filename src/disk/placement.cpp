@@ -11,6 +11,7 @@ uint64_t placeableSectors(const ImageBuffer &image, SearchSkips &skips, int trac
     if (isReservedTrack(shape, track) || track < shape.areaFirst || track > shape.areaLast) return 0;
     int count = sectorsPerTrack(shape, track);
     uint64_t free = trackMapEntry(image, track).freeBits & ((uint64_t{1} << count) - 1);
+    if (!free) return 0;  // a full track, as most are that a search passes over
     uint64_t inUse = free & blockSetTrackBits(skips.inUse, track);
     for (int sector = 0; inUse >> sector; ++sector)
         if (inUse >> sector & 1) blockSetAdd(skips.passedOver, track, sector);
