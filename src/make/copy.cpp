@@ -1,6 +1,7 @@
 // Copying entries of a second image.
 #include "make/copy.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/options.h"
@@ -12,6 +13,8 @@ namespace {
 
 constexpr uint8_t kPadding = 0xA0;
 constexpr int kTypeUsr = 3;  // the highest type a file copies as: DEL, SEQ, PRG, USR
+constexpr int kPayload = kBlockSize - 2;
+constexpr int kMostGuessedBlocks = 800;
 
 // Why the entry in `slot` cannot be copied as a chain of data blocks, or nullptr.
 const char *kindProblem(const uint8_t *slot) {
@@ -60,6 +63,8 @@ std::string collectCopies(const ImageBuffer &image, int first, int last, std::ve
         std::string entryText = "entry " + std::to_string(cursor.number) + " ";
         if (const char *problem = kindProblem(slot)) return entryText + problem;
         files.push_back({cursor.number, entryOfSlot(slot), {}});
+        // The count the slot claims is a guess at the size, capped: the walk decides.
+        files.back().data.reserve(static_cast<size_t>(std::min(slotBlockCount(slot), kMostGuessedBlocks)) * kPayload);
         if (!readWholeChain(image, pairAt(slot, kSlotStartTrack), files.back().data))
             return entryText + "has a chain that breaks off before its last block, so only part of the file "
                                "could be copied";
