@@ -227,36 +227,6 @@ bool listingRuns() {
            !options.copyEntries;
 }
 
-// -w: one host file, its name read first, then the file read whole as an
-// image is (a regular file, never a FIFO or device). A file too large for any
-// disk image cannot fit this one either. A PC64 file or T64 tape image gives
-// the files it carries, named as it names them; one that cannot be read whole
-// ends the run before any of its files is inserted, and its warnings come
-// first.
-void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path) {
-    std::string fileName = path.substr(fileNameStart(path));
-    HostFileKind kind = hostFileKindOf(fileName);
-    HostFileEntry entry{};
-    if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName);
-    ImageBuffer file;
-    uint64_t size = 0;
-    LoadResult result = loadImage(path, file, size);
-    if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
-    if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
-    if (kind == HostFileKind::Plain) {
-        insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
-        return;
-    }
-    ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
-                                                    : readTape(file.bytes.data(), file.bytes.size());
-    if (!read.problem.empty())
-        exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
-    for (const std::string &warning : read.warnings)
-        consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
-    for (const ContainedFile &contained : read.files)
-        insertFile(image, run, path, contained.entry, contained.data.data(), contained.data.size());
-}
-
 // -copy: the chosen entries of `from`, each with its name and type bytes as
 // they stand, inserted as -w inserts a file. An entry that cannot be copied
 // whole ends the run before any of the image's entries is inserted.
@@ -270,16 +240,50 @@ void copyEntries(ImageBuffer &image, InsertRun &run, const CopyRequest &copy, co
                    file.data.size());
 }
 
-// Inserts and copies in command-line order; `copied` holds the image of each
-// copy, loaded at the start of the run.
-void insertAndCopy(ImageBuffer &image, const RunPaths &paths, const std::vector<ImageBuffer> &copied) {
+// The copies given before the `inserted`-th -w file (all that are left after
+// the last) that have not run yet; `next` counts those that have. `copied`
+// holds the image of each copy, loaded at the start of the run.
+void copyBefore(ImageBuffer &image, InsertRun &run, const RunPaths &paths, const std::vector<ImageBuffer> &copied,
+                size_t inserted, size_t &next) {
+    for (; next < paths.copies.size() && paths.copies[next].afterInserts <= inserted; ++next)
+        copyEntries(image, run, paths.copies[next], copied[next]);
+}
+
+// -w: each host file, its name read first, then the file read whole as an
+// image is (a regular file, never a FIFO or device), inserted in command-line
+// order, the copies of -copy among them where they were given. A file too
+// large for any disk image cannot fit this one either. A
+// PC64 file or T64 tape image gives the files it carries, named as it names
+// them; one that cannot be read whole ends the run before any of its files
+// is inserted, and its warnings come first.
+void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::vector<ImageBuffer> &copied) {
     InsertRun run = startInserts(image, paths.source);
-    size_t copy = 0;
-    for (size_t i = 0; i <= paths.inserts.size(); ++i) {
-        for (; copy < paths.copies.size() && paths.copies[copy].afterInserts == i; ++copy)
-            copyEntries(image, run, paths.copies[copy], copied[copy]);
-        if (i < paths.inserts.size()) insertHostFile(image, run, paths.inserts[i]);
+    size_t copies = 0;
+    for (const std::string &path : paths.inserts) {
+        copyBefore(image, run, paths, copied, static_cast<size_t>(&path - paths.inserts.data()), copies);
+        std::string fileName = path.substr(fileNameStart(path));
+        HostFileKind kind = hostFileKindOf(fileName);
+        HostFileEntry entry{};
+        if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName);
+        ImageBuffer file;
+        uint64_t size = 0;
+        LoadResult result = loadImage(path, file, size);
+        if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+        if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
+        if (kind == HostFileKind::Plain) {
+            insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
+            continue;
+        }
+        ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
+                                                        : readTape(file.bytes.data(), file.bytes.size());
+        if (!read.problem.empty())
+            exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
+        for (const std::string &warning : read.warnings)
+            consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
+        for (const ContainedFile &contained : read.files)
+            insertFile(image, run, path, contained.entry, contained.data.data(), contained.data.size());
     }
+    copyBefore(image, run, paths, copied, paths.inserts.size(), copies);
 }
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
@@ -341,7 +345,7 @@ int runKestrel(int argc, char **argv) {
     }
     if (options.appendDel) appendDelEntry(image, paths.source);
     if (!options.dirEdits.empty()) applyDirectoryEdits(image);
-    if (options.insertFiles || options.copyEntries) insertAndCopy(image, paths, copied);
+    if (options.insertFiles || options.copyEntries) insertHostFiles(image, paths, copied);
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
