@@ -94,12 +94,15 @@ std::vector<std::string> chainOf(const std::vector<uint8_t> &image, int track, i
     return blocks;
 }
 
-// The directory's used slots (32 bytes each, from 18/0's link on).
+// The directory's used slots (32 bytes each, from 18/0's link on; from 40/0's
+// on a D81, told by its size, whose directory lies on track 40 alone).
 std::vector<std::vector<uint8_t>> usedSlots(const std::vector<uint8_t> &image) {
     std::vector<std::vector<uint8_t>> slots;
-    int track = image[kMap], sector = image[kMap + 1];
+    bool d81 = image.size() == 819200;
+    auto offset = [&](int track, int sector) { return d81 ? (39 * 40 + sector) * 256u : zoneOffset(track, sector); };
+    int track = image[offset(18, 0)], sector = image[offset(18, 0) + 1];
     for (int blocks = 0; track != 0 && blocks < 40; ++blocks) {
-        size_t at = zoneOffset(track, sector);
+        size_t at = offset(track, sector);
         for (int i = 0; i < 8; ++i)
             if (image[at + 32 * i + 2] != 0) slots.emplace_back(image.begin() + at + 32 * i, image.begin() + at + 32 * i + 32);
         track = image[at];
@@ -681,22 +684,6 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     }
 }
 
-// The used slots of a D64, D71 or D81 (by its size), from the header's link
-// on; the directory lies on track 18 or 40 alone.
-std::vector<std::vector<uint8_t>> familySlots(const std::vector<uint8_t> &image) {
-    bool d81 = image.size() == 819200;
-    auto at = [&](int sector) { return d81 ? static_cast<size_t>(39 * 40 + sector) * 256 : zoneOffset(18, sector); };
-    std::vector<std::vector<uint8_t>> slots;
-    for (int sector = image[at(0) + 1], blocks = 0; blocks < 40; ++blocks) {
-        for (int i = 0; i < 8; ++i)
-            if (image[at(sector) + 32 * i + 2] != 0)
-                slots.emplace_back(image.begin() + at(sector) + 32 * i, image.begin() + at(sector) + 32 * i + 32);
-        if (image[at(sector)] == 0) break;
-        sector = image[at(sector) + 1];
-    }
-    return slots;
-}
-
 // -copy between families: the chosen entries that have a file come over with
 // their 16 name bytes (an inner 0xA0 and the bytes after it too) and type byte
 // (locked, open) as cc1541 wrote them, and the same data: -x of the copy gives
@@ -726,8 +713,8 @@ TEST(Copy, KeepsNameAndTypeBytesAndDataAcrossFamilies) {
         RunResult copied = runBinary(args, dir.path);
         ASSERT_EQ(copied.status, 0) << copied.err;
 
-        std::vector<std::vector<uint8_t>> from = familySlots(readBytes(dir.file(c.source)));
-        std::vector<std::vector<uint8_t>> to = familySlots(readBytes(dir.file(out)));
+        std::vector<std::vector<uint8_t>> from = usedSlots(readBytes(dir.file(c.source)));
+        std::vector<std::vector<uint8_t>> to = usedSlots(readBytes(dir.file(out)));
         std::vector<std::vector<uint8_t>> expected;
         for (size_t i = c.first; i <= c.last; ++i)
             if (from[i][3] != 0) expected.push_back(from[i]);
