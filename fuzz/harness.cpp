@@ -118,6 +118,8 @@ const char *const kTokens[] = {
     "-part", "PART",
     // how -w places a file and names it, and the blocks they name
     "-wname", "-wtype", "-wtrack", "-wil", "-wreplace", "-il", "-dirtrack", "-tracks40", "17/5", "18/0", "36/3",
+    // entries copied from another image
+    "-copy",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -72,6 +72,7 @@ struct Options {
     int extractFirst;       /* -x num, 0..255; -1: every listed entry that has a file */
     int extractLast;        /* -x last, 0..255 (else equal to extractFirst) */
     int insertFiles;        /* -w: insert the host files named (RunPaths::inserts) */
+    int copyEntries;        /* -copy: copy entries of other images (RunPaths::copies) */
     int extractPc64;        /* -p00: -x writes PC64 files (name.p00 ...) instead of bare ones */
     /* -part: the 1581 partitions to work inside */
     std::vector<NameText> partitions; /* names, outermost first: each lies in the one before */

@@ -105,8 +105,18 @@ int highestTrack(const DiskShape &shape) {
 
 int mapTracks(const DiskShape &shape) { return std::min(shape.family->mapTracks, shape.tracks); }
 
+// The blocks before the last track's and those of the last track, as
+// blockOffset and sectorsPerTrack count them (shape.tracks lies within the
+// family's range, so neither clamps it). The block gate asks this on every
+// access: it is worked out directly.
 int blockCount(const DiskShape &shape) {
-    return blockOffset(shape, shape.tracks, 0) / kBlockSize + sectorsPerTrack(shape, shape.tracks);
+    const DiskFamily &family = *shape.family;
+    int track = shape.tracks;
+    if (family.map == MapLayout::D81) return (track - 1) * kMostSectors + zoneSectors(family, track);
+    int side = family.sideTracks;
+    if (side > 0 && track > side)
+        return (d64TrackOffset(side + 1) + d64TrackOffset(track - side)) / kBlockSize + zoneSectors(family, track - side);
+    return d64TrackOffset(track) / kBlockSize + zoneSectors(family, track);
 }
 
 int walkBound(const DiskShape &shape) { return std::max(blockCount(shape), kD64ExtendedBlocks); }

@@ -31,6 +31,7 @@ uint64_t placeableSectors(const ImageBuffer &image, const PlacementRules &rules,
     if (!isPlacementTrack(image, rules, track)) return 0;
     int count = sectorsPerTrack(shape, track);
     uint64_t free = freeBitsOf(image, rules, track) & ((uint64_t{1} << count) - 1);
+    if (!free) return 0;  // a full track, as most are that a search passes over
     for (int sector = 0; sector < count; ++sector)
         if (isSystemBlock(shape, track, sector)) free &= ~(uint64_t{1} << sector);
     uint64_t inUse = free & blockSetTrackBits(skips.inUse, track);

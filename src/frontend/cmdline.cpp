@@ -15,6 +15,9 @@
 #include "disk/entrychains.h"
 #include "frontend/numbers.h"
 
+// The settings of a -w before any -w... option: the host name's entry, the drive's placement.
+const InsertSettings kDriveInsert{{}, -1, 0, -1, 0, 0};
+
 namespace {
 
 // Cursor over argv: the options below consume their values through it.
@@ -117,6 +120,18 @@ void readExtractRange(ArgCursor &args) {
     if (given == 2) options.extractLast = parseNumberArg(args.take(), 0, 255);
 }
 
+// "-copy" image [num [last]]: the image always, each number only when taken
+// as one.
+void readCopyRequest(ArgCursor &args, RunPaths &paths) {
+    if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Image name after '-copy' missing.");
+    CopyRequest copy{args.take(), -1, -1, paths.inserts.size()};
+    int given = numbersAhead(args, 0, 2);
+    if (given >= 1) copy.first = copy.last = parseNumberArg(args.take(), 0, 255);
+    if (given == 2) copy.last = parseNumberArg(args.take(), 0, 255);
+    paths.copies.push_back(copy);
+    options.copyEntries = options.imageModified = 1;
+}
+
 // The next argument as a name or id for a directory-art option, by the text
 // rule with the glyphs of args.textGlyphs (a blank typed at `paddingPlace`
 // gives 0xA0); an error exit naming the text and the option when it breaks
@@ -196,8 +211,6 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
     return true;
 }
 
-// The settings of a -w before any -w... option: the host name's entry, the drive's placement.
-const InsertSettings kDriveInsert{{}, -1, 0, -1, 0, 0};
 
 // The highest interleave -il and -wil take: a step round the longest track.
 constexpr int kMostInterleave = kMostSectors - 1;
@@ -254,6 +267,7 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
     if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + numbersAhead(args, 1, 1) : 0;
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
+    if (is("-copy")) return args.hasNext() ? 1 + numbersAhead(args, 1, 2) : 0;
     int values = is("-start") ? 2 : 0;
     for (const char *name : {"-w", "-into", "-part", "-wname", "-wtype", "-wtrack", "-wil", "-il"})
         if (is(name)) values = 1;
@@ -346,6 +360,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.useSystemTrack = 1;
     } else if (is("-tracks40")) {
         options.useTracks36To40 = 1;
+    } else if (is("-copy")) {
+        readCopyRequest(args, paths);
     } else if (is("-into")) {
         if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Folder name after '-into' missing.");
         if (!paths.into.empty()) exitWithError(1, "ERROR: '-into' is given twice; give one folder per run.");
@@ -382,6 +398,7 @@ const char *actionWithoutListing() {
     if (options.fixMap) return "-fix";
     if (options.checkDisk) return "-check";
     if (options.insertFiles) return "-w";
+    if (options.copyEntries) return "-copy";
     if (options.extractFiles) return "-x";
     return nullptr;
 }
@@ -449,8 +466,8 @@ bool isCheckOrExtract(const char *arg) { return std::strcmp(arg, "-check") == 0 
 // The options of a run on one image: the edits, which write one destination,
 // and the map view and block viewer.
 bool isForOneImage(const char *arg) {
-    static const char *const kOneImage[] = {"-rd", "-sd", "-start", "-merge", "-adel", "-fix", "-w", "-block", "-bam",
-                                               "-part"};
+    static const char *const kOneImage[] = {"-rd", "-sd",  "-start", "-merge", "-adel", "-fix",
+                                            "-w",  "-copy", "-block", "-bam",   "-part"};
     for (const char *name : kOneImage)
         if (std::strcmp(arg, name) == 0) return true;
     for (const DirEditOption &option : kDirEditOptions)

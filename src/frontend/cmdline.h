@@ -2,10 +2,21 @@
 // image files.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "base/options.h"
+
+// One -copy IMAGE [num [last]]: the image whose entries it copies, the range
+// (first -1: every listed entry) and the -w files given before it, so that
+// copies and inserts run in command-line order.
+struct CopyRequest {
+    std::string image;
+    int first;
+    int last;
+    size_t afterInserts;
+};
 
 // Names taken from the plain arguments; empty until one is placed.
 struct RunPaths {
@@ -16,6 +27,7 @@ struct RunPaths {
                                        // (in argv), in order; the rest stay empty
     std::vector<std::string> inserts;  // -w FILE, in command-line order
     std::vector<std::string> partitions;  // -part NAME as typed, for messages (options.partitions holds the bytes)
+    std::vector<CopyRequest> copies;   // -copy IMAGE [num [last]], in command-line order
     std::string into;                  // -into DIR: the folder -x writes into ("" for the current one)
 };
 
@@ -34,3 +46,7 @@ struct RunPaths {
 // the run is that of one image. -into is refused without -x, twice, or
 // without a folder name.
 RunPaths parseCommandLine(int argc, char **argv);
+
+// The settings of an insert that no -w... option changes: the entry as the
+// host name (or the copied slot) gives it, placed by the run's rules.
+extern const InsertSettings kDriveInsert;

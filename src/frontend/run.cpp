@@ -26,6 +26,7 @@
 #include "files/extract.h"
 #include "files/insert.h"
 #include "frontend/usage.h"
+#include "make/copy.h"
 #include "report/json.h"
 #include "views/bamview.h"
 #include "views/blockviewer.h"
@@ -224,16 +225,40 @@ void settleViewPosition(const ImageBuffer &image) {
 
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
-           !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles;
+           !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles &&
+           !options.copyEntries;
+}
+
+// -copy: the chosen entries of `from`, each with its name and type bytes as
+// they stand, inserted as -w inserts a file. An entry that cannot be copied
+// whole ends the run before any of the image's entries is inserted.
+void copyEntries(ImageBuffer &image, InsertRun &run, const CopyRequest &copy, const ImageBuffer &from) {
+    std::vector<CopiedFile> files;
+    std::string problem = collectCopies(from, copy.first, copy.last, files);
+    if (!problem.empty())
+        exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(copy.image).c_str(), problem.c_str());
+    for (const CopiedFile &file : files)
+        insertFile(image, run, copy.image + " entry " + std::to_string(file.number), file.entry, kDriveInsert,
+                   file.data.data(), file.data.size());
+}
+
+// The copies given before the `inserted`-th -w file (all that are left after
+// the last) that have not run yet; `next` counts those that have. `copied`
+// holds the image of each copy, loaded at the start of the run.
+void copyBefore(ImageBuffer &image, InsertRun &run, const RunPaths &paths, const std::vector<ImageBuffer> &copied,
+                size_t inserted, size_t &next) {
+    for (; next < paths.copies.size() && paths.copies[next].afterInserts <= inserted; ++next)
+        copyEntries(image, run, paths.copies[next], copied[next]);
 }
 
 // -w: each host file, its name read first, then the file read whole as an
 // image is (a regular file, never a FIFO or device), inserted in command-line
-// order. A file too large for any disk image cannot fit this one either. A
+// order, the copies of -copy among them where they were given. A file too
+// large for any disk image cannot fit this one either. A
 // PC64 file or T64 tape image gives the files it carries, named as it names
 // them; one that cannot be read whole ends the run before any of its files
 // is inserted, and its warnings come first.
-void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
+void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::vector<ImageBuffer> &copied) {
     PlacementRules rules = drivePlacement(image.shape);
     if (options.fileInterleave) rules.interleave = options.fileInterleave;
     rules.systemTrack = options.useSystemTrack != 0;
@@ -246,8 +271,10 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
         rules.extensionOffset = mapExtensionOffset(extension);
     }
     InsertRun run = startInserts(image, paths.source, rules);
+    size_t copies = 0;
     for (size_t i = 0; i < paths.inserts.size(); ++i) {
         const std::string &path = paths.inserts[i];
+        copyBefore(image, run, paths, copied, i, copies);
         const InsertSettings &settings = options.insertSettings[i];
         std::string fileName = path.substr(fileNameStart(path));
         HostFileKind kind = hostFileKindOf(fileName);
@@ -275,6 +302,7 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
         for (const ContainedFile &contained : read.files)
             insertFile(image, run, path, contained.entry, settings, contained.data.data(), contained.data.size());
     }
+    copyBefore(image, run, paths, copied, paths.inserts.size(), copies);
 }
 
 // -part: enters each partition named, the next inside the one before; the
@@ -349,14 +377,17 @@ int runKestrel(int argc, char **argv) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
+    std::vector<ImageBuffer> copied(paths.copies.size());
+    for (size_t i = 0; i < paths.copies.size(); ++i) loadOrExit(paths.copies[i].image, "File", copied[i]);
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
-        options.extractFiles || options.insertFiles)
+        options.extractFiles || options.insertFiles || options.copyEntries)
         requireMapBlock(image, "File", paths.source);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
     if (!options.partitions.empty()) {
         requireMapBlock(image, "File", paths.source);
         enterPartitions(image, paths);
     }
+    for (size_t i = 0; i < paths.copies.size(); ++i) requireMapBlock(copied[i], "File", paths.copies[i].image);
 
     if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
     if (listingRuns()) requireEditsMade(showDirectory(image, options.exportTrackSector ? 0 : 1));
@@ -368,10 +399,11 @@ int runKestrel(int argc, char **argv) {
     if (options.appendDel) appendDelEntry(image, paths.source);
     // -undel before the inserts, the other edits after them, so that an edit
     // can name a file inserted in the same run.
-    if (!options.insertFiles && !options.dirEdits.empty()) applyDirectoryEdits(image, DirEditPass::All);
-    if (options.insertFiles) {
+    bool inserts = options.insertFiles || options.copyEntries;
+    if (!inserts && !options.dirEdits.empty()) applyDirectoryEdits(image, DirEditPass::All);
+    if (inserts) {
         if (editsGiven(true)) applyDirectoryEdits(image, DirEditPass::Undeletes);
-        insertHostFiles(image, paths);
+        insertHostFiles(image, paths, copied);
         if (editsGiven(false)) applyDirectoryEdits(image, DirEditPass::AllButUndeletes);
     }
     if (options.fixMap) fixMap(image);

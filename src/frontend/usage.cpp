@@ -74,6 +74,8 @@ const HelpLine kMoreOptions[] = {
     {"-il", "Sectors between blocks of every file of -w, 1-39"},
     {"-dirtrack", "Let -w files take free blocks of the directory track"},
     {"-tracks40", "Let -w files take tracks 36-40 (SpeedDOS, DolphinDOS map)"},
+    {"-copy", "Copy entries of another image: -copy image [num [last]]"},
+    {" num, last", "Entries as -vn lists them there (default: all)"},
     {"--", "Every argument after it is a file, e.g. -vintage.d64"},
     {nullptr, "Partitions (1581):"},
     {"-part", "Work inside the CBM partition named (again: nested)"},

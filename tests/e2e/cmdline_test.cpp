@@ -395,6 +395,7 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
         {{"kestrel", ""}, images},
         {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64", "sub"}},
         {{"kestrel", "-w", "notes.txt", "a"}, {"a.d64"}},
+        {{"kestrel", "-copy", "-"}, {"-vintage.d64"}},  // the image, not an option
         {{"kestrel", "-rename", "0", ""}, {}},  // a name
         {{"kestrel", "-rd", "3", ""}, images},   // last may follow, an image may
         {{"kestrel", "--", "-"}, {"-vintage.d64"}},

@@ -94,12 +94,15 @@ std::vector<std::string> chainOf(const std::vector<uint8_t> &image, int track, i
     return blocks;
 }
 
-// The directory's used slots (32 bytes each, from 18/0's link on).
+// The directory's used slots (32 bytes each, from 18/0's link on; from 40/0's
+// on a D81, told by its size, whose directory lies on track 40 alone).
 std::vector<std::vector<uint8_t>> usedSlots(const std::vector<uint8_t> &image) {
     std::vector<std::vector<uint8_t>> slots;
-    int track = image[kMap], sector = image[kMap + 1];
+    bool d81 = image.size() == 819200;
+    auto offset = [&](int track, int sector) { return d81 ? (39 * 40 + sector) * 256u : zoneOffset(track, sector); };
+    int track = image[offset(18, 0)], sector = image[offset(18, 0) + 1];
     for (int blocks = 0; track != 0 && blocks < 40; ++blocks) {
-        size_t at = zoneOffset(track, sector);
+        size_t at = offset(track, sector);
         for (int i = 0; i < 8; ++i)
             if (image[at + 32 * i + 2] != 0) slots.emplace_back(image.begin() + at + 32 * i, image.begin() + at + 32 * i + 32);
         track = image[at];
@@ -710,6 +713,59 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     }
 }
 
+// -copy between families: the chosen entries that have a file come over with
+// their 16 name bytes (an inner 0xA0 and the bytes after it too) and type byte
+// (locked, open) as cc1541 wrote them, and the same data: each file -x takes
+// off the copy is the source's of that name, and cbmconvert reads a whole
+// copy as it reads the source. An entry without a file (cc1541 -L) is passed over.
+TEST(Copy, KeepsNameAndTypeBytesAndDataAcrossFamilies) {
+    if (!haveProgram("cc1541") || !haveProgram("cbmconvert")) GTEST_SKIP() << "cc1541 or cbmconvert missing";
+    struct Case {
+        const char *source, *target;
+        std::vector<std::string> range;  // after "-copy source"
+        size_t first, last;              // the source's slots copied
+    } const cases[] = {
+        {"s.d64", "t.d64", {}, 0, 5}, {"s.d64", "t.d81", {"1", "3"}, 1, 3}, {"s.d81", "t.d71", {}, 0, 5},
+        {"s.d71", "t.d64", {"5"}, 5, 5},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " to " + c.target);
+        TempDir dir;
+        for (size_t i = 0; i < 4; ++i) writeBytes(dir.file(numbered("f", i)), randomBytes(1 + 1000 * i, 7 + i));
+        ASSERT_EQ(run("cd '" + dir.path + "' && cc1541 -q -n source -f plain -w f0 -P -T SEQ -f 'ab#a0cd#01' -w f3 "
+                      "-f nofile -L -T USR -f 'u#a0#a0x' -w f1 -T DEL -f del -w f2 -O -f open -w f1 " + c.source +
+                      " && cc1541 -q -n target " + c.target), 0);
+        std::vector<std::string> args = {"-copy", c.source};
+        args.insert(args.end(), c.range.begin(), c.range.end());
+        const std::string out = std::string("out") + (c.target + 1);
+        args.insert(args.end(), {c.target, out});
+        RunResult copied = runBinary(args, dir.path);
+        ASSERT_EQ(copied.status, 0) << copied.err;
+
+        std::vector<std::vector<uint8_t>> from = usedSlots(readBytes(dir.file(c.source)));
+        std::vector<std::vector<uint8_t>> to = usedSlots(readBytes(dir.file(out)));
+        std::vector<std::vector<uint8_t>> expected;
+        for (size_t i = c.first; i <= c.last; ++i)
+            if (from[i][3] != 0) expected.push_back(from[i]);
+        ASSERT_EQ(to.size(), expected.size());
+        for (size_t i = 0; i < to.size(); ++i) {
+            EXPECT_EQ(to[i][2], expected[i][2]) << i;
+            EXPECT_TRUE(std::equal(to[i].begin() + 5, to[i].begin() + 21, expected[i].begin() + 5)) << i;
+        }
+        std::map<std::string, std::vector<uint8_t>> all = extractAll(dir, c.source, "all");
+        std::map<std::string, std::vector<uint8_t>> copy = extractAll(dir, out, "copy");
+        EXPECT_EQ(copy.size(), expected.size());
+        for (const auto &[name, data] : copy) EXPECT_TRUE(all.count(name) && all.at(name) == data) << name;
+        if (!c.range.empty()) continue;
+        // cbmconvert writes an empty file for the entry without one, which is not copied.
+        ASSERT_EQ(run("cd '" + dir.path + "' && mkdir a b && cd a && cbmconvert -N -d ../" + c.source +
+                      " 2>/dev/null; rm nofile.prg && cd ../b && cbmconvert -N -d ../" + out + " 2>/dev/null"), 0);
+        EXPECT_EQ(listFolder(dir.file("a")), listFolder(dir.file("b")));
+        for (const std::string &name : listFolder(dir.file("a")))
+            EXPECT_TRUE(readBytes(dir.file("a/" + name)) == readBytes(dir.file("b/" + name))) << name;
+    }
+}
+
 // A T64 tape image gives every tape file it lists, a PRG with its start
 // address in front; an end address that disagrees with the data is warned
 // about once, and the data is used.
@@ -730,7 +786,8 @@ TEST(Insert, TapeImageGivesEveryFile) {
 }
 
 // Refusals: status 1 (the name cannot be read, is on the disk already, the
-// host file cannot be read, the directory loops or leaves the image) or 2 (the
+// host file cannot be read, the directory loops or leaves the image; -copy of a
+// REL or GEOS file or a chain that breaks off) or 2 (the
 // disk is full, also for a new directory block), and no image written, also
 // when only the second of two inserts fails.
 TEST(Insert, RefusesWithoutWritingAnImage) {
@@ -757,6 +814,12 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         for (int sector = 0; sector < zoneSectors(track); ++sector)
             if (!(track == 30 && sector < 2)) markBlock(gameOnFullDisk, track, sector, false);
     ImageBuffer fullTrack18 = formatImage();  // 144 entries in 18/1-18/18, room elsewhere
+    ImageBuffer other = formatImage("OTHER");  // -copy's: NEW, GAME, a REL, a GEOS file, a chain into track 36
+    for (const char *name : {"NEW", "GAME", "REL", "GEOS"}) addFile(other, randomBytes(300, 4), name);
+    slotBytes(other, 18, 1, 2)[2] = 0x84;
+    slotBytes(other, 18, 1, 3)[24] = 0x06;
+    TrackSector cut = addFile(other, randomBytes(600, 5), "CUT");
+    linkBlock(other, cut.track, cut.sector, 36, 0);
     for (size_t i = 0; i < 144; ++i) addRawEntry(fullTrack18, 0x82, 0, 0, numbered("E", i), 0);
 
     struct Case {
@@ -801,6 +864,17 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"no -w after -wname", withFile, {"-w", "new.prg", "-wname", "x"}, 1, "but no '-w' follows it"},
         {"-il without -w", withFile, {"-il", "3"}, 1, "'-il' sets how '-w' inserts files"},
         {"-wname with a tape", withFile, {"-wname", "x", "-w", "none.t64"}, 1, "do not apply to it"},
+        {"a copied name on the disk", withFile, {"-copy", "other.d64", "1"}, 1,
+         "ERROR: 'disk.d64' holds a file of the name of 'other.d64 entry 1' already."},
+        {"a copy after a -w of its name", withFile, {"-w", "new.prg", "-copy", "other.d64", "0"}, 1,
+         "name of 'other.d64 entry 0'"},
+        {"a -w after a copy of its name", withFile, {"-copy", "other.d64", "0", "-w", "new.prg"}, 1,
+         "name of 'new.prg'"},
+        {"a copied REL file", withFile, {"-copy", "other.d64", "0", "2"}, 1, "ERROR: 'other.d64' entry 2 is a REL file"},
+        {"a copied GEOS file", withFile, {"-copy", "other.d64", "3"}, 1, "'other.d64' entry 3 is a GEOS file"},
+        {"every entry, a REL one among them", withFile, {"-copy", "other.d64"}, 1, "entry 2 is a REL file"},
+        {"a copied chain that breaks off", withFile, {"-copy", "other.d64", "4"}, 1, "entry 4 has a chain that breaks"},
+        {"no entry to copy", withFile, {"-copy", "other.d64", "9"}, 1, "'other.d64' has no entry numbered 9 to 9"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -809,6 +883,7 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         writeBytes(dir.file("new.prg"), randomBytes(300, 2));
         writeBytes(dir.file("big.prg"), randomBytes(600, 3));  // 3 blocks: one too many after new.prg
         writeBytes(dir.file("game.seq"), {1});
+        writeImage(dir.file("other.d64"), other);
         writeBytes(dir.file("ab.prg"), {1});
         for (const char *name :
              {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg", ".prg", ".hidden"})

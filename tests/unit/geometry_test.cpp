@@ -147,4 +147,5 @@ TEST(DiskShape, SizesGiveFamilyTracksBlocksAndLayout) {
         EXPECT_NE(blockAt(image, c.block.track, c.block.sector), nullptr);
         EXPECT_EQ(blockAt(image, highestTrack(shape) + 1, 0), nullptr);
     }
+    EXPECT_EQ(blockCount(singleSided(shapeForSize(349696))), 683);  // side 1 of a D71 alone
 }
