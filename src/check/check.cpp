@@ -445,6 +445,34 @@ void reportTruncation(Tally &tally, const ImageBuffer &image, const BlockAccount
                   reached ? ", and the directory or a file reaches them" : "");
 }
 
+// On an image of no known size that no D64 form explains either (longer than
+// the largest): its size, the nearest known size, and the first block that
+// size has and the image lacks, or the bytes it has beyond it. The image is
+// still read as today's D64 (40 tracks), so this is a warning.
+void reportUnknownSize(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    uint64_t size = image.bytes.size();
+    if (image.shape.exactSize || expectedImageForm(size)) return;
+    uint64_t known = 0;
+    DiskShape nearest = nearestKnownShape(size, known);
+    beginLine(tally, false, account, kOwnerNone);
+    consolePrintf("the image's size, %llu bytes, is no known size; the nearest is %llu, %s %i-track %s image%s, ",
+                  static_cast<unsigned long long>(size), static_cast<unsigned long long>(known),
+                  nearest.tracks / 10 == 8 ? "an" : "a", nearest.tracks,
+                  nearest.family->name, nearest.errorBytes ? " with error bytes" : "");
+    uint64_t blockBytes = static_cast<uint64_t>(blockCount(nearest)) * kBlockSize;
+    if (size > known) {
+        consolePrintf("and it has %llu bytes more; it is read as a %i-track d64 image\n",
+                      static_cast<unsigned long long>(size - known), image.shape.tracks);
+    } else if (size >= blockBytes) {
+        consolePrintf("whose blocks it holds, not all its error bytes; it is read as a %i-track d64 image\n",
+                      image.shape.tracks);
+    } else {
+        TrackSector first = blockOfIndex(nearest, static_cast<int>(size / kBlockSize));
+        consolePrintf("whose blocks from %i/%i on it lacks; it is read as a %i-track d64 image\n", first.track,
+                      first.sector, image.shape.tracks);
+    }
+}
+
 // ---- The rest of 18/0, the error bytes, the summary ----
 
 // A warning for each area of 18/0 that could hold the map of tracks 36-40 and
@@ -589,6 +617,7 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
     MapView view{image, account, findMapExtension(image)};
     const uint8_t *map = headerBlock(image);
     reportTruncation(tally, image, account);
+    reportUnknownSize(tally, image, account);
     if (!map) {
         beginLine(tally, true, account, kOwnerNone);
         consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n", headerName(image.shape),

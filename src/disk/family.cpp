@@ -86,6 +86,15 @@ DiskShape shapeForSize(uint64_t size) {
     return shape;
 }
 
+DiskShape nearestKnownShape(uint64_t size, uint64_t &knownSize) {
+    const FamilySize *nearest = &kFamilySizes[0];
+    auto distance = [size](uint64_t known) { return known > size ? known - size : size - known; };
+    for (const FamilySize &known : kFamilySizes)
+        if (distance(known.size) < distance(nearest->size)) nearest = &known;
+    knownSize = nearest->size;
+    return shapeForSize(nearest->size);
+}
+
 DiskShape singleSided(const DiskShape &shape) {
     DiskShape side = shape;
     side.tracks = shape.family->sideTracks;

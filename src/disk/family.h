@@ -86,6 +86,10 @@ constexpr DiskShape kShapeD64{};
 // of a cut or padded file (imageTrackCount).
 DiskShape shapeForSize(uint64_t size);
 
+// The shape of the table size nearest to `size` (the smaller of two as near),
+// and that size: what a file of no known size most likely was.
+DiskShape nearestKnownShape(uint64_t size, uint64_t &knownSize);
+
 // A D71 read as its side 1 only (its header marks it single-sided).
 DiskShape singleSided(const DiskShape &shape);
 

@@ -177,9 +177,10 @@ void confirmShape(const std::string &path, ImageBuffer &image) {
     std::string extension = path.substr(dot + 1);
     for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if ((extension == "d64" || extension == "d71" || extension == "d81") && extension != family->name)
-        consoleErrorf("WARNING: '%s' is named .%s, but its size (%llu bytes) is that of a %s image; kestrel "
+        consoleErrorf("WARNING: '%s' is named .%s, but its size (%llu bytes) is %s %s image; kestrel "
                       "reads it as a %s image.\n",
-                      name, extension.c_str(), static_cast<unsigned long long>(image.bytes.size()), family->name,
+                      name, extension.c_str(), static_cast<unsigned long long>(image.bytes.size()),
+                      image.shape.exactSize ? "that of a" : "no known size, which is read as a", family->name,
                       family->name);
 }
 

@@ -223,6 +223,9 @@ TEST(DamagedCorpusOutcome, CheckNamesTheDamage) {
                                       "blocks from 20/5 on are absent, and the directory or a file reaches them"},
         {"one-byte-too-long.d64", "warning: the image is cut short: 174849 bytes of the 175531 of a 35-track image "
                                   "with error bytes; its blocks are whole, its error bytes are not"},
+        {"d71-cut-one-block-short.d71", "warning: the image's size, 349440 bytes, is no known size; the nearest is "
+                                        "349696, a 70-track d71 image, whose blocks from 70/16 on it lacks; it is "
+                                        "read as a 40-track d64 image"},
         {"d71-directory-leaves-its-track.d71", "error: the directory chain: 36/0 lies off track 18"},
         {"d81-directory-leaves-its-track.d81", "error: the directory chain: 39/0 lies off track 40"},
         {"d81-map-1-garbage.d81", "error: 40/1: bytes 02-03 are $2d $ec, not $44 $BB: a 1581 rejects the map and "
