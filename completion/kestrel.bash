@@ -1,14 +1,16 @@
 # bash completion for kestrel: its options; for a plain argument (the image,
-# the second image of -merge, the destination) image files (.d64, .d71, .d81
-# in any case) and folders; for the file of -w any file. Values that are
-# numbers, names or types get nothing offered.
+# the second image of -merge, the destination, the image -new makes) image
+# files (.d64, .d71, .d81 in any case) and folders; for the file of -w any
+# file. Values that are
+# numbers, names or types get nothing offered; -40 gets its two maps.
 # Installed as share/bash-completion/completions/kestrel, which bash-completion
 # loads when kestrel is first completed; from the source tree:
 #   source completion/kestrel.bash
 
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
-    -rename -type -blocks -move -undel -header -id -check -fix -x -into -w -h --help --version --'
+    -rename -type -blocks -move -undel -header -id -check -fix -x -into -w
+    -new -40 -errorbytes -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -51,7 +53,8 @@ _kestrel() {
             -rd | -sd) values=(number) optional=1 ;;
             -block | -x) optional=2 ;;
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
-            -undel | -header | -id) values=(value) ;;
+            -undel | -header | -id | -new) values=(value) ;;
+            -40) values=(map) ;;
             -w) values=(file) ;;
             -into) values=(folder) ;;
         esac
@@ -60,6 +63,7 @@ _kestrel() {
         COMPREPLY=()
         if [[ ${values[0]} == file ]]; then _kestrel_files "$cur" any; fi
         if [[ ${values[0]} == folder ]]; then mapfile -t COMPREPLY < <(compgen -d -- "$cur"); fi
+        if [[ ${values[0]} == map ]]; then mapfile -t COMPREPLY < <(compgen -W 'speeddos dolphindos' -- "$cur"); fi
     elif [[ ! $ended && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$_kestrel_options" -- "$cur")
     else

@@ -111,6 +111,8 @@ const char *const kTokens[] = {
     "$0801", "$", "PRG<", "*seq", "%c0%41x", "%4",
     // the folder of -x, and a name for it
     "-into", "out",
+    // blank disks: the option, its name and id, the 40-track maps, error bytes, new images of each family
+    "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -62,6 +62,12 @@ struct Options {
     int extractFirst;       /* -x num, 0..255; -1: every listed entry that has a file */
     int extractLast;        /* -x last, 0..255 (else equal to extractFirst) */
     int insertFiles;        /* -w: insert the host files named (RunPaths::inserts) */
+    /* -new: a blank image instead of a source, its family from the destination's extension */
+    int newImage;           /* -new: format a blank image; the one path argument names it */
+    NameText newName;       /* -new: the disk name's bytes (0..16) */
+    NameText newId;         /* -new: the disk id's 2 bytes */
+    int newMapTracks40;     /* -40: 0 (35 tracks), 1 SpeedDOS, 2 DolphinDOS map of tracks 36-40 */
+    int newErrorBytes;      /* -errorbytes: an error byte ($01) per block after the blocks */
 };
 
 extern Options options;

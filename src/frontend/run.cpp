@@ -3,6 +3,7 @@
 #include "frontend/run.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -22,6 +23,7 @@
 #include "frontend/imagefile.h"
 #include "files/extract.h"
 #include "files/insert.h"
+#include "make/blank.h"
 #include "frontend/usage.h"
 #include "report/json.h"
 #include "views/bamview.h"
@@ -224,8 +226,8 @@ bool listingRuns() {
 // -w: each host file, its name read first, then the file read whole as an
 // image is (a regular file, never a FIFO or device), inserted in command-line
 // order. A file too large for any disk image cannot fit this one either.
-void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
-    InsertRun run = startInserts(image, paths.source);
+void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::string &imagePath) {
+    InsertRun run = startInserts(image, imagePath);
     for (const std::string &path : paths.inserts) {
         HostFileEntry entry = requireEntryName(path, path.substr(fileNameStart(path)));
         ImageBuffer file;
@@ -235,6 +237,35 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths) {
         if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
         insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
     }
+}
+
+// The message for a -new whose name is taken; nothing has been written.
+[[noreturn]] void exitNameTaken(const std::string &path) {
+    exitWithError(1, "ERROR: '%s' already exists; '-new' never replaces a file.", shownOnError(path).c_str());
+}
+
+// -new: the blank image of the family the name's extension gives (.d64,
+// .d71, .d81, any case), 40 tracks with -40 and error bytes with -errorbytes.
+// Refused, before anything else runs, for another extension and for a name
+// something already stands at (the write itself refuses one that appears meanwhile).
+void makeNewImage(const std::string &path, ImageBuffer &image) {
+    size_t dot = path.find_last_of('.');
+    std::string extension = dot == std::string::npos || dot < fileNameStart(path) ? "" : path.substr(dot + 1);
+    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const DiskFamily *family = familyNamed(extension.c_str());
+    if (!family)
+        exitWithError(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not '%s'.",
+                      shownOnError(path).c_str());
+    if (options.newMapTracks40 && family != &kFamilyD64)
+        exitWithError(1, "ERROR: '-40' makes a D64 of 40 tracks; '%s' names a %s.", shownOnError(path).c_str(),
+                      family->name);
+    NewFiles here;
+    if (nameTaken(here, path)) exitNameTaken(path);
+    ExtendedMap map = options.newMapTracks40 == 1   ? ExtendedMap::SpeedDos
+                      : options.newMapTracks40 == 2 ? ExtendedMap::DolphinDos
+                                                    : ExtendedMap::None;
+    image = makeBlankImage({family, map, options.newErrorBytes != 0, options.newName.bytes, options.newName.length,
+                            options.newId.bytes});
 }
 
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
@@ -247,6 +278,13 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     }
     // Output that did not arrive must not be followed by a written file.
     exitIfOutputLost();
+    if (options.newImage) {
+        WriteResult result = writeWholeFile(destination, image.bytes.data(), image.bytes.size(), WriteMode::CreateNew);
+        if (result == WriteResult::AlreadyExists) exitNameTaken(destination);
+        if (result != WriteResult::Written)
+            exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
+        return;
+    }
     if (saveImage(image, destination) != 0)
         exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
@@ -274,14 +312,17 @@ int runKestrel(int argc, char **argv) {
 
     ImageBuffer image;
     ImageBuffer second;
-    loadOrExit(paths.source, "File", image);
+    // The image the run works on: loaded, or made blank by -new (which has no source).
+    const std::string &imagePath = options.newImage ? paths.destination : paths.source;
+    if (options.newImage) makeNewImage(paths.destination, image);
+    else loadOrExit(paths.source, "File", image);
     if (options.secondImageNeeded) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
     }
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
         options.extractFiles || options.insertFiles)
-        requireMapBlock(image, "File", paths.source);
+        requireMapBlock(image, "File", imagePath);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
 
     if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
@@ -291,9 +332,9 @@ int runKestrel(int argc, char **argv) {
         settleViewPosition(image);
         runBlockViewer(image);
     }
-    if (options.appendDel) appendDelEntry(image, paths.source);
+    if (options.appendDel) appendDelEntry(image, imagePath);
     if (!options.dirEdits.empty()) applyDirectoryEdits(image);
-    if (options.insertFiles) insertHostFiles(image, paths);
+    if (options.insertFiles) insertHostFiles(image, paths, imagePath);
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;

@@ -392,6 +392,8 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
         {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64", "sub"}},
         {{"kestrel", "-w", "notes.txt", "a"}, {"a.d64"}},
         {{"kestrel", "-rename", "0", ""}, {}},  // a name
+        {{"kestrel", "-new", ""}, {}},           // a name and id
+        {{"kestrel", "-40", ""}, {"speeddos", "dolphindos"}},
         {{"kestrel", "-rd", "3", ""}, images},   // last may follow, an image may
         {{"kestrel", "--", "-"}, {"-vintage.d64"}},
     };
