@@ -73,4 +73,11 @@ printf '\x00' | dd of=scratched.d64 bs=1 seek=$((0x16622)) conv=notrunc status=n
 seed "" scratched.d64 - -va -undel 1 -type 1 SEQ a.d64 out.d64
 seed "" full.d64 - -start 1 '$0801' -- a.d64 out.d64
 seed "" full.d64 - --help a.d64
+# Blank disks of each family, filled and checked in the same run; and -new
+# onto a name that is taken, which must write nothing.
+seed "" empty.d64 - -new DEMO,23 -w h.prg -w e.seq -check out.d64
+seed "" empty.d64 - -new DEMO,23 -40 speeddos -errorbytes -adel -fix out.d64
+seed "" empty.d64 - -new DEMO,23 -w h.prg -x n.d71
+seed "" empty.d64 - -new DEMO,23 -errorbytes -bam n.D81
+seed "" empty.d64 - -new DEMO,23 a.d64
 echo "$n seeds in $out"
