@@ -9,7 +9,7 @@
 
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
-    -rename -type -blocks -move -undel -header -id -check -fix -x -into -w
+    -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w
     -new -40 -errorbytes -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of

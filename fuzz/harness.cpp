@@ -44,6 +44,7 @@
 
 #include "base/console.h"
 #include "base/errors.h"
+#include "containers/containers.h"
 #include "directory/listing.h"
 #include "disk/chain.h"
 #include "frontend/run.h"
@@ -111,6 +112,8 @@ const char *const kTokens[] = {
     "$0801", "$", "PRG<", "*seq", "%c0%41x", "%4",
     // the folder of -x, and a name for it
     "-into", "out",
+    // -x writes PC64 files
+    "-p00",
     // blank disks: the option, its name and id, the 40-track maps, error bytes, new images of each family
     "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
 };
@@ -137,19 +140,35 @@ std::string readText(Reader &in) {
 
 // Host files for -w: "h.prg" (a load address and 300 bytes) and "e.seq"
 // (empty) in every run; a host token adds one of its own name whose length is
-// the next byte times 100.
-bool writeHostFile(const std::string &name, size_t length) {
+// the next byte times 100, or, for the name of a container (a PC64 file or a
+// T64 tape image, containers/containers.h), whose bytes come from the input:
+// a 16-bit length, then that many bytes (or as many as are left).
+bool writeHostBytes(const std::string &name, const std::vector<uint8_t> &bytes) {
     if (name.empty() || name == "." || name == "..") return true;
+    std::FILE *file = std::fopen(name.c_str(), "wb");
+    if (!file) return false;
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+bool writeHostFile(const std::string &name, size_t length) {
     std::vector<uint8_t> bytes(length);
     for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
     if (length >= 2) {
         bytes[0] = 0x01;
         bytes[1] = 0x08;
     }
-    std::FILE *file = std::fopen(name.c_str(), "wb");
-    if (!file) return false;
-    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
+    return writeHostBytes(name, bytes);
+}
+
+void writeHostToken(Reader &in, const std::string &name) {
+    if (hostFileKindOf(name) == HostFileKind::Plain) {
+        writeHostFile(name, in.byte() * 100u);
+        return;
+    }
+    const uint8_t *from;
+    size_t got = in.take(in.number(2), from);
+    writeHostBytes(name, std::vector<uint8_t>(from, from + got));
 }
 
 std::string readToken(Reader &in) {
@@ -158,7 +177,7 @@ std::string readToken(Reader &in) {
     if (code == kDecimalToken) return std::to_string(in.byte());
     if (code == kWideToken) return std::to_string(in.number(2));
     std::string text = readText(in);
-    if (code == kHostToken) writeHostFile(text, in.byte() * 100u);
+    if (code == kHostToken) writeHostToken(in, text);
     return text;
 }
 
@@ -409,6 +428,15 @@ int runOne(const uint8_t *data, size_t size) {
 // ---- Seed writing: the inverse of the decoding above ---------------------------
 
 void encodeToken(const std::string &arg, std::vector<uint8_t> &out) {
+    // A container in the folder the seed is made in travels with the seed.
+    std::vector<uint8_t> bytes = hostFileKindOf(arg) == HostFileKind::Plain ? std::vector<uint8_t>{} : readFile(arg.c_str());
+    if (!bytes.empty() && arg.size() < 24 && bytes.size() <= 0xFFFF) {
+        out.insert(out.end(), {kHostToken, static_cast<uint8_t>(arg.size())});
+        out.insert(out.end(), arg.begin(), arg.end());
+        out.insert(out.end(), {static_cast<uint8_t>(bytes.size() >> 8), static_cast<uint8_t>(bytes.size())});
+        out.insert(out.end(), bytes.begin(), bytes.end());
+        return;
+    }
     for (int code = 0; code < kTokenCount; ++code) {
         if (arg == kTokens[code]) {
             out.push_back(static_cast<uint8_t>(kFirstTableCode + code));

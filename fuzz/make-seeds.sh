@@ -73,6 +73,18 @@ printf '\x00' | dd of=scratched.d64 bs=1 seek=$((0x16622)) conv=notrunc status=n
 seed "" scratched.d64 - -va -undel 1 -type 1 SEQ a.d64 out.d64
 seed "" full.d64 - -start 1 '$0801' -- a.d64 out.d64
 seed "" full.d64 - --help a.d64
+# Containers for -w: the PC64 files cbmconvert makes of the disk, and a T64
+# tape of two files, the second with a wrong end address; -x -p00 writes
+# PC64 files.
+mkdir p00 && (cd p00 && cbmconvert -P -d ../full.d64 >/dev/null 2>&1) && cp p00/* .
+{ printf 'C64 tape image file'; head -c 13 /dev/zero; printf '\x00\x01\x02\x00\x02\x00\x00\x00%-24s' 'FUZZ TAPE'
+  printf '\x01\x82\x01\x08\x08\x08\x00\x00\x80\x00\x00\x00\x00\x00\x00\x00%-16s' SMALL
+  printf '\x01\x81\x00\x10\x00\x20\x00\x00\x87\x00\x00\x00\x00\x00\x00\x00%-16s' TEXT
+  printf 'hello!!some text'; } > tape.t64
+seed "" empty.d64 - -w small.p00 -w three.s00 -x -p00 -into out a.d64 out.d64
+seed "" empty.d64 - -w tape.t64 a.d64 out.d64
+seed "" full.d64 - -w rel.r00 a.d64 out.d64
+seed "" full.d64 - -x -p00 a.d64
 # Blank disks of each family, filled and checked in the same run; and -new
 # onto a name that is taken, which must write nothing.
 seed "" empty.d64 - -new DEMO,23 -w h.prg -w e.seq -check out.d64

@@ -62,6 +62,7 @@ struct Options {
     int extractFirst;       /* -x num, 0..255; -1: every listed entry that has a file */
     int extractLast;        /* -x last, 0..255 (else equal to extractFirst) */
     int insertFiles;        /* -w: insert the host files named (RunPaths::inserts) */
+    int extractPc64;        /* -p00: -x writes PC64 files (name.p00 ...) instead of bare ones */
     /* -new: a blank image instead of a source, its family from the destination's extension */
     int newImage;           /* -new: format a blank image; the one path argument names it */
     NameText newName;       /* -new: the disk name's bytes (0..16) */

@@ -385,7 +385,7 @@ void accountEntry(Accounting &a, int entry) {
     size_t firstFinding = a.account.findings.size();
     EntryKind kind = entryKind(slot);
     if (!(typeByte & 0x80)) reportAbout(a, FindingKind::FileOpen, owner, kNoBlock, typeByte, 0);
-    if (kind.type == kTypePartition && a.image.shape.family->map == MapLayout::D81) {
+    if (isPartition(a.image.shape, slot)) {
         accountPartition(a, pairAt(slot, kSlotStartTrack), owner, slotBlockCount(slot));
         return;
     }

@@ -23,8 +23,8 @@ constexpr int kD81TracksPerBlock = 40;
 
 MapPlace mapPlace(const ImageBuffer &image, int track) {
     if (!isMapTrack(image, track)) return {nullptr, nullptr, 0};
-    // The map is only read here and in setBlockBit's callers' images: the
-    // const_cast lets one finder serve both.
+    // One finder serves the readers and the writers of the map; only
+    // setBlockBit and setTrackMapEntry write through what it finds.
     ImageBuffer &bytes = const_cast<ImageBuffer &>(image);
     const DiskShape &shape = image.shape;
     int system = shape.systemTrack;

@@ -4,7 +4,6 @@
 namespace {
 
 const char *const kTypeNames[8] = {"DEL", "SEQ", "PRG", "USR", "REL", "???", "???", "???"};
-constexpr int kTypeFive = 5;
 
 // The next directory block of the walk, with block 18/1 standing in for a
 // block whose first byte is above 40; nullptr once the walk has ended, also
@@ -31,7 +30,7 @@ const uint8_t *nextDirectoryBlock(const ImageBuffer &image, DirectoryCursor &cur
 }  // namespace
 
 const char *fileTypeName(const DiskShape &shape, int typeByte) {
-    if ((typeByte & 7) == kTypeFive) return shape.family->typeFive;
+    if ((typeByte & 7) == kTypePartition) return shape.family->typeFive;
     return kTypeNames[typeByte & 7];
 }
 

@@ -39,6 +39,14 @@ inline bool slotHasStartBlock(const DiskShape &shape, const uint8_t *slot) {
 // on a 1581 track 40, sector byte 01 of 40/0. Precondition: the header is present.
 TrackSector driveDirectoryStart(const ImageBuffer &image);
 
+// The type a 1581 gives its partitions (CBM); the 1541 and 1571 have no type 5.
+constexpr int kTypePartition = 5;
+
+// True for a 1581 partition: type 5 (CBM) on a D81.
+inline bool isPartition(const DiskShape &shape, const uint8_t *slot) {
+    return shape.family == &kFamilyD81 && (slot[kSlotType] & 7) == kTypePartition;
+}
+
 // The 16-bit block count the slot claims.
 int slotBlockCount(const uint8_t *slot);
 

@@ -19,7 +19,6 @@ constexpr int kSlotGeosType = 24;      // GEOS file type, 0 for a plain file
 
 constexpr int kTypeDel = 0;
 constexpr int kTypeRel = 4;
-constexpr int kTypePartition = 5;  // CBM on a 1581
 
 // What the slot's bytes make of an entry.
 struct EntryKind {

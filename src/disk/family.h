@@ -44,7 +44,8 @@ struct DiskFamily {
     int directorySector;        // the directory's first block on the system track
     int directoryInterleave;    // sectors between directory blocks, as the drive grows it
     int fileInterleave;         // sectors between a file's blocks, as the drive saves it
-    int directoryCapacity;      // entries the drive's directory holds at most
+    int directoryCapacity;      // entries the drive's directory holds at most (its track's blocks
+                                // but header and map, 8 each: growth on the track alone keeps to it)
     MapLayout map;
     int nameOffset;             // disk name in the header block (16 characters)
     int idOffset;               // disk id in the header block (5 shown: id, padding, DOS type)
@@ -68,9 +69,6 @@ struct DiskFamily {
 constexpr int kExtendedD64Tracks = 40;
 constexpr int kSpeedDosMapOffset = 0xC0;
 constexpr int kDolphinDosMapOffset = 0xAC;
-
-// The drive of the shape's family, for messages.
-
 
 // A file's first block is looked for on the tracks nearest the system track,
 // alternately below and above it (17, 19, 16, 20, ...), then on the tracks
@@ -144,6 +142,7 @@ inline int headerTrack(const DiskShape &shape) { return shape.systemTrack; }
 // a double-sided D71; 40/0-40/2 of a D81).
 bool isSystemBlock(const DiskShape &shape, int track, int sector);
 
+// The drive of the shape's family, for messages ("1541").
 inline const char *driveName(const DiskShape &shape) { return shape.family->drive; }
 
 // The header block as messages name it: "18/0" or "40/0".

@@ -1,6 +1,7 @@
 // Extracting files.
 #include "files/extract.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,27 +20,34 @@ namespace {
 struct Extraction {
     int number;
     std::string stem;       // host name without extension (and without "~N")
-    const char *extension;  // "prg" ...
+    std::string extension;  // "prg" ...; with a container its letter alone ("p")
     std::string name;       // the host name the file gets
     TrackSector start;
-    size_t length;          // bytes written (at most a chain's walkBound blocks)
+    size_t length;          // bytes written (at most a chain's walkBound blocks, and a container's header)
+    std::vector<uint8_t> header;  // the container's header, else empty
 };
 
+// An entry with a chain to take off: not a 1581 partition (CBM), whose
+// blocks are an area of the disk rather than a file.
 bool chosen(const DiskShape &shape, const uint8_t *slot, int number) {
     if (!slotHasStartBlock(shape, slot)) return false;
+    if (isPartition(shape, slot)) return false;
     if (options.extractFirst < 0) return slot[kSlotType] != 0;
     return number >= options.extractFirst && number <= options.extractLast;
 }
 
 // The chosen entries in directory order; a looping directory gives each of
 // its entries once (the cursor stops at the first block it meets again).
-std::vector<Extraction> collectExtractions(const ImageBuffer &image) {
+std::vector<Extraction> collectExtractions(const ImageBuffer &image, ContainerHeader container) {
     std::vector<Extraction> files;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
         if (!chosen(image.shape, slot, cursor.number)) continue;
         files.push_back({cursor.number, hostNameOfEntry(slot + kSlotName), hostExtensionOfType(slot[kSlotType]), {},
-                         {slot[kSlotStartTrack], slot[kSlotStartSector]}, 0});
+                         {slot[kSlotStartTrack], slot[kSlotStartSector]}, 0, {}});
+        char letter = 0;
+        if (container) container(slot, files.back().header, letter);
+        if (container) files.back().extension = std::string(1, letter);
     }
     return files;
 }
@@ -51,6 +59,26 @@ void assignNames(std::vector<Extraction> &files) {
     for (const Extraction &file : files) parts.push_back({file.stem, std::string(".") + file.extension});
     std::vector<std::string> names = distinctHostNames(parts);
     for (size_t i = 0; i < files.size(); ++i) files[i].name = names[i];
+}
+
+// Container names: stem, ".", the letter and two digits, counted up in
+// directory order among the files whose names differ in nothing else (as a
+// file system that does not tell the cases apart compares them). Returns
+// the message when a name would need a third digit, else "".
+std::string assignContainerNames(std::vector<Extraction> &files) {
+    std::vector<std::string> taken;  // the names given so far, in one case
+    for (Extraction &file : files) {
+        std::string key = file.stem + "." + file.extension;
+        for (char &c : key) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        int number = static_cast<int>(std::count(taken.begin(), taken.end(), key));
+        if (number > 99)
+            return "More than 100 files would be named '" + file.stem + "." + file.extension +
+                   "NN'; nothing was extracted.";
+        taken.push_back(key);
+        file.name = file.stem + "." + file.extension + static_cast<char>('0' + number / 10) +
+                    static_cast<char>('0' + number % 10);
+    }
+    return "";
 }
 
 // Why the folder could not be opened, in the words of a message.
@@ -71,8 +99,8 @@ std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files,
     std::vector<uint8_t> payload;
     payload.reserve(static_cast<size_t>(walkBound(image.shape)) * (kBlockSize - 2));
     for (Extraction &file : files) {
-        payload.clear();
-        file.length = static_cast<size_t>(readChain(image, file.start, payload));
+        payload.assign(file.header.begin(), file.header.end());
+        file.length = file.header.size() + static_cast<size_t>(readChain(image, file.start, payload));
         WriteResult result = writeNewFile(written, file.name, payload.data(), payload.size());
         if (result == WriteResult::Written) continue;
         removeNewFiles(written);
@@ -85,13 +113,14 @@ std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files,
 
 }  // namespace
 
-std::string extractFiles(const ImageBuffer &image, const std::string &folderPath) {
-    std::vector<Extraction> files = collectExtractions(image);
+std::string extractFiles(const ImageBuffer &image, const std::string &folderPath, ContainerHeader container) {
+    std::vector<Extraction> files = collectExtractions(image, container);
     if (files.empty() && options.extractFirst >= 0)
         return "No entry numbered " + std::to_string(options.extractFirst) + " to " +
                std::to_string(options.extractLast) + " has a file to extract.";
     if (files.empty()) return "";
-    assignNames(files);
+    if (!container) assignNames(files);
+    else if (std::string problem = assignContainerNames(files); !problem.empty()) return problem;
     OutputFolder folder;
     NewFiles written;
     if (!folderPath.empty()) {

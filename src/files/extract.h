@@ -4,9 +4,17 @@
 // run that fails takes back the files and folders it made.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "disk/image.h"
+
+// A container written around each file instead of the bare payload (-x
+// -p00): given the entry's 32-byte slot, the header that goes before the
+// payload and the letter of the extension, which gets two digits, "00" unless
+// files of the run would share the name ("p00", "p01", ... in directory order).
+using ContainerHeader = void (*)(const uint8_t *slot, std::vector<uint8_t> &header, char &letter);
 
 // Writes one file per chosen entry into `folder` ("" for the current folder;
 // else opened by openOutputFolder, base/filewrite.h: made where missing,
@@ -18,12 +26,14 @@
 // entry that a looping directory lists again is written once. A file holds
 // exactly the payload that the listing measures for its -vf and -vc columns
 // (REL: the data chain). Entries that would share a host name get "~1", "~2",
-// ... before the extension, in directory order. With nothing to write the
-// folder is not opened.
+// ... before the extension, in directory order. With `container` (else null)
+// each file is that container, named as ContainerHeader says, and its line
+// gives the container's bytes. With nothing to write the folder is not opened.
 // Returns "" when done, else the message (without "ERROR: ") of a failure that
 // wrote nothing, or took back what it wrote: numbers were given and no such
 // entry has a start block, a file of a name exists already, the folder cannot
-// be opened, a file cannot be written. Ends the run (status 1) when standard
+// be opened, a file cannot be written, more than 100 containers would share
+// a name. Ends the run (status 1) when standard
 // output was lost, having written nothing.
 // Precondition: the header block (18/0, 40/0) is present.
-std::string extractFiles(const ImageBuffer &image, const std::string &folder);
+std::string extractFiles(const ImageBuffer &image, const std::string &folder, ContainerHeader container = nullptr);

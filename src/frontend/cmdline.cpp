@@ -307,6 +307,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-x")) {
         options.extractFiles = 1;
         readExtractRange(args);
+    } else if (is("-p00")) {
+        options.extractPc64 = 1;
     } else if (is("-w")) {
         if (!args.hasNext()) exitWithError(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
@@ -358,8 +360,8 @@ const char *actionWithoutListing() {
 }
 
 // Combinations refused before anything is read: two entry ranges (-rd and
-// -sd share one), an entry edit where the listing does not run, -into
-// without -x.
+// -sd share one), an entry edit where the listing does not run, -into or
+// -p00 without -x.
 void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
     if (args.rangeOptions > 1) {
         if (options.removeEntries && options.scratchEntries)
@@ -374,6 +376,8 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
                       edit, action);
     if (!paths.into.empty() && !options.extractFiles)
         exitWithError(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
+    if (options.extractPc64 && !options.extractFiles)
+        exitWithError(1, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it.");
     if ((options.newMapTracks40 || options.newErrorBytes) && !options.newImage)
         exitWithError(1, "ERROR: '%s' shapes a new image; give '-new' with it.",
                       options.newMapTracks40 ? "-40" : "-errorbytes");

@@ -15,6 +15,7 @@
 #include "base/nametext.h"
 #include "check/check.h"
 #include "check/fix.h"
+#include "containers/containers.h"
 #include "directory/append.h"
 #include "directory/dirart.h"
 #include "directory/listing.h"
@@ -128,6 +129,9 @@ int runJsonReport(const std::vector<const char *> &images) {
     return status;
 }
 
+// What -x writes around each file: a PC64 header with -p00, else nothing.
+ContainerHeader extractContainer() { return options.extractPc64 ? pc64Header : nullptr; }
+
 // The folder of each image's files when -x runs over many images: the
 // image's name without its extension by the host-name rule, "~1", "~2", ...
 // for names two images share, inside the -into folder.
@@ -183,7 +187,7 @@ int runImages(const RunPaths &paths) {
                 tally.errors += check.errors;
                 tally.warnings += check.warnings;
             }
-            if (options.extractFiles) problem = extractFiles(image, folders[i]);
+            if (options.extractFiles) problem = extractFiles(image, folders[i], extractContainer());
             tally.notExtracted += !problem.empty();
         } else {
             ++tally.notRead;
@@ -225,17 +229,34 @@ bool listingRuns() {
 
 // -w: each host file, its name read first, then the file read whole as an
 // image is (a regular file, never a FIFO or device), inserted in command-line
-// order. A file too large for any disk image cannot fit this one either.
+// order. A file too large for any disk image cannot fit this one either. A
+// PC64 file or T64 tape image gives the files it carries, named as it names
+// them; one that cannot be read whole ends the run before any of its files
+// is inserted, and its warnings come first.
 void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::string &imagePath) {
     InsertRun run = startInserts(image, imagePath);
     for (const std::string &path : paths.inserts) {
-        HostFileEntry entry = requireEntryName(path, path.substr(fileNameStart(path)));
+        std::string fileName = path.substr(fileNameStart(path));
+        HostFileKind kind = hostFileKindOf(fileName);
+        HostFileEntry entry{};
+        if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName);
         ImageBuffer file;
         uint64_t size = 0;
         LoadResult result = loadImage(path, file, size);
         if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
         if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
-        insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
+        if (kind == HostFileKind::Plain) {
+            insertFile(image, run, path, entry, file.bytes.data(), file.bytes.size());
+            continue;
+        }
+        ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
+                                                        : readTape(file.bytes.data(), file.bytes.size());
+        if (!read.problem.empty())
+            exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
+        for (const std::string &warning : read.warnings)
+            consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
+        for (const ContainedFile &contained : read.files)
+            insertFile(image, run, path, contained.entry, contained.data.data(), contained.data.size());
     }
 }
 
@@ -339,7 +360,7 @@ int runKestrel(int argc, char **argv) {
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     if (options.extractFiles) {
-        std::string problem = extractFiles(image, paths.into);
+        std::string problem = extractFiles(image, paths.into, extractContainer());
         if (!problem.empty()) exitWithError(1, "ERROR: %s", shownOnError(problem).c_str());
     }
     if (options.imageModified) writeDestination(image, paths);

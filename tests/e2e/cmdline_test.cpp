@@ -198,6 +198,7 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-move", "", "3", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-move", "3", "", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-undel", "", "a.d64"}, "ERROR: Not a number (0)."},
+        {{"-p00", "a.d64"}, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it."},
         // -new: the image it makes is the one path; nothing is written when it is refused.
         {{"-new", "DEMO,23", "a.d64"}, "ERROR: 'a.d64' already exists; '-new' never replaces a file."},
         {{"-new", "DEMO,23", "-w", "a.d64", "n.img"},
@@ -406,6 +407,7 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
     } const cases[] = {
         {{"kestrel", "-"}, options},
         {{"kestrel", "-ch"}, {"-check"}},
+        {{"kestrel", "-p0"}, {"-p00"}},
         {{"kestrel", ""}, images},
         {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64", "sub"}},
         {{"kestrel", "-w", "notes.txt", "a"}, {"a.d64"}},

@@ -304,6 +304,11 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
     writeBytes(dir.file("f.d81"), foreignD81);
     ASSERT_EQ(runBinary({"-fix", "f.d81", "g.d81"}, dir.path).status, 0);
     EXPECT_EQ(readBytes(dir.file("g.d81")), blankD81());
+    // A partition is an area of the disk, no file: -x leaves it.
+    writeBytes(dir.file("p.d81"), partition);
+    RunResult extract = runBinary({"-x", "p.d81", "-into", "p"}, dir.path);
+    EXPECT_EQ(extract.status, 0);
+    EXPECT_FALSE(contains(extract.out, "part")) << extract.out;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -121,12 +122,15 @@ int consistentFreeCount(const std::vector<uint8_t> &image) {
     return free;
 }
 
-// Extracts every file of `image` into a fresh folder `into` (inside dir) and
-// returns the files by name.
+// Extracts every file of `image` (as PC64 files with pc64) into a fresh
+// folder `into` (inside dir) and returns the files by name.
 std::map<std::string, std::vector<uint8_t>> extractAll(const TempDir &dir, const std::string &image,
-                                                       const std::string &into, RunResult *result = nullptr) {
+                                                       const std::string &into, RunResult *result = nullptr,
+                                                       bool pc64 = false) {
     run("mkdir '" + dir.file(into) + "'");
-    RunResult extracted = runBinary({"-x", dir.file(image)}, dir.file(into));
+    std::vector<std::string> args = {"-x", dir.file(image)};
+    if (pc64) args.push_back("-p00");
+    RunResult extracted = runBinary(args, dir.file(into));
     EXPECT_EQ(extracted.status, 0) << extracted.out << extracted.err;
     if (result) *result = extracted;
     std::map<std::string, std::vector<uint8_t>> files;
@@ -142,6 +146,28 @@ void expectSameFiles(const std::map<std::string, std::vector<uint8_t>> &actual,
     for (const auto &[name, data] : expected) expectedNames.push_back(name);
     ASSERT_EQ(actualNames, expectedNames);
     for (const auto &[name, data] : expected) EXPECT_TRUE(actual.at(name) == data) << name << " differs";
+}
+
+// A T64 tape image: a directory of `slots` entries, one for each file (name,
+// C64 file type, start address, end address as stored, data), the data after it.
+struct TapeFile {
+    std::string name;
+    int type, start, end;
+    std::vector<uint8_t> data;
+};
+std::vector<uint8_t> tapeImage(const std::vector<TapeFile> &files, size_t slots) {
+    std::vector<uint8_t> tape(64 + 32 * slots, 0);
+    std::memcpy(tape.data(), "C64 tape image file", 19);
+    tape[0x22] = static_cast<uint8_t>(slots);
+    tape[0x24] = static_cast<uint8_t>(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        int fields[] = {1, files[i].type, files[i].start, files[i].start >> 8, files[i].end, files[i].end >> 8, 0, 0,
+                        static_cast<int>(tape.size()), static_cast<int>(tape.size() >> 8), 0, 0, 0, 0, 0, 0};
+        std::string name = (files[i].name + std::string(16, ' ')).substr(0, 16);
+        for (int at = 0; at < 32; ++at) tape[64 + 32 * i + at] = static_cast<uint8_t>(at < 16 ? fields[at] : name[at - 16]);
+        tape.insert(tape.end(), files[i].data.begin(), files[i].data.end());
+    }
+    return tape;
 }
 
 std::map<std::string, std::vector<uint8_t>> byName(const std::vector<HostFile> &files) {
@@ -591,9 +617,11 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
     }
 }
 
-// -x, then -w of every extracted file into a blank image, then -x again: the
-// same entry names (byte for byte, also bytes the rule escapes), types and
-// contents, in the same order.
+// -x (bare files, PC64 files with -p00, and cbmconvert -P's PC64 files), then
+// -w of every file into a blank image, then -x again: the same entry names
+// (byte for byte, also bytes the rule escapes, 0x00 inside and at the end),
+// types and contents, in the same order. -x -p00 writes what cbmconvert -P
+// writes, but for the name's padding (0x00 where cbmconvert has 0xA0).
 TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 is not installed";
     TempDir dir;
@@ -601,7 +629,7 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     // cc1541 writes "#hh" as the byte hh.
     const std::vector<std::pair<std::string, const char *>> names = {
         {"plain name", "PRG"}, {"a#2fb#00c", "SEQ"}, {"con", "USR"}, {"dot.", "PRG"}, {"sp#20", "PRG"},
-        {"#c1#d2#ff#25x", "SEQ"}, {"..", "PRG"}, {"0123456789abcdef", "DEL"}, {"#a0", "PRG"}, {"lpt1.x", "PRG"}};
+        {"#c1#d2#ff#25x", "SEQ"}, {"..", "PRG"}, {"0123456789abcdef", "DEL"}, {"#a0", "PRG"}, {"lpt1.x", "PRG"}, {"end#00", "USR"}};
     std::string command = "cd '" + dir.file("in") + "' && cc1541 -q";
     for (size_t i = 0; i < names.size(); ++i) {
         writeBytes(dir.file(numbered("in/", i)), randomBytes(100 + 300 * i, static_cast<uint32_t>(i)));
@@ -609,30 +637,67 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     }
     std::string out;
     ASSERT_EQ(run(command + " ../source.d64", &out), 0) << out;
-    RunResult extracted;
-    std::map<std::string, std::vector<uint8_t>> files = extractAll(dir, "source.d64", "first", &extracted);
-    ASSERT_EQ(files.size(), names.size());
-
     makeBlank(dir, "blank.d64");
-    std::vector<std::string> args;
-    for (const std::string &line : splitLines(extracted.out)) {  // "  N: NAME (B bytes)", in directory order
-        std::string name = line.substr(5, line.rfind(" (") - 5);
-        args.insert(args.end(), {"-w", "first/" + name});
-    }
-    args.insert(args.end(), {"blank.d64", "copy.d64"});
-    RunResult inserted = runBinary(args, dir.path);
-    ASSERT_EQ(inserted.status, 0) << inserted.err;
+    std::map<std::string, std::vector<uint8_t>> files;
+    std::multiset<std::string> pc64Files[2];  // -x -p00's, cbmconvert's: bytes, padding as 0x00
+    for (const std::string form : {"bare", "p00", "cbm"}) {
+        SCOPED_TRACE(form);
+        if (form == "cbm" && !haveProgram("cbmconvert")) continue;
+        std::vector<std::string> args;  // -w of every file, in directory order
+        RunResult extracted;
+        if (form == "cbm") {
+            ASSERT_EQ(run("cd '" + dir.path + "' && mkdir cbm && cd cbm && cbmconvert -P -d ../source.d64"), 0);
+        } else {
+            std::map<std::string, std::vector<uint8_t>> made = extractAll(dir, "source.d64", form, &extracted, form == "p00");
+            if (form == "bare") files = made;
+        }
+        for (const std::string &line : splitLines(extracted.out))  // "  N: NAME (B bytes)", in directory order
+            args.insert(args.end(), {"-w", form + "/" + line.substr(5, line.rfind(" (") - 5)});
+        std::vector<std::string> pc64Names = form == "bare" ? std::vector<std::string>{} : listFolder(dir.file(form));
+        auto size = [&](const std::string &name) { return readBytes(dir.file("cbm/" + name)).size(); };
+        if (form == "cbm")  // its names say nothing of the order, but the files grow with it
+            std::sort(pc64Names.begin(), pc64Names.end(), [&](auto &a, auto &b) { return size(a) < size(b); });
+        for (const std::string &name : pc64Names) {
+            std::vector<uint8_t> bytes = readBytes(dir.file(form + "/" + name));
+            for (size_t at = 23; at >= 8 && (bytes[at] == 0 || bytes[at] == 0xA0); --at) bytes[at] = 0;
+            pc64Files[form == "cbm"].emplace(bytes.begin(), bytes.end());
+            if (form == "cbm") args.insert(args.end(), {"-w", form + "/" + name});
+        }
+        EXPECT_TRUE(form != "cbm" || pc64Files[0] == pc64Files[1]);
+        args.insert(args.end(), {"blank.d64", form + ".d64"});
+        RunResult inserted = runBinary(args, dir.path);
+        ASSERT_EQ(inserted.status, 0) << inserted.err;
 
-    std::vector<std::vector<uint8_t>> before = usedSlots(readBytes(dir.file("source.d64")));
-    std::vector<std::vector<uint8_t>> after = usedSlots(readBytes(dir.file("copy.d64")));
-    ASSERT_EQ(after.size(), before.size());
-    for (size_t i = 0; i < before.size(); ++i) {
-        EXPECT_EQ(after[i][2], before[i][2] | 0x80) << i;  // the type, closed
-        EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + 5, after[i].begin() + 21),
-                  std::vector<uint8_t>(before[i].begin() + 5, before[i].begin() + 21)) << i;
+        std::vector<std::vector<uint8_t>> before = usedSlots(readBytes(dir.file("source.d64")));
+        std::vector<std::vector<uint8_t>> after = usedSlots(readBytes(dir.file(form + ".d64")));
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < before.size(); ++i) {
+            EXPECT_EQ(after[i][2], before[i][2] | 0x80) << i;  // the type, closed
+            EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + 5, after[i].begin() + 21),
+                      std::vector<uint8_t>(before[i].begin() + 5, before[i].begin() + 21)) << i;
+        }
+        expectSameFiles(extractAll(dir, form + ".d64", form + "-copy"), files);
+        expectCheckFindsNothing(dir, form + ".d64");
     }
-    expectSameFiles(extractAll(dir, "copy.d64", "second"), files);
-    expectCheckFindsNothing(dir, "copy.d64");
+}
+
+// A T64 tape image gives every tape file it lists, a PRG with its start
+// address in front; an end address that disagrees with the data is warned
+// about once, and the data is used.
+TEST(Insert, TapeImageGivesEveryFile) {
+    TempDir dir;
+    std::vector<uint8_t> first = randomBytes(200, 1), second = randomBytes(300, 2), data = randomBytes(70, 3);
+    writeBytes(dir.file("tape.t64"), tapeImage({{"FIRST", 0x82, 0x0801, 0x0801 + 200, first},
+                                                {"SECOND", 0x01, 0xC000, 0xC002, second},
+                                                {"DATA", 0x81, 0, 70, data}}, 5));
+    writeImage(dir.file("disk.d64"), formatImage());
+    RunResult result = runBinary({"-w", "tape.t64", "disk.d64", "out.d64"}, dir.path);
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(splitLines(result.err).size(), 1u) << result.err;
+    EXPECT_TRUE(contains(result.err, "WARNING: 'tape.t64': entry 1 (second) ends at $C002")) << result.err;
+    first.insert(first.begin(), {0x01, 0x08});
+    second.insert(second.begin(), {0x00, 0xC0});
+    expectSameFiles(extractAll(dir, "out.d64", "out"), {{"first.prg", first}, {"second.prg", second}, {"data.seq", data}});
 }
 
 // Refusals: status 1 (the name cannot be read, is on the disk already, the
@@ -686,6 +751,12 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
          "ERROR: The name of '.prg' gives an empty entry name, which a drive cannot address"},
         {"a hidden file", withFile, {"-w", ".hidden"}, 1, "The name of '.hidden' gives an empty entry name"},
         {"144 entries", fullTrack18, {"-w", "new.prg"}, 2, "ERROR: Disk full 'disk.d64'! Its directory is full"},
+        {"a cut tape header", withFile, {"-w", "new.prg", "-w", "cut.t64"}, 1, "'cut.t64' is too short for a T64"},
+        {"a tape offset past the end", withFile, {"-w", "far.t64"}, 1, "'far.t64' lies: the data of entry 0 (a)"},
+        {"a tape without entries", withFile, {"-w", "none.t64"}, 1, "directory has no entries"},
+        {"a directory past the end", withFile, {"-w", "long.t64"}, 1, "'long.t64' is cut short"},
+        {"a PC64 name without header", withFile, {"-w", "new.p07"}, 1, "'new.p07' has no PC64 header"},
+        {"a REL PC64 file", withFile, {"-w", "rel.R00"}, 1, "'rel.R00' holds a REL file"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -699,6 +770,14 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
              {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg", ".prg", ".hidden"})
             writeBytes(dir.file(name), {1});
         run("mkdir '" + dir.file("folder.prg") + "'");
+        std::vector<uint8_t> tape = tapeImage({{"A", 0x82, 0x0801, 0x0802, {1}}}, 1), far = tape, none = tape;
+        far[64 + 9] = 1;  // its data at 256 + 96, past the end
+        none[0x22] = 0;   // a directory of no entries
+        std::vector<uint8_t> rel = {'C', '6', '4', 'F', 'i', 'l', 'e', 0, 'R', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        for (auto [name, bytes] : {std::pair{"cut.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 63)},
+                                   {"long.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 95)},
+                                   {"far.t64", far}, {"none.t64", none}, {"new.p07", tape}, {"rel.R00", rel}})
+            writeBytes(dir.file(name), bytes);
         std::vector<std::string> before = listFolder(dir.path);
         std::vector<std::string> args = c.args;
         args.push_back("disk.d64");

@@ -1,0 +1,64 @@
+// Host files that carry C64 files with their names: PC64 files (.P00, .S00,
+// .U00, .R00, .D00, any two digits, any case) and T64 tape images. Reads
+// them from a byte buffer into the entries -w inserts, and writes the PC64
+// header -x -p00 puts before a file. Never trusts the container: every
+// offset and length is checked against its size before a byte is read, and
+// a container that lies gets a problem text, never a partial result. Reads
+// and writes no host file and prints nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/nametext.h"
+
+// What a host file's name (no folder) says it holds.
+enum class HostFileKind { Plain, Pc64, Tape };
+HostFileKind hostFileKindOf(const std::string &fileName);
+
+// One C64 file found in a container, ready for the insert.
+struct ContainedFile {
+    HostFileEntry entry;        // name padded with 0xA0, its length, the closed type; problem None
+    std::vector<uint8_t> data;  // the file's bytes (a tape's PRG: its start address first)
+};
+
+// What a container gave: its files in directory order, warnings (lines
+// without "WARNING: "), or why it cannot be used (files then empty).
+struct ContainerRead {
+    std::vector<ContainedFile> files;
+    std::vector<std::string> warnings;
+    std::string problem;  // "" when read; else a phrase after the container's name ("is ...", "has ...")
+};
+
+// A PC64 file named `fileName` (its extension gives the type: P PRG, S SEQ,
+// U USR, D DEL; R is refused, -w writes no REL file): "C64File" and a 0 in
+// bytes 0-7, the name in 8-23 without the 0x00 that pad it (a 0x00 inside
+// the name is kept; 0xA0 padding is the disk's own), the data from byte 26
+// on. Refused: a file shorter than its header, a wrong signature, an empty
+// name. Precondition: hostFileKindOf(fileName) is Pc64.
+ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t size);
+
+// A T64 tape image: "C64" at byte 0, the number of directory entries at
+// 0x22, the 32-byte entries from 0x40. Every entry of type 1 (a tape file)
+// gives a file: its name (bytes 0x10-0x1F without trailing blanks, 0x00 or
+// 0xA0), SEQ where its file type byte says SEQ (0x81, 0xC1, ...), else PRG
+// with the start address (bytes 2-3) in front of the data. A file's data
+// runs from its offset (bytes 8-11) to the next higher offset of any entry,
+// or to the end of the container: the end address (bytes 4-5) is often
+// wrong, so it is only compared, and a warning names each file where it
+// disagrees. Entries of other types (snapshots) are left out with a warning;
+// so is a count of used entries (0x24) that disagrees with the entries found.
+// Refused: a header or directory cut short, no "C64", no directory entries,
+// no tape file, an offset inside the header or directory or at or past the
+// end, an empty name.
+ContainerRead readTape(const uint8_t *bytes, size_t size);
+
+// The 26-byte PC64 header for the directory slot `slot` (32 bytes): "C64File"
+// and 0, the name bytes before the first 0xA0 padded with 0x00, 0, the REL
+// record length (slot byte 0x17). So that every name reads back as it is, a
+// name of padding only gets one 0xA0 (as the host-name rule gives "%A0"),
+// and a name that ends in 0x00 is padded with 0xA0. `letter` gets the extension's letter for
+// the slot's type: 'd', 's', 'p', 'u', 'r' (types 5 to 7: 'u').
+void pc64Header(const uint8_t *slot, std::vector<uint8_t> &header, char &letter);
