@@ -9,7 +9,7 @@
 
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
-    -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w
+    -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -part
     -new -40 -errorbytes -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
@@ -53,7 +53,7 @@ _kestrel() {
             -rd | -sd) values=(number) optional=1 ;;
             -block | -x) optional=2 ;;
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
-            -undel | -header | -id | -new) values=(value) ;;
+            -undel | -header | -id | -part | -new) values=(value) ;;
             -40) values=(map) ;;
             -w) values=(file) ;;
             -into) values=(folder) ;;

@@ -114,6 +114,8 @@ const char *const kTokens[] = {
     "-into", "out",
     // -x writes PC64 files
     "-p00",
+    // a 1581 partition to work inside, and a name for it
+    "-part", "PART",
     // blank disks: the option, its name and id, the 40-track maps, error bytes, new images of each family
     "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
 };

@@ -63,6 +63,8 @@ struct Options {
     int extractLast;        /* -x last, 0..255 (else equal to extractFirst) */
     int insertFiles;        /* -w: insert the host files named (RunPaths::inserts) */
     int extractPc64;        /* -p00: -x writes PC64 files (name.p00 ...) instead of bare ones */
+    /* -part: the 1581 partitions to work inside */
+    std::vector<NameText> partitions; /* names, outermost first: each lies in the one before */
     /* -new: a blank image instead of a source, its family from the destination's extension */
     int newImage;           /* -new: format a blank image; the one path argument names it */
     NameText newName;       /* -new: the disk name's bytes (0..16) */

@@ -7,6 +7,7 @@
 #include "base/console.h"
 #include "base/options.h"
 #include "check/layout.h"
+#include "disk/partition.h"
 #include "disk/blockset.h"
 
 namespace {
@@ -224,6 +225,98 @@ void printFinding(Tally &tally, const BlockAccount &account, const Finding &foun
     consolePrintf("\n");
 }
 
+// ---- Each family's known faults ----
+
+// Where a double-sided D71 keeps side 2's counts (18/0 DD-FF), the bytes of
+// track 53 in 53/0 and the end of the 105 bitmap bytes of 53/0.
+constexpr int kD71CountsOffset = 0xDD;
+constexpr int kD71SideTracks = 35;
+constexpr int kD71MapEnd = 0x69;
+
+// True for track 53 of a double-sided D71, which holds side 2's map.
+bool isD71SideMapTrack(const DiskShape &shape, int track) {
+    return track != shape.systemTrack && isReservedTrack(shape, track);
+}
+
+// The side-2 map block (53/0) of a double-sided D71, else nullptr.
+const uint8_t *d71SideMap(const ImageBuffer &image) {
+    const DiskShape &shape = image.shape;
+    if (shape.family->map != MapLayout::D71 || shape.tracks <= shape.family->sideTracks) return nullptr;
+    return blockAt(image, shape.systemTrack + shape.family->sideTracks, 0);
+}
+
+// True when 18/0 DD-FF are all 0 while 53/0 DD-FF are not: side 2's counts
+// written to the bitmap block (cc1541 does so), so the 1571 sees side 2 full.
+bool d71CountsMisplaced(const ImageBuffer &image) {
+    const uint8_t *header = headerBlock(image), *side = d71SideMap(image);
+    if (!header || !side) return false;
+    bool headerZero = true, sideZero = true;
+    for (int i = kD71CountsOffset; i < kBlockSize; ++i) {
+        headerZero = headerZero && header[i] == 0;
+        sideZero = sideZero && side[i] == 0;
+    }
+    return headerZero && !sideZero;
+}
+
+// The D71's map faults: track 53 partly free (its bits in 53/0 or its count
+// at 18/0 EE), side 2's counts in 53/0, other bytes beyond 53/0's map.
+void reportD71Faults(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    const uint8_t *header = headerBlock(image), *side = d71SideMap(image);
+    if (!header || !side) return;
+    int track = image.shape.systemTrack + kD71SideTracks;
+    TrackMapEntry entry = trackMapEntry(image, track);
+    if (entry.freeBits != 0 || entry.freeCount != 0) {
+        beginLine(tally, true, account, kOwnerNone);
+        consolePrintf("track %i: %i block%s marked free in %i/0, count %i at 18/0 $%02X; the 1571 keeps the track "
+                      "wholly used (cbmconvert and cc1541 mark only %i/0)\n",
+                      track, std::popcount(entry.freeBits), plural(std::popcount(entry.freeBits)), track,
+                      entry.freeCount, kD71CountsOffset + track - kD71SideTracks - 1, track);
+    }
+    bool misplaced = d71CountsMisplaced(image);
+    int stray = 0;
+    for (int i = kD71MapEnd; i < kBlockSize; ++i) stray += side[i] != 0;
+    if (misplaced) {
+        beginLine(tally, true, account, kOwnerNone);
+        consolePrintf("%i/0 bytes DD-FF hold side 2's free counts and 18/0 DD-FF are 0 (as cc1541 writes them): a "
+                      "1571 shows tracks 36-70 full\n", track);
+    } else if (stray > 0) {
+        beginLine(tally, false, account, kOwnerNone);
+        consolePrintf("%i/0: %i byte%s beyond the map (69-FF) not 0; the 1571 clears them on every map write\n",
+                      track, stray, plural(stray));
+    }
+}
+
+// The D81's header and map bytes: the version bytes the 1581 needs ($44 in
+// 40/0 byte 02, $44 $BB in 40/1 and 40/2 bytes 02-03), the "3D" it formats,
+// and the $00 of bytes 1D-1E (cbmconvert writes $A0 there, harmlessly).
+void reportD81Faults(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    const DiskShape &shape = image.shape;
+    const uint8_t *header = headerBlock(image);
+    if (shape.family->map != MapLayout::D81 || !header) return;
+    if (header[kDosVersionOffset] != shape.family->dosVersion) {
+        beginLine(tally, true, account, kOwnerNone);
+        consolePrintf("%i/0: DOS version byte $%02x, not $44: a 1581 refuses to write to the disk (error 73)\n",
+                      shape.systemTrack, header[kDosVersionOffset]);
+    }
+    for (int sector = kD81MapSector; sector <= kD81MapSector + 1; ++sector) {
+        const uint8_t *map = blockAt(image, shape.systemTrack, sector);
+        if (!map || (map[2] == kD81MapCheck[0] && map[3] == kD81MapCheck[1])) continue;
+        beginLine(tally, true, account, kOwnerNone);
+        consolePrintf("%i/%i: bytes 02-03 are $%02x $%02x, not $44 $BB: a 1581 rejects the map and shows 0 blocks "
+                      "free\n", shape.systemTrack, sector, map[2], map[3]);
+    }
+    if (header[0x19] != '3' || header[0x1A] != 'D') {
+        beginLine(tally, false, account, kOwnerNone);
+        consolePrintf("%i/0: bytes 19-1A are $%02x $%02x, not \"3D\"%s\n", shape.systemTrack, header[0x19],
+                      header[0x1A], header[0x19] == '2' && header[0x1A] == 'A' ? " (\"2A\", as cc1541 writes it)" : "");
+    }
+    if (header[0x1D] == 0xA0 && header[0x1E] == 0xA0) {
+        beginLine(tally, false, account, kOwnerNone);
+        consolePrintf("%i/0: bytes 1D-1E are $A0 $A0, where the 1581 writes $00 (as cbmconvert writes them; "
+                      "harmless)\n", shape.systemTrack);
+    }
+}
+
 // ---- The map against the account ----
 
 struct MapView {
@@ -249,6 +342,8 @@ void reportUsedButFree(Tally &tally, const MapView &view) {
     uint64_t usedFree[kMostTracks + 1] = {};
     std::vector<int> counts;
     for (int track = 1; track <= lastMapTrack(view.image, view.extension); ++track) {
+        // Track 53 of a D71 has a finding of its own (reportD71Faults).
+        if (isD71SideMapTrack(view.image.shape, track)) continue;
         usedFree[track] = view.account.usedSectors[track] & freeBits(view, track);
         for (int sector = 0; usedFree[track] >> sector; ++sector) {
             if (!(usedFree[track] >> sector & 1)) continue;
@@ -278,13 +373,23 @@ void reportUsedButFree(Tally &tally, const MapView &view) {
 // art and loaders that nothing reaches).
 void reportTrackEntries(Tally &tally, const MapView &view) {
     const DiskShape &shape = view.image.shape;
+    bool countsMisplaced = d71CountsMisplaced(view.image);
     for (int track = 1; track <= lastMapTrack(view.image, view.extension); ++track) {
         TrackMapEntry entry{0, 0};
         readMapEntry(view.image, view.extension, track, entry);
         uint64_t bits = entry.freeBits;
         uint64_t real = realSectorMask(shape, track);
         int freeByBits = std::popcount(bits & real);
-        if (entry.freeCount != freeByBits) {
+        if (outsidePartition(shape, track)) {
+            if (freeByBits == 0 && entry.freeCount == 0) continue;
+            beginLine(tally, true, view.account, kOwnerNone);
+            consolePrintf("track %i: outside the partition (tracks %i-%i), yet marked free (count %i, %i bit%s)\n",
+                          track, shape.areaFirst, shape.areaLast, entry.freeCount, freeByBits, plural(freeByBits));
+            continue;
+        }
+        // reportD71Faults has a finding for track 53 and for side-2 counts kept in 53/0.
+        bool explained = isD71SideMapTrack(shape, track) || (countsMisplaced && track > kD71SideTracks);
+        if (entry.freeCount != freeByBits && !explained) {
             beginLine(tally, false, view.account, kOwnerNone);
             consolePrintf("track %i: free count %i, its bits mark %i free\n", track, entry.freeCount, freeByBits);
         }
@@ -358,7 +463,8 @@ void reportMalformedExtensions(Tally &tally, const ImageBuffer &image, const Blo
 }
 
 void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
-    if (errorByteOf(image, 1, 0) < 0) return;
+    // The disk's check reports them; a sub-directory's would repeat it.
+    if (errorByteOf(image, 1, 0) < 0 || insidePartition(image.shape)) return;
     for (int track = 1; track <= account.tracks; ++track) {
         for (int sector = 0; sector < sectorsPerTrack(image.shape, track); ++sector) {
             int code = errorByteOf(image, track, sector);
@@ -384,7 +490,7 @@ void countSummary(Tally &tally, const MapView &view) {
         int inUse = std::popcount(view.account.usedSectors[track]);
         tally.blocksUsed += inUse;
         if (track > lastTrack) tally.usedUncovered += inUse;
-        if (track > lastTrack || track == shape.systemTrack) continue;
+        if (track > lastTrack || track == shape.systemTrack || outsidePartition(shape, track)) continue;
         TrackMapEntry entry{0, 0};
         readMapEntry(view.image, view.extension, track, entry);
         tally.freeByMap += entry.freeCount;
@@ -393,6 +499,38 @@ void countSummary(Tally &tally, const MapView &view) {
     if (view.extension != MapExtension::None) tally.mapExtension = mapExtensionName(view.extension);
     tally.firstUncovered = lastTrack + 1;
     tally.lastUncovered = highestTrack(shape);
+}
+
+// ---- Sub-directories ----
+
+// Each partition of the directory that is a sub-directory (it can be entered
+// and was formatted inside), checked inside as its own disk, nested ones
+// too; each finding of it joins the report after the partition's name. Each
+// first track is checked once per directory: entries that share one would
+// repeat the findings, and nesting ends as each area is smaller than the one
+// it lies in.
+void checkPartitions(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    if (image.shape.family->map != MapLayout::D81) return;
+    bool checked[kMostTracks + 1] = {};
+    for (int i = 0; i < account.directorySlots; ++i) {
+        const AccountSlot &slot = account.slots[i];
+        DiskShape inside;
+        if (slot.number < 0 || partitionShape(image.shape, slot.bytes, inside) != PartitionFit::Fits) continue;
+        if (checked[inside.systemTrack] || !partitionFormatted(image, inside)) continue;
+        checked[inside.systemTrack] = true;
+        ImageBuffer area{image.bytes, inside};
+        CheckReport within;
+        checkFindings(area, within);
+        std::string name;
+        consoleCaptureStart(name);
+        consolePrintf("partition ");
+        printName(slot.bytes);
+        consolePrintf(" (tracks %i-%i): ", inside.areaFirst, inside.areaLast);
+        consoleCaptureStop();
+        for (CheckFinding &found : within.findings) tally.findings.push_back({found.error, name + found.text});
+        tally.errors += within.errors;
+        tally.warnings += within.warnings;
+    }
 }
 
 void printSummary(const CheckReport &report) {
@@ -456,19 +594,13 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
         consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n", headerName(image.shape),
                       static_cast<unsigned long long>(image.bytes.size()),
                       plural(static_cast<int>(image.bytes.size())));
-    } else if (map[kDosVersionOffset] != image.shape.family->dosVersion) {
+    } else if (map[kDosVersionOffset] != image.shape.family->dosVersion && image.shape.family->map != MapLayout::D81) {
         beginLine(tally, false, account, kOwnerNone);
         consolePrintf("%s: DOS version byte $%02x, not $%02x\n", headerName(image.shape), map[kDosVersionOffset],
                       image.shape.family->dosVersion);
     }
-    const uint8_t *d81Map = image.shape.family->map == MapLayout::D81
-                                ? blockAt(image, image.shape.systemTrack, kD81MapSector)
-                                : nullptr;
-    if (d81Map && (d81Map[2] != kD81MapCheck[0] || d81Map[3] != kD81MapCheck[1])) {
-        beginLine(tally, true, account, kOwnerNone);
-        consolePrintf("%i/%i: bytes 02-03 are $%02x $%02x, not $44 $BB: a 1581 rejects the map and shows 0 blocks "
-                      "free\n", image.shape.systemTrack, kD81MapSector, d81Map[2], d81Map[3]);
-    }
+    reportD81Faults(tally, image, account);
+    reportD71Faults(tally, image, account);
     reportMalformedExtensions(tally, image, account);
     for (const Finding &found : account.findings) printFinding(tally, account, found);
     if (map) {
@@ -478,6 +610,7 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
     reportErrorBytes(tally, image, account);
     consoleCaptureStop();
     countSummary(tally, view);
+    if (map) checkPartitions(tally, image, account);
 }
 
 void printCheckReport(const CheckReport &report) {

@@ -1,6 +1,7 @@
 // The map repair: the account's blocks in use become the map.
 #include "check/fix.h"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstring>
@@ -9,15 +10,20 @@
 #include "base/options.h"
 #include "check/check.h"
 #include "check/layout.h"
+#include "disk/partition.h"
 
 namespace {
+
+// The end of the 105 bitmap bytes in a D71's side-2 map block (53/0).
+constexpr int kD71SideMapEnd = 0x69;
 
 // The map entry a track gets: used blocks used, the others free (or, when
 // !freeUnused, as they were), the system track's unused blocks as they were.
 TrackMapEntry rebuiltEntry(const DiskShape &shape, TrackMapEntry old, int track, const BlockSet &used,
                            bool freeUnused) {
     uint64_t bits = 0;
-    for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector) {
+    // A sub-directory's map marks every track outside its area used.
+    for (int sector = 0; sector < sectorsPerTrack(shape, track) && !outsidePartition(shape, track); ++sector) {
         bool free = track == shape.systemTrack || !freeUnused ? (old.freeBits >> sector & 1) : true;
         if (free && !blockSetHas(used, track, sector)) bits |= uint64_t{1} << sector;
     }
@@ -77,13 +83,28 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
     int changed = 0;
     // A 1581 takes its map only with $44 $BB in bytes 02-03 of 40/1; its
     // validate writes them, as it rebuilds the map.
-    uint8_t *d81Map = image.shape.family->map == MapLayout::D81 ? blockAt(image, image.shape.systemTrack, 1) : nullptr;
-    bool bytesFixed = d81Map && (d81Map[2] != 0x44 || d81Map[3] != 0xBB);
-    if (bytesFixed) {
-        consolePrintf("fix: %i/1: bytes 02-03 $%02x $%02x -> $44 $BB\n", image.shape.systemTrack, d81Map[2],
+    bool bytesFixed = false;
+    for (int sector = 1; sector <= 2 && image.shape.family->map == MapLayout::D81; ++sector) {
+        uint8_t *d81Map = blockAt(image, image.shape.systemTrack, sector);
+        if (!d81Map || (d81Map[2] == 0x44 && d81Map[3] == 0xBB)) continue;
+        consolePrintf("fix: %i/%i: bytes 02-03 $%02x $%02x -> $44 $BB\n", image.shape.systemTrack, sector, d81Map[2],
                       d81Map[3]);
         d81Map[2] = 0x44;
         d81Map[3] = 0xBB;
+        bytesFixed = true;
+    }
+    // The 1571 clears its side-2 map block before it writes the 105 bytes of
+    // the map there: counts that cc1541 keeps in 53/0 DD-FF go (rebuilt in 18/0).
+    int sideTrack = image.shape.systemTrack + image.shape.family->sideTracks;
+    uint8_t *sideMap = image.shape.family->map == MapLayout::D71 && isReservedTrack(image.shape, sideTrack)
+                           ? blockAt(image, sideTrack, 0)
+                           : nullptr;
+    int stray = 0;
+    for (int i = kD71SideMapEnd; sideMap && i < kBlockSize; ++i) stray += sideMap[i] != 0;
+    if (stray > 0) {
+        consolePrintf("fix: %i/0: %i byte%s beyond the map (69-FF) -> $00\n", sideTrack, stray, plural(stray));
+        std::fill(sideMap + kD71SideMapEnd, sideMap + kBlockSize, 0);
+        bytesFixed = true;
     }
     int freeBlocks = 0;
     for (int track = 1; track <= lastMapTrack(image, extension); ++track) {

@@ -236,7 +236,7 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
     if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + numbersAhead(args, 1, 1) : 0;
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
-    int values = is("-start") ? 2 : is("-w") || is("-into") || is("-new") || is("-40") ? 1 : 0;
+    int values = is("-start") ? 2 : is("-w") || is("-into") || is("-part") || is("-new") || is("-40") ? 1 : 0;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
     return std::min(values, args.argc - args.next);
@@ -313,6 +313,10 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         if (!args.hasNext()) exitWithError(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
         paths.inserts.push_back(args.take());
+    } else if (is("-part")) {
+        if (!args.hasNext()) exitWithError(1, "ERROR: Partition name after '-part' missing.");
+        paths.partitions.push_back(args.argv[args.next]);
+        options.partitions.push_back(readDiskText(args, arg, 1, kNameLength, -1));
     } else if (is("-new")) {
         readNewDisk(args);
     } else if (is("-40")) {
@@ -391,6 +395,7 @@ void refuseJsonConflicts(const RunPaths &paths) {
     if (!options.jsonReport) return;
     if (options.imageModified) exitWithError(1, "ERROR: '-json' cannot be combined with an editing option.");
     if (options.extractFiles) exitWithError(1, "ERROR: '-json' cannot be combined with '-x'.");
+    if (!options.partitions.empty()) exitWithError(1, "ERROR: '-json' cannot be combined with '-part'.");
     if (options.blockViewer || options.bamView || options.exportTrackSector)
         exitWithError(1, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'.");
     if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
@@ -420,7 +425,7 @@ bool isCheckOrExtract(const char *arg) { return std::strcmp(arg, "-check") == 0 
 // and the map view and block viewer.
 bool isForOneImage(const char *arg) {
     static const char *const kOneImage[] = {"-rd", "-sd", "-start", "-merge", "-adel", "-fix", "-w", "-block", "-bam",
-                                            "-new"};
+                                            "-part", "-new"};
     for (const char *name : kOneImage)
         if (std::strcmp(arg, name) == 0) return true;
     for (const DirEditOption &option : kDirEditOptions)

@@ -15,6 +15,7 @@ struct RunPaths {
     std::vector<const char *> images;  // -json, or -check/-x with two images or more: every plain argument
                                        // (in argv), in order; the rest stay empty
     std::vector<std::string> inserts;  // -w FILE, in command-line order
+    std::vector<std::string> partitions;  // -part NAME as typed, for messages (options.partitions holds the bytes)
     std::string into;                  // -into DIR: the folder -x writes into ("" for the current one)
 };
 

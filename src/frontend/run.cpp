@@ -20,6 +20,7 @@
 #include "directory/dirart.h"
 #include "directory/listing.h"
 #include "directory/merge.h"
+#include "disk/partition.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
 #include "files/extract.h"
@@ -289,6 +290,30 @@ void makeNewImage(const std::string &path, ImageBuffer &image) {
                             options.newId.bytes});
 }
 
+// -part: enters each partition named, the next inside the one before; the
+// image's shape becomes that of the innermost, so every action works inside
+// it. A name no entry has, a CBM entry that cannot be a sub-directory or one
+// never formatted inside ends the run with status 1.
+void enterPartitions(ImageBuffer &image, const RunPaths &paths) {
+    for (size_t i = 0; i < options.partitions.size(); ++i) {
+        const NameText &name = options.partitions[i];
+        std::string shown = shownOnError(paths.partitions[i]);
+        const uint8_t *slot = findEntryNamed(image, name.bytes, name.length);
+        if (!slot) exitWithError(1, "ERROR: No entry named '%s' in the directory from %i/0.", shown.c_str(),
+                                 image.shape.systemTrack);
+        DiskShape inside;
+        PartitionFit fit = partitionShape(image.shape, slot, inside);
+        if (fit != PartitionFit::Fits)
+            exitWithError(1, "ERROR: '%s' cannot be entered as a sub-directory: %s.", shown.c_str(),
+                          partitionFitText(fit));
+        if (!partitionFormatted(image, inside))
+            exitWithError(1, "ERROR: Partition '%s' (tracks %i-%i) holds no 1581 header and map at %i/0-%i/2; it "
+                          "was never formatted inside.", shown.c_str(), inside.areaFirst, inside.areaLast,
+                          inside.systemTrack, inside.systemTrack);
+        image.shape = inside;
+    }
+}
+
 void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     consolePrintf("\n");
     std::string destination = paths.destination;
@@ -345,6 +370,10 @@ int runKestrel(int argc, char **argv) {
         options.extractFiles || options.insertFiles)
         requireMapBlock(image, "File", imagePath);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
+    if (!options.partitions.empty()) {
+        requireMapBlock(image, "File", imagePath);
+        enterPartitions(image, paths);
+    }
 
     if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
     if (listingRuns()) requireEditsMade(showDirectory(image, options.exportTrackSector ? 0 : 1));

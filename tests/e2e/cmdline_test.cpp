@@ -153,6 +153,8 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"a.d64", "-sd"}, "ERROR: Integer after '-s' missing."},
         {{"a.d64", "-start", "3"}, "ERROR: Arguments for '-start' missing."},
         {{"-CSV", "a.d64"}, "ERROR: Unknown option '-CSV'."},
+        {{"a.d64", "-part"}, "ERROR: Partition name after '-part' missing."},
+        {{"-part", "", "a.d64"}, "ERROR: The text '' for '-part' is empty (1 to 16 bytes, %XX for any byte)."},
         {{"-", "a.d64"}, "ERROR: Unknown option '-'."},
         {{"a.d64", "b.d64"}, "ERROR: Bad argument b.d64"},
         {{"a.d64", "b.d64", "-rd", "1"}, "ERROR: Bad argument b.d64"},
