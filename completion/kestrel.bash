@@ -1,8 +1,8 @@
 # bash completion for kestrel: its options; for a plain argument (the image,
-# the second image of -merge, the destination) image files (.d64, .d71, .d81
-# in any case) and folders; for the file of -w any file, for the image of
-# -copy image files. Values that are
-# numbers, names or types get nothing offered.
+# the second image of -merge, the destination, the image -new makes) image
+# files (.d64, .d71, .d81 in any case) and folders; for the file of -w any
+# file, for the image of -copy image files. Values that are
+# numbers, names or types get nothing offered; -40 gets its two maps.
 # Installed as share/bash-completion/completions/kestrel, which bash-completion
 # loads when kestrel is first completed; from the source tree:
 #   source completion/kestrel.bash
@@ -10,7 +10,7 @@
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
     -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -copy -wname -wtype -wtrack -wil -wreplace -il
-    -dirtrack -tracks40 -part -h --help --version --'
+    -dirtrack -tracks40 -part -new -40 -errorbytes -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -53,7 +53,8 @@ _kestrel() {
             -rd | -sd) values=(number) optional=1 ;;
             -block | -x) optional=2 ;;
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
-            -undel | -header | -id | -part | -wname | -wtype | -wtrack | -wil | -il) values=(value) ;;
+            -undel | -header | -id | -part | -new | -wname | -wtype | -wtrack | -wil | -il) values=(value) ;;
+            -40) values=(map) ;;
             -w) values=(file) ;;
             -copy) values=(image) optional=2 ;;
             -into) values=(folder) ;;
@@ -64,6 +65,7 @@ _kestrel() {
         if [[ ${values[0]} == file ]]; then _kestrel_files "$cur" any; fi
         if [[ ${values[0]} == image ]]; then _kestrel_files "$cur" images; fi
         if [[ ${values[0]} == folder ]]; then mapfile -t COMPREPLY < <(compgen -d -- "$cur"); fi
+        if [[ ${values[0]} == map ]]; then mapfile -t COMPREPLY < <(compgen -W 'speeddos dolphindos' -- "$cur"); fi
     elif [[ ! $ended && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$_kestrel_options" -- "$cur")
     else

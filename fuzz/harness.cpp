@@ -120,6 +120,8 @@ const char *const kTokens[] = {
     "-wname", "-wtype", "-wtrack", "-wil", "-wreplace", "-il", "-dirtrack", "-tracks40", "17/5", "18/0", "36/3",
     // entries copied from another image
     "-copy",
+    // blank disks: the option, its name and id, the 40-track maps, error bytes, new images of each family
+    "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

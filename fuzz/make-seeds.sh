@@ -110,4 +110,11 @@ seed "" full.d64 - -w rel.r00 a.d64 out.d64
 seed "" full.d64 - -x -p00 a.d64
 seed "" files.d71 blank.d71 -merge a.d64 b.d64 out.d64
 seed "" files.d81 files.d71 -json -check a.d64 b.d64
+# Blank disks of each family, filled and checked in the same run; and -new
+# onto a name that is taken, which must write nothing.
+seed "" empty.d64 - -new DEMO,23 -w h.prg -w e.seq -check out.d64
+seed "" empty.d64 - -new DEMO,23 -40 speeddos -errorbytes -adel -fix out.d64
+seed "" empty.d64 - -new DEMO,23 -w h.prg -x n.d71
+seed "" empty.d64 - -new DEMO,23 -errorbytes -bam n.D81
+seed "" empty.d64 - -new DEMO,23 a.d64
 echo "$n seeds in $out"

@@ -80,6 +80,12 @@ struct Options {
     int fileInterleave;     /* -il: interleave of every inserted file; 0: the drive's */
     int useSystemTrack;     /* -dirtrack: inserted files may take free blocks of the directory's track */
     int useTracks36To40;    /* -tracks40: and of tracks 36-40 of a D64 with a SpeedDOS or DolphinDOS map */
+    /* -new: a blank image instead of a source, its family from the destination's extension */
+    int newImage;           /* -new: format a blank image; the one path argument names it */
+    NameText newName;       /* -new: the disk name's bytes (0..16) */
+    NameText newId;         /* -new: the disk id's 2 bytes */
+    int newMapTracks40;     /* -40: 0 (35 tracks), 1 SpeedDOS, 2 DolphinDOS map of tracks 36-40 */
+    int newErrorBytes;      /* -errorbytes: an error byte ($01) per block after the blocks */
 };
 
 extern Options options;

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr int kSpeedDosOffset = 0xC0;
-constexpr int kDolphinDosOffset = 0xAC;
+constexpr int kSpeedDosOffset = kSpeedDosMapOffset;
+constexpr int kDolphinDosOffset = kDolphinDosMapOffset;
 constexpr int kFirstExtensionTrack = 36;
 constexpr int kLastExtensionTrack = 40;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "disk/directory.h"
+#include "disk/family.h"
 
 namespace {
 
@@ -83,6 +84,9 @@ HostFileKind hostFileKindOf(const std::string &fileName) {
     std::string extension;
     for (char c : fileName.substr(dot + 1)) extension += lowerCase(c);
     if (extension == "t64") return HostFileKind::Tape;
+    // A disk image's extension (.d64, .d71, .d81) has the form of a PC64 DEL
+    // file's; such a file is a disk image, inserted as it is.
+    if (familyNamed(extension.c_str())) return HostFileKind::Plain;
     bool pc64 = extension.size() == 3 && std::strchr("psurd", extension[0]) &&
                 extension[1] >= '0' && extension[1] <= '9' && extension[2] >= '0' && extension[2] <= '9';
     return pc64 ? HostFileKind::Pc64 : HostFileKind::Plain;

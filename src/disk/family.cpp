@@ -2,6 +2,8 @@
 #include "disk/family.h"
 
 #include <algorithm>
+#include <cstring>
+#include <initializer_list>
 
 #include "disk/image.h"
 
@@ -11,17 +13,21 @@ const DiskFamily kFamilyD64{.name = "d64", .zones = {{17, 21}, {24, 19}, {30, 18
                             .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 10,
                             .directoryCapacity = 144, .map = MapLayout::D64, .nameOffset = 0x90, .idOffset = 0xA2,
                             .typeFive = "???", .drive = "1541", .dosVersion = 0x41,
-                            .mapBlocks = "18/0, the map block", .headerBlock = "18/0"};
+                            .mapBlocks = "18/0, the map block", .headerBlock = "18/0",
+                            .dosType = "2A", .sidesFlag = 0x00, .headerPadding = 4, .linkedMapBlocks = 0, .mapIoByte = 0};
 const DiskFamily kFamilyD71{.name = "d71", .zones = {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, .sideTracks = 35, .mapTracks = 70,
                             .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 6,
                             .directoryCapacity = 144, .map = MapLayout::D71, .nameOffset = 0x90, .idOffset = 0xA2,
                             .typeFive = "???", .drive = "1571", .dosVersion = 0x41,
-                            .mapBlocks = "18/0 and track 53, the map", .headerBlock = "18/0"};
+                            .mapBlocks = "18/0 and track 53, the map", .headerBlock = "18/0",
+                            .dosType = "2A", .sidesFlag = 0x80, .headerPadding = 4, .linkedMapBlocks = 0, .mapIoByte = 0};
 const DiskFamily kFamilyD81{.name = "d81", .zones = {{83, 40}, {83, 40}, {83, 40}, {83, 40}}, .sideTracks = 0,
                             .mapTracks = 80, .systemTrack = 40, .directorySector = 3, .directoryInterleave = 1,
                             .fileInterleave = 1, .directoryCapacity = 296, .map = MapLayout::D81, .nameOffset = 0x04,
                             .idOffset = 0x16, .typeFive = "CBM", .drive = "1581", .dosVersion = 0x44,
-                            .mapBlocks = "40/0-40/2, the header and map", .headerBlock = "40/0"};
+                            .mapBlocks = "40/0-40/2, the header and map", .headerBlock = "40/0",
+                            .dosType = "3D", .sidesFlag = 0x00, .headerPadding = 2, .linkedMapBlocks = 2,
+                            .mapIoByte = 0xC0};
 
 namespace {
 
@@ -55,7 +61,7 @@ int zoneSectors(const DiskFamily &family, int track) {
 // The tracks a 1541 image may have beyond the 35 of its map, and the blocks
 // of such a 40-track image: DOS extensions format 40 tracks, so a D64 is
 // addressed up to 40 whatever its length, and no walk over one stops earlier.
-constexpr int kD64ExtendedTracks = 40;
+constexpr int kD64ExtendedTracks = kExtendedD64Tracks;
 constexpr int kD64ExtendedBlocks = 768;
 
 // Byte offset of sector 0 of each track 1..42 of the 1541 layout (index 0
@@ -93,6 +99,19 @@ DiskShape nearestKnownShape(uint64_t size, uint64_t &knownSize) {
         if (distance(known.size) < distance(nearest->size)) nearest = &known;
     knownSize = nearest->size;
     return shapeForSize(nearest->size);
+}
+
+const DiskFamily *familyNamed(const char *name) {
+    for (const DiskFamily *family : {&kFamilyD64, &kFamilyD71, &kFamilyD81})
+        if (std::strcmp(family->name, name) == 0) return family;
+    return nullptr;
+}
+
+DiskShape formattedShape(const DiskFamily &family, int tracks, bool errorBytes) {
+    DiskShape shape{&family, std::max(tracks, family.mapTracks), errorBytes, true, family.systemTrack, 1,
+                    family.mapTracks};
+    uint64_t blocks = static_cast<uint64_t>(blockCount(shape));
+    return shapeForSize(blocks * (errorBytes ? kBlockSize + 1 : kBlockSize));
 }
 
 DiskShape singleSided(const DiskShape &shape) {

@@ -54,7 +54,21 @@ struct DiskFamily {
     uint8_t dosVersion;         // header byte 02 as the drive formats it ($41, $41, $44)
     const char *mapBlocks;      // the header and map blocks, as messages name them
     const char *headerBlock;    // the header block, as messages name it ("18/0", "40/0")
+    // How the drive's format command writes the header and the map:
+    const char *dosType;        // the two bytes after the id and its padding byte ("2A", "3D")
+    uint8_t sidesFlag;          // header byte 03 ($80 on a 1571: double-sided)
+    int headerPadding;          // $A0 bytes after the DOS type (4 on a 1541 and 1571, 2 on a 1581)
+    int linkedMapBlocks;        // map blocks after the header on the system track, each with a head of its own
+                                // (DOS version, its complement, id, I/O byte) and linked in turn (2 on a 1581)
+    uint8_t mapIoByte;          // the I/O byte the format writes into those heads ($C0 on a 1581)
 };
+
+// Where DOS extensions for the 1541 that format 40 tracks keep the map of
+// tracks 36-40 in the header block's unused bytes, 4 bytes a track in the
+// layout of tracks 1-35.
+constexpr int kExtendedD64Tracks = 40;
+constexpr int kSpeedDosMapOffset = 0xC0;
+constexpr int kDolphinDosMapOffset = 0xAC;
 
 // A file's first block is looked for on the tracks nearest the system track,
 // alternately below and above it (17, 19, 16, 20, ...), then on the tracks
@@ -64,6 +78,10 @@ struct DiskFamily {
 extern const DiskFamily kFamilyD64;
 extern const DiskFamily kFamilyD71;
 extern const DiskFamily kFamilyD81;
+
+// The family whose name ("d64", "d71", "d81") is `name`, or nullptr.
+const DiskFamily *familyNamed(const char *name);
+
 
 // One image's shape: its family and what of it kestrel reads.
 // A shape made without values is that of a 35-track D64 of unknown length:
@@ -89,6 +107,11 @@ DiskShape shapeForSize(uint64_t size);
 // The shape of the table size nearest to `size` (the smaller of two as near),
 // and that size: what a file of no known size most likely was.
 DiskShape nearestKnownShape(uint64_t size, uint64_t &knownSize);
+
+// The shape of an image as the family's drive formats it: the tracks of its
+// map (or `tracks` when above that, for a 40-track D64), with or without
+// error bytes.
+DiskShape formattedShape(const DiskFamily &family, int tracks, bool errorBytes);
 
 // A D71 read as its side 1 only (its header marks it single-sided).
 DiskShape singleSided(const DiskShape &shape);

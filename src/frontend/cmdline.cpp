@@ -2,6 +2,7 @@
 #include "frontend/cmdline.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -137,8 +138,8 @@ void readCopyRequest(ArgCursor &args, RunPaths &paths) {
 // gives 0xA0); an error exit naming the text and the option when it breaks
 // the rule or gives fewer than minBytes bytes, and naming the character that
 // stands for no disk code.
-NameText readDiskText(ArgCursor &args, const char *option, int minBytes, int maxBytes, int paddingPlace) {
-    const char *text = args.take();
+NameText decodeDiskText(const char *text, const ArgCursor &args, const char *option, int minBytes, int maxBytes,
+                        int paddingPlace) {
     NameText name = decodeNameText(text, maxBytes, args.textGlyphs, paddingPlace);
     std::string why;
     switch (name.problem) {
@@ -151,11 +152,46 @@ NameText readDiskText(ArgCursor &args, const char *option, int minBytes, int max
                                      ConsoleStream::Error) + "'";
             break;
     }
-    if (why.empty() && name.length < minBytes) why = "is empty";
+    if (why.empty() && name.length < minBytes) why = name.length == 0 ? "is empty" : "is too short";
+    if (!why.empty() && minBytes == maxBytes)
+        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i bytes, %%XX for any byte).",
+                      consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why.c_str(), maxBytes);
     if (!why.empty())
         exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).",
                       consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why.c_str(), minBytes, maxBytes);
     return name;
+}
+
+NameText readDiskText(ArgCursor &args, const char *option, int minBytes, int maxBytes, int paddingPlace) {
+    return decodeDiskText(args.take(), args, option, minBytes, maxBytes, paddingPlace);
+}
+
+// The bytes of a new disk's id, which the format command writes two of.
+constexpr int kNewIdLength = 2;
+
+// "-new" NAME,ID: the text up to the first ',' is the disk name, the rest the
+// id, each by the text rule (%2C gives a ',' in the name).
+void readNewDisk(ArgCursor &args) {
+    if (!args.hasNext()) exitWithError(1, "ERROR: Disk name and id after '-new' missing.");
+    std::string text = args.take();
+    size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        exitWithError(1, "ERROR: '-new' takes the disk name and id as NAME,ID (e.g. 'DEMO,23'), not '%s'.",
+                      consoleOutsideText(text, ConsoleStream::Error).c_str());
+    std::string name = text.substr(0, comma), id = text.substr(comma + 1);
+    options.newName = decodeDiskText(name.c_str(), args, "-new", 0, kNameLength, -1);
+    options.newId = decodeDiskText(id.c_str(), args, "-new", kNewIdLength, kNewIdLength, -1);
+    options.newImage = options.imageModified = 1;
+}
+
+// "-40" MAP: a new D64 of 40 tracks, its map of 36-40 where SpeedDOS or
+// DolphinDOS keeps it (any case).
+void readForty(ArgCursor &args) {
+    std::string map = args.hasNext() ? args.take() : "";
+    for (char &c : map) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (map == "speeddos") options.newMapTracks40 = 1;
+    else if (map == "dolphindos") options.newMapTracks40 = 2;
+    else exitWithError(1, "ERROR: '-40' takes the map of tracks 36-40: speeddos or dolphindos.");
 }
 
 // A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255; an
@@ -269,7 +305,7 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
     if (is("-copy")) return args.hasNext() ? 1 + numbersAhead(args, 1, 2) : 0;
     int values = is("-start") ? 2 : 0;
-    for (const char *name : {"-w", "-into", "-part", "-wname", "-wtype", "-wtrack", "-wil", "-il"})
+    for (const char *name : {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il"})
         if (is(name)) values = 1;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
@@ -278,6 +314,9 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
 
 void placePlainArgument(const char *arg, RunPaths &paths) {
     if (options.jsonReport || options.imageList) paths.images.push_back(arg);
+    else if (options.newImage && paths.destination.empty()) paths.destination = arg;
+    else if (options.newImage) exitWithError(1, "ERROR: '-new' makes the one image named; no other image is read, "
+                                                "so '%s' has no place.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
     else if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
     else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
@@ -362,6 +401,12 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.useTracks36To40 = 1;
     } else if (is("-copy")) {
         readCopyRequest(args, paths);
+    } else if (is("-new")) {
+        readNewDisk(args);
+    } else if (is("-40")) {
+        readForty(args);
+    } else if (is("-errorbytes")) {
+        options.newErrorBytes = 1;
     } else if (is("-into")) {
         if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Folder name after '-into' missing.");
         if (!paths.into.empty()) exitWithError(1, "ERROR: '-into' is given twice; give one folder per run.");
@@ -431,6 +476,12 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
                                                        : nullptr;
     if (runSetting && !options.insertFiles)
         exitWithError(1, "ERROR: '%s' sets how '-w' inserts files; give '-w' with it.", runSetting);
+    if ((options.newMapTracks40 || options.newErrorBytes) && !options.newImage)
+        exitWithError(1, "ERROR: '%s' shapes a new image; give '-new' with it.",
+                      options.newMapTracks40 ? "-40" : "-errorbytes");
+    if (options.newImage && options.mergeImages)
+        exitWithError(1, "ERROR: '-new' cannot be combined with '-merge'; merge into the new image in a second run.");
+    if (options.newImage && paths.destination.empty()) exitWithError(1, "ERROR: Name of the new image missing.");
 }
 
 // The JSON report lists images and nothing else.
@@ -460,6 +511,7 @@ const char *lastOptionOf(int argc, char **argv, bool (*wanted)(const char *)) {
 }
 
 bool isJson(const char *arg) { return std::strcmp(arg, "-json") == 0; }
+bool isNew(const char *arg) { return std::strcmp(arg, "-new") == 0; }
 bool isGlyphSet(const char *arg) { return std::strcmp(arg, "-U") == 0 || std::strcmp(arg, "-Ul") == 0; }
 bool isCheckOrExtract(const char *arg) { return std::strcmp(arg, "-check") == 0 || std::strcmp(arg, "-x") == 0; }
 
@@ -467,7 +519,7 @@ bool isCheckOrExtract(const char *arg) { return std::strcmp(arg, "-check") == 0 
 // and the map view and block viewer.
 bool isForOneImage(const char *arg) {
     static const char *const kOneImage[] = {"-rd", "-sd",  "-start", "-merge", "-adel", "-fix",
-                                            "-w",  "-copy", "-block", "-bam",   "-part"};
+                                            "-w",  "-copy", "-block", "-bam",   "-part",  "-new"};
     for (const char *name : kOneImage)
         if (std::strcmp(arg, name) == 0) return true;
     for (const DirEditOption &option : kDirEditOptions)
@@ -481,6 +533,8 @@ RunPaths parseCommandLine(int argc, char **argv) {
     RunPaths paths;
     // -json changes what every plain argument is, those before it included.
     options.jsonReport = lastOptionOf(argc, argv, isJson) ? 1 : 0;
+    // -new makes every plain argument the new image's name (there is no source), those before it too.
+    options.newImage = !options.jsonReport && lastOptionOf(argc, argv, isNew) ? 1 : 0;
     // So does -check or -x with nothing that works on one image only.
     options.imageList = lastOptionOf(argc, argv, isCheckOrExtract) && !lastOptionOf(argc, argv, isForOneImage) ? 1 : 0;
     // Names are read in the glyphs the listing shows them in, wherever -U or -Ul stands.

@@ -44,7 +44,10 @@ struct RunPaths {
 // without an editing option, -block or -bam makes every plain argument an
 // image; with fewer than two the one named (if any) becomes the source, and
 // the run is that of one image. -into is refused without -x, twice, or
-// without a folder name.
+// without a folder name. -new (wherever an option stands) has no source: its
+// one plain argument, before or after it, is the destination, the image it
+// makes; a second one, -merge, or no path is refused, and so are -40 and
+// -errorbytes without -new.
 RunPaths parseCommandLine(int argc, char **argv);
 
 // The settings of an insert that no -w... option changes: the entry as the

@@ -3,6 +3,7 @@
 #include "frontend/run.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -25,6 +26,7 @@
 #include "frontend/imagefile.h"
 #include "files/extract.h"
 #include "files/insert.h"
+#include "make/blank.h"
 #include "frontend/usage.h"
 #include "make/copy.h"
 #include "report/json.h"
@@ -258,7 +260,8 @@ void copyBefore(ImageBuffer &image, InsertRun &run, const RunPaths &paths, const
 // PC64 file or T64 tape image gives the files it carries, named as it names
 // them; one that cannot be read whole ends the run before any of its files
 // is inserted, and its warnings come first.
-void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::vector<ImageBuffer> &copied) {
+void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::string &imagePath,
+                     const std::vector<ImageBuffer> &copied) {
     PlacementRules rules = drivePlacement(image.shape);
     if (options.fileInterleave) rules.interleave = options.fileInterleave;
     rules.systemTrack = options.useSystemTrack != 0;
@@ -267,10 +270,10 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::vecto
         if (extension == MapExtension::None)
             exitWithError(1, "ERROR: '-tracks40' places files on tracks 36-40, but '%s' keeps no map of them (a "
                              "40-track D64 with a SpeedDOS or DolphinDOS map does).",
-                          shownOnError(paths.source).c_str());
+                          shownOnError(imagePath).c_str());
         rules.extensionOffset = mapExtensionOffset(extension);
     }
-    InsertRun run = startInserts(image, paths.source, rules);
+    InsertRun run = startInserts(image, imagePath, rules);
     size_t copies = 0;
     for (size_t i = 0; i < paths.inserts.size(); ++i) {
         const std::string &path = paths.inserts[i];
@@ -303,6 +306,35 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::vecto
             insertFile(image, run, path, contained.entry, settings, contained.data.data(), contained.data.size());
     }
     copyBefore(image, run, paths, copied, paths.inserts.size(), copies);
+}
+
+// The message for a -new whose name is taken; nothing has been written.
+[[noreturn]] void exitNameTaken(const std::string &path) {
+    exitWithError(1, "ERROR: '%s' already exists; '-new' never replaces a file.", shownOnError(path).c_str());
+}
+
+// -new: the blank image of the family the name's extension gives (.d64,
+// .d71, .d81, any case), 40 tracks with -40 and error bytes with -errorbytes.
+// Refused, before anything else runs, for another extension and for a name
+// something already stands at (the write itself refuses one that appears meanwhile).
+void makeNewImage(const std::string &path, ImageBuffer &image) {
+    size_t dot = path.find_last_of('.');
+    std::string extension = dot == std::string::npos || dot < fileNameStart(path) ? "" : path.substr(dot + 1);
+    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const DiskFamily *family = familyNamed(extension.c_str());
+    if (!family)
+        exitWithError(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not '%s'.",
+                      shownOnError(path).c_str());
+    if (options.newMapTracks40 && family != &kFamilyD64)
+        exitWithError(1, "ERROR: '-40' makes a D64 of 40 tracks; '%s' names a %s.", shownOnError(path).c_str(),
+                      family->name);
+    NewFiles here;
+    if (nameTaken(here, path)) exitNameTaken(path);
+    ExtendedMap map = options.newMapTracks40 == 1   ? ExtendedMap::SpeedDos
+                      : options.newMapTracks40 == 2 ? ExtendedMap::DolphinDos
+                                                    : ExtendedMap::None;
+    image = makeBlankImage({family, map, options.newErrorBytes != 0, options.newName.bytes, options.newName.length,
+                            options.newId.bytes});
 }
 
 // -part: enters each partition named, the next inside the one before; the
@@ -345,6 +377,13 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
     }
     // Output that did not arrive must not be followed by a written file.
     exitIfOutputLost();
+    if (options.newImage) {
+        WriteResult result = writeWholeFile(destination, image.bytes.data(), image.bytes.size(), WriteMode::CreateNew);
+        if (result == WriteResult::AlreadyExists) exitNameTaken(destination);
+        if (result != WriteResult::Written)
+            exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
+        return;
+    }
     if (saveImage(image, destination) != 0)
         exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
@@ -372,7 +411,10 @@ int runKestrel(int argc, char **argv) {
 
     ImageBuffer image;
     ImageBuffer second;
-    loadOrExit(paths.source, "File", image);
+    // The image the run works on: loaded, or made blank by -new (which has no source).
+    const std::string &imagePath = options.newImage ? paths.destination : paths.source;
+    if (options.newImage) makeNewImage(paths.destination, image);
+    else loadOrExit(paths.source, "File", image);
     if (options.secondImageNeeded) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
@@ -381,10 +423,10 @@ int runKestrel(int argc, char **argv) {
     for (size_t i = 0; i < paths.copies.size(); ++i) loadOrExit(paths.copies[i].image, "File", copied[i]);
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
         options.extractFiles || options.insertFiles || options.copyEntries)
-        requireMapBlock(image, "File", paths.source);
+        requireMapBlock(image, "File", imagePath);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
     if (!options.partitions.empty()) {
-        requireMapBlock(image, "File", paths.source);
+        requireMapBlock(image, "File", imagePath);
         enterPartitions(image, paths);
     }
     for (size_t i = 0; i < paths.copies.size(); ++i) requireMapBlock(copied[i], "File", paths.copies[i].image);
@@ -396,14 +438,14 @@ int runKestrel(int argc, char **argv) {
         settleViewPosition(image);
         runBlockViewer(image);
     }
-    if (options.appendDel) appendDelEntry(image, paths.source);
+    if (options.appendDel) appendDelEntry(image, imagePath);
     // -undel before the inserts, the other edits after them, so that an edit
     // can name a file inserted in the same run.
     bool inserts = options.insertFiles || options.copyEntries;
     if (!inserts && !options.dirEdits.empty()) applyDirectoryEdits(image, DirEditPass::All);
     if (inserts) {
         if (editsGiven(true)) applyDirectoryEdits(image, DirEditPass::Undeletes);
-        insertHostFiles(image, paths, copied);
+        insertHostFiles(image, paths, imagePath, copied);
         if (editsGiven(false)) applyDirectoryEdits(image, DirEditPass::AllButUndeletes);
     }
     if (options.fixMap) fixMap(image);

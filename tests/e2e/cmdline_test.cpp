@@ -201,6 +201,24 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-move", "3", "", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-undel", "", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-p00", "a.d64"}, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it."},
+        // -new: the image it makes is the one path; nothing is written when it is refused.
+        {{"-new", "DEMO,23", "a.d64"}, "ERROR: 'a.d64' already exists; '-new' never replaces a file."},
+        {{"-new", "DEMO,23", "-w", "a.d64", "n.img"},
+         "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not 'n.img'."},
+        {{"-new", "ABCDEFGHIJKLMNOPQ,23", "n.d64"},
+         "ERROR: The text 'ABCDEFGHIJKLMNOPQ' for '-new' is too long (0 to 16 bytes, %XX for any byte)."},
+        {{"-new", "DEMO,234", "n.d64"}, "ERROR: The text '234' for '-new' is too long (2 bytes, %XX for any byte)."},
+        {{"-new", "DEMO,2", "n.d64"}, "ERROR: The text '2' for '-new' is too short (2 bytes, %XX for any byte)."},
+        {{"-new", "DEMO", "n.d64"}, "ERROR: '-new' takes the disk name and id as NAME,ID (e.g. 'DEMO,23'), not 'DEMO'."},
+        {{"n.d64", "-new", "DEMO,23", "a.d64"},
+         "ERROR: '-new' makes the one image named; no other image is read, so 'a.d64' has no place."},
+        {{"-new", "DEMO,23"}, "ERROR: Name of the new image missing."},
+        {{"-new", "DEMO,23", "-merge", "n.d64"},
+         "ERROR: '-new' cannot be combined with '-merge'; merge into the new image in a second run."},
+        {{"-new", "DEMO,23", "-40", "speeddos", "n.d71"}, "ERROR: '-40' makes a D64 of 40 tracks; 'n.d71' names a d71."},
+        {{"-new", "DEMO,23", "-40", "d64", "n.d64"},
+         "ERROR: '-40' takes the map of tracks 36-40: speeddos or dolphindos."},
+        {{"-errorbytes", "a.d64"}, "ERROR: '-errorbytes' shapes a new image; give '-new' with it."},
     };
     for (const ErrorCase &c : cases) {
         Workspace work;
@@ -397,6 +415,8 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
         {{"kestrel", "-w", "notes.txt", "a"}, {"a.d64"}},
         {{"kestrel", "-copy", "-"}, {"-vintage.d64"}},  // the image, not an option
         {{"kestrel", "-rename", "0", ""}, {}},  // a name
+        {{"kestrel", "-new", ""}, {}},           // a name and id
+        {{"kestrel", "-40", ""}, {"speeddos", "dolphindos"}},
         {{"kestrel", "-rd", "3", ""}, images},   // last may follow, an image may
         {{"kestrel", "--", "-"}, {"-vintage.d64"}},
     };

@@ -5,9 +5,11 @@
 // how each is detected.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "support/cc1541.h"
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
 #include "support/shell.h"
@@ -198,6 +200,94 @@ TEST(Families, ListExtractWriteAndCheckAgainstCc1541AndCbmconvert) {
         shellOutput("mkdir " + shellWord(dir.file("back")) + " && cd " + shellWord(dir.file("back")) +
                     " && cbmconvert -v0 -N -d ../new.img >/dev/null 2>&1");
         EXPECT_EQ(readBytes(dir.file("back/new.prg")), big);
+    }
+}
+
+// A blank disk "BLANK,AB" byte by byte as each drive formats it: a D64 of 35
+// tracks, or of 40 with the map of tracks 36-40 at `extension` of 18/0
+// (SpeedDOS C0, DolphinDOS AC), a D71, a D81; error bytes ($01) when asked.
+std::vector<uint8_t> blankImage(const std::string &family, int extension, bool errorBytes) {
+    std::vector<uint8_t> image = family == "d71"   ? blankD71()
+                                 : family == "d81" ? blankD81()
+                                                   : bytesOf(formatImage("BLANK", "AB", extension ? 40 : 35));
+    const uint8_t freeTrack[] = {0x11, 0xFF, 0xFF, 0x01};  // 17 sectors free
+    for (int i = 0; extension && i < 5; ++i) std::copy(freeTrack, freeTrack + 4, image.begin() + 0x16500 + extension + 4 * i);
+    if (errorBytes) image.resize(image.size() + image.size() / 256, 0x01);
+    return image;
+}
+
+struct BlankCase {
+    const char *what;
+    std::vector<std::string> options;  // after -new BLANK,AB
+    const char *image;
+    const char *family;
+    int extension;     // 18/0 offset of the map of tracks 36-40; 0: 35 tracks
+    bool errorBytes;
+    size_t cbmBytes;   // the leading bytes cbmconvert reads as an image (it takes neither 40 tracks nor error bytes)
+};
+
+const BlankCase kBlankCases[] = {
+    {"D64", {}, "n.d64", "d64", 0, false, 174848},
+    {"D64 with error bytes, named in capitals", {"-errorbytes"}, "n.D64", "d64", 0, true, 174848},
+    {"D64 of 40 tracks, SpeedDOS map", {"-40", "speeddos"}, "s.d64", "d64", 0xC0, false, 174848},
+    {"D64 of 40 tracks, DolphinDOS map", {"-40", "DolphinDOS", "-errorbytes"}, "d.d64", "d64", 0xAC, true, 174848},
+    {"D71", {}, "n.d71", "d71", 0, false, 349696},
+    {"D71 with error bytes", {"-errorbytes"}, "e.d71", "d71", 0, true, 349696},
+    {"D81", {}, "n.d81", "d81", 0, false, 819200},
+    {"D81 with error bytes", {"-errorbytes"}, "e.D81", "d81", 0, true, 819200},
+};
+
+// -new makes each family's blank disk byte for byte; cc1541 accepts and
+// lists it; filled in the same run, cbmconvert gives every file back; and a
+// second -new onto it is refused and leaves it as it was.
+TEST(Families, NewDiskIsTheDrivesFormatAndTakesFiles) {
+    REQUIRE_TOOL("command -v cc1541", "cc1541");
+    REQUIRE_TOOL("command -v cbmconvert", "cbmconvert");
+    const std::vector<uint8_t> intro = randomBytes(3000, 5), part = randomBytes(20000, 6);
+    for (const BlankCase &c : kBlankCases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeBytes(dir.file("intro.prg"), intro);
+        writeBytes(dir.file("part1.prg"), part);
+        std::vector<std::string> args = {"-new", "BLANK,AB"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        std::vector<std::string> blank = args, full = args;
+        blank.push_back(c.image);
+        RunResult made = runBinary(blank, dir.path);
+        ASSERT_EQ(made.status, 0) << made.err;
+        EXPECT_EQ(readBytes(dir.file(c.image)), blankImage(c.family, c.extension, c.errorBytes));
+        std::string extension = std::string(".") + c.family;
+        // cc1541 -V knows a 1541 only, and looks for a D71's side-2 counts in 53/0.
+        if (extension == ".d64") {
+            std::string out = shellOutput("cd " + shellWord(dir.path) + " && cp " + c.image + " v" + extension +
+                                          " && cc1541 -V v" + extension + " 2>&1");
+            EXPECT_FALSE(contains(out, "ERROR")) << out;
+        }
+
+        for (const char *option : {"-w", "intro.prg", "-w", "part1.prg", "-check", "full"}) full.push_back(option);
+        full.back() += extension;
+        RunResult filled = runBinary(full, dir.path);
+        ASSERT_EQ(filled.status, 0) << filled.out << filled.err;
+        EXPECT_TRUE(contains(filled.out, "0 errors, 0 warnings;")) << filled.out;
+        std::string json = runBinary({"-json", full.back()}, dir.path).out;
+        size_t at = json.find("\"blocks_free\":");
+        ASSERT_NE(at, std::string::npos) << json;
+        CcListing listing = ccList(dir, full.back());
+        EXPECT_EQ(listing.header, std::string("0 \"blank           \" ab ") + (extension == ".d81" ? "3d" : "2a"));
+        EXPECT_EQ(listing.entries.size(), 2u);
+        EXPECT_EQ(listing.blocksFree, std::to_string(std::stoi(json.substr(at + 14))) + " blocks free.");
+        shellOutput("cd " + shellWord(dir.path) + " && head -c " + std::to_string(c.cbmBytes) + " " + full.back() +
+                    " > cbm" + extension + " && mkdir back && cd back && cbmconvert -v0 -N -d ../cbm" + extension +
+                    " >/dev/null 2>&1");
+        EXPECT_EQ(readBytes(dir.file("back/intro.prg")), intro);
+        EXPECT_EQ(readBytes(dir.file("back/part1.prg")), part);
+
+        std::vector<uint8_t> before = readBytes(dir.file(full.back()));
+        args.push_back(full.back());
+        RunResult again = runBinary(args, dir.path);
+        EXPECT_EQ(again.status, 1);
+        EXPECT_TRUE(contains(again.err, "already exists; '-new' never replaces a file.")) << again.err;
+        EXPECT_EQ(readBytes(dir.file(full.back())), before);
     }
 }
 

@@ -776,13 +776,17 @@ TEST(Insert, TapeImageGivesEveryFile) {
                                                 {"SECOND", 0x01, 0xC000, 0xC002, second},
                                                 {"DATA", 0x81, 0, 70, data}}, 5));
     writeImage(dir.file("disk.d64"), formatImage());
-    RunResult result = runBinary({"-w", "tape.t64", "disk.d64", "out.d64"}, dir.path);
+    // A disk image's extension has a PC64 name's form (letter, two digits): it is a plain file.
+    std::vector<uint8_t> plain = randomBytes(90, 4);
+    writeBytes(dir.file("small.d71"), plain);
+    RunResult result = runBinary({"-w", "tape.t64", "-w", "small.d71", "disk.d64", "out.d64"}, dir.path);
     ASSERT_EQ(result.status, 0) << result.err;
     ASSERT_EQ(splitLines(result.err).size(), 1u) << result.err;
     EXPECT_TRUE(contains(result.err, "WARNING: 'tape.t64': entry 1 (second) ends at $C002")) << result.err;
     first.insert(first.begin(), {0x01, 0x08});
     second.insert(second.begin(), {0x00, 0xC0});
-    expectSameFiles(extractAll(dir, "out.d64", "out"), {{"first.prg", first}, {"second.prg", second}, {"data.seq", data}});
+    expectSameFiles(extractAll(dir, "out.d64", "out"),
+                    {{"first.prg", first}, {"second.prg", second}, {"data.seq", data}, {"small.prg", plain}});
 }
 
 // Refusals: status 1 (the name cannot be read, is on the disk already, the

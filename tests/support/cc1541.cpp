@@ -3,9 +3,13 @@
 
 #include "support/shell.h"
 
+#include <algorithm>
+
 CcListing ccList(const TempDir &dir, const std::string &image) {
-    shellOutput("cd " + dir.path + " && cp " + image + " cclist.d64");
-    std::string out = shellOutput("cd " + dir.path + " && cc1541 cclist.d64 2>&1");
+    // cc1541 takes the family from the extension: the copy keeps it.
+    std::string copy = "cclist" + image.substr(std::min(image.rfind('.'), image.size()));
+    shellOutput("cd " + dir.path + " && cp " + image + " " + copy);
+    std::string out = shellOutput("cd " + dir.path + " && cc1541 " + copy + " 2>&1");
     std::string plain;  // without the ESC [ ... m colour codes
     for (size_t i = 0; i < out.size(); ++i) {
         if (out[i] == '\x1b') {

@@ -15,5 +15,6 @@ struct CcListing {
     std::string blocksFree;
 };
 
-// Lists `image` (a name inside dir) through a copy, so the image stays as it is.
+// Lists `image` (a name inside dir) through a copy with its extension, so the
+// image stays as it is.
 CcListing ccList(const TempDir &dir, const std::string &image);
