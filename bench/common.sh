@@ -27,3 +27,13 @@ row() {  # name, figure, target, verdict
 verdict() {  # figure, limit
     awk -v f="$1" -v l="$2" 'BEGIN { print (f + 0 <= l + 0) ? "met" : "NOT MET" }'
 }
+
+# Wall-clock seconds of one command (output dropped), and the smaller of two numbers.
+seconds() {
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null
+    end=$(date +%s.%N)
+    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
+}
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }

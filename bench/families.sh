@@ -89,14 +89,6 @@ done
 
 echo
 echo "== one -json run over $count images, a third of each family (wall time, best of 3)"
-seconds() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
-}
-smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }
 cat "${images[@]}" >/dev/null
 "$kestrel" -json "${images[@]}" >/dev/null
 best_cat=999 best_json=999

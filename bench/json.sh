@@ -14,6 +14,7 @@
 #   bench/json.sh [COUNT]      (default 1000 images)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/common.sh"
 count=${1:-1000}
 build=$root/build-bench
 work=$(mktemp -d)
@@ -32,17 +33,6 @@ images=("$work"/images/*.d64)
 row() {  # name, figure, target, verdict
     printf '  %-38s %10s   target %-14s %s\n' "$1" "$2" "$3" "$4"
 }
-verdict() {  # figure, limit
-    awk -v f="$1" -v l="$2" 'BEGIN { print (f + 0 <= l + 0) ? "met" : "NOT MET" }'
-}
-seconds() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
-}
-smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }
 
 echo
 echo "== one run over $count images (wall time, best of 3, same run)"
