@@ -79,7 +79,7 @@ TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const PlacementRul
     SearchSkips &skips = run.growth.skips;
     bool found = previous         ? findNextFileBlock(image, rules, skips, *previous, block)
                  : start.track > 0 ? findFileStartAt(image, rules, skips, start, block)
-                                   : findFileStart(image, rules, skips, block);
+                                   : findFileStart(image, rules, skips, run.fullTracks, block);
     if (!found) {
         warnAfterSearch(image, run.growth, nullptr);
         exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
@@ -127,7 +127,8 @@ void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, in
 // entry owns (its data, REL side sectors, GEOS info block, VLIR index and
 // records), each walk bounded and stopped at a sector beyond its track.
 // Blocks of the directory's account and blocks no map covers stay as they are.
-void freeReplacedFile(ImageBuffer &image, const InsertRun &run, const PlacementRules &rules, const uint8_t *oldSlot) {
+void freeReplacedFile(ImageBuffer &image, InsertRun &run, const PlacementRules &rules, const uint8_t *oldSlot) {
+    run.fullTracks.reset();
     EntryKind kind = entryKind(oldSlot);
     SlotChains named = slotChains(oldSlot, kind);
     std::vector<NamedChain> chains(named.chains, named.chains + named.count);
@@ -153,6 +154,22 @@ void freeReplacedFile(ImageBuffer &image, const InsertRun &run, const PlacementR
     }
 }
 
+// True when the block holding `bytes` is a header or map block, whose
+// bytes the placement reads.
+bool inSystemBlock(const ImageBuffer &image, const uint8_t *bytes) {
+    const DiskShape &shape = image.shape;
+    const uint8_t *base = image.bytes.data();
+    const uint8_t *block = base + static_cast<size_t>(bytes - base) / kBlockSize * kBlockSize;
+    int sideTrack = shape.systemTrack + shape.family->sideTracks;
+    const TrackSector candidates[] = {
+        {shape.systemTrack, 0}, {shape.systemTrack, 1}, {shape.systemTrack, 2}, {sideTrack, 0}};
+    for (TrackSector at : candidates)
+        if (isSystemBlock(shape, at.track, at.sector) && at.track <= shape.tracks &&
+            blockAt(image, at.track, at.sector) == block)
+            return true;
+    return false;
+}
+
 void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int interleave) {
     consolePrintf("%3i: \"", number);
     for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
@@ -168,7 +185,7 @@ void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int 
 }  // namespace
 
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath, PlacementRules rules) {
-    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules};
+    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules, {}};
     // As the listing reads the directory: from the link in the header (18/0, 40/0).
     run.directoryEnd = requireDirectoryEnd(image, {image.shape.systemTrack, 0}, run.growth);
     return run;
@@ -226,6 +243,7 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
         run.directoryEnd = added;
         slot = blockAt(image, added.track, added.sector);
         number = scan.shownSlots;
+        if (inSystemBlock(image, slot)) run.fullTracks.reset();
     }
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
     TrackSector first = writeChain(image, run, rules, start, bytes, size, count);
@@ -233,5 +251,6 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     // Only now, with the new file whole, does the old one give up its blocks.
     if (scan.namedSlot) freeReplacedFile(image, run, rules, slot);
     writeEntry(slot, entry, first, count);
+    if (inSystemBlock(image, slot)) run.fullTracks.reset();
     printInserted(image.shape, number, slot, rules.interleave);
 }

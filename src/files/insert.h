@@ -22,6 +22,7 @@ struct InsertRun {
     DirectoryGrowth growth;
     TrackSector directoryEnd;
     PlacementRules rules;  // the run's: -il, -dirtrack, -tracks40 over the drive's own
+    FullTracks fullTracks; // tracks the first-block search found full, till a block is freed
 };
 
 // The account of `image`, named `imagePath` in messages, before its first
