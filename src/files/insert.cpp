@@ -42,23 +42,55 @@ bool sameFileName(const uint8_t *stored, const uint8_t *name, size_t length) {
     return std::memcmp(stored, name, length) == 0 && (length == kNameLength || stored[length] == kPadding);
 }
 
-// One pass over the directory as the listing reads it, every slot looked at.
-DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
-    DirectoryScan scan{nullptr, -1, 0, nullptr, -1};
-    size_t length = nameLength(name);
+// True while every link the run's record of the directory was read through
+// still holds the bytes it held.
+bool directoryRecordHolds(const InsertRun &run) {
+    if (run.readLinks.empty()) return false;
+    for (size_t i = 0; i < run.readLinks.size(); ++i)
+        if ((run.readLinks[i][0] << 8 | run.readLinks[i][1]) != run.readLinkValues[i]) return false;
+    return true;
+}
+
+void noteLink(InsertRun &run, uint8_t *link) {
+    run.readLinks.push_back(link);
+    run.readLinkValues.push_back(static_cast<uint16_t>(link[0] << 8 | link[1]));
+}
+
+// Reads the directory blocks as the listing reads them into the run's record.
+void recordDirectory(ImageBuffer &image, InsertRun &run) {
+    run.directoryBlocks.clear();
+    run.readLinks.clear();
+    run.readLinkValues.clear();
+    noteLink(run, headerBlock(image));
     DirectoryCursor cursor = startDirectory(image);
-    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
-        bool empty = slot[kSlotType] == 0;
-        if (!empty && !scan.namedSlot && sameFileName(slot + kSlotName, name, length)) {
-            scan.namedSlot = slot;
-            scan.namedSlotNumber = scan.shownSlots;
+    // Every slot is yielded: the first of each block is the block.
+    while (uint8_t *slot = nextListedSlot(image, cursor, true))
+        if (cursor.slotIndex == 0) {
+            run.directoryBlocks.push_back(slot);
+            noteLink(run, slot);
         }
-        if (empty && !scan.freeSlot) {
-            scan.freeSlot = slot;
-            scan.freeSlotNumber = scan.shownSlots;
+}
+
+// One pass over the directory as the listing reads it, every slot looked at.
+DirectoryScan scanDirectory(ImageBuffer &image, InsertRun &run, const uint8_t *name) {
+    DirectoryScan scan{nullptr, -1, 0, nullptr, -1};
+    if (!directoryRecordHolds(run)) recordDirectory(image, run);
+    size_t length = nameLength(name);
+    for (uint8_t *block : run.directoryBlocks)
+        for (int index = 0; index < kSlotsPerBlock; ++index) {
+            uint8_t *slot = block + index * kSlotSize;
+            bool empty = slot[kSlotType] == 0;
+            if (!empty && !scan.namedSlot && slot[kSlotName] == name[0] &&
+                sameFileName(slot + kSlotName, name, length)) {
+                scan.namedSlot = slot;
+                scan.namedSlotNumber = scan.shownSlots;
+            }
+            if (empty && !scan.freeSlot) {
+                scan.freeSlot = slot;
+                scan.freeSlotNumber = scan.shownSlots;
+            }
+            if (!empty || options.showAll) ++scan.shownSlots;
         }
-        if (!empty || options.showAll) ++scan.shownSlots;
-    }
     return scan;
 }
 
@@ -185,7 +217,7 @@ void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int 
 }  // namespace
 
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath, PlacementRules rules) {
-    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules, {}};
+    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules, {}, {}, {}, {}};
     // As the listing reads the directory: from the link in the header (18/0, 40/0).
     run.directoryEnd = requireDirectoryEnd(image, {image.shape.systemTrack, 0}, run.growth);
     return run;
@@ -228,7 +260,7 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     if (start.track > 0 && start.sector >= sectorsPerTrack(image.shape, start.track))
         exitWithError(1, "ERROR: '-wtrack %i/%i' for '%s': track %i has sectors 0 to %i.", start.track, start.sector,
                       shownPath.c_str(), start.track, sectorsPerTrack(image.shape, start.track) - 1);
-    DirectoryScan scan = scanDirectory(image, entry.name);
+    DirectoryScan scan = scanDirectory(image, run, entry.name);
     if (scan.namedSlot && !settings.replace)
         exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.growth.path.c_str(),
                       shownPath.c_str());
