@@ -8,6 +8,7 @@ namespace {
 constexpr int kExtensionFirstTrack = 36;
 constexpr int kExtensionLastTrack = 40;
 constexpr int kExtensionEntrySize = 4;
+constexpr int kLastSystemSector = 2;  // a D81's second map block, 40/2
 
 // Where in 18/0 the extension map keeps a track's 4 bytes (count, then the
 // bits of sectors 0-7, 8-15, 16-23); -1 for a track the family's map keeps.
@@ -35,7 +36,8 @@ uint64_t placeableSectors(const ImageBuffer &image, const PlacementRules &rules,
     uint64_t free = freeBitsOf(image, rules, track) & ((uint64_t{1} << count) - 1);
     if (mapFull) *mapFull = !free;
     if (!free) return 0;  // a full track, as most are that a search passes over
-    for (int sector = 0; sector < count; ++sector)
+    // Header and map blocks are sectors 0 to 2 of their tracks.
+    for (int sector = 0; sector < count && sector < kLastSystemSector + 1; ++sector)
         if (isSystemBlock(shape, track, sector)) free &= ~(uint64_t{1} << sector);
     uint64_t inUse = free & blockSetTrackBits(skips.inUse, track);
     for (int sector = 0; inUse >> sector; ++sector)

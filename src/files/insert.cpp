@@ -35,11 +35,33 @@ size_t nameLength(const uint8_t *name) {
     return padding ? static_cast<size_t>(static_cast<const uint8_t *>(padding) - name) : kNameLength;
 }
 
-// A stored name is the same file to a 1541 as a name of `length` bytes when
-// it agrees in those bytes and ends there (what follows a 0xA0 is not part
-// of the name).
-bool sameFileName(const uint8_t *stored, const uint8_t *name, size_t length) {
-    return std::memcmp(stored, name, length) == 0 && (length == kNameLength || stored[length] == kPadding);
+// A name as a drive compares it with stored names: its bytes and the 0xA0
+// that ends it (none for a name of 16 bytes), as two words and their masks.
+struct NameKey {
+    uint64_t words[2];
+    uint64_t masks[2];
+};
+
+NameKey nameKey(const uint8_t *name) {
+    size_t length = nameLength(name);
+    uint8_t bytes[kNameLength];
+    uint8_t mask[kNameLength] = {};
+    std::memcpy(bytes, name, kNameLength);
+    if (length < kNameLength) bytes[length] = kPadding;
+    std::memset(mask, 0xFF, std::min<size_t>(length + 1, kNameLength));
+    NameKey key;
+    std::memcpy(key.words, bytes, sizeof key.words);
+    std::memcpy(key.masks, mask, sizeof key.masks);
+    return key;
+}
+
+// A stored name is the same file to a 1541 when it agrees with the name in
+// its bytes and ends where it ends (what follows a 0xA0 is not part of the
+// name).
+bool sameFileName(const uint8_t *stored, const NameKey &key) {
+    uint64_t words[2];
+    std::memcpy(words, stored, sizeof words);
+    return (((words[0] ^ key.words[0]) & key.masks[0]) | ((words[1] ^ key.words[1]) & key.masks[1])) == 0;
 }
 
 // True while every link the run's record of the directory was read through
@@ -75,13 +97,12 @@ void recordDirectory(ImageBuffer &image, InsertRun &run) {
 DirectoryScan scanDirectory(ImageBuffer &image, InsertRun &run, const uint8_t *name) {
     DirectoryScan scan{nullptr, -1, 0, nullptr, -1};
     if (!directoryRecordHolds(run)) recordDirectory(image, run);
-    size_t length = nameLength(name);
+    NameKey key = nameKey(name);
     for (uint8_t *block : run.directoryBlocks)
         for (int index = 0; index < kSlotsPerBlock; ++index) {
             uint8_t *slot = block + index * kSlotSize;
             bool empty = slot[kSlotType] == 0;
-            if (!empty && !scan.namedSlot && slot[kSlotName] == name[0] &&
-                sameFileName(slot + kSlotName, name, length)) {
+            if (!empty && !scan.namedSlot && sameFileName(slot + kSlotName, key)) {
                 scan.namedSlot = slot;
                 scan.namedSlotNumber = scan.shownSlots;
             }
