@@ -127,6 +127,7 @@ bool findFileStart(const ImageBuffer &image, const PlacementRules &rules, Search
     };
     for (int distance = 1; distance < kMostTracks; ++distance) {
         for (int track : {system - distance, system + distance}) {
+            if (track > 0 && track <= kMostTracks && full[static_cast<size_t>(track)]) continue;
             if (!isPlacementTrack(image, rules, track)) continue;
             int sector = firstOn(track);
             if (sector < 0) continue;

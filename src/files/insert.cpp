@@ -213,13 +213,16 @@ bool inSystemBlock(const ImageBuffer &image, const uint8_t *bytes) {
     const DiskShape &shape = image.shape;
     const uint8_t *base = image.bytes.data();
     const uint8_t *block = base + static_cast<size_t>(bytes - base) / kBlockSize * kBlockSize;
-    int sideTrack = shape.systemTrack + shape.family->sideTracks;
+    // The system track's sectors 0 to 2, and a double-sided disk's second map block.
+    int sides = shape.family->sideTracks;
     const TrackSector candidates[] = {
-        {shape.systemTrack, 0}, {shape.systemTrack, 1}, {shape.systemTrack, 2}, {sideTrack, 0}};
-    for (TrackSector at : candidates)
+        {shape.systemTrack, 0}, {shape.systemTrack, 1}, {shape.systemTrack, 2}, {shape.systemTrack + sides, 0}};
+    for (int i = 0; i < (sides > 0 ? 4 : 3); ++i) {
+        TrackSector at = candidates[i];
         if (isSystemBlock(shape, at.track, at.sector) && at.track <= shape.tracks &&
             blockAt(image, at.track, at.sector) == block)
             return true;
+    }
     return false;
 }
 
