@@ -228,8 +228,7 @@ bool inSystemBlock(const ImageBuffer &image, const uint8_t *bytes) {
 
 void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int interleave) {
     consolePrintf("%3i: \"", number);
-    for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
-        consoleDiskCode(slot[kSlotName + i]);
+    consoleDiskCodes(slot + kSlotName, static_cast<int>(nameLength(slot + kSlotName)));
     int blocks = slotBlockCount(slot);
     // An open file's '*' and a locked one's '<', as the listing shows them.
     uint8_t type = slot[kSlotType];
