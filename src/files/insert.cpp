@@ -85,12 +85,23 @@ void recordDirectory(ImageBuffer &image, InsertRun &run) {
     run.readLinkValues.clear();
     noteLink(run, headerBlock(image));
     DirectoryCursor cursor = startDirectory(image);
+    // The block each link leads to is read whether or not the walk then takes
+    // it (one linking on beyond the last track is replaced by the first
+    // directory block; one read before ends the walk): its link counts too.
+    auto noteFollowed = [&](TrackSector followed) {
+        if (uint8_t *read = blockAt(image, followed.track, followed.sector)) noteLink(run, read);
+    };
+    TrackSector followed = cursor.walk.next;
     // Every slot is yielded: the first of each block is the block.
-    while (uint8_t *slot = nextListedSlot(image, cursor, true))
+    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
         if (cursor.slotIndex == 0) {
+            noteFollowed(followed);
             run.directoryBlocks.push_back(slot);
             noteLink(run, slot);
         }
+        followed = cursor.walk.next;
+    }
+    noteFollowed(followed);
 }
 
 // One pass over the directory as the listing reads it, every slot looked at.
