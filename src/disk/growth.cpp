@@ -85,13 +85,16 @@ void warnAfterSearch(const ImageBuffer &image, DirectoryGrowth &growth, const Tr
     BlockSet &passed = growth.skips.passedOver;
     bool any = false;
     for (uint64_t &word : passed.bits) any = any || word != 0;
-    for (int track = 1; any && track <= mapTracks(shape); ++track)
-        for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector)
-            if (blockSetHas(passed, track, sector) && !blockSetHas(growth.warnedFree, track, sector))
-                consoleErrorf("WARNING: The map marks block %i/%i free, but it is in use; it is left alone.\n",
-                              track, sector);
-    blockSetAddAll(growth.warnedFree, passed);
-    passed = BlockSet{};
+    // Nothing passed over (as after most searches): nothing to warn of or to move.
+    if (any) {
+        for (int track = 1; track <= mapTracks(shape); ++track)
+            for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector)
+                if (blockSetHas(passed, track, sector) && !blockSetHas(growth.warnedFree, track, sector))
+                    consoleErrorf("WARNING: The map marks block %i/%i free, but it is in use; it is left alone.\n",
+                                  track, sector);
+        blockSetAddAll(growth.warnedFree, passed);
+        passed = BlockSet{};
+    }
     if (found && found->track != shape.systemTrack && !growth.warnedOffTrack) {
         consoleErrorf("WARNING: The directory of '%s' grows onto track %i; a %s keeps its directory on "
                       "track %i only.\n", growth.path.c_str(), found->track, driveName(shape), shape.systemTrack);

@@ -8,6 +8,7 @@ namespace {
 constexpr int kExtensionFirstTrack = 36;
 constexpr int kExtensionLastTrack = 40;
 constexpr int kExtensionEntrySize = 4;
+constexpr int kLastSystemSector = 2;  // a D81's second map block, 40/2
 
 // Where in 18/0 the extension map keeps a track's 4 bytes (count, then the
 // bits of sectors 0-7, 8-15, 16-23); -1 for a track the family's map keeps.
@@ -25,14 +26,18 @@ uint64_t freeBitsOf(const ImageBuffer &image, const PlacementRules &rules, int t
     return uint64_t{header[offset + 1]} | uint64_t{header[offset + 2]} << 8 | uint64_t{header[offset + 3]} << 16;
 }
 
-// The placeable sectors of `track` as bits (bit s for sector s).
-uint64_t placeableSectors(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, int track) {
+// The placeable sectors of `track` as bits (bit s for sector s). `mapFull`,
+// when given, is set when the map marks no sector of the track free.
+uint64_t placeableSectors(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, int track,
+                          bool *mapFull = nullptr) {
     const DiskShape &shape = image.shape;
     if (!isPlacementTrack(image, rules, track)) return 0;
     int count = sectorsPerTrack(shape, track);
     uint64_t free = freeBitsOf(image, rules, track) & ((uint64_t{1} << count) - 1);
+    if (mapFull) *mapFull = !free;
     if (!free) return 0;  // a full track, as most are that a search passes over
-    for (int sector = 0; sector < count; ++sector)
+    // Header and map blocks are sectors 0 to 2 of their tracks.
+    for (int sector = 0; sector < count && sector < kLastSystemSector + 1; ++sector)
         if (isSystemBlock(shape, track, sector)) free &= ~(uint64_t{1} << sector);
     uint64_t inUse = free & blockSetTrackBits(skips.inUse, track);
     for (int sector = 0; inUse >> sector; ++sector)
@@ -109,19 +114,29 @@ bool isPlacementTrack(const ImageBuffer &image, const PlacementRules &rules, int
     return !isReservedTrack(shape, track);
 }
 
-bool findFileStart(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, TrackSector &found) {
+bool findFileStart(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, FullTracks &full,
+                   TrackSector &found) {
     int system = image.shape.systemTrack;
+    // A track the map marks full gives nothing, and looking at it changes nothing.
+    auto firstOn = [&](int track) {
+        if (full[static_cast<size_t>(track)]) return -1;
+        bool mapFull = false;
+        int sector = firstFrom(placeableSectors(image, rules, skips, track, &mapFull), 0);
+        full[static_cast<size_t>(track)] = mapFull;
+        return sector;
+    };
     for (int distance = 1; distance < kMostTracks; ++distance) {
         for (int track : {system - distance, system + distance}) {
+            if (track > 0 && track <= kMostTracks && full[static_cast<size_t>(track)]) continue;
             if (!isPlacementTrack(image, rules, track)) continue;
-            int sector = firstFrom(placeableSectors(image, rules, skips, track), 0);
+            int sector = firstOn(track);
             if (sector < 0) continue;
             found = {track, sector};
             return true;
         }
     }
     // After every other track, the system track when the rules allow it.
-    int sector = firstFrom(placeableSectors(image, rules, skips, system), 0);
+    int sector = isPlacementTrack(image, rules, system) ? firstOn(system) : -1;
     if (sector < 0) return false;
     found = {system, sector};
     return true;

@@ -7,6 +7,8 @@
 // takes; nothing here prints.
 #pragma once
 
+#include <bitset>
+
 #include "disk/bam.h"
 #include "disk/image.h"
 
@@ -36,13 +38,20 @@ bool isPlacementTrack(const ImageBuffer &image, const PlacementRules &rules, int
 // whatever the map says; those they meet marked free join skips.passedOver, as
 // with the other free-block searches).
 
+// The tracks a run of searches has seen the map mark full, by number. A full
+// track stays full until a block of it is freed or the map's blocks are
+// written; the caller clears the record then.
+using FullTracks = std::bitset<kMostTracks + 1>;
+
 // The first block of a new file: the tracks are tried by distance from the
 // system track S, below before above (S-1, S+1, S-2, S+2, ...: 17, 19, ...,
 // 1, 35 on a 1541, then 36 ... 40 with an extension map, 36 ... 70 on a 1571;
 // 39, 41, ..., 1, 79, 80 on a 1581; S itself last when allowed), and on the
 // first that has a placeable block its lowest placeable sector is taken.
-// Returns false, `found` untouched, when no track has one.
-bool findFileStart(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, TrackSector &found);
+// Returns false, `found` untouched, when no track has one. Tracks in `full`
+// are passed over; those found full join it.
+bool findFileStart(const ImageBuffer &image, const PlacementRules &rules, SearchSkips &skips, FullTracks &full,
+                   TrackSector &found);
 
 // The first block of a file that is to start at `start`: that block when it is
 // placeable, else the first placeable sector above it on its track, else from

@@ -35,30 +35,94 @@ size_t nameLength(const uint8_t *name) {
     return padding ? static_cast<size_t>(static_cast<const uint8_t *>(padding) - name) : kNameLength;
 }
 
-// A stored name is the same file to a 1541 as a name of `length` bytes when
-// it agrees in those bytes and ends there (what follows a 0xA0 is not part
-// of the name).
-bool sameFileName(const uint8_t *stored, const uint8_t *name, size_t length) {
-    return std::memcmp(stored, name, length) == 0 && (length == kNameLength || stored[length] == kPadding);
+// A name as a drive compares it with stored names: its bytes and the 0xA0
+// that ends it (none for a name of 16 bytes), as two words and their masks.
+struct NameKey {
+    uint64_t words[2];
+    uint64_t masks[2];
+};
+
+NameKey nameKey(const uint8_t *name) {
+    size_t length = nameLength(name);
+    uint8_t bytes[kNameLength];
+    uint8_t mask[kNameLength] = {};
+    std::memcpy(bytes, name, kNameLength);
+    if (length < kNameLength) bytes[length] = kPadding;
+    std::memset(mask, 0xFF, std::min<size_t>(length + 1, kNameLength));
+    NameKey key;
+    std::memcpy(key.words, bytes, sizeof key.words);
+    std::memcpy(key.masks, mask, sizeof key.masks);
+    return key;
+}
+
+// A stored name is the same file to a 1541 when it agrees with the name in
+// its bytes and ends where it ends (what follows a 0xA0 is not part of the
+// name).
+bool sameFileName(const uint8_t *stored, const NameKey &key) {
+    uint64_t words[2];
+    std::memcpy(words, stored, sizeof words);
+    return (((words[0] ^ key.words[0]) & key.masks[0]) | ((words[1] ^ key.words[1]) & key.masks[1])) == 0;
+}
+
+// True while every link the run's record of the directory was read through
+// still holds the bytes it held.
+bool directoryRecordHolds(const InsertRun &run) {
+    if (run.readLinks.empty()) return false;
+    for (size_t i = 0; i < run.readLinks.size(); ++i)
+        if ((run.readLinks[i][0] << 8 | run.readLinks[i][1]) != run.readLinkValues[i]) return false;
+    return true;
+}
+
+void noteLink(InsertRun &run, uint8_t *link) {
+    run.readLinks.push_back(link);
+    run.readLinkValues.push_back(static_cast<uint16_t>(link[0] << 8 | link[1]));
+}
+
+// Reads the directory blocks as the listing reads them into the run's record.
+void recordDirectory(ImageBuffer &image, InsertRun &run) {
+    run.directoryBlocks.clear();
+    run.readLinks.clear();
+    run.readLinkValues.clear();
+    noteLink(run, headerBlock(image));
+    DirectoryCursor cursor = startDirectory(image);
+    // The block each link leads to is read whether or not the walk then takes
+    // it (one linking on beyond the last track is replaced by the first
+    // directory block; one read before ends the walk): its link counts too.
+    auto noteFollowed = [&](TrackSector followed) {
+        if (uint8_t *read = blockAt(image, followed.track, followed.sector)) noteLink(run, read);
+    };
+    TrackSector followed = cursor.walk.next;
+    // Every slot is yielded: the first of each block is the block.
+    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
+        if (cursor.slotIndex == 0) {
+            noteFollowed(followed);
+            run.directoryBlocks.push_back(slot);
+            noteLink(run, slot);
+        }
+        followed = cursor.walk.next;
+    }
+    noteFollowed(followed);
 }
 
 // One pass over the directory as the listing reads it, every slot looked at.
-DirectoryScan scanDirectory(ImageBuffer &image, const uint8_t *name) {
+DirectoryScan scanDirectory(ImageBuffer &image, InsertRun &run, const uint8_t *name) {
     DirectoryScan scan{nullptr, -1, 0, nullptr, -1};
-    size_t length = nameLength(name);
-    DirectoryCursor cursor = startDirectory(image);
-    while (uint8_t *slot = nextListedSlot(image, cursor, true)) {
-        bool empty = slot[kSlotType] == 0;
-        if (!empty && !scan.namedSlot && sameFileName(slot + kSlotName, name, length)) {
-            scan.namedSlot = slot;
-            scan.namedSlotNumber = scan.shownSlots;
+    if (!directoryRecordHolds(run)) recordDirectory(image, run);
+    NameKey key = nameKey(name);
+    for (uint8_t *block : run.directoryBlocks)
+        for (int index = 0; index < kSlotsPerBlock; ++index) {
+            uint8_t *slot = block + index * kSlotSize;
+            bool empty = slot[kSlotType] == 0;
+            if (!empty && !scan.namedSlot && sameFileName(slot + kSlotName, key)) {
+                scan.namedSlot = slot;
+                scan.namedSlotNumber = scan.shownSlots;
+            }
+            if (empty && !scan.freeSlot) {
+                scan.freeSlot = slot;
+                scan.freeSlotNumber = scan.shownSlots;
+            }
+            if (!empty || options.showAll) ++scan.shownSlots;
         }
-        if (empty && !scan.freeSlot) {
-            scan.freeSlot = slot;
-            scan.freeSlotNumber = scan.shownSlots;
-        }
-        if (!empty || options.showAll) ++scan.shownSlots;
-    }
     return scan;
 }
 
@@ -79,7 +143,7 @@ TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const PlacementRul
     SearchSkips &skips = run.growth.skips;
     bool found = previous         ? findNextFileBlock(image, rules, skips, *previous, block)
                  : start.track > 0 ? findFileStartAt(image, rules, skips, start, block)
-                                   : findFileStart(image, rules, skips, block);
+                                   : findFileStart(image, rules, skips, run.fullTracks, block);
     if (!found) {
         warnAfterSearch(image, run.growth, nullptr);
         exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
@@ -127,7 +191,8 @@ void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, in
 // entry owns (its data, REL side sectors, GEOS info block, VLIR index and
 // records), each walk bounded and stopped at a sector beyond its track.
 // Blocks of the directory's account and blocks no map covers stay as they are.
-void freeReplacedFile(ImageBuffer &image, const InsertRun &run, const PlacementRules &rules, const uint8_t *oldSlot) {
+void freeReplacedFile(ImageBuffer &image, InsertRun &run, const PlacementRules &rules, const uint8_t *oldSlot) {
+    run.fullTracks.reset();
     EntryKind kind = entryKind(oldSlot);
     SlotChains named = slotChains(oldSlot, kind);
     std::vector<NamedChain> chains(named.chains, named.chains + named.count);
@@ -153,10 +218,28 @@ void freeReplacedFile(ImageBuffer &image, const InsertRun &run, const PlacementR
     }
 }
 
+// True when the block holding `bytes` is a header or map block, whose
+// bytes the placement reads.
+bool inSystemBlock(const ImageBuffer &image, const uint8_t *bytes) {
+    const DiskShape &shape = image.shape;
+    const uint8_t *base = image.bytes.data();
+    const uint8_t *block = base + static_cast<size_t>(bytes - base) / kBlockSize * kBlockSize;
+    // The system track's sectors 0 to 2, and a double-sided disk's second map block.
+    int sides = shape.family->sideTracks;
+    const TrackSector candidates[] = {
+        {shape.systemTrack, 0}, {shape.systemTrack, 1}, {shape.systemTrack, 2}, {shape.systemTrack + sides, 0}};
+    for (int i = 0; i < (sides > 0 ? 4 : 3); ++i) {
+        TrackSector at = candidates[i];
+        if (isSystemBlock(shape, at.track, at.sector) && at.track <= shape.tracks &&
+            blockAt(image, at.track, at.sector) == block)
+            return true;
+    }
+    return false;
+}
+
 void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int interleave) {
     consolePrintf("%3i: \"", number);
-    for (int i = 0; i < kNameLength && slot[kSlotName + i] != kPadding; ++i)
-        consoleDiskCode(slot[kSlotName + i]);
+    consoleDiskCodes(slot + kSlotName, static_cast<int>(nameLength(slot + kSlotName)));
     int blocks = slotBlockCount(slot);
     // An open file's '*' and a locked one's '<', as the listing shows them.
     uint8_t type = slot[kSlotType];
@@ -168,7 +251,7 @@ void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int 
 }  // namespace
 
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath, PlacementRules rules) {
-    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules};
+    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules, {}, {}, {}, {}};
     // As the listing reads the directory: from the link in the header (18/0, 40/0).
     run.directoryEnd = requireDirectoryEnd(image, {image.shape.systemTrack, 0}, run.growth);
     return run;
@@ -211,7 +294,7 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     if (start.track > 0 && start.sector >= sectorsPerTrack(image.shape, start.track))
         exitWithError(1, "ERROR: '-wtrack %i/%i' for '%s': track %i has sectors 0 to %i.", start.track, start.sector,
                       shownPath.c_str(), start.track, sectorsPerTrack(image.shape, start.track) - 1);
-    DirectoryScan scan = scanDirectory(image, entry.name);
+    DirectoryScan scan = scanDirectory(image, run, entry.name);
     if (scan.namedSlot && !settings.replace)
         exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.growth.path.c_str(),
                       shownPath.c_str());
@@ -226,6 +309,7 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
         run.directoryEnd = added;
         slot = blockAt(image, added.track, added.sector);
         number = scan.shownSlots;
+        if (inSystemBlock(image, slot)) run.fullTracks.reset();
     }
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
     TrackSector first = writeChain(image, run, rules, start, bytes, size, count);
@@ -233,5 +317,6 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     // Only now, with the new file whole, does the old one give up its blocks.
     if (scan.namedSlot) freeReplacedFile(image, run, rules, slot);
     writeEntry(slot, entry, first, count);
+    if (inSystemBlock(image, slot)) run.fullTracks.reset();
     printInserted(image.shape, number, slot, rules.interleave);
 }

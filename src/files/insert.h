@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/nametext.h"
 #include "base/options.h"
@@ -22,6 +23,13 @@ struct InsertRun {
     DirectoryGrowth growth;
     TrackSector directoryEnd;
     PlacementRules rules;  // the run's: -il, -dirtrack, -tracks40 over the drive's own
+    FullTracks fullTracks; // tracks the first-block search found full, till a block is freed
+    // The directory blocks the listing reads, in its order, and the link bytes
+    // that walk read (the header's first, then each block's): while those
+    // stand, the walk would read the same blocks again.
+    std::vector<uint8_t *> directoryBlocks;
+    std::vector<uint8_t *> readLinks;
+    std::vector<uint16_t> readLinkValues;
 };
 
 // The account of `image`, named `imagePath` in messages, before its first

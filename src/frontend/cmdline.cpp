@@ -21,6 +21,12 @@ const InsertSettings kDriveInsert{{}, -1, 0, -1, 0, 0};
 
 namespace {
 
+// True when the argument is `name`. Most arguments differ from most option
+// names in their first two characters, which are looked at before the rest.
+bool sameArg(const char *arg, const char *name) {
+    return arg[0] == name[0] && (arg[0] == '\0' || (arg[1] == name[1] && std::strcmp(arg, name) == 0));
+}
+
 // Cursor over argv: the options below consume their values through it.
 struct ArgCursor {
     int argc;
@@ -226,7 +232,7 @@ constexpr int kIdPaddingPlace = 2;  // the id field's 0xA0, between the id and t
 bool readDirectoryEdit(const char *arg, ArgCursor &args) {
     const DirEditOption *option = nullptr;
     for (const DirEditOption &candidate : kDirEditOptions)
-        if (std::strcmp(arg, candidate.name) == 0) option = &candidate;
+        if (sameArg(arg, candidate.name)) option = &candidate;
     if (!option) return false;
     if (!args.hasNext(option->values))
         exitWithError(1, "ERROR: Argument%s for '%s' missing.", option->values > 1 ? "s" : "", arg);
@@ -267,7 +273,7 @@ void readStartBlock(const char *text, InsertSettings &insert) {
 // that file only: -wname, -wtype, -wtrack, -wil, -wreplace. False when `arg`
 // is none of them.
 bool readInsertSetting(const char *arg, ArgCursor &args) {
-    auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
+    auto is = [arg](const char *name) { return sameArg(arg, name); };
     InsertSettings &insert = args.insert;
     if (is("-wreplace")) {
         insert.replace = 1;
@@ -300,7 +306,7 @@ bool readInsertSetting(const char *arg, ArgCursor &args) {
 // rules of the readers above (at most those left); 0 for an option without
 // values and for a plain argument.
 int valuesTaken(const char *arg, const ArgCursor &args) {
-    auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
+    auto is = [arg](const char *name) { return sameArg(arg, name); };
     if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + numbersAhead(args, 1, 1) : 0;
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
     if (is("-copy")) return args.hasNext() ? 1 + numbersAhead(args, 1, 2) : 0;
@@ -325,7 +331,7 @@ void placePlainArgument(const char *arg, RunPaths &paths) {
 
 // One argument, by the first rule that matches; values are consumed from args.
 void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
-    auto is = [arg](const char *name) { return std::strcmp(arg, name) == 0; };
+    auto is = [arg](const char *name) { return sameArg(arg, name); };
     if (args.optionsEnded) {
         placePlainArgument(arg, paths);
     } else if (is("-p")) {
@@ -503,17 +509,17 @@ const char *lastOptionOf(int argc, char **argv, bool (*wanted)(const char *)) {
     const char *last = nullptr;
     while (args.hasNext()) {
         const char *arg = args.take();
-        if (std::strcmp(arg, "--") == 0) break;
+        if (sameArg(arg, "--")) break;
         if (wanted(arg)) last = arg;
         args.next += valuesTaken(arg, args);
     }
     return last;
 }
 
-bool isJson(const char *arg) { return std::strcmp(arg, "-json") == 0; }
-bool isNew(const char *arg) { return std::strcmp(arg, "-new") == 0; }
-bool isGlyphSet(const char *arg) { return std::strcmp(arg, "-U") == 0 || std::strcmp(arg, "-Ul") == 0; }
-bool isCheckOrExtract(const char *arg) { return std::strcmp(arg, "-check") == 0 || std::strcmp(arg, "-x") == 0; }
+bool isJson(const char *arg) { return sameArg(arg, "-json"); }
+bool isNew(const char *arg) { return sameArg(arg, "-new"); }
+bool isGlyphSet(const char *arg) { return sameArg(arg, "-U") || sameArg(arg, "-Ul"); }
+bool isCheckOrExtract(const char *arg) { return sameArg(arg, "-check") || sameArg(arg, "-x"); }
 
 // The options of a run on one image: the edits, which write one destination,
 // and the map view and block viewer.
@@ -521,9 +527,9 @@ bool isForOneImage(const char *arg) {
     static const char *const kOneImage[] = {"-rd", "-sd",  "-start", "-merge", "-adel", "-fix",
                                             "-w",  "-copy", "-block", "-bam",   "-part",  "-new"};
     for (const char *name : kOneImage)
-        if (std::strcmp(arg, name) == 0) return true;
+        if (sameArg(arg, name)) return true;
     for (const DirEditOption &option : kDirEditOptions)
-        if (std::strcmp(arg, option.name) == 0) return true;
+        if (sameArg(arg, option.name)) return true;
     return false;
 }
 
@@ -540,7 +546,7 @@ RunPaths parseCommandLine(int argc, char **argv) {
     // Names are read in the glyphs the listing shows them in, wherever -U or -Ul stands.
     const char *glyphs = lastOptionOf(argc, argv, isGlyphSet);
     int textGlyphs = !glyphs                             ? kGlyphsCodePage437
-                     : std::strcmp(glyphs, "-Ul") == 0 ? kGlyphsC64Lower
+                     : sameArg(glyphs, "-Ul") ? kGlyphsC64Lower
                                                        : kGlyphsC64Upper;
     ArgCursor args{argc, argv, 1, false, 0, textGlyphs, kDriveInsert, nullptr};
     // A request for the help or the version ends the reading: what follows it
