@@ -37,3 +37,16 @@ seconds() {
     awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }'
 }
 smaller() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b) ? a : b }'; }
+
+# Best of three wall-clock runs of `cat` and of `kestrel -json` over the images
+# given (after one warm-up of each): sets best_cat, best_json and their ratio.
+json_against_cat() {  # images...
+    cat "$@" >/dev/null
+    "$kestrel" -json "$@" >/dev/null
+    best_cat=999 best_json=999
+    for round in 1 2 3; do
+        best_cat=$(smaller "$(seconds cat "$@")" "$best_cat")
+        best_json=$(smaller "$(seconds "$kestrel" -json "$@")" "$best_json")
+    done
+    ratio=$(awk -v k="$best_json" -v c="$best_cat" 'BEGIN { printf "%.2f", k / c }')
+}

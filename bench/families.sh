@@ -89,14 +89,7 @@ done
 
 echo
 echo "== one -json run over $count images, a third of each family (wall time, best of 3)"
-cat "${images[@]}" >/dev/null
-"$kestrel" -json "${images[@]}" >/dev/null
-best_cat=999 best_json=999
-for round in 1 2 3; do
-    best_cat=$(smaller "$(seconds cat "${images[@]}")" "$best_cat")
-    best_json=$(smaller "$(seconds "$kestrel" -json "${images[@]}")" "$best_json")
-done
-ratio=$(awk -v k="$best_json" -v c="$best_cat" 'BEGIN { printf "%.2f", k / c }')
+json_against_cat "${images[@]}"
 bytes=$(cat "${images[@]}" | wc -c)
 row "cat (s, $((bytes / 1048576)) MiB)" "$best_cat" "-" ""
 row "kestrel -json (s, $("$kestrel" -json "${images[@]}" | wc -l) lines)" "$best_json" "-" ""

@@ -36,14 +36,7 @@ row() {  # name, figure, target, verdict
 
 echo
 echo "== one run over $count images (wall time, best of 3, same run)"
-cat "${images[@]}" >/dev/null
-"$kestrel" -json "${images[@]}" >/dev/null
-best_cat=999 best_json=999
-for round in 1 2 3; do
-    best_cat=$(smaller "$(seconds cat "${images[@]}")" "$best_cat")
-    best_json=$(smaller "$(seconds "$kestrel" -json "${images[@]}")" "$best_json")
-done
-ratio=$(awk -v k="$best_json" -v c="$best_cat" 'BEGIN { printf "%.2f", k / c }')
+json_against_cat "${images[@]}"
 lines=$("$kestrel" -json "${images[@]}" | wc -l)
 row "cat (s)" "$best_cat" "-" ""
 row "kestrel -json (s, $lines lines)" "$best_json" "-" ""

@@ -454,6 +454,15 @@ size_t fileNameStart(const std::string &path) {
     return separator == std::string::npos ? 0 : separator + 1;
 }
 
+std::string fileExtension(const std::string &path) {
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < fileNameStart(path)) return "";
+    std::string extension = path.substr(dot + 1);
+    for (char &c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
 // ---- The steps ------------------------------------------------------------------
 
 namespace {

@@ -15,6 +15,10 @@
 // last "/", on Windows also after the last backslash or ":"; 0 when none.
 size_t fileNameStart(const std::string &path);
 
+// The text after the last "." of the file's own name, in lower case (ASCII),
+// which names the kind of file (".D64" gives "d64"); "" when the name has no dot.
+std::string fileExtension(const std::string &path);
+
 #ifdef _WIN32
 // Windows: the UTF-16 form of a UTF-8 path, for the system's wide calls.
 // Arguments arrive as UTF-8 (main takes them from the wide command line), so

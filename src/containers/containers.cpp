@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "base/filewrite.h"
 #include "disk/directory.h"
 #include "disk/family.h"
 
@@ -23,8 +24,6 @@ constexpr size_t kTapeUsedEntries = 0x24;
 constexpr size_t kTapeName = 0x10;
 constexpr uint8_t kTapeFile = 1;
 constexpr int kSlotRecordLength = 0x17;
-
-char lowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 int word(const uint8_t *at) { return at[0] | at[1] << 8; }
 
@@ -79,10 +78,9 @@ std::string tapeEntryText(size_t number, const uint8_t *entry) {
 }  // namespace
 
 HostFileKind hostFileKindOf(const std::string &fileName) {
-    size_t dot = fileName.find_last_of('.');
-    if (dot == std::string::npos || dot == 0) return HostFileKind::Plain;
-    std::string extension;
-    for (char c : fileName.substr(dot + 1)) extension += lowerCase(c);
+    // A name that is all extension (".p00") names a hidden file, no container.
+    if (fileName.find_last_of('.') == 0) return HostFileKind::Plain;
+    std::string extension = fileExtension(fileName);
     if (extension == "t64") return HostFileKind::Tape;
     // A disk image's extension (.d64, .d71, .d81) has the form of a PC64 DEL
     // file's; such a file is a disk image, inserted as it is.
@@ -98,7 +96,7 @@ ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t
         return refused("is too short for a PC64 file (" + std::to_string(size) + " bytes; its header takes 26)");
     if (std::memcmp(bytes, kPc64Signature, sizeof kPc64Signature) != 0)
         return refused("has no PC64 header (\"C64File\" at its start), though its extension names one");
-    char letter = lowerCase(fileName[fileName.find_last_of('.') + 1]);
+    char letter = fileExtension(fileName)[0];
     if (letter == 'r')
         return refused("holds a REL file, which -w cannot write (it writes no side sectors)");
     static const char kLetters[] = "dspu";

@@ -1,7 +1,6 @@
 // Image files.
 #include "frontend/imagefile.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "base/console.h"
@@ -172,11 +171,8 @@ void confirmShape(const std::string &path, ImageBuffer &image) {
         consoleErrorf("WARNING: '%s': block 40/0 starts the directory at 40/%i, not 40/%i; kestrel reads it from "
                       "there, as a 1581 does.\n",
                       name, header[1], family->directorySector);
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || dot < fileNameStart(path)) return;
-    std::string extension = path.substr(dot + 1);
-    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if ((extension == "d64" || extension == "d71" || extension == "d81") && extension != family->name)
+    std::string extension = fileExtension(path);
+    if (familyNamed(extension.c_str()) && extension != family->name)
         consoleErrorf("WARNING: '%s' is named .%s, but its size (%llu bytes) is %s %s image; kestrel "
                       "reads it as a %s image.\n",
                       name, extension.c_str(), static_cast<unsigned long long>(image.bytes.size()),

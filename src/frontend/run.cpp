@@ -3,7 +3,6 @@
 #include "frontend/run.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -318,10 +317,7 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
 // Refused, before anything else runs, for another extension and for a name
 // something already stands at (the write itself refuses one that appears meanwhile).
 void makeNewImage(const std::string &path, ImageBuffer &image) {
-    size_t dot = path.find_last_of('.');
-    std::string extension = dot == std::string::npos || dot < fileNameStart(path) ? "" : path.substr(dot + 1);
-    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const DiskFamily *family = familyNamed(extension.c_str());
+    const DiskFamily *family = familyNamed(fileExtension(path).c_str());
     if (!family)
         exitWithError(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not '%s'.",
                       shownOnError(path).c_str());
