@@ -10,7 +10,7 @@ namespace {
 constexpr int kSpeedDosOffset = kSpeedDosMapOffset;
 constexpr int kDolphinDosOffset = kDolphinDosMapOffset;
 constexpr int kFirstExtensionTrack = 36;
-constexpr int kLastExtensionTrack = 40;
+constexpr int kLastExtensionTrack = kExtendedD64Tracks;
 
 // The first of the five entries at `offset` that is not well formed (more
 // than 17 free sectors, a bit for a sector above 16), as the track it would
@@ -85,10 +85,7 @@ bool readMapEntry(const ImageBuffer &image, MapExtension extension, int track, T
         entry = trackMapEntry(image, track);
         return true;
     }
-    const uint8_t *bytes = extensionEntryBytes(image, extension, track);
-    if (!bytes) return false;
-    entry = {bytes[0], uint64_t{bytes[1]} | uint64_t{bytes[2]} << 8 | uint64_t{bytes[3]} << 16};
-    return true;
+    return readExtensionEntry(image, mapExtensionOffset(extension), track, entry);
 }
 
 void writeMapEntry(ImageBuffer &image, MapExtension extension, int track, TrackMapEntry entry) {
@@ -97,10 +94,7 @@ void writeMapEntry(ImageBuffer &image, MapExtension extension, int track, TrackM
         setTrackMapEntry(image, track, entry);
         return;
     }
-    uint8_t *bytes = const_cast<uint8_t *>(extensionEntryBytes(image, extension, track));
-    if (!bytes) return;
-    bytes[0] = entry.freeCount;
-    for (int i = 0; i < 3; ++i) bytes[1 + i] = static_cast<uint8_t>(entry.freeBits >> (8 * i));
+    writeExtensionEntry(image, mapExtensionOffset(extension), track, entry);
 }
 
 int mapEntryBitCount(const ImageBuffer &image) { return image.shape.family->map == MapLayout::D81 ? 40 : 24; }

@@ -102,6 +102,34 @@ void setTrackMapEntry(ImageBuffer &image, int track, TrackMapEntry entry) {
     for (int i = 0; i < place.bitBytes; ++i) place.bits[i] = static_cast<uint8_t>(entry.freeBits >> (8 * i));
 }
 
+namespace {
+
+constexpr int kFirstExtensionTrack = 36;
+constexpr int kExtensionEntrySize = 4;
+
+// The entry's 4 bytes: the count, then the bits of sectors 0-7, 8-15, 16-23.
+const uint8_t *extensionEntryAt(const ImageBuffer &image, int offset, int track) {
+    const uint8_t *header = headerBlock(image);
+    if (!header || track < kFirstExtensionTrack || track > kExtendedD64Tracks) return nullptr;
+    return header + offset + kExtensionEntrySize * (track - kFirstExtensionTrack);
+}
+
+}  // namespace
+
+bool readExtensionEntry(const ImageBuffer &image, int offset, int track, TrackMapEntry &entry) {
+    const uint8_t *bytes = extensionEntryAt(image, offset, track);
+    if (!bytes) return false;
+    entry = {bytes[0], uint64_t{bytes[1]} | uint64_t{bytes[2]} << 8 | uint64_t{bytes[3]} << 16};
+    return true;
+}
+
+void writeExtensionEntry(ImageBuffer &image, int offset, int track, TrackMapEntry entry) {
+    uint8_t *bytes = const_cast<uint8_t *>(extensionEntryAt(image, offset, track));
+    if (!bytes) return;
+    bytes[0] = entry.freeCount;
+    for (int i = 0; i < 3; ++i) bytes[1 + i] = static_cast<uint8_t>(entry.freeBits >> (8 * i));
+}
+
 bool findFreeBlock(const ImageBuffer &image, int track, int sector, SearchSkips &skips, TrackSector &found) {
     if (!isMapTrack(image, track)) {
         track = 1;

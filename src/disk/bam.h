@@ -55,6 +55,13 @@ void setBlockBit(ImageBuffer &image, int track, int sector, bool free);
 // Does nothing where the map block is absent or the track is not a map track.
 void setTrackMapEntry(ImageBuffer &image, int track, TrackMapEntry entry);
 
+// The map of tracks 36-40 that a 1541 DOS extension keeps at `offset` of the
+// header block (kSpeedDosMapOffset, kDolphinDosMapOffset), in the layout of
+// tracks 1-35: false (entry untouched) for another track or an absent header.
+bool readExtensionEntry(const ImageBuffer &image, int offset, int track, TrackMapEntry &entry);
+// Writes it where readExtensionEntry reads it; nothing where it reads none.
+void writeExtensionEntry(ImageBuffer &image, int offset, int track, TrackMapEntry entry);
+
 // What a free-block search must never return, whatever the map says, and what
 // it stepped over for that reason.
 struct SearchSkips {

@@ -5,25 +5,20 @@
 
 namespace {
 
-constexpr int kExtensionFirstTrack = 36;
-constexpr int kExtensionLastTrack = 40;
-constexpr int kExtensionEntrySize = 4;
 constexpr int kLastSystemSector = 2;  // a D81's second map block, 40/2
 
-// Where in 18/0 the extension map keeps a track's 4 bytes (count, then the
-// bits of sectors 0-7, 8-15, 16-23); -1 for a track the family's map keeps.
-int extensionEntryOffset(const PlacementRules &rules, int track) {
-    if (!rules.extensionOffset || track < kExtensionFirstTrack || track > kExtensionLastTrack) return -1;
-    return rules.extensionOffset + kExtensionEntrySize * (track - kExtensionFirstTrack);
+// True when the rules read the track's entry from a DOS extension's map of
+// tracks 36-40 rather than from the family's map.
+bool inExtensionMap(const ImageBuffer &image, const PlacementRules &rules, int track) {
+    return rules.extensionOffset && !isMapTrack(image, track);
 }
 
 // The free bits of a track as the rules read them (none where a map block is absent).
 uint64_t freeBitsOf(const ImageBuffer &image, const PlacementRules &rules, int track) {
-    int offset = extensionEntryOffset(rules, track);
-    if (offset < 0) return trackMapEntry(image, track).freeBits;
-    const uint8_t *header = headerBlock(image);
-    if (!header) return 0;
-    return uint64_t{header[offset + 1]} | uint64_t{header[offset + 2]} << 8 | uint64_t{header[offset + 3]} << 16;
+    if (!inExtensionMap(image, rules, track)) return trackMapEntry(image, track).freeBits;
+    TrackMapEntry entry{0, 0};
+    readExtensionEntry(image, rules.extensionOffset, track, entry);
+    return entry.freeBits;
 }
 
 // The placeable sectors of `track` as bits (bit s for sector s). `mapFull`,
@@ -104,7 +99,7 @@ bool searchOutwards(const ImageBuffer &image, const PlacementRules &rules, Searc
 PlacementRules drivePlacement(const DiskShape &shape) { return {shape.family->fileInterleave, false, 0}; }
 
 int lastPlacementTrack(const ImageBuffer &image, const PlacementRules &rules) {
-    return rules.extensionOffset ? kExtensionLastTrack : image.shape.areaLast;
+    return rules.extensionOffset ? kExtendedD64Tracks : image.shape.areaLast;
 }
 
 bool isPlacementTrack(const ImageBuffer &image, const PlacementRules &rules, int track) {
@@ -155,17 +150,16 @@ bool findNextFileBlock(const ImageBuffer &image, const PlacementRules &rules, Se
 }
 
 void markPlacedBlock(ImageBuffer &image, const PlacementRules &rules, TrackSector block, bool free) {
-    int offset = extensionEntryOffset(rules, block.track);
-    if (offset < 0) {
+    if (!inExtensionMap(image, rules, block.track)) {
         setBlockBit(image, block.track, block.sector, free);
         return;
     }
-    uint8_t *entry = headerBlock(image);
-    if (!entry) return;
-    entry += offset;
-    uint8_t &bits = entry[1 + block.sector / 8];
-    uint8_t bit = static_cast<uint8_t>(1 << block.sector % 8);
-    if (((bits & bit) != 0) == free) return;
-    bits = static_cast<uint8_t>(free ? bits | bit : bits & ~bit);
-    if (free ? entry[0] < 255 : entry[0] > 0) entry[0] = static_cast<uint8_t>(free ? entry[0] + 1 : entry[0] - 1);
+    TrackMapEntry entry{0, 0};
+    if (!readExtensionEntry(image, rules.extensionOffset, block.track, entry)) return;
+    uint64_t bit = uint64_t{1} << block.sector;
+    if (((entry.freeBits & bit) != 0) == free) return;
+    entry.freeBits = free ? entry.freeBits | bit : entry.freeBits & ~bit;
+    if (free ? entry.freeCount < 255 : entry.freeCount > 0)
+        entry.freeCount = static_cast<uint8_t>(free ? entry.freeCount + 1 : entry.freeCount - 1);
+    writeExtensionEntry(image, rules.extensionOffset, block.track, entry);
 }
