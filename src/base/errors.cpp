@@ -48,6 +48,18 @@ void exitWithError(int status, const char *format, ...) {
     endRun(static_cast<signed char>(status) & 0xFF);
 }
 
+void exitWithMessage(int status, const char *format, ...) {
+    consoleCaptureStop();
+    consoleFlush();
+    va_list args;
+    va_start(args, format);
+    consoleVerrorf(format, args);
+    va_end(args);
+    consoleErrorf("\n");
+    exitIfOutputLost();
+    endRun(static_cast<signed char>(status) & 0xFF);
+}
+
 void exitWithFileError(const char *format, ...) {
     consoleCaptureStop();
     va_list args;

@@ -16,6 +16,12 @@ void registerUsagePrinter(UsagePrinter printer);
 // error alone is a terminal, the message gets a line end. Never returns.
 [[noreturn]] void exitWithError(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
+// The error exit of every message kestrel adds to the built-in ones: the
+// message and a line end on standard error, no usage, then exit with
+// `status`. Whatever standard output holds so far stays as it is (under
+// -json, JSON lines and nothing else). Never returns.
+[[noreturn]] void exitWithMessage(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
 // A file error: message on standard output with no usage and no line end
 // (a line end only when standard output is a terminal), then exit with status
 // 1; when standard output could not take it, exitIfOutputLost's message goes
