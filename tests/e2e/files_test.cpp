@@ -152,28 +152,6 @@ void expectSameFiles(const std::map<std::string, std::vector<uint8_t>> &actual,
     for (const auto &[name, data] : expected) EXPECT_TRUE(actual.at(name) == data) << name << " differs";
 }
 
-// A T64 tape image: a directory of `slots` entries, one for each file (name,
-// C64 file type, start address, end address as stored, data), the data after it.
-struct TapeFile {
-    std::string name;
-    int type, start, end;
-    std::vector<uint8_t> data;
-};
-std::vector<uint8_t> tapeImage(const std::vector<TapeFile> &files, size_t slots) {
-    std::vector<uint8_t> tape(64 + 32 * slots, 0);
-    std::memcpy(tape.data(), "C64 tape image file", 19);
-    tape[0x22] = static_cast<uint8_t>(slots);
-    tape[0x24] = static_cast<uint8_t>(files.size());
-    for (size_t i = 0; i < files.size(); ++i) {
-        int fields[] = {1, files[i].type, files[i].start, files[i].start >> 8, files[i].end, files[i].end >> 8, 0, 0,
-                        static_cast<int>(tape.size()), static_cast<int>(tape.size() >> 8), 0, 0, 0, 0, 0, 0};
-        std::string name = (files[i].name + std::string(16, ' ')).substr(0, 16);
-        for (int at = 0; at < 32; ++at) tape[64 + 32 * i + at] = static_cast<uint8_t>(at < 16 ? fields[at] : name[at - 16]);
-        tape.insert(tape.end(), files[i].data.begin(), files[i].data.end());
-    }
-    return tape;
-}
-
 std::map<std::string, std::vector<uint8_t>> byName(const std::vector<HostFile> &files) {
     std::map<std::string, std::vector<uint8_t>> map;
     for (const HostFile &file : files) map[file.name] = file.data;

@@ -1,5 +1,6 @@
 #include "support/d64_builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -162,4 +163,69 @@ std::vector<uint8_t> randomBytes(size_t length, uint32_t seed) {
         byte = static_cast<uint8_t>(state >> 24);
     }
     return bytes;
+}
+
+// ================================================================ D81
+
+size_t d81Block(int track, int sector) { return static_cast<size_t>((track - 1) * 40 + sector) * 256; }
+
+void formatD81(std::vector<uint8_t> &image, int system, int first, int last, const std::string &name) {
+    uint8_t *header = image.data() + d81Block(system, 0);
+    const uint8_t start[] = {static_cast<uint8_t>(system), 0x03, 0x44, 0x00};
+    std::copy(start, start + sizeof start, header);
+    std::fill(header + 4, header + 0x16, 0xA0);
+    std::copy(name.begin(), name.end(), header + 4);
+    const uint8_t tail[] = {'A', 'B', 0xA0, '3', 'D', 0xA0, 0xA0};
+    std::copy(tail, tail + sizeof tail, header + 0x16);
+    for (int side = 0; side < 2; ++side) {
+        uint8_t *map = header + 256 * (1 + side);
+        const uint8_t top[] = {side ? uint8_t{0} : static_cast<uint8_t>(system), side ? uint8_t{0xFF} : uint8_t{0x02},
+                               0x44, 0xBB, 'A', 'B', 0xC0, 0x00};
+        std::copy(top, top + sizeof top, map);
+        for (int i = 0; i < 40; ++i) {
+            int track = 40 * side + i + 1;
+            const uint8_t full[] = {0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, used[6] = {};
+            const uint8_t system3[] = {0x24, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
+            const uint8_t *entry = track == system ? system3 : track < first || track > last ? used : full;
+            std::copy(entry, entry + 6, map + 0x10 + 6 * i);
+        }
+    }
+    header[3 * 256 + 1] = 0xFF;  // the first directory block: 00 FF
+}
+
+std::vector<uint8_t> blankD81() {
+    std::vector<uint8_t> image(819200, 0);
+    formatD81(image, 40, 1, 80, "BLANK");
+    return image;
+}
+
+void addPartition(std::vector<uint8_t> &image, int system, int slot, const std::string &name, int first, int last) {
+    uint8_t *entry = image.data() + d81Block(system, 3) + 32 * slot;
+    entry[2] = 0x85;
+    entry[3] = static_cast<uint8_t>(first);
+    entry[4] = 0;
+    std::fill(entry + 5, entry + 21, 0xA0);
+    std::copy(name.begin(), name.end(), entry + 5);
+    int size = 40 * (last - first + 1);
+    entry[30] = static_cast<uint8_t>(size);
+    entry[31] = static_cast<uint8_t>(size >> 8);
+    for (int track = first; track <= last; ++track)
+        std::fill_n(image.data() + d81Block(system, 1 + (track - 1) / 40) + 0x10 + 6 * ((track - 1) % 40), 6, 0);
+}
+
+// ================================================================ T64
+
+std::vector<uint8_t> tapeImage(const std::vector<TapeFile> &files, size_t slots) {
+    std::vector<uint8_t> tape(64 + 32 * slots, 0);
+    std::memcpy(tape.data(), "C64 tape image file", 19);
+    tape[0x22] = static_cast<uint8_t>(slots);
+    tape[0x24] = static_cast<uint8_t>(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        int fields[] = {1, files[i].type, files[i].start, files[i].start >> 8, files[i].end, files[i].end >> 8, 0, 0,
+                        static_cast<int>(tape.size()), static_cast<int>(tape.size() >> 8), 0, 0, 0, 0, 0, 0};
+        std::string name = (files[i].name + std::string(16, ' ')).substr(0, 16);
+        for (int at = 0; at < 32; ++at) tape[64 + 32 * i + at] = static_cast<uint8_t>(at < 16 ? fields[at] : name[at - 16]);
+        tape.insert(tape.end(), files[i].data.begin(), files[i].data.end());
+    }
+    return tape;
 }

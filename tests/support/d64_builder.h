@@ -1,5 +1,6 @@
 // Test helper: builds D64 images byte by byte (format, add files, link blocks,
-// set map bits) so that tests can state exactly what an image holds.
+// set map bits), blank D81 images with partitions, and T64 tapes, so that
+// tests can state exactly what an image holds.
 #pragma once
 
 #include <cstdint>
@@ -43,3 +44,31 @@ inline void writeImage(const std::string &path, const ImageBuffer &image) { writ
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> randomBytes(size_t length, uint32_t seed);
+
+// ================================================================ D81
+
+// Offset of a D81 block.
+size_t d81Block(int track, int sector);
+
+// A 1581 header, map and empty directory on track `system` as its format
+// ("N" inside a partition of tracks first-last) writes them: every track
+// outside the area marked used; id "AB".
+void formatD81(std::vector<uint8_t> &image, int system, int first, int last, const std::string &name);
+
+// A blank D81 as the 1581 formats it: name "BLANK", id "AB".
+std::vector<uint8_t> blankD81();
+
+// Puts a CBM entry for the whole tracks first-last in slot `slot` of the
+// directory on track `system`, and marks the tracks used in its map.
+void addPartition(std::vector<uint8_t> &image, int system, int slot, const std::string &name, int first, int last);
+
+// ================================================================ T64
+
+// A T64 tape image: a directory of `slots` entries, one for each file (name,
+// C64 file type, start address, end address as stored, data), the data after it.
+struct TapeFile {
+    std::string name;
+    int type, start, end;
+    std::vector<uint8_t> data;
+};
+std::vector<uint8_t> tapeImage(const std::vector<TapeFile> &files, size_t slots);
