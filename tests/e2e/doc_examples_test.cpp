@@ -519,7 +519,7 @@ TEST(DocExamples, BrokenExamplesFail) {
         {"R.md", "```text\nkestrel games.d64\n```\n", "R.md:2: a kestrel line in a block that does not run"},
         {"R.md", "Then\n\n    kestrel games.d64\n", "R.md:3: an example outside a ```sh block"},
         {"R.md", "<!-- not run: sample -->\n```sh\nrm -rf x\n```\n", ""},
-        {"R.md", "```sh\nkestrel -w nosuch.prg games.d64\n```\n", "ended with status 1: ERROR: Could not read 'nosuch.prg'"},
+        {"R.md", "```sh\nkestrel -w nosuch.prg games.d64\n```\n", "R.md:2: `kestrel -w nosuch.prg games.d64` ended with status 1"},
         {"R.md", "```sh\nkestrel -json disks/*.d64 > catalogue.jsonl\njq .image catalogue.jsonl\n```\n", ""},
         {"m.1", ".nf\nkestrel \\(lqgames.d64\n.fi\n", "m.1:2: an escape examples do not use"},
         {"m.1", ".EX\nkestrel games.d64\n", "m.1:1: a block is never closed"},
