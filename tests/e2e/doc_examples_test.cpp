@@ -127,6 +127,7 @@ const Claim kClaims[] = {
      R"~(names art.d64 | grep -q '^\*\* MEGA DEMO \*\* PRG,E7 PRG,E1 PRG' && kestrel -json art.d64 |
         jq -e '.entries[0].shown_blocks == 0 and .disk_name == "PARTY 2026" and .id == "XY 2A"' >/dev/null)~"},
     {"-undel 5 -type 5 SEQ disk.d64 saved.d64", R"~(names saved.d64 | grep -q ',NOTES SEQ$' && kestrel -check saved.d64)~"},
+    {"kestrel -Ul letters.d64", R"~(kestrel -utf8 -Ul letters.d64 | grep -q '"Hello World"')~"},  // as a terminal shows it
     {"-- -vintage.d64", R"~(grep -q '"VINTAGE" ' "$OUT")~"},
     {"--version", R"~([ "$(cat "$OUT")" = "kestrel 1.0" ])~"},
     {"kestrel -check games.d64$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
