@@ -17,7 +17,10 @@ struct BlockSet {
 // The block's position in the image's layout order (0 for 1/0 ... the last
 // block), or -1 when the track is not 1 to the image's tracks or the sector
 // lies beyond the track's count.
-int blockIndex(const DiskShape &shape, int track, int sector);
+inline int blockIndex(const DiskShape &shape, int track, int sector) {
+    if (track < 1 || track > highestTrack(shape) || sector < 0 || sector >= sectorsPerTrack(shape, track)) return -1;
+    return shape.family->trackTable->start[track] + sector;
+}
 
 // The block at a position in layout order (the inverse of blockIndex); {0, 0}
 // for a position outside the image's blocks.
