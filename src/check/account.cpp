@@ -99,7 +99,8 @@ ChainEnd walkClaiming(Accounting &a, TrackSector start, int chain, int maxBlocks
     ChainEnd end{0, false, kNoBlock, start};
     TrackSector from = kNoBlock;
     while (end.blocks < maxBlocks && walkNext(a.image, walk)) {
-        int index = blockIndex(account.shape, walk.at.track, walk.at.sector);
+        // The walk takes real blocks of the image's tracks only.
+        int index = realBlockIndex(account.shape, walk.at);
         if (joins >= 0 && account.chainOf[index] == joins) {
             end.clean = true;
             return end;
@@ -195,7 +196,8 @@ void claimSystemBlocks(Accounting &a) {
     const DiskShape &shape = a.image.shape;
     int chain = newChain(a, kOwnerMapBlock, ChainRole::MapBlock);
     for (int track = 1; track <= shape.tracks; ++track) {
-        bool wholeTrack = track != shape.systemTrack && isReservedTrack(shape, track);
+        if (!isReservedTrack(shape, track)) continue;  // no header or map block lies elsewhere
+        bool wholeTrack = track != shape.systemTrack;
         for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector) {
             if (!wholeTrack && !isSystemBlock(shape, track, sector)) continue;
             a.account.chainOf[blockIndex(shape, track, sector)] = chain;
