@@ -63,7 +63,7 @@ std::string temporaryNameIn(const std::string &folder) {
 }
 
 // Set once SIGXFSZ is ignored for the whole run: no write needs a guard then.
-bool sizeLimitFailsWrites = false;
+[[maybe_unused]] bool sizeLimitFailsWrites = false;
 
 // What stands at a name before the write.
 enum class NameState { Free, RegularFile, OtherKind };
