@@ -50,3 +50,27 @@ json_against_cat() {  # images...
     done
     ratio=$(awk -v k="$best_json" -v c="$best_cat" 'BEGIN { printf "%.2f", k / c }')
 }
+
+# A full disk made by cc1541: `entries` files, the first `larger` of them
+# `blocks` + 1 blocks long, the others `blocks` blocks (254 data bytes each),
+# their contents from /dev/urandom in the folder `scratch`.
+full_disk() {  # image, name, entries, blocks, larger, scratch
+    local image=$1 name=$2 entries=$3 blocks=$4 larger=$5 scratch=$6/files i size args=()
+    mkdir -p "$scratch"
+    for ((i = 0; i < entries; i++)); do
+        size=$((254 * (i < larger ? blocks + 1 : blocks)))
+        head -c "$size" /dev/urandom >"$scratch/$i"
+        args+=(-f "file$i" -w "$scratch/$i")
+    done
+    # -m: the names are not checked for the hash collisions of one fast loader.
+    # The status is not looked at: whether the disk came out full is, by the caller.
+    cc1541 -q -m -n "$name" -i "fb" "${args[@]}" "$image" >/dev/null 2>&1 || true
+    rm -r "$scratch"
+}
+
+# The full D81 (296 entries, all 3,160 data blocks used) and the full D71
+# (144 entries, all 1,328) in the folder given, as full.d81 and full.d71.
+make_full_families() {  # folder
+    full_disk "$1/full.d81" "full 81" 296 10 200 "$1"  # 200 x 11 + 96 x 10 = 3,160 blocks
+    full_disk "$1/full.d71" "full 71" 144 9 32 "$1"    # 32 x 10 + 112 x 9 = 1,328 blocks
+}

@@ -32,24 +32,38 @@ std::string folderOf(const std::string &path) { return path.substr(0, fileNameSt
 
 // 64 bits nobody can guess; should the system give no random source, the
 // clock stands in (the exclusive create keeps that safe, only less private).
+// The system's source is asked once a run; each call after that steps a
+// SplitMix64 sequence from that seed (an -x of many files draws a name each).
 unsigned long long randomBits() {
-    try {
-        std::random_device source;
-        return static_cast<unsigned long long>(source()) << 32 ^ source();
-    } catch (const std::exception &) {
-        return static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-    }
+    static unsigned long long state = [] {
+        try {
+            std::random_device source;
+            return static_cast<unsigned long long>(source()) << 32 ^ source();
+        } catch (const std::exception &) {
+            return static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+        }
+    }();
+    unsigned long long bits = state += 0x9E3779B97F4A7C15ull;
+    bits = (bits ^ bits >> 30) * 0xBF58476D1CE4E5B9ull;
+    bits = (bits ^ bits >> 27) * 0x94D049BB133111EBull;
+    return bits ^ bits >> 31;
 }
 
-// A temporary name in `folder`: ".kestrel-", twelve random letters and digits,
-// ".tmp". Short, so that it fits wherever the destination's own name fits.
+// A temporary name in `folder`: ".kestrel-", twelve random letters and digits
+// (5 bits each), ".tmp". Short, so that it fits wherever the destination's
+// own name fits.
 std::string temporaryNameIn(const std::string &folder) {
-    static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz012345";
     unsigned long long bits = randomBits();
-    std::string name = folder + ".kestrel-";
-    for (int i = 0; i < 12; ++i, bits /= 36) name += kCharacters[bits % 36];
-    return name + ".tmp";
+    char random[12];
+    for (int i = 0; i < 12; ++i, bits >>= 5) random[i] = kCharacters[bits & 31];
+    std::string name = folder;
+    name.append(".kestrel-").append(random, sizeof random).append(".tmp");
+    return name;
 }
+
+// Set once SIGXFSZ is ignored for the whole run: no write needs a guard then.
+[[maybe_unused]] bool sizeLimitFailsWrites = false;
 
 // What stands at a name before the write.
 enum class NameState { Free, RegularFile, OtherKind };
@@ -361,13 +375,17 @@ void syncFolder(int at, const std::string &folder) {
 // process with SIGXFSZ, for as long as the guard lives.
 struct WriteGuard {
     struct sigaction saved;
+    bool set = !sizeLimitFailsWrites;
     WriteGuard() {
+        if (!set) return;
         struct sigaction ignore = {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
         sigaction(SIGXFSZ, &ignore, &saved);
     }
-    ~WriteGuard() { sigaction(SIGXFSZ, &saved, nullptr); }
+    ~WriteGuard() {
+        if (set) sigaction(SIGXFSZ, &saved, nullptr);
+    }
 };
 
 // Opens the folder `name` in `parent` without following a link, making it
@@ -433,6 +451,7 @@ void closeFolderHandles(OutputFolder &folder) {
 void letFileSizeLimitFailWrites() {
 #ifndef _WIN32
     std::signal(SIGXFSZ, SIG_IGN);
+    sizeLimitFailsWrites = true;
 #endif
 }
 
@@ -467,9 +486,14 @@ std::string fileExtension(const std::string &path) {
 
 namespace {
 
+// Whether a write syncs its folder itself, or leaves that to one sync of
+// the folder after a run of writes (syncNewFiles).
+enum class FolderSync { EachWrite, Later };
+
 // The write, with `path` relative to `at` (a folder held open, or the working
 // folder); Replace is only asked for in the working folder.
-WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode) {
+WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode,
+                    FolderSync sync = FolderSync::EachWrite) {
     std::string target = path;
     OldFile old{};
     bool replacing = false;
@@ -486,12 +510,13 @@ WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_
     [[maybe_unused]] WriteGuard guard;
     TemporaryFile file;
     std::string temporary;
-    if (!createTemporary(at, folderOf(target), file, temporary)) return WriteResult::Failed;
+    std::string folder = folderOf(target);
+    if (!createTemporary(at, folder, file, temporary)) return WriteResult::Failed;
     const OldFile *kept = replacing ? &old : nullptr;
     WriteResult result = WriteResult::Failed;
     if (fillTemporary(file, bytes, size, kept)) result = moveIntoPlace(at, temporary, target, mode, kept);
-    if (result == WriteResult::Written) syncFolder(at, folderOf(target));
-    else removeName(at, temporary);
+    if (result != WriteResult::Written) removeName(at, temporary);
+    else if (sync == FolderSync::EachWrite) syncFolder(at, folder);
     return result;
 }
 
@@ -524,10 +549,22 @@ bool nameTaken(const NewFiles &files, const std::string &name) {
 }
 
 WriteResult writeNewFile(NewFiles &files, const std::string &name, const uint8_t *bytes, size_t size) {
-    WriteResult result =
-        writeIn(folderHandle(files.folder), pathInFolder(files.folder, name), bytes, size, WriteMode::CreateNew);
+    WriteResult result = writeIn(folderHandle(files.folder), pathInFolder(files.folder, name), bytes, size,
+                                 WriteMode::CreateNew, FolderSync::Later);
     if (result == WriteResult::Written) files.paths.push_back(name);
     return result;
+}
+
+void syncNewFiles(const NewFiles &files) {
+    // The names of one run share a folder unless they are paths (the working
+    // folder's run, where a name may hold one): then each folder once.
+    std::vector<std::string> synced;
+    for (const std::string &name : files.paths) {
+        std::string folder = files.folder ? std::string() : folderOf(name);
+        if (std::find(synced.begin(), synced.end(), folder) != synced.end()) continue;
+        synced.push_back(folder);
+        syncFolder(folderHandle(files.folder), pathInFolder(files.folder, folder));
+    }
 }
 
 void removeNewFiles(NewFiles &files) {

@@ -102,8 +102,15 @@ struct NewFiles {
 // all-or-nothing run asks before it writes its first file.
 bool nameTaken(const NewFiles &files, const std::string &name);
 
-// writeWholeFile in CreateNew mode, into the run's folder; a file written joins `files`.
+// writeWholeFile in CreateNew mode, into the run's folder; a file written
+// joins `files`. The file itself is synced; its name in the folder is made
+// durable by syncNewFiles once the run has written all its files.
 WriteResult writeNewFile(NewFiles &files, const std::string &name, const uint8_t *bytes, size_t size);
+
+// Syncs the folder of the run's files once (each folder once where the
+// names are paths), so that their names are durable: one folder sync for
+// a run of files instead of one a file. Does nothing when none was written.
+void syncNewFiles(const NewFiles &files);
 
 // Removes every file that `files` holds (the names themselves, never what a
 // name might now link to) and empties it. Names already gone are skipped.

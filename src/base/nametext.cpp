@@ -165,8 +165,7 @@ void escapeDeviceName(std::string &host, const uint8_t *bytes) {
 // The rule of hostNameOfEntry over `length` bytes, each read through `table`.
 std::string hostNameOfBytes(const uint8_t *bytes, int length, const HostCharTable &table) {
     if (length == 0) return "%A0";
-    std::string host;
-    host.reserve(3 * static_cast<size_t>(length));
+    std::string host;  // no reserve: most names fit the string's own buffer
     for (int i = 0; i < length; ++i) {
         char kept = table.of[bytes[i]];
         bool last = i == length - 1;
@@ -175,15 +174,6 @@ std::string hostNameOfBytes(const uint8_t *bytes, int length, const HostCharTabl
     }
     escapeDeviceName(host, bytes);
     return host;
-}
-
-// A name with its ASCII letters in lower case: what a file system that does
-// not tell the cases apart compares.
-std::string foldedCase(const std::string &name) {
-    std::string folded = name;
-    for (char &c : folded)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return folded;
 }
 
 // The closed type byte an extension stands for; PRG for any other.
@@ -211,16 +201,25 @@ std::string hostNameOfImage(const std::string &fileName) {
 }
 
 std::vector<std::string> distinctHostNames(const std::vector<HostNameParts> &parts) {
-    std::vector<std::string> names, keys;
-    for (const HostNameParts &part : parts) {
-        names.push_back(part.stem + part.suffix);
-        keys.push_back(foldedCase(names.back()));
-    }
+    std::vector<std::string> names;
+    names.reserve(parts.size());
+    for (const HostNameParts &part : parts) names.push_back(part.stem + part.suffix);
+    // Names are grouped by their folded case, compared in place (no folded copies).
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto foldedLess = [&](size_t a, size_t b) {
+        return std::lexicographical_compare(names[a].begin(), names[a].end(), names[b].begin(), names[b].end(),
+                                            [&](char x, char y) { return fold(x) < fold(y); });
+    };
+    auto foldedSame = [&](size_t a, size_t b) {
+        return names[a].size() == names[b].size() &&
+               std::equal(names[a].begin(), names[a].end(), names[b].begin(),
+                          [&](char x, char y) { return fold(x) == fold(y); });
+    };
     std::vector<size_t> order(names.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&keys](size_t a, size_t b) { return keys[a] < keys[b]; });
+    std::stable_sort(order.begin(), order.end(), foldedLess);
     for (size_t first = 0, end = 0; first < order.size(); first = end) {
-        while (end < order.size() && keys[order[end]] == keys[order[first]]) ++end;
+        while (end < order.size() && foldedSame(order[end], order[first])) ++end;
         if (end - first == 1) continue;
         for (size_t i = first; i < end; ++i) {
             const HostNameParts &part = parts[order[i]];

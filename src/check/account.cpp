@@ -99,7 +99,8 @@ ChainEnd walkClaiming(Accounting &a, TrackSector start, int chain, int maxBlocks
     ChainEnd end{0, false, kNoBlock, start};
     TrackSector from = kNoBlock;
     while (end.blocks < maxBlocks && walkNext(a.image, walk)) {
-        int index = blockIndex(account.shape, walk.at.track, walk.at.sector);
+        // The walk takes real blocks of the image's tracks only.
+        int index = realBlockIndex(account.shape, walk.at);
         if (joins >= 0 && account.chainOf[index] == joins) {
             end.clean = true;
             return end;
@@ -195,7 +196,8 @@ void claimSystemBlocks(Accounting &a) {
     const DiskShape &shape = a.image.shape;
     int chain = newChain(a, kOwnerMapBlock, ChainRole::MapBlock);
     for (int track = 1; track <= shape.tracks; ++track) {
-        bool wholeTrack = track != shape.systemTrack && isReservedTrack(shape, track);
+        if (!isReservedTrack(shape, track)) continue;  // no header or map block lies elsewhere
+        bool wholeTrack = track != shape.systemTrack;
         for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector) {
             if (!wholeTrack && !isSystemBlock(shape, track, sector)) continue;
             a.account.chainOf[blockIndex(shape, track, sector)] = chain;
@@ -219,7 +221,7 @@ void numberListedSlots(const ImageBuffer &image, BlockAccount &account, bool cou
     // 32-byte place of the largest image (128 KB) cost more to fill on each
     // check than the rest of a D64's check together.
     const uint8_t *base = image.bytes.data();
-    std::vector<int> ordinalOf(kBlockPositions, -1);
+    std::vector<int> ordinalOf(image.bytes.size() / kBlockSize + 1, -1);
     int blocks = 0;
     for (int i = 0; i < account.directorySlots; ++i) {
         size_t at = static_cast<size_t>(account.slots[i].bytes - base) / kBlockSize;
@@ -431,7 +433,10 @@ void buildAccount(const ImageBuffer &image, BlockAccount &account, bool countAll
     account.slots.clear();
     account.chains.clear();
     account.findings.clear();
-    std::fill(std::begin(account.chainOf), std::end(account.chainOf), -1);
+    // Only the blocks up to the highest track have an index (filling all of
+    // the largest image's would cost a D64's check a twentieth more).
+    std::fill(account.chainOf, account.chainOf + image.shape.family->trackTable->start[highestTrack(image.shape) + 1],
+              -1);
     std::fill(std::begin(account.usedSectors), std::end(account.usedSectors), 0);
     const uint8_t *map = headerBlock(image);
     account.mapPresent = map != nullptr;

@@ -24,6 +24,7 @@ struct EntryFacts {
     int startTrack;
     int startSector;
     bool hasStartBlock;  // start track not 0 and start not 18/0
+    bool partition;      // a 1581 partition: an area of the disk, no file
 };
 
 void printHeader(const ImageBuffer &image, const uint8_t *map) {
@@ -42,20 +43,24 @@ void printHeader(const ImageBuffer &image, const uint8_t *map) {
 }
 
 // "$xxxx" from bytes 2-3 of the file's first block, or the placeholder when
-// the entry has no start block or that block lies outside the image.
-void printStartAddress(const ImageBuffer &image, const uint8_t *slot) {
+// the entry has no start block or that block lies outside the image, or is
+// a partition.
+void printStartAddress(const ImageBuffer &image, const uint8_t *slot, const EntryFacts &entry) {
     int address;
-    if (slotStartAddress(image, slot, address))
+    if (!entry.partition && slotStartAddress(image, slot, address))
         consolePrintf("$%04x", address);
     else
         consolePrintf("-----");
 }
 
 // Columns 3 to 7 of an entry line (track/sector, start, bytes, blk, check-sum).
+// A partition shows its size in blocks alone: it has no chain to measure.
 void printColumns(const ImageBuffer &image, const uint8_t *slot, const EntryFacts &entry, MeasureCache &cache) {
     ChainMeasure measure{0, 0, 0};
-    if (entry.hasStartBlock && (options.showFileSize || options.showBlockCount || options.showChecksum))
+    bool measured = entry.hasStartBlock && !entry.partition;
+    if (measured && (options.showFileSize || options.showBlockCount || options.showChecksum))
         measure = measureOnce(image, {entry.startTrack, entry.startSector}, cache);
+    if (entry.partition) measure.blocks = slotBlockCount(slot);
     if (options.showTrackSector) {
         printSeparator();
         consolePrintf("%2i", entry.startTrack);
@@ -64,21 +69,21 @@ void printColumns(const ImageBuffer &image, const uint8_t *slot, const EntryFact
     }
     if (options.showStartAddress || options.changeStartAddress) {
         printSeparator();
-        printStartAddress(image, slot);
+        printStartAddress(image, slot, entry);
     }
     if (options.showFileSize) {
         printSeparator();
-        if (entry.hasStartBlock) consolePrintf("%5d", measure.bytes);
+        if (measured) consolePrintf("%5d", measure.bytes);
         else consolePrintf("-----");
     }
     if (options.showBlockCount) {
         printSeparator();
-        if (entry.hasStartBlock) consolePrintf("%3d", measure.blocks);
+        if (measured || entry.partition) consolePrintf("%3d", measure.blocks);
         else consolePrintf("---");
     }
     if (options.showChecksum) {
         printSeparator();
-        if (entry.hasStartBlock) consolePrintf("%10u", measure.checksum);
+        if (measured) consolePrintf("%10u", measure.checksum);
         else consolePrintf("----------");
     }
 }
@@ -160,11 +165,16 @@ void applyEdits(ImageBuffer &image, uint8_t *slot, const EntryFacts &entry, bool
 // a ';' or a line end outside quotes would split or lose its quotes.
 
 // True for a disk character that a CSV reader takes as a quote, the
-// separator or a line end, as the output mode prints it.
+// separator or a line end, as the output mode prints it. Each code's answer
+// is worked out once a run (the mode does not change), when first asked.
 bool csvSpecial(uint8_t code) {
-    for (char ascii : {'"', ';', '\r', '\n'})
-        if (consoleDiskCodeWrites(code, ascii)) return true;
-    return false;
+    static int8_t special[256];  // 0 not yet known, 1 special, -1 not
+    if (special[code] == 0) {
+        special[code] = -1;
+        for (char ascii : {'"', ';', '\r', '\n'})
+            if (consoleDiskCodeWrites(code, ascii)) special[code] = 1;
+    }
+    return special[code] > 0;
 }
 
 // Appends `count` disk characters to `field`, each one that prints as a
@@ -196,26 +206,34 @@ void printCsvName(const uint8_t *name) {
     printDiskChars(field, length);
 }
 
-// The disk name at the end of a CSV line, quoted (inner quotes doubled) only
-// when it holds a special character.
-void printCsvDiskName(const uint8_t *diskName) {
+// The disk name at the end of a CSV line: made once a listing, as the name
+// stood before any edit.
+struct CsvDiskName {
+    uint8_t field[2 * kNameLength + 2];
+    int length;
+};
+
+// The disk name's field, quoted (inner quotes doubled) only when it holds a
+// special character.
+CsvDiskName csvDiskNameOf(const uint8_t *diskName) {
+    CsvDiskName name{};
     bool quoted = false;
     for (int i = 0; i < kNameLength; ++i) quoted = quoted || csvSpecial(diskName[i]);
     if (!quoted) {
-        printDiskChars(diskName, kNameLength);
-        return;
+        std::memcpy(name.field, diskName, kNameLength);
+        name.length = kNameLength;
+        return name;
     }
-    uint8_t field[2 * kNameLength + 2];
-    field[0] = '"';
-    int length = appendQuotedChars(field, 1, diskName, kNameLength);
-    field[length++] = '"';
-    printDiskChars(field, length);
+    name.field[0] = '"';
+    name.length = appendQuotedChars(name.field, 1, diskName, kNameLength);
+    name.field[name.length++] = '"';
+    return name;
 }
 
-void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const uint8_t *csvDiskName,
+void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, const CsvDiskName &csvDiskName,
                  MeasureCache &cache, EditState &edits) {
     EntryFacts entry{number, slot[kSlotType], slot[kSlotStartTrack], slot[kSlotStartSector],
-                     slotHasStartBlock(image.shape, slot)};
+                     slotHasStartBlock(image.shape, slot), isPartition(image.shape, slot)};
     if (options.showNumbers && print) consolePrintf(options.csvOutput ? "%3i;" : "%3i: ", number);
     if (print) {
         consolePrintf("%-5i", slotBlockCount(slot));
@@ -225,8 +243,7 @@ void processSlot(ImageBuffer &image, uint8_t *slot, int number, bool print, cons
     if (print) printColumns(image, slot, entry, cache);
     if (options.csvOutput) {
         consolePrintf(";");
-        // Read in showDirectory before any edit, as the disk name stood then.
-        printCsvDiskName(csvDiskName);
+        printDiskChars(csvDiskName.field, csvDiskName.length);
     }
     applyEdits(image, slot, entry, print, cache, edits);
     if (print) consolePrintf("\n");
@@ -293,8 +310,8 @@ EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
     const uint8_t *map = headerBlock(image);
     if (!map) return edits.outcome;
     if (options.changeStartAddress) edits.directory = collectBlocksInUse(image).directory;
-    uint8_t csvDiskName[kNameLength];
-    std::memcpy(csvDiskName, map + diskNameOffset(image), kNameLength);
+    CsvDiskName csvDiskName{};
+    if (options.csvOutput) csvDiskName = csvDiskNameOf(map + diskNameOffset(image));
     bool print = printListing != 0;
     if (print && !options.csvOutput) printHeader(image, map);
 

@@ -11,11 +11,6 @@ int slotOf(int track, int sector) {
 
 }  // namespace
 
-int blockIndex(const DiskShape &shape, int track, int sector) {
-    if (track < 1 || track > highestTrack(shape) || sector < 0 || sector >= sectorsPerTrack(shape, track)) return -1;
-    return blockOffset(shape, track, sector) / kBlockSize;
-}
-
 TrackSector heldBlock(const DiskShape &shape, int track, int sector) {
     track &= 0xFF;
     if (track < 1 || track > highestTrack(shape)) return {0, 0};

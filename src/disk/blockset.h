@@ -6,6 +6,7 @@
 // image's blocks (error bytes and per-block tables follow it).
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 
 #include "disk/image.h"
@@ -17,7 +18,17 @@ struct BlockSet {
 // The block's position in the image's layout order (0 for 1/0 ... the last
 // block), or -1 when the track is not 1 to the image's tracks or the sector
 // lies beyond the track's count.
-int blockIndex(const DiskShape &shape, int track, int sector);
+inline int blockIndex(const DiskShape &shape, int track, int sector) {
+    if (track < 1 || track > highestTrack(shape) || sector < 0 || sector >= sectorsPerTrack(shape, track)) return -1;
+    return shape.family->trackTable->start[track] + sector;
+}
+
+// blockIndex of a block known to be real (a walk with realSectorsOnly and a
+// track limit at most highestTrack yielded it): the table lookup alone.
+inline int realBlockIndex(const DiskShape &shape, TrackSector block) {
+    assert(blockIndex(shape, block.track, block.sector) >= 0);
+    return shape.family->trackTable->start[block.track] + block.sector;
+}
 
 // The block at a position in layout order (the inverse of blockIndex); {0, 0}
 // for a position outside the image's blocks.

@@ -5,25 +5,67 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "disk/image.h"
+
+namespace {
 
 // A 1541's side, and each side of a 1571: 21 sectors on tracks 1-17, 19 on
 // 18-24, 18 on 25-30, 17 from 31 on. A 1581 has 40 on every track.
-const DiskFamily kFamilyD64{.name = "d64", .zones = {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, .sideTracks = 0, .mapTracks = 35,
+constexpr TrackZone k1541Zones[4] = {{17, 21}, {24, 19}, {30, 18}, {35, 17}};
+constexpr TrackZone k1581Zones[4] = {{83, 40}, {83, 40}, {83, 40}, {83, 40}};
+
+// Sectors of a track counted on its side, by the zones (the last runs on).
+constexpr int zoneSectors(const TrackZone (&zones)[4], int track) {
+    for (const TrackZone &zone : zones)
+        if (track <= zone.lastTrack) return zone.sectors;
+    return zones[3].sectors;
+}
+
+// The track table of a layout of `lastTrack` tracks whose zones repeat on
+// side 2 from track sideTracks + 1 (when not 0): sides follow each other.
+constexpr TrackTable trackTableOf(const TrackZone (&zones)[4], int sideTracks, int lastTrack) {
+    TrackTable table{lastTrack, {}, {}};
+    for (int track = 1, start = 0; track < 256; ++track) {
+        table.start[track] = start;
+        int side = sideTracks > 0 && track > sideTracks ? track - sideTracks : track;
+        table.sectors[track] = zoneSectors(zones, std::min(side, lastTrack));
+        if (track <= lastTrack) start += table.sectors[track];
+    }
+    table.sectors[0] = table.sectors[1];
+    return table;
+}
+
+// The tracks a 1541 image may have beyond the 35 of its map: DOS extensions
+// format 40 tracks, so a D64 is addressed up to 40 whatever its length, and
+// no walk over one stops earlier.
+constexpr int kD64AddressedTracks = kExtendedD64Tracks;
+
+constexpr TrackTable kD64Tracks = trackTableOf(k1541Zones, 0, 42);
+constexpr TrackTable kD71Tracks = trackTableOf(k1541Zones, 35, 70);
+constexpr TrackTable kD81Tracks = trackTableOf(k1581Zones, 0, kMostTracks);
+static_assert(kD64Tracks.start[36] == 683 && kD64Tracks.start[41] == 768 && kD71Tracks.start[71] == 1366 &&
+              kD81Tracks.start[81] == 3200);
+
+}  // namespace
+
+const DiskFamily kFamilyD64{.name = "d64", .zones = {k1541Zones[0], k1541Zones[1], k1541Zones[2], k1541Zones[3]},
+                            .sideTracks = 0, .trackTable = &kD64Tracks, .addressedTracks = kD64AddressedTracks,
+                            .mapTracks = 35,
                             .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 10,
                             .directoryCapacity = 144, .map = MapLayout::D64, .nameOffset = 0x90, .idOffset = 0xA2,
                             .typeFive = "???", .drive = "1541", .dosVersion = 0x41,
                             .mapBlocks = "18/0, the map block", .headerBlock = "18/0",
                             .dosType = "2A", .sidesFlag = 0x00, .headerPadding = 4, .linkedMapBlocks = 0, .mapIoByte = 0};
-const DiskFamily kFamilyD71{.name = "d71", .zones = {{17, 21}, {24, 19}, {30, 18}, {35, 17}}, .sideTracks = 35, .mapTracks = 70,
+const DiskFamily kFamilyD71{.name = "d71", .zones = {k1541Zones[0], k1541Zones[1], k1541Zones[2], k1541Zones[3]},
+                            .sideTracks = 35, .trackTable = &kD71Tracks, .addressedTracks = 0, .mapTracks = 70,
                             .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 6,
                             .directoryCapacity = 144, .map = MapLayout::D71, .nameOffset = 0x90, .idOffset = 0xA2,
                             .typeFive = "???", .drive = "1571", .dosVersion = 0x41,
                             .mapBlocks = "18/0 and track 53, the map", .headerBlock = "18/0",
                             .dosType = "2A", .sidesFlag = 0x80, .headerPadding = 4, .linkedMapBlocks = 0, .mapIoByte = 0};
-const DiskFamily kFamilyD81{.name = "d81", .zones = {{83, 40}, {83, 40}, {83, 40}, {83, 40}}, .sideTracks = 0,
-                            .mapTracks = 80, .systemTrack = 40, .directorySector = 3, .directoryInterleave = 1,
-                            .fileInterleave = 1, .directoryCapacity = 296, .map = MapLayout::D81, .nameOffset = 0x04,
+const DiskFamily kFamilyD81{.name = "d81", .zones = {k1581Zones[0], k1581Zones[1], k1581Zones[2], k1581Zones[3]},
+                            .sideTracks = 0, .trackTable = &kD81Tracks, .addressedTracks = 0, .mapTracks = 80,
+                            .systemTrack = 40, .directorySector = 3, .directoryInterleave = 1, .fileInterleave = 1,
+                            .directoryCapacity = 296, .map = MapLayout::D81, .nameOffset = 0x04,
                             .idOffset = 0x16, .typeFive = "CBM", .drive = "1581", .dosVersion = 0x44,
                             .mapBlocks = "40/0-40/2, the header and map", .headerBlock = "40/0",
                             .dosType = "3D", .sidesFlag = 0x00, .headerPadding = 2, .linkedMapBlocks = 2,
@@ -51,35 +93,38 @@ constexpr FamilySize kFamilySizes[] = {
     {849920, &kFamilyD81, 83, false}, {853240, &kFamilyD81, 83, true},
 };
 
-// Sectors of a track counted on its side, by the family's zones.
-int zoneSectors(const DiskFamily &family, int track) {
-    for (const TrackZone &zone : family.zones)
-        if (track <= zone.lastTrack) return zone.sectors;
-    return family.zones[3].sectors;
-}
-
-// The tracks a 1541 image may have beyond the 35 of its map, and the blocks
-// of such a 40-track image: DOS extensions format 40 tracks, so a D64 is
-// addressed up to 40 whatever its length, and no walk over one stops earlier.
-constexpr int kD64ExtendedTracks = kExtendedD64Tracks;
-constexpr int kD64ExtendedBlocks = 768;
-
-// Byte offset of sector 0 of each track 1..42 of the 1541 layout (index 0
-// for track 1): 21 sectors up to 17, 19 to 24, 18 to 30, 17 above.
-struct D64Offsets {
-    int at[42];
-    constexpr D64Offsets() : at() {
-        for (int track = 1, offset = 0; track <= 42; ++track) {
-            at[track - 1] = offset;
-            offset += (track <= 17 ? 21 : track <= 24 ? 19 : track <= 30 ? 18 : 17) * kBlockSize;
-        }
-    }
+// Every length a D64 image file came in before the other sizes were known,
+// smallest first: the rules for sizes outside the family table read these.
+constexpr ImageForm kImageForms[] = {
+    {174848, 35, false},  // 683 blocks
+    {175531, 35, true},   // and 683 error bytes
+    {196608, 40, false},  // 768 blocks
+    {197376, 40, true},   // and 768 error bytes
 };
-constexpr D64Offsets kD64Offsets;
-
-int d64TrackOffset(int track) { return kD64Offsets.at[track - 1]; }
 
 }  // namespace
+
+const ImageForm *expectedImageForm(uint64_t size) {
+    for (const ImageForm &form : kImageForms)
+        if (form.size >= size) return &form;
+    return nullptr;
+}
+
+uint64_t formBlockBytes(const ImageForm &form) {
+    return static_cast<uint64_t>(kD64Tracks.start[form.tracks + 1]) * kBlockSize;
+}
+
+bool imageIsTruncated(uint64_t size) {
+    const ImageForm *form = expectedImageForm(size);
+    return form && form->size != size;
+}
+
+int imageTrackCount(uint64_t size) {
+    int tracks = kImageForms[0].tracks;
+    for (const ImageForm &form : kImageForms)
+        if (formBlockBytes(form) <= size) tracks = std::max(tracks, form.tracks);
+    return tracks;
+}
 
 DiskShape shapeForSize(uint64_t size) {
     for (const FamilySize &known : kFamilySizes) {
@@ -119,47 +164,6 @@ DiskShape singleSided(const DiskShape &shape) {
     side.tracks = shape.family->sideTracks;
     side.areaLast = std::min(side.areaLast, side.tracks);
     return side;
-}
-
-int sectorsPerTrack(const DiskShape &shape, int track) {
-    const DiskFamily &family = *shape.family;
-    if (family.sideTracks > 0 && track > family.sideTracks) track -= family.sideTracks;
-    return zoneSectors(family, track);
-}
-
-int highestTrack(const DiskShape &shape) {
-    return shape.family == &kFamilyD64 ? std::max(shape.tracks, kD64ExtendedTracks) : shape.tracks;
-}
-
-int mapTracks(const DiskShape &shape) { return std::min(shape.family->mapTracks, shape.tracks); }
-
-// The blocks before the last track's and those of the last track, as
-// blockOffset and sectorsPerTrack count them (shape.tracks lies within the
-// family's range, so neither clamps it). The block gate asks this on every
-// access: it is worked out directly.
-int blockCount(const DiskShape &shape) {
-    const DiskFamily &family = *shape.family;
-    int track = shape.tracks;
-    if (family.map == MapLayout::D81) return (track - 1) * kMostSectors + zoneSectors(family, track);
-    int side = family.sideTracks;
-    if (side > 0 && track > side)
-        return (d64TrackOffset(side + 1) + d64TrackOffset(track - side)) / kBlockSize + zoneSectors(family, track - side);
-    return d64TrackOffset(track) / kBlockSize + zoneSectors(family, track);
-}
-
-int walkBound(const DiskShape &shape) { return std::max(blockCount(shape), kD64ExtendedBlocks); }
-
-int blockOffset(const DiskShape &shape, int track, int sector) {
-    track &= 0xFF;
-    sector &= 0xFF;
-    int last = highestTrack(shape);
-    if (track == 0) track = 1;
-    if (track > last) track = last;
-    const DiskFamily &family = *shape.family;
-    if (family.map == MapLayout::D81) return ((track - 1) * kMostSectors + sector) * kBlockSize;
-    if (family.sideTracks > 0 && track > family.sideTracks)
-        return d64TrackOffset(family.sideTracks + 1) + d64TrackOffset(track - family.sideTracks) + sector * kBlockSize;
-    return d64TrackOffset(track) + sector * kBlockSize;
 }
 
 bool isSystemBlock(const DiskShape &shape, int track, int sector) {

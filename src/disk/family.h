@@ -6,6 +6,7 @@
 // arithmetic: nothing here reads files or prints.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 constexpr int kBlockSize = 256;
@@ -35,10 +36,24 @@ struct TrackZone {
     int sectors;
 };
 
+// Where each track of a family's layout starts and how many sectors it has,
+// worked out once from its zones, so that a block lookup is one index into
+// it and one bounds check (the gate asks it on every access).
+// Both are indexed by any track byte (0-255), so that no index needs a clamp.
+struct TrackTable {
+    int lastTrack;      // the highest track of the layout (42, 70, 83)
+    int start[256];     // blocks before sector 0 of track t (t = 1..lastTrack); from lastTrack + 1
+                        // on: the blocks of all tracks
+    int sectors[256];   // sectors of track t; the nearest track's below 1 and above lastTrack
+};
+
 struct DiskFamily {
     const char *name;           // "d64", "d71", "d81": the -json "format"
     TrackZone zones[4];         // sectors per track on one side, by zones (the last zone runs on)
     int sideTracks;             // tracks of a side whose zones repeat on side 2 (35 on a 1571), else 0
+    const TrackTable *trackTable;  // the zones (and side 2) as a table, by track
+    int addressedTracks;        // tracks a block may lie on whatever the image's length (40 on a
+                                // 1541: DOS extensions format 40), else 0
     int mapTracks;              // tracks the map covers
     int systemTrack;            // the track of header, map and directory
     int directorySector;        // the directory's first block on the system track
@@ -83,6 +98,32 @@ extern const DiskFamily kFamilyD81;
 const DiskFamily *familyNamed(const char *name);
 
 
+// A length a D64 image file was made in before the other sizes were known:
+// the rules for a file of any size outside the family table (a cut or padded
+// D64) read from these four.
+struct ImageForm {
+    uint64_t size;    // bytes of the file
+    int tracks;       // 35 or 40
+    bool errorBytes;  // an error byte per block follows the blocks
+};
+
+// The smallest form at or above `size` (the form an image of that length is,
+// or was before it was cut short); nullptr above the largest form.
+const ImageForm *expectedImageForm(uint64_t size);
+
+// The bytes of a form that hold blocks: its tracks' blocks, 256 bytes each.
+uint64_t formBlockBytes(const ImageForm &form);
+
+// True when the length is below that of its expected form: the file has been
+// cut short (a file longer than every form is not).
+bool imageIsTruncated(uint64_t size);
+
+// Tracks of a D64 by its length: the most tracks of a form whose blocks
+// the image holds whole (40 from 196,608 bytes on), else 35, also for a cut
+// image. shapeForSize takes a D64's tracks from here for the sizes outside
+// the family table.
+int imageTrackCount(uint64_t size);
+
 // One image's shape: its family and what of it kestrel reads.
 // A shape made without values is that of a 35-track D64 of unknown length:
 // what an image buffer holds until its file is loaded.
@@ -118,26 +159,32 @@ DiskShape singleSided(const DiskShape &shape);
 
 // Sectors of `track` on this shape. Tracks outside the family's range get
 // the nearest zone's count (21 at track 0 and below on a D64, 17 above 40).
-int sectorsPerTrack(const DiskShape &shape, int track);
+inline int sectorsPerTrack(const DiskShape &shape, int track) {
+    return shape.family->trackTable->sectors[std::clamp(track, 0, 255)];
+}
 
 // The highest track a block may lie on: the image's tracks, and at least 40
 // on a D64 (whose tracks 36-40 are there when the file holds them).
-int highestTrack(const DiskShape &shape);
+inline int highestTrack(const DiskShape &shape) { return std::max(shape.tracks, shape.family->addressedTracks); }
 
 // The tracks the map covers and the searches look at (35, 70 or 35, 80).
-int mapTracks(const DiskShape &shape);
+inline int mapTracks(const DiskShape &shape) { return std::min(shape.family->mapTracks, shape.tracks); }
 
 // Blocks of the image's tracks.
-int blockCount(const DiskShape &shape);
+inline int blockCount(const DiskShape &shape) { return shape.family->trackTable->start[shape.tracks + 1]; }
 
 // The most blocks any walk yields before it is taken to loop: the image's
 // blocks, and at least the 768 of a 40-track D64.
-int walkBound(const DiskShape &shape);
+constexpr int kExtendedD64Blocks = 768;
+inline int walkBound(const DiskShape &shape) { return std::max(blockCount(shape), kExtendedD64Blocks); }
 
 // Byte offset of a block by the family's layout; only the low 8 bits of each
 // argument count. Pure arithmetic: the offset may lie outside any image, and
 // a track above highestTrack gives the offset of that track's band.
-int blockOffset(const DiskShape &shape, int track, int sector);
+inline int blockOffset(const DiskShape &shape, int track, int sector) {
+    int clamped = std::clamp(track & 0xFF, 1, highestTrack(shape));
+    return (shape.family->trackTable->start[clamped] + (sector & 0xFF)) * kBlockSize;
+}
 
 // The header block (18/0 or 40/0).
 inline int headerTrack(const DiskShape &shape) { return shape.systemTrack; }

@@ -1,4 +1,5 @@
-// The block gate, the rules for D64 files of other sizes, and links.
+// Links, and whether a D64 of another size is cut short. The block gate
+// itself is inline in image.h; the layout it reads is disk/family's.
 #include "disk/image.h"
 
 #include <algorithm>
@@ -6,61 +7,7 @@
 
 #include "base/console.h"
 
-namespace {
-
-// Every length a D64 image file came in before the other sizes were known,
-// smallest first: the rules for sizes outside the family table read these.
-constexpr ImageForm kImageForms[] = {
-    {174848, 35, false},  // 683 blocks
-    {175531, 35, true},   // and 683 error bytes
-    {196608, 40, false},  // 768 blocks
-    {197376, 40, true},   // and 768 error bytes
-};
-
-}  // namespace
-
-const ImageForm *expectedImageForm(uint64_t size) {
-    for (const ImageForm &form : kImageForms)
-        if (form.size >= size) return &form;
-    return nullptr;
-}
-
-uint64_t formBlockBytes(const ImageForm &form) {
-    return static_cast<uint64_t>(blockOffset(kShapeD64, form.tracks, 0) +
-                                 sectorsPerTrack(kShapeD64, form.tracks) * kBlockSize);
-}
-
-bool imageIsTruncated(uint64_t size) {
-    const ImageForm *form = expectedImageForm(size);
-    return form && form->size != size;
-}
-
-int imageTrackCount(uint64_t size) {
-    int tracks = kImageForms[0].tracks;
-    for (const ImageForm &form : kImageForms)
-        if (formBlockBytes(form) <= size) tracks = std::max(tracks, form.tracks);
-    return tracks;
-}
-
 bool imageIsCut(const ImageBuffer &image) { return !image.shape.exactSize && imageIsTruncated(image.bytes.size()); }
-
-uint64_t imageBlockBytes(const ImageBuffer &image) {
-    uint64_t size = image.bytes.size();
-    if (!image.shape.exactSize) return size;
-    return std::min(size, static_cast<uint64_t>(blockCount(image.shape)) * kBlockSize);
-}
-
-const uint8_t *blockAt(const ImageBuffer &image, int track, int sector) {
-    track &= 0xFF;
-    if (track < 1 || track > highestTrack(image.shape)) return nullptr;
-    uint64_t offset = static_cast<uint64_t>(blockOffset(image.shape, track, sector));
-    if (offset + kBlockSize > imageBlockBytes(image)) return nullptr;
-    return image.bytes.data() + offset;
-}
-
-uint8_t *blockAt(ImageBuffer &image, int track, int sector) {
-    return const_cast<uint8_t *>(blockAt(static_cast<const ImageBuffer &>(image), track, sector));
-}
 
 TrackSector getNextTrackSector(const ImageBuffer &image, int track, int sector) {
     const uint8_t *block = blockAt(image, track, sector);

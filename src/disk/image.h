@@ -2,6 +2,7 @@
 // access and block links. Nothing here reads or writes files or prints errors.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -47,32 +48,6 @@ struct TrackSector {
     int sector;
 };
 
-// A length a D64 image file was made in before the other sizes were known:
-// the rules for a file of any size outside the family table (a cut or padded
-// D64) read from these four. geometry.cpp keeps the table.
-struct ImageForm {
-    uint64_t size;    // bytes of the file
-    int tracks;       // 35 or 40
-    bool errorBytes;  // an error byte per block follows the blocks
-};
-
-// The smallest form at or above `size` (the form an image of that length is,
-// or was before it was cut short); nullptr above the largest form.
-const ImageForm *expectedImageForm(uint64_t size);
-
-// The bytes of a form that hold blocks: its tracks' blocks, 256 bytes each.
-uint64_t formBlockBytes(const ImageForm &form);
-
-// True when the length is below that of its expected form: the file has been
-// cut short (a file longer than every form is not).
-bool imageIsTruncated(uint64_t size);
-
-// Tracks of a D64 by its length: the most tracks of a form whose blocks
-// the image holds whole (40 from 196,608 bytes on), else 35, also for a cut
-// image. shapeForSize takes a D64's tracks from here for the sizes outside
-// the family table.
-int imageTrackCount(uint64_t size);
-
 // True when the image is cut short: a D64 of a size outside the family table
 // below that of its expected form.
 bool imageIsCut(const ImageBuffer &image);
@@ -80,14 +55,28 @@ bool imageIsCut(const ImageBuffer &image);
 // The leading bytes of an image that hold blocks: all of them, except the
 // error bytes behind the blocks of the sizes that carry them (those are
 // never a block: on a 175,531-byte image, 36/0 lies outside).
-uint64_t imageBlockBytes(const ImageBuffer &image);
+inline uint64_t imageBlockBytes(const ImageBuffer &image) {
+    uint64_t size = image.bytes.size();
+    if (!image.shape.exactSize) return size;
+    return std::min(size, static_cast<uint64_t>(blockCount(image.shape)) * kBlockSize);
+}
 
 // The one gate for block access: the block's bytes when its track is 1 to
 // highestTrack (40 on a D64 of any length) and all 256 bytes lie inside the
 // image's blocks (imageBlockBytes), else nullptr. Only the low 8 bits of track
-// and sector count, as for blockOffset.
-const uint8_t *blockAt(const ImageBuffer &image, int track, int sector);
-uint8_t *blockAt(ImageBuffer &image, int track, int sector);
+// and sector count, as for blockOffset. One index into the family's track
+// table and the bounds checks; inline, as every block access asks it.
+inline const uint8_t *blockAt(const ImageBuffer &image, int track, int sector) {
+    const DiskShape &shape = image.shape;
+    unsigned held = static_cast<unsigned>(track & 0xFF);
+    if (held - 1 >= static_cast<unsigned>(highestTrack(shape))) return nullptr;
+    uint64_t offset = static_cast<uint64_t>(shape.family->trackTable->start[held] + (sector & 0xFF)) * kBlockSize;
+    if (offset + kBlockSize > imageBlockBytes(image)) return nullptr;
+    return image.bytes.data() + offset;
+}
+inline uint8_t *blockAt(ImageBuffer &image, int track, int sector) {
+    return const_cast<uint8_t *>(blockAt(static_cast<const ImageBuffer &>(image), track, sector));
+}
 
 inline bool blockPresent(const ImageBuffer &image, int track, int sector) {
     return blockAt(image, track, sector) != nullptr;

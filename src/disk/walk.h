@@ -50,12 +50,47 @@ struct BlockWalk {
 
 BlockWalk startWalk(TrackSector start, WalkRules rules);
 
+// The highest track the rules let a walk on this image reach.
+inline int walkHighestTrack(const ImageBuffer &image, WalkRules rules) {
+    if (rules.highestTrack == kImageTracks) return highestTrack(image.shape);
+    if (rules.highestTrack == kImageMapTracks) return mapTracks(image.shape);
+    return rules.highestTrack;
+}
+
+// Why the walk cannot take its next step, or Running when it can; the next
+// block's bytes are then in `bytes` (looked up once: a check walks every
+// block of the disk, and the lookup is most of a step's cost).
+inline WalkStop walkStopBefore(const ImageBuffer &image, const BlockWalk &walk, const uint8_t *&bytes) {
+    TrackSector next = walk.next;
+    if (next.track == 0) return WalkStop::EndOfChain;
+    if (next.track > walkHighestTrack(image, walk.rules)) return WalkStop::OutOfRange;
+    if (walk.rules.realSectorsOnly && next.sector >= sectorsPerTrack(image.shape, next.track))
+        return WalkStop::OutOfRange;
+    bytes = blockAt(image, next.track, next.sector);
+    if (!bytes) return WalkStop::AbsentBlock;
+    if (walk.visited == walk.bound) return WalkStop::Loop;
+    return WalkStop::Running;
+}
+
 // Yields the next block of the chain (walk.at names it) and takes its link as
 // the next step, or returns nullptr once the walk has ended: walk.stop says why
 // and walk.next names the link it stopped at. Never reads outside the image;
-// at most walkBound(image.shape) blocks are yielded.
-const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk);
-uint8_t *walkNext(ImageBuffer &image, BlockWalk &walk);
+// at most walkBound(image.shape) blocks are yielded. Inline: every chain
+// kestrel measures, checks or copies takes its steps here.
+inline const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk) {
+    if (walk.stop != WalkStop::Running) return nullptr;
+    if (walk.bound == 0) walk.bound = walkBound(image.shape);
+    const uint8_t *bytes = nullptr;
+    walk.stop = walkStopBefore(image, walk, bytes);
+    if (walk.stop != WalkStop::Running) return nullptr;
+    walk.at = walk.next;
+    walk.next = {bytes[0], bytes[1]};
+    ++walk.visited;
+    return bytes;
+}
+inline uint8_t *walkNext(ImageBuffer &image, BlockWalk &walk) {
+    return const_cast<uint8_t *>(walkNext(static_cast<const ImageBuffer &>(image), walk));
+}
 
 // Takes `instead` in place of the block walkNext just yielded (it counts as
 // the same step) and goes on from its link. Returns its bytes, or nullptr and

@@ -40,6 +40,7 @@ bool chosen(const DiskShape &shape, const uint8_t *slot, int number) {
 // its entries once (the cursor stops at the first block it meets again).
 std::vector<Extraction> collectExtractions(const ImageBuffer &image, ContainerHeader container) {
     std::vector<Extraction> files;
+    files.reserve(static_cast<size_t>(image.shape.family->directoryCapacity));
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
         if (!chosen(image.shape, slot, cursor.number)) continue;
@@ -56,9 +57,11 @@ std::vector<Extraction> collectExtractions(const ImageBuffer &image, ContainerHe
 // group that would share one.
 void assignNames(std::vector<Extraction> &files) {
     std::vector<HostNameParts> parts;
-    for (const Extraction &file : files) parts.push_back({file.stem, std::string(".") + file.extension});
+    parts.reserve(files.size());
+    // The stems are not needed after this: moved, not copied.
+    for (Extraction &file : files) parts.push_back({std::move(file.stem), "." + file.extension});
     std::vector<std::string> names = distinctHostNames(parts);
-    for (size_t i = 0; i < files.size(); ++i) files[i].name = names[i];
+    for (size_t i = 0; i < files.size(); ++i) files[i].name = std::move(names[i]);
 }
 
 // Container names: stem, ".", the letter and two digits, counted up in
@@ -92,15 +95,37 @@ std::string folderProblem(FolderResult result, const std::string &at) {
     return text.replace(text.find("%s"), 2, at);
 }
 
-// Writes the files, each whole, into the run's folder; on a failure takes
-// back those written and gives the message.
+// The most bytes one image's files may come to: a multiple of the image's
+// length. Entries that share a chain (a loader listed twice, as cc1541 -l
+// makes them) stay far below it; a directory that names the same chains
+// thousands of times would write gigabytes from a disk of kilobytes.
+uint64_t writeBound(const ImageBuffer &image) {
+    return kExtractBoundFactor * static_cast<uint64_t>(image.bytes.size());
+}
+
+// The message for a run whose files would pass writeBound.
+std::string boundProblem(const ImageBuffer &image) {
+    return "The files would come to more than " + std::to_string(writeBound(image)) + " bytes, " +
+           std::to_string(kExtractBoundFactor) + " times the image's size (its directory names the same blocks "
+           "many times); nothing was extracted.";
+}
+
+// Writes the files, each whole, into the run's folder, then syncs the
+// folder once; on a failure, or past writeBound, takes back those written
+// and gives the message.
 std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files, NewFiles &written) {
     // One file's payload at a time: a chain holds at most walkBound blocks.
     std::vector<uint8_t> payload;
     payload.reserve(static_cast<size_t>(walkBound(image.shape)) * (kBlockSize - 2));
+    uint64_t total = 0;
     for (Extraction &file : files) {
         payload.assign(file.header.begin(), file.header.end());
         file.length = file.header.size() + static_cast<size_t>(readChain(image, file.start, payload));
+        total += payload.size();
+        if (total > writeBound(image)) {
+            removeNewFiles(written);
+            return boundProblem(image);
+        }
         WriteResult result = writeNewFile(written, file.name, payload.data(), payload.size());
         if (result == WriteResult::Written) continue;
         removeNewFiles(written);
@@ -108,6 +133,7 @@ std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files,
         return result == WriteResult::AlreadyExists ? "'" + shown + "' exists already; nothing was extracted."
                                                     : "Could not write '" + shown + "'; nothing was extracted.";
     }
+    syncNewFiles(written);
     return "";
 }
 

@@ -16,6 +16,10 @@
 // files of the run would share the name ("p00", "p01", ... in directory order).
 using ContainerHeader = void (*)(const uint8_t *slot, std::vector<uint8_t> &header, char &letter);
 
+// The bytes one image's -x may write at most, as a multiple of the image
+// file's length (see extractFiles).
+constexpr uint64_t kExtractBoundFactor = 8;
+
 // Writes one file per chosen entry into `folder` ("" for the current folder;
 // else opened by openOutputFolder, base/filewrite.h: made where missing,
 // never through a symbolic link) and prints "%3i: NAME (N bytes)" for each,
@@ -33,7 +37,8 @@ using ContainerHeader = void (*)(const uint8_t *slot, std::vector<uint8_t> &head
 // wrote nothing, or took back what it wrote: numbers were given and no such
 // entry has a start block, a file of a name exists already, the folder cannot
 // be opened, a file cannot be written, more than 100 containers would share
-// a name. Ends the run (status 1) when standard
+// a name, the files would come to more than kExtractBoundFactor times the
+// image's length (a directory that names the same chains thousands of times). Ends the run (status 1) when standard
 // output was lost, having written nothing.
 // Precondition: the header block (18/0, 40/0) is present.
 std::string extractFiles(const ImageBuffer &image, const std::string &folder, ContainerHeader container = nullptr);

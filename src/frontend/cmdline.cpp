@@ -495,7 +495,6 @@ void refuseJsonConflicts(const RunPaths &paths) {
     if (!options.jsonReport) return;
     if (options.imageModified) exitWithError(1, "ERROR: '-json' cannot be combined with an editing option.");
     if (options.extractFiles) exitWithError(1, "ERROR: '-json' cannot be combined with '-x'.");
-    if (!options.partitions.empty()) exitWithError(1, "ERROR: '-json' cannot be combined with '-part'.");
     if (options.blockViewer || options.bamView || options.exportTrackSector)
         exitWithError(1, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'.");
     if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
@@ -519,7 +518,9 @@ const char *lastOptionOf(int argc, char **argv, bool (*wanted)(const char *)) {
 bool isJson(const char *arg) { return sameArg(arg, "-json"); }
 bool isNew(const char *arg) { return sameArg(arg, "-new"); }
 bool isGlyphSet(const char *arg) { return sameArg(arg, "-U") || sameArg(arg, "-Ul"); }
-bool isCheckOrExtract(const char *arg) { return sameArg(arg, "-check") || sameArg(arg, "-x"); }
+bool isCheckExtractOrCsv(const char *arg) {
+    return sameArg(arg, "-check") || sameArg(arg, "-x") || sameArg(arg, "-csv");
+}
 
 // The options of a run on one image: the edits, which write one destination,
 // and the map view and block viewer.
@@ -541,8 +542,8 @@ RunPaths parseCommandLine(int argc, char **argv) {
     options.jsonReport = lastOptionOf(argc, argv, isJson) ? 1 : 0;
     // -new makes every plain argument the new image's name (there is no source), those before it too.
     options.newImage = !options.jsonReport && lastOptionOf(argc, argv, isNew) ? 1 : 0;
-    // So does -check or -x with nothing that works on one image only.
-    options.imageList = lastOptionOf(argc, argv, isCheckOrExtract) && !lastOptionOf(argc, argv, isForOneImage) ? 1 : 0;
+    // So does -check, -x or -csv with nothing that works on one image only.
+    options.imageList = lastOptionOf(argc, argv, isCheckExtractOrCsv) && !lastOptionOf(argc, argv, isForOneImage) ? 1 : 0;
     // Names are read in the glyphs the listing shows them in, wherever -U or -Ul stands.
     const char *glyphs = lastOptionOf(argc, argv, isGlyphSet);
     int textGlyphs = !glyphs                             ? kGlyphsCodePage437
@@ -560,5 +561,10 @@ RunPaths parseCommandLine(int argc, char **argv) {
         paths.images.clear();
         options.imageList = 0;
     }
+    // The catalogue of many images has no export lists.
+    if (!paths.images.empty() && options.csvOutput && options.exportTrackSector && !options.checkDisk &&
+        !options.extractFiles)
+        exitWithMessage(1, "ERROR: '-e' exports the blocks of one image; '-csv' over %zu images makes a catalogue "
+                           "without them.", paths.images.size());
     return paths;
 }

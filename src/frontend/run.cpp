@@ -28,6 +28,7 @@
 #include "make/blank.h"
 #include "frontend/usage.h"
 #include "make/copy.h"
+#include "report/catalogue.h"
 #include "report/json.h"
 #include "views/bamview.h"
 #include "views/blockviewer.h"
@@ -103,27 +104,53 @@ void reportImageProblem(const std::string &problem) {
     consoleErrorf("ERROR: %s\n", consoleOutsideText(problem, ConsoleStream::Error).c_str());
 }
 
+std::string partitionProblem(ImageBuffer &image, const RunPaths &paths);
+
 // -json: every image in turn through one buffer, so memory stays that of the
 // largest image; an image that cannot be listed gives its error line (and
 // the message on standard error) and the run goes on. With -check each line
 // carries the image's check. Status 1 when any failed, else 3 when a check
-// found errors.
-int runJsonReport(const std::vector<const char *> &images) {
+// found errors. With -part each image's line lists the partition entered
+// (an image without it gives its error line).
+int runJsonReport(const RunPaths &paths) {
     JsonReport report;
     startJsonReport(report);
     ImageBuffer image;
     CheckReport check;
     int status = 0;
-    for (const std::string path : images) {
+    for (const std::string path : paths.images) {
         std::string problem = loadProblem(path, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
+        if (problem.empty()) problem = partitionProblem(image, paths);
         if (problem.empty()) {
             if (options.checkDisk) checkFindings(image, check);
             if (options.checkDisk && check.errors > 0 && status == 0) status = kCheckFoundErrors;
-            printImageJson(report, path, image, options.checkDisk ? &check : nullptr);
+            printImageJson(report, path, image, options.checkDisk ? &check : nullptr, paths.partitions);
             continue;
         }
         printImageJsonError(report, path, problem);
+        reportImageProblem(problem);
+        status = 1;
+    }
+    exitIfOutputLost();
+    return status;
+}
+
+// -csv over many images: one catalogue, a header row and the rows of every
+// image in turn through one buffer; an image that cannot be listed gives its
+// message on standard error and the run goes on. Status 1 when any failed.
+int runCatalogue(const RunPaths &paths) {
+    CsvCatalogue catalogue;
+    printCatalogueHeader();
+    ImageBuffer image;
+    int status = 0;
+    for (const std::string path : paths.images) {
+        std::string problem = loadProblem(path, "File", image);
+        if (problem.empty()) problem = mapBlockProblem(image, "File", path);
+        if (problem.empty()) {
+            printCatalogueRows(catalogue, path, image);
+            continue;
+        }
         reportImageProblem(problem);
         status = 1;
     }
@@ -335,26 +362,34 @@ void makeNewImage(const std::string &path, ImageBuffer &image) {
 
 // -part: enters each partition named, the next inside the one before; the
 // image's shape becomes that of the innermost, so every action works inside
-// it. A name no entry has, a CBM entry that cannot be a sub-directory or one
-// never formatted inside ends the run with status 1.
-void enterPartitions(ImageBuffer &image, const RunPaths &paths) {
+// it. Returns why it could not (a name no entry has, a CBM entry that cannot
+// be a sub-directory or one never formatted inside), else "": a message whose
+// only outside text is the name as given.
+std::string partitionProblem(ImageBuffer &image, const RunPaths &paths) {
     for (size_t i = 0; i < options.partitions.size(); ++i) {
         const NameText &name = options.partitions[i];
-        std::string shown = shownOnError(paths.partitions[i]);
+        const std::string &shown = paths.partitions[i];
         const uint8_t *slot = findEntryNamed(image, name.bytes, name.length);
-        if (!slot) exitWithError(1, "ERROR: No entry named '%s' in the directory from %i/0.", shown.c_str(),
-                                 image.shape.systemTrack);
+        if (!slot) return formatText("No entry named '%s' in the directory from %i/0.", shown.c_str(),
+                                     image.shape.systemTrack);
         DiskShape inside;
         PartitionFit fit = partitionShape(image.shape, slot, inside);
         if (fit != PartitionFit::Fits)
-            exitWithError(1, "ERROR: '%s' cannot be entered as a sub-directory: %s.", shown.c_str(),
-                          partitionFitText(fit));
+            return formatText("'%s' cannot be entered as a sub-directory: %s.", shown.c_str(), partitionFitText(fit));
         if (!partitionFormatted(image, inside))
-            exitWithError(1, "ERROR: Partition '%s' (tracks %i-%i) holds no 1581 header and map at %i/0-%i/2; it "
-                          "was never formatted inside.", shown.c_str(), inside.areaFirst, inside.areaLast,
-                          inside.systemTrack, inside.systemTrack);
+            return formatText("Partition '%s' (tracks %i-%i) holds no 1581 header and map at %i/0-%i/2; it was "
+                              "never formatted inside.", shown.c_str(), inside.areaFirst, inside.areaLast,
+                              inside.systemTrack, inside.systemTrack);
         image.shape = inside;
     }
+    return "";
+}
+
+// -part on the run of one image: a partition that cannot be entered ends it
+// with status 1.
+void enterPartitions(ImageBuffer &image, const RunPaths &paths) {
+    std::string problem = partitionProblem(image, paths);
+    if (!problem.empty()) exitWithError(1, "ERROR: %s", shownOnError(problem).c_str());
 }
 
 // True when an -undel (undeletes) or another directory-art edit was given.
@@ -402,7 +437,8 @@ int runKestrel(int argc, char **argv) {
         exitIfOutputLost();
         return 0;
     }
-    if (options.jsonReport) return runJsonReport(paths.images);
+    if (options.jsonReport) return runJsonReport(paths);
+    if (!paths.images.empty() && !options.checkDisk && !options.extractFiles) return runCatalogue(paths);
     if (!paths.images.empty()) return runImages(paths);
 
     ImageBuffer image;

@@ -98,6 +98,24 @@ void appendTextString(JsonLine &line, const std::string &text) {
     line.add('"');
 }
 
+}  // namespace
+
+std::string wellFormedText(const std::string &text) {
+    std::string clean;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t at = 0; at < text.size();) {
+        unsigned char byte = bytes[at];
+        size_t length = byte < 0x80 ? 1 : utf8SequenceLength(bytes + at, text.size() - at);
+        bool control = byte < 0x20 || byte == 0x7F || (length == 2 && byte == 0xC2 && bytes[at + 1] < 0xA0);
+        if (length == 0 || control) clean += "\xEF\xBF\xBD";
+        else clean.append(text, at, length);
+        at += length ? length : 1;
+    }
+    return clean;
+}
+
+namespace {
+
 void appendGlyphs(JsonReport &report, const uint8_t *codes, int count) {
     for (int i = 0; i < count; ++i) report.line.add(report.glyphText[codes[i]], report.glyphLength[codes[i]]);
 }
@@ -141,19 +159,27 @@ const char *directoryEndName(WalkStop stop) {
     }
 }
 
-// The file's figures, or null for an entry without a start block.
+// The file's figures, or null for an entry without a start block. A
+// partition is an area, no file: its size in blocks alone. A file shorter
+// than 2 bytes has no start address (its first block's bytes 2-3 are no data of it).
 void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8_t *slot) {
     JsonLine &line = report.line;
-    int address;
-    appendKey(line, "start_address");
-    if (slotStartAddress(image, slot, address)) appendNumber(line, address);
-    else appendLiteral(line, "null");
+    if (isPartition(image.shape, slot)) {
+        appendLiteral(line, "\"start_address\":null,\"bytes\":null,\"blocks\":");
+        appendNumber(line, slotBlockCount(slot));
+        appendLiteral(line, ",\"crc32\":null");
+        return;
+    }
     if (!slotHasStartBlock(image.shape, slot)) {
-        appendLiteral(line, ",\"bytes\":null,\"blocks\":null,\"crc32\":null");
+        appendLiteral(line, "\"start_address\":null,\"bytes\":null,\"blocks\":null,\"crc32\":null");
         return;
     }
     ChainMeasure measure =
         measureOnce(image, {slot[kSlotStartTrack], slot[kSlotStartSector]}, report.measures);
+    int address;
+    appendKey(line, "start_address");
+    if (measure.bytes >= 2 && slotStartAddress(image, slot, address)) appendNumber(line, address);
+    else appendLiteral(line, "null");
     line.add(',');
     appendNumberField(line, "bytes", measure.bytes);
     appendNumberField(line, "blocks", measure.blocks);
@@ -256,7 +282,7 @@ void startJsonReport(JsonReport &report) {
 }
 
 void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image,
-                    const CheckReport *check) {
+                    const CheckReport *check, const std::vector<std::string> &partitions) {
     const uint8_t *map = headerBlock(image);
     JsonLine &line = report.line;
     line.used = 0;
@@ -272,6 +298,15 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
     appendNumberField(line, "tracks", image.shape.tracks);
     appendBoolField(line, "error_bytes", image.shape.errorBytes);
     if (imageIsCut(image)) appendBoolField(line, "truncated", true);
+    if (!partitions.empty()) {
+        appendKey(line, "partition");
+        line.add('[');
+        for (size_t i = 0; i < partitions.size(); ++i) {
+            if (i > 0) line.add(',');
+            appendTextString(line, partitions[i]);
+        }
+        appendLiteral(line, "],");
+    }
     appendDiskField(report, "disk_name", "disk_name_hex", map + diskNameOffset(image), kNameLength);
     appendKey(line, "id");
     line.add('"');

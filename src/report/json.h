@@ -57,9 +57,16 @@ void startJsonReport(JsonReport &report);
 // Text fields are UTF-8 glyphs; the _hex fields give the raw bytes. A path
 // that is not UTF-8 has each stray byte replaced by U+FFFD. With `check`
 // (-check), the line ends with its counts, figures and findings, each finding's
-// text as -check words it.
+// text as -check words it. With `partitions` (the names -part entered, the
+// image's shape then that of the innermost), the line names them and lists
+// that sub-directory.
 void printImageJson(JsonReport &report, const std::string &path, const ImageBuffer &image,
-                    const CheckReport *check);
+                    const CheckReport *check, const std::vector<std::string> &partitions = {});
 
 // Prints the line of an image that could not be listed: its path and the message.
 void printImageJsonError(JsonReport &report, const std::string &path, const std::string &message);
+
+// Text from outside (a path) as well-formed UTF-8 without control codes: each
+// control (C0, DEL, C1) and each byte that does not begin a well-formed
+// sequence becomes U+FFFD.
+std::string wellFormedText(const std::string &text);

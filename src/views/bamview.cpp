@@ -21,15 +21,20 @@ void showBam(const ImageBuffer &image) {
     for (int track = 1; track <= mapTracks(image.shape); ++track) {
         int sectors = sectorsPerTrack(image.shape, track);
         bool grouped = kLabelColumns + 2 * sectors > kLineColumns;
-        consolePrintf("%2i: %2i/%2i ", track, trackMapEntry(image, track).freeCount, sectors);
+        // The track's entry is read once and its marks printed as one line.
+        TrackMapEntry entry = trackMapEntry(image, track);
+        char marks[2 * kMostSectors + 2];
+        int length = 0;
         for (int sector = 0; sector < sectors; ++sector) {
-            bool free = isBlockFree(image, track, sector);
-            if (!grouped) consolePrintf("%s ", free ? "o" : ".");
-            else consolePrintf("%s%s", sector > 0 && sector % kGroupSectors == 0 ? " " : "", free ? "o" : ".");
+            bool free = entry.freeBits >> sector & 1;
+            if (grouped && sector > 0 && sector % kGroupSectors == 0) marks[length++] = ' ';
+            marks[length++] = free ? 'o' : '.';
+            if (!grouped) marks[length++] = ' ';
             ++shown;
             if (!free) ++used;
         }
-        consolePrintf("\n");
+        marks[length] = '\0';
+        consolePrintf("%2i: %2i/%2i %s\n", track, entry.freeCount, sectors, marks);
     }
     consolePrintf("Blocks: %d\n", shown);
     consolePrintf("Used blocks: %d\n", used);

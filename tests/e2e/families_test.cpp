@@ -345,7 +345,14 @@ TEST(Families, PartitionsAsSubDirectories) {
         {"no such entry", {"-part", "NONE", "p.d81"}, 1, "", "No entry named 'NONE' in the directory from 40/0"},
         {"too small", {"-part", "ODD", "p.d81"}, 1, "", "'ODD' cannot be entered as a sub-directory: it spans fewer"},
         {"nested names are looked up inside", {"-part", "SUB", "p.d81"}, 1, "", "No entry named 'SUB'"},
-        {"-json takes no partition", {"-json", "-part", "PART", "p.d81"}, 1, "", "cannot be combined with '-part'"},
+        {"a partition shows its size in blocks, no file figures", {"-vsfbc", "p.d81"}, 0,
+         "200  \"PART\"             CBM  ----- ----- 200 ----------\n", ""},
+        {"and so in -json", {"-json", "p.d81"}, 0, "\"start_address\":null,\"bytes\":null,\"blocks\":200,\"crc32\":null}", ""},
+        {"-json lists inside the partition it enters", {"-json", "-part", "PART", "-part", "SUB", "p.d81"}, 0,
+         "\"partition\":[\"PART\",\"SUB\"],\"disk_name\":\"DEEP\"", ""},
+        {"an image without it gives its error line", {"-json", "-part", "SUB", "p.d81"}, 1,
+         "{\"image\":\"p.d81\",\"error\":\"No entry named 'SUB' in the directory from 40/0.\"}\n",
+         "No entry named 'SUB'"},
     };
     TempDir dir;
     writeBytes(dir.file("p.d81"), partitionedD81());
@@ -359,6 +366,21 @@ TEST(Families, PartitionsAsSubDirectories) {
         EXPECT_TRUE(contains(run.out, c.out)) << run.out;
         EXPECT_TRUE(*c.err ? contains(run.err, c.err) : run.err.empty()) << run.err;
     }
+    // The JSON of the root, of each partition and of their checks is valid by the schema.
+    if (!pythonWithJsonschema().empty()) {
+        std::string lines;
+        for (std::vector<std::string> args : {std::vector<std::string>{"-json", "-check", "-va", "p.d81", "bad.d81"},
+                                              {"-json", "-check", "-part", "PART", "p.d81", "bad.d81"},
+                                              {"-json", "-part", "PART", "-part", "SUB", "-check", "bad.d81"}})
+            lines += runBinary(args, dir.path).out;
+        writeBytes(dir.file("lines.jsonl"), std::vector<uint8_t>(lines.begin(), lines.end()));
+        bool valid = false;
+        std::string verdict = jsonLinesVerdict(sourcePath("doc/kestrel-json.schema.json"),
+                                               sourcePath("tests/support/check_json_lines.py"), dir.file("lines.jsonl"), valid);
+        EXPECT_TRUE(valid) << verdict;
+        EXPECT_EQ(count(lines, "\"partition\":"), 3);
+    }
+
     // What was written inside reads back, and the disk checks clean from the root.
     RunResult extract = runBinary({"-part", "PART", "-part", "SUB", "-x", "w.d81", "-into", "out"}, dir.path);
     ASSERT_EQ(extract.status, 0) << extract.err;

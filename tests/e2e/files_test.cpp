@@ -297,19 +297,31 @@ TEST(Extract, WritesThePayloadTheListingMeasures) {
     EXPECT_EQ(readBytes(dir.file("range/rel.rel")), files["rel.rel"]);
 }
 
+// A disk whose directory lists one 600-block chain `times` times, as
+// aliases (cc1541 -l makes a few; a hostile directory makes many).
+ImageBuffer aliasedImage(int times) {
+    ImageBuffer image = formatImage();
+    TrackSector start = addFile(image, randomBytes(600 * 254, 3), "BIG");
+    for (int i = 1; i < times; ++i) addRawEntry(image, 0x82, start.track, start.sector, "BIG " + std::to_string(i), 600);
+    return image;
+}
+
 // Refusals write nothing: an existing file of a name (not replaced, nothing
 // else written), numbers that name no file, an entry edit that needs the
-// listing -x replaces.
+// listing -x replaces, files that would come to more than 8 times the
+// image's size (the files written before the bound taken back).
 TEST(Extract, RefusesWithoutWritingAnything) {
     ImageBuffer image = formatImage();
     addFile(image, randomBytes(100, 1), "FIRST");
     addFile(image, randomBytes(3000, 2), "SECOND");
     addRawEntry(image, 0x80, 0, 0, "NO FILE", 0);
+    ImageBuffer aliased = aliasedImage(10);  // 10 x 152,400 bytes: past 8 x 174,848
     struct Case {
         const char *what;
         std::vector<std::string> args;
         bool existing;  // second.prg is there before the run
         std::string message;
+        const ImageBuffer *disk = nullptr;  // disk.d64, when not `image`
     };
     const std::vector<Case> cases = {
         {"an existing file", {"-x", "disk.d64"}, true, "ERROR: 'second.prg' exists already"},
@@ -318,11 +330,16 @@ TEST(Extract, RefusesWithoutWritingAnything) {
         {"an entry edit", {"-rd", "0", "-x", "disk.d64"}, false, "ERROR: '-rd' cannot be combined with '-x'"},
         {"-into without -x", {"-into", "out", "disk.d64"}, false, "ERROR: '-into' names the folder for '-x'"},
         {"a folder named as an image", {"-x", "disk.d64", "."}, false, "ERROR: '.' is a folder, not an image"},
+        {"one chain listed many times", {"-x", "disk.d64"}, false,
+         "ERROR: The files would come to more than 1398784 bytes, 8 times the image's size (its directory names "
+         "the same blocks many times); nothing was extracted.", &aliased},
+        {"and so over many images", {"-x", "disk.d64", "disk.d64", "-into", "out"}, false,
+         "ERROR: The files would come to more than 1398784 bytes", &aliased},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
-        writeImage(dir.file("disk.d64"), image);
+        writeImage(dir.file("disk.d64"), c.disk ? *c.disk : image);
         if (c.existing) writeBytes(dir.file("second.prg"), {1, 2, 3});
         std::vector<std::string> before = listFolder(dir.path);
         RunResult result = runBinary(c.args, dir.path);
@@ -333,6 +350,12 @@ TEST(Extract, RefusesWithoutWritingAnything) {
             EXPECT_EQ(readBytes(dir.file("second.prg")), (std::vector<uint8_t>{1, 2, 3}));
         }
     }
+    // A few aliases stay below the bound: each is written.
+    TempDir dir;
+    writeImage(dir.file("disk.d64"), aliasedImage(3));
+    RunResult few = runBinary({"-x", "disk.d64"}, dir.path);
+    EXPECT_EQ(few.status, 0) << few.err;
+    EXPECT_EQ(listFolder(dir.path), (std::vector<std::string>{"big 1.prg", "big 2.prg", "big.prg", "disk.d64"}));
 }
 
 // -x over many images, and -into: each image's files in a folder of its own,

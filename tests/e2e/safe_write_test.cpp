@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
@@ -149,21 +150,25 @@ TEST(SafeWrite, FullFileSystemKeepsSourceAndDestination) {
 // Every file kestrel writes reaches the disk before it takes its name: under
 // strace the temporary file renamed (or linked, where renameat2 is missing)
 // onto each written name was synced before, for the destination image (also
-// the source itself) and for every file of -x (written as new files).
+// the source itself) and for every file of -x (written as new files). Each
+// file and each folder is synced once: -x syncs its folder after its files.
 TEST(SafeWrite, TemporaryFileIsSyncedBeforeItTakesTheName) {
     REQUIRE_TOOL("strace -o /dev/null true", "strace");
     struct Case {
         std::vector<std::string> args;
         std::vector<std::string> written;
+        size_t syncs;  // fsync calls: each file and each folder once
     };
     const Case cases[] = {
-        {{"-rd", "0", "disk.d64", "new.d64"}, {"new.d64"}},
-        {{"-adel", "disk.d64", "disk.d64"}, {"disk.d64"}},
-        {{"-x", "disk.d64"}, {"first.prg", "second.prg"}},
+        {{"-rd", "0", "disk.d64", "new.d64"}, {"new.d64"}, 2},
+        {{"-adel", "disk.d64", "disk.d64"}, {"disk.d64"}, 2},
+        {{"-x", "disk.d64"}, {"first.prg", "second.prg"}, 3},
+        {{"-x", "disk.d64", "copy.d64", "-into", "out"}, {"first.prg", "second.prg", "first.prg", "second.prg"}, 6},
     };
     for (const Case &c : cases) {
         TempDir dir;
         writeImage(dir.file("disk.d64"), twoFileImage());
+        writeImage(dir.file("copy.d64"), twoFileImage());
         // (The leak check of a sanitizer build cannot run under ptrace.)
         std::string command = "cd '" + dir.path + "' && ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -y "
                               "-o trace.txt -e trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat '" +
@@ -185,10 +190,16 @@ TEST(SafeWrite, TemporaryFileIsSyncedBeforeItTakesTheName) {
                 at = end;
             }
             if (quoted.size() < 2 || !contains(line, ") = 0")) continue;
-            EXPECT_NE(std::find(synced.begin(), synced.end(), dir.file(quoted[0])), synced.end()) << line;
+            std::string temporary = quoted[0].find('/') == 0 ? quoted[0] : dir.file(quoted[0]);
+            bool found = std::any_of(synced.begin(), synced.end(), [&](const std::string &path) {
+                return path == temporary || path.ends_with("/" + quoted[0]);
+            });
+            EXPECT_TRUE(found) << line;
             named.push_back(quoted[1]);
         }
         EXPECT_EQ(named, c.written);
+        EXPECT_EQ(synced.size(), c.syncs);
+        EXPECT_EQ(std::set<std::string>(synced.begin(), synced.end()).size(), synced.size());
     }
 }
 

@@ -24,3 +24,23 @@ inline bool toolWorks(const std::string &probe) {
             GTEST_SKIP() << (what) << " is not installed";                          \
         }                                                                           \
     } while (0)
+
+// The Python that has jsonschema: the first on the PATH, else Debian's own
+// (python3-jsonschema installs for it); empty when neither has it.
+inline std::string pythonWithJsonschema() {
+    for (const char *python : {"python3", "/usr/bin/python3"})
+        if (toolWorks(std::string(python) + " -c 'import jsonschema'")) return python;
+    return "";
+}
+
+// What tests/support/check_json_lines.py says of the JSON Lines file at
+// `linesPath` against doc/kestrel-json.schema.json, with `valid` set when
+// every line is valid.
+inline std::string jsonLinesVerdict(const std::string &schemaPath, const std::string &checkerPath,
+                                    const std::string &linesPath, bool &valid) {
+    int status = -1;
+    std::string verdict =
+        shellOutput(pythonWithJsonschema() + " " + checkerPath + " " + schemaPath + " " + linesPath, &status);
+    valid = status == 0;
+    return verdict;
+}

@@ -1,14 +1,24 @@
 // Geometry, block addressing, the block gate and links.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include "disk/blockset.h"
 #include "disk/image.h"
 #include "support/d64_builder.h"
 
 TEST(Geometry, SectorsPerTrackFollowTheBands) {
-    const std::pair<int, int> cases[] = {{0, 21},  {1, 21},  {17, 21}, {18, 19}, {24, 19}, {25, 18},
-                                         {30, 18}, {31, 17}, {35, 17}, {40, 17}, {41, 17}, {255, 17}};
-    for (auto [track, sectors] : cases) EXPECT_EQ(sectorsPerTrack(kShapeD64, track), sectors) << "track " << track;
+    const DiskShape d71 = shapeForSize(349696), d81 = shapeForSize(819200);
+    const std::tuple<const DiskShape *, int, int> cases[] = {
+        {&kShapeD64, 0, 21},  {&kShapeD64, 1, 21},  {&kShapeD64, 17, 21}, {&kShapeD64, 18, 19}, {&kShapeD64, 24, 19},
+        {&kShapeD64, 25, 18}, {&kShapeD64, 30, 18}, {&kShapeD64, 31, 17}, {&kShapeD64, 35, 17}, {&kShapeD64, 40, 17},
+        {&kShapeD64, 41, 17}, {&kShapeD64, 255, 17}, {&kShapeD64, -3, 21}, {&kShapeD64, 300, 17},
+        // side 2 of a D71 repeats side 1's bands; a D81 has 40 everywhere
+        {&d71, 36, 21}, {&d71, 52, 21}, {&d71, 53, 19}, {&d71, 59, 19}, {&d71, 60, 18}, {&d71, 66, 17},
+        {&d71, 70, 17}, {&d71, 71, 17}, {&d71, 0, 21}, {&d81, 1, 40}, {&d81, 83, 40}, {&d81, 255, 40}};
+    for (auto [shape, track, sectors] : cases)
+        EXPECT_EQ(sectorsPerTrack(*shape, track), sectors) << shape->family->name << " track " << track;
 }
 
 TEST(Geometry, BlockOffsetsOfTellingBlocks) {
@@ -29,12 +39,26 @@ TEST(Geometry, BlockOffsetsOfTellingBlocks) {
     EXPECT_EQ(blockOffset(kShapeD64, 18 + 256, 1 + 512), blockOffset(kShapeD64, 18, 1));
 }
 
-TEST(Geometry, EveryBlockOfA40TrackImageIsContiguous) {
-    int expected = 0;
-    for (int track = 1; track <= 40; ++track)
-        for (int sector = 0; sector < sectorsPerTrack(kShapeD64, track); ++sector, expected += 256)
-            ASSERT_EQ(blockOffset(kShapeD64, track, sector), expected) << track << "/" << sector;
-    EXPECT_EQ(expected, 196608);
+// Every family's blocks follow each other without a gap up to its highest
+// track; the layout order agrees, and a track above the highest is that
+// track's band.
+TEST(Geometry, EveryBlockOfEachFamilyIsContiguous) {
+    const std::pair<DiskShape, int> cases[] = {
+        {kShapeD64, 196608}, {shapeForSize(206114), 205312}, {shapeForSize(349696), 349696},
+        {shapeForSize(853240), 849920}};
+    for (const auto &[shape, bytes] : cases) {
+        SCOPED_TRACE(std::string(shape.family->name) + " " + std::to_string(highestTrack(shape)));
+        int expected = 0;
+        for (int track = 1; track <= highestTrack(shape); ++track)
+            for (int sector = 0; sector < sectorsPerTrack(shape, track); ++sector, expected += 256) {
+                ASSERT_EQ(blockOffset(shape, track, sector), expected) << track << "/" << sector;
+                ASSERT_EQ(blockIndex(shape, track, sector), expected / 256) << track << "/" << sector;
+            }
+        EXPECT_EQ(expected, bytes);
+        int last = highestTrack(shape);
+        EXPECT_EQ(blockOffset(shape, last + 1, 0), blockOffset(shape, last, 0));
+        EXPECT_EQ(blockIndex(shape, last + 1, 0), -1);
+    }
 }
 
 TEST(BlockGate, RefusesTracksOutsideOneToFortyAndBlocksPastTheEnd) {
