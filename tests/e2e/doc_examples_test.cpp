@@ -140,6 +140,7 @@ const Claim kClaims[] = {
     {"select(.error) | .error catalogue.jsonl", R"~([ ! -s "$OUT" ])~"},
     {"kestrel -x games.d64$", R"~([ "$(ls *.prg *.seq | paste -sd, -)" = demo.prg,docs.prg,editor.prg,game.prg,music.prg,scores.seq,tool.prg ])~"},
     {"-x 2 4 games.d64", R"~([ "$(ls *.prg | paste -sd, -)" = demo.prg,editor.prg,tool.prg ])~"},
+    {"-csv disks/*.d64", R"~([ "$(head -1 catalogue.csv | cut -d, -f1-2)" = image,number ] && [ $(wc -l < catalogue.csv) = 4 ])~"},
     {"-x games.d64 -into out/games", R"~([ $(ls out/games | wc -l) = 7 ] && grep -q ' out/games/game.prg ' "$OUT")~"},
     {"-x disks/*.d64 -into out", R"~([ -f out/one/first.prg ] && [ -f out/two/first.prg ] && [ -f out/two/third.prg ])~"},
     {"-w intro.prg -w notes.seq games.d64$", R"~(names games.out.d64 | grep -q ',DOCS PRG,INTRO PRG,NOTES SEQ$')~"},
