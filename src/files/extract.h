@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/filewrite.h"
 #include "disk/image.h"
 
 // A container written around each file instead of the bare payload (-x
@@ -15,6 +16,12 @@
 // payload and the letter of the extension, which gets two digits, "00" unless
 // files of the run would share the name ("p00", "p01", ... in directory order).
 using ContainerHeader = void (*)(const uint8_t *slot, std::vector<uint8_t> &header, char &letter);
+
+// What an extraction wrote, while a later step of the run may still fail.
+struct ExtractedFiles {
+    OutputFolder folder;  // the folder it wrote into, held open
+    NewFiles written;     // its files there (written.folder points at `folder`, or is null)
+};
 
 // Writes one file per chosen entry into `folder` ("" for the current folder;
 // else opened by openOutputFolder, base/filewrite.h: made where missing,
@@ -34,6 +41,15 @@ using ContainerHeader = void (*)(const uint8_t *slot, std::vector<uint8_t> &head
 // entry has a start block, a file of a name exists already, the folder cannot
 // be opened, a file cannot be written, more than 100 containers would share
 // a name. Ends the run (status 1) when standard
-// output was lost, having written nothing.
+// output was lost, having written nothing. With `kept`, a run that goes on
+// (an edit whose destination is written after) holds what was written there,
+// the folder open, for takeBackExtraction or keepExtraction.
 // Precondition: the header block (18/0, 40/0) is present.
-std::string extractFiles(const ImageBuffer &image, const std::string &folder, ContainerHeader container = nullptr);
+std::string extractFiles(const ImageBuffer &image, const std::string &folder, ContainerHeader container = nullptr,
+                         ExtractedFiles *kept = nullptr);
+
+// Takes back a done extraction: removes its files and the folders it made.
+void takeBackExtraction(ExtractedFiles &kept);
+
+// Keeps a done extraction as it is and closes its folder.
+void keepExtraction(ExtractedFiles &kept);

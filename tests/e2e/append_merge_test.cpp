@@ -82,11 +82,12 @@ size_t countOf(const std::string &text, const std::string &part) {
     return count;
 }
 
-// The two ways a directory cannot be extended, as the error exit reports them.
-const std::string kLoops = "ERROR: The directory chain of 'first.d64' loops; it cannot be extended.";
+// The two ways a directory cannot be extended, as the error exit reports them:
+// one line on standard error, no usage.
+const std::string kLoops = "ERROR: The directory chain of 'first.d64' loops; it cannot be extended.\n";
 std::string leadsOutside(int track, int sector) {
     return "ERROR: The directory chain of 'first.d64' leads to block " + std::to_string(track) + "/" +
-           std::to_string(sector) + " outside the image.";
+           std::to_string(sector) + " outside the image.\n";
 }
 
 // ---------------------------------------------------------------- cc1541
@@ -224,6 +225,7 @@ TEST(AppendDel, RefusesADirectoryThatLoopsOrLeavesTheImage) {
         Outcome run = appendDel(image);
         EXPECT_EQ(run.result.status, 1);
         EXPECT_EQ(run.result.err, c.message);
+        EXPECT_EQ(run.result.out.find(kUsageStart), std::string::npos);
         EXPECT_EQ(run.files, kOnlyInputs);
     }
 }
@@ -338,7 +340,7 @@ TEST(Merge, LoopingSecondDirectoryIsRefusedBeforeCopying) {
     linkBlock(second, 18, 1, 18, 1);
     Outcome run = merge(imageWithEntries(1), second);
     EXPECT_EQ(run.result.status, 1);
-    EXPECT_EQ(run.result.err, "ERROR: The directory chain of 'second.d64' loops; it cannot be merged.");
+    EXPECT_EQ(run.result.err, "ERROR: The directory chain of 'second.d64' loops; it cannot be merged.\n");
     EXPECT_EQ(countOf(run.result.out, "setBlockFree "), 0u);
     EXPECT_EQ(run.files, kBothInputs);
 }
@@ -353,6 +355,7 @@ TEST(Merge, RefusesAFirstDirectoryThatLoopsOrLeavesTheImage) {
         Outcome run = merge(first, imageWithEntries(1));
         EXPECT_EQ(run.result.status, 1);
         EXPECT_EQ(run.result.err, message);
+        EXPECT_EQ(run.result.out.find(kUsageStart), std::string::npos);
         EXPECT_EQ(run.files, kBothInputs);
     }
 }
