@@ -288,7 +288,6 @@ void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int 
     consolePrintf("%3i: \"", number);
     consoleDiskCodes(slot + kSlotName, static_cast<int>(nameLength(slot + kSlotName)));
     int blocks = slotBlockCount(slot);
-    // An open file's '*' and a locked one's '<', as the listing shows them.
     uint8_t type = slot[kSlotType];
     consolePrintf("\" %s, %i block%s from %i/%i, interleave %i\n", typeText(shape, type).c_str(), blocks,
                   plural(blocks), slot[kSlotStartTrack], slot[kSlotStartSector], interleave);
@@ -320,7 +319,7 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
     // A drive cannot load or open a file without a name.
     if (entry.length == 0)
         exitWithMessage(1, "ERROR: The name of '%s' gives an empty entry name, which a drive cannot address; give "
-                         "the host file a name before its last dot, such as 'intro.prg' (%%XX gives any byte).",
+                           "the host file a name before its last dot, such as 'intro.prg' (%%XX gives any byte).",
                         shownPath.c_str());
     return entry;
 }

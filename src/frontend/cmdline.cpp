@@ -162,12 +162,13 @@ NameText decodeDiskText(const char *text, const ArgCursor &args, const char *opt
             break;
     }
     if (why.empty() && name.length < minBytes) why = name.length == 0 ? "is empty" : "is too short";
+    std::string shown = consoleOutsideText(text, ConsoleStream::Error);
     if (!why.empty() && minBytes == maxBytes)
-        exitWithMessage(1, "ERROR: The text '%s' for '%s' %s (%i bytes, %%XX for any byte).",
-                        consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why.c_str(), maxBytes);
+        exitWithMessage(1, "ERROR: The text '%s' for '%s' %s (%i bytes, %%XX for any byte).", shown.c_str(), option,
+                        why.c_str(), maxBytes);
     if (!why.empty())
-        exitWithMessage(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).",
-                        consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why.c_str(), minBytes, maxBytes);
+        exitWithMessage(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).", shown.c_str(),
+                        option, why.c_str(), minBytes, maxBytes);
     return name;
 }
 

@@ -255,7 +255,7 @@ void copyBefore(ImageBuffer &image, InsertRun &run, const RunPaths &paths, const
 
 // The host files of one -w argument (hostFilesOf): a folder or pattern that
 // gives none, or whose folder cannot be read, ends the run; so does -wname
-// for more than one file, which would give them all one name.
+// with a folder or pattern, which would give all its files one name.
 std::vector<std::string> requireHostFiles(const std::string &path, const InsertSettings &settings) {
     HostFiles files = hostFilesOf(path);
     if (files.kind == HostFilesKind::One) return files.paths;
@@ -348,8 +348,8 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
 void makeNewImage(const std::string &path, ImageBuffer &image) {
     const DiskFamily *family = familyNamed(fileExtension(path).c_str());
     if (!family)
-        exitWithMessage(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not '%s'.",
-                        shownOnError(path).c_str());
+        exitWithMessage(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, "
+                           "not '%s'.", shownOnError(path).c_str());
     if (options.newMapTracks40 && family != &kFamilyD64)
         exitWithMessage(1, "ERROR: '-40' makes a D64 of 40 tracks; '%s' names a %s.", shownOnError(path).c_str(),
                         family->name);
@@ -380,7 +380,7 @@ void enterPartitions(ImageBuffer &image, const RunPaths &paths) {
                             partitionFitText(fit));
         if (!partitionFormatted(image, inside))
             exitWithMessage(1, "ERROR: Partition '%s' (tracks %i-%i) holds no 1581 header and map at %i/0-%i/2; it "
-                            "was never formatted inside.", shown.c_str(), inside.areaFirst, inside.areaLast,
+                               "was never formatted inside.", shown.c_str(), inside.areaFirst, inside.areaLast,
                             inside.systemTrack, inside.systemTrack);
         image.shape = inside;
     }
