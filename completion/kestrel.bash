@@ -2,7 +2,8 @@
 # the second image of -merge, the destination, the image -new makes) image
 # files (.d64, .d71, .d81 in any case) and folders; for the file of -w any
 # file, for the image of -copy image files. Values that are
-# numbers, names or types get nothing offered; -40 gets its two maps.
+# numbers, names or types get nothing offered; -40 gets its two maps, -clash
+# its three choices.
 # Installed as share/bash-completion/completions/kestrel, which bash-completion
 # loads when kestrel is first completed; from the source tree:
 #   source completion/kestrel.bash
@@ -10,7 +11,7 @@
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
     -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -copy -wname -wtype -wtrack -wil -wreplace -il
-    -dirtrack -tracks40 -part -new -40 -errorbytes -h --help --version --'
+    -dirtrack -tracks40 -clash -part -new -40 -errorbytes -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -55,6 +56,7 @@ _kestrel() {
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
             -undel | -header | -id | -part | -new | -wname | -wtype | -wtrack | -wil | -il) values=(value) ;;
             -40) values=(map) ;;
+            -clash) values=(clash) ;;
             -w) values=(file) ;;
             -copy) values=(image) optional=2 ;;
             -into) values=(folder) ;;
@@ -66,6 +68,7 @@ _kestrel() {
         if [[ ${values[0]} == image ]]; then _kestrel_files "$cur" images; fi
         if [[ ${values[0]} == folder ]]; then mapfile -t COMPREPLY < <(compgen -d -- "$cur"); fi
         if [[ ${values[0]} == map ]]; then mapfile -t COMPREPLY < <(compgen -W 'speeddos dolphindos' -- "$cur"); fi
+        if [[ ${values[0]} == clash ]]; then mapfile -t COMPREPLY < <(compgen -W 'refuse skip replace' -- "$cur"); fi
     elif [[ ! $ended && $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$_kestrel_options" -- "$cur")
     else

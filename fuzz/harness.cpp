@@ -122,6 +122,8 @@ const char *const kTokens[] = {
     "-copy",
     // blank disks: the option, its name and id, the 40-track maps, error bytes, new images of each family
     "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
+    // what -w does with a name the disk holds, and the folders and patterns it expands
+    "-clash", "skip", "replace", "refuse", ".", "*.p0?", "?.prg", "*",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

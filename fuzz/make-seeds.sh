@@ -117,4 +117,8 @@ seed "" empty.d64 - -new DEMO,23 -40 speeddos -errorbytes -adel -fix out.d64
 seed "" empty.d64 - -new DEMO,23 -w h.prg -x n.d71
 seed "" empty.d64 - -new DEMO,23 -errorbytes -bam n.D81
 seed "" empty.d64 - -new DEMO,23 a.d64
+# -w of the working folder and of patterns, name clashes skipped or replaced,
+# and -adel given twice.
+seed "" full.d64 - -clash skip -w . -w '*.p0?' -adel -adel a.d64 out.d64
+seed "" files.d81 - -clash replace -w '?.prg' -w h.prg a.d64 out.d64
 echo "$n seeds in $out"

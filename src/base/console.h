@@ -61,6 +61,11 @@ void consoleCaptureStop();
 void consolePrintCaptured(const std::string &captured);
 // A captured text as UTF-8: each disk code as diskGlyph gives it.
 std::string consoleCapturedGlyphs(const std::string &captured);
+// The first `length` bytes of an entry's name (the padding after them left
+// out) as the listing shows them on a terminal: in quotes, the closing one in
+// place of the first 0xA0, each character as its UTF-8 glyph. How a message
+// on standard error names an entry.
+std::string consoleQuotedName(const uint8_t *name, int length);
 
 // Writes pending standard output; done before anything goes to standard error.
 void consoleFlush();

@@ -311,6 +311,20 @@ std::string consoleCapturedGlyphs(const std::string &captured) {
     return text;
 }
 
+std::string consoleQuotedName(const uint8_t *name, int length) {
+    std::string text = "\"";
+    bool quotePending = true;
+    for (int i = 0; i < length; ++i) {
+        if (name[i] == 0xA0 && quotePending) {
+            text += '"';
+            quotePending = false;
+            continue;
+        }
+        text += diskGlyph(name[i]);
+    }
+    return quotePending ? text + '"' : text;
+}
+
 void consoleVprintf(const char *format, va_list args) {
     if (capture) {
         std::string text = consoleFormat(format, args);

@@ -4,7 +4,10 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include <string>
+
 #include "base/console.h"
+#include "base/options.h"
 
 namespace {
 
@@ -20,6 +23,19 @@ UsagePrinter usagePrinter = nullptr;
 #endif
 }
 
+// Under -json standard output holds JSON lines alone: the two line ends and
+// the usage go to standard error, after the message. The usage is program
+// text only, so its capture is the text itself, but for the line end the
+// capture drops.
+void printUsageOnError() {
+    if (!usagePrinter) return;
+    std::string usage;
+    consoleCaptureStart(usage);
+    usagePrinter("kestrel");
+    consoleCaptureStop();
+    consoleErrorf("\n\n%s\n", usage.c_str());
+}
+
 }  // namespace
 
 void registerUsagePrinter(UsagePrinter printer) { usagePrinter = printer; }
@@ -32,16 +48,20 @@ void exitWithError(int status, const char *format, ...) {
     va_copy(again, args);
     consoleVerrorf(format, args);
     va_end(args);
-    consolePrintf("\n\n");
-    if (usagePrinter) usagePrinter("kestrel");
+    if (options.jsonReport) {
+        printUsageOnError();
+    } else {
+        consolePrintf("\n\n");
+        if (usagePrinter) usagePrinter("kestrel");
+    }
     consoleFlush();
     // On a terminal the usage has scrolled the message away: show it again
     // below the usage, where the prompt follows on a line of its own; with
     // only standard error on the terminal the message is still in sight and
     // just gets its line end. A redirected standard error keeps the message
-    // once, as it always had it.
+    // once, as it always had it. Under -json the usage went to standard error.
     if (consoleErrorIsTerminal()) {
-        if (consoleOutputIsTerminal()) consoleVerrorf(format, again);
+        if (options.jsonReport || consoleOutputIsTerminal()) consoleVerrorf(format, again);
         consoleErrorf("\n");
     }
     va_end(again);

@@ -9,9 +9,11 @@
 using UsagePrinter = void (*)(const char *programName);
 void registerUsagePrinter(UsagePrinter printer);
 
-// Message to standard error (no line end added), two line ends and the usage
-// naming "kestrel" to standard output, then exit with `status` (as a signed
-// 8-bit value). When standard output and standard error are both terminals
+// The exit of the built-in messages: message to standard error (no line end
+// added), two line ends and the usage naming "kestrel" to standard output
+// (under -json to standard error, which then ends with a line end, so that
+// standard output holds JSON lines alone), then exit with `status` (as a
+// signed 8-bit value). When standard output and standard error are both terminals
 // the message follows the usage once more, with a line end; when standard
 // error alone is a terminal, the message gets a line end. Never returns.
 [[noreturn]] void exitWithError(int status, const char *format, ...) __attribute__((format(printf, 2, 3)));

@@ -225,7 +225,14 @@ void removeMadeFolders(OutputFolder &folder) {
 
 void closeFolderHandles(OutputFolder &) {}
 
-struct WriteGuard {};
+// Windows: Ctrl+C ends a console program without the signals of POSIX; the
+// guard has nothing to do.
+struct WriteGuard {
+    bool createTemporary(int at, const std::string &folder, TemporaryFile &file, std::string &name) {
+        return ::createTemporary(at, folder, file, name);
+    }
+    void release() {}
+};
 
 #else
 // ---- POSIX --------------------------------------------------------------------
@@ -371,20 +378,77 @@ void syncFolder(int at, const std::string &folder) {
     close(handle);
 }
 
-// A file-size limit lets the write fail (EFBIG) instead of ending the
-// process with SIGXFSZ, for as long as the guard lives.
+// The signals that end a run from outside while a temporary file exists:
+// the terminal's Ctrl+C and hang-up, and kill's default.
+const int kInterruptions[] = {SIGHUP, SIGINT, SIGTERM};
+constexpr int kInterruptionCount = sizeof kInterruptions / sizeof kInterruptions[0];
+
+// The temporary file a signal takes away, kept where a handler may read it.
+char pendingName[PATH_MAX];
+volatile sig_atomic_t pendingFolder = AT_FDCWD;
+volatile sig_atomic_t temporaryPending = 0;
+struct sigaction savedInterruptions[kInterruptionCount];
+
+// Removes the temporary file, then gives the signal to the action it had
+// before the write (the viewer's terminal restore, or the default end).
+void removeTemporaryAndEnd(int signalNumber) {
+    if (temporaryPending) unlinkat(pendingFolder, pendingName, 0);
+    temporaryPending = 0;
+    for (int i = 0; i < kInterruptionCount; ++i)
+        if (kInterruptions[i] == signalNumber) sigaction(signalNumber, &savedInterruptions[i], nullptr);
+    raise(signalNumber);  // delivered once the handler returns
+}
+
+// For as long as the guard lives: a file-size limit lets the write fail
+// (EFBIG) instead of ending the process with SIGXFSZ, and SIGHUP, SIGINT or
+// SIGTERM remove the temporary file before they end the process (a signal
+// the process was started ignoring stays ignored).
 struct WriteGuard {
     struct sigaction saved;
-    bool set = !sizeLimitFailsWrites;
+    bool set = !sizeLimitFailsWrites;  // SIGXFSZ is not ignored for the whole run already
+    bool caught[kInterruptionCount] = {};
     WriteGuard() {
-        if (!set) return;
-        struct sigaction ignore = {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        sigaction(SIGXFSZ, &ignore, &saved);
+        if (set) {
+            struct sigaction ignore = {};
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            sigaction(SIGXFSZ, &ignore, &saved);
+        }
+        struct sigaction remove = {};
+        remove.sa_handler = removeTemporaryAndEnd;
+        sigemptyset(&remove.sa_mask);
+        for (int i = 0; i < kInterruptionCount; ++i) {
+            if (sigaction(kInterruptions[i], nullptr, &savedInterruptions[i]) != 0 ||
+                savedInterruptions[i].sa_handler == SIG_IGN)
+                continue;
+            sigaction(kInterruptions[i], &remove, nullptr);
+            caught[i] = true;
+        }
     }
+    // createTemporary, with the signals held off until the name is where the
+    // handler finds it.
+    bool createTemporary(int at, const std::string &folder, TemporaryFile &file, std::string &name) {
+        sigset_t interruptions, before;
+        sigemptyset(&interruptions);
+        for (int signalNumber : kInterruptions) sigaddset(&interruptions, signalNumber);
+        sigprocmask(SIG_BLOCK, &interruptions, &before);
+        bool created = ::createTemporary(at, folder, file, name);
+        if (created && name.size() < sizeof pendingName) {
+            name.copy(pendingName, name.size());
+            pendingName[name.size()] = '\0';
+            pendingFolder = at;
+            temporaryPending = 1;
+        }
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        return created;
+    }
+    // The temporary file has its name or is gone: nothing is left to remove.
+    void release() { temporaryPending = 0; }
     ~WriteGuard() {
+        release();
         if (set) sigaction(SIGXFSZ, &saved, nullptr);
+        for (int i = 0; i < kInterruptionCount; ++i)
+            if (caught[i]) sigaction(kInterruptions[i], &savedInterruptions[i], nullptr);
     }
 };
 
@@ -507,16 +571,17 @@ WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_
         return WriteResult::AlreadyExists;
     }
 
-    [[maybe_unused]] WriteGuard guard;
+    WriteGuard guard;
     TemporaryFile file;
     std::string temporary;
     std::string folder = folderOf(target);
-    if (!createTemporary(at, folder, file, temporary)) return WriteResult::Failed;
+    if (!guard.createTemporary(at, folder, file, temporary)) return WriteResult::Failed;
     const OldFile *kept = replacing ? &old : nullptr;
     WriteResult result = WriteResult::Failed;
     if (fillTemporary(file, bytes, size, kept)) result = moveIntoPlace(at, temporary, target, mode, kept);
     if (result != WriteResult::Written) removeName(at, temporary);
-    else if (sync == FolderSync::EachWrite) syncFolder(at, folder);
+    guard.release();
+    if (result == WriteResult::Written && sync == FolderSync::EachWrite) syncFolder(at, folder);
     return result;
 }
 

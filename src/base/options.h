@@ -27,6 +27,15 @@ struct InsertSettings {
     int replace;      /* -wreplace: a file of the name is replaced, not refused */
 };
 
+// What -w does with a file whose name the disk holds already (-clash).
+enum class NameClash { Refuse, Skip, Replace };
+
+// A number given to -block, kept until the image's family says how high it may be.
+struct ViewNumber {
+    int value;
+    bool sector;  /* a sector number, else a track */
+};
+
 struct Options {
     int showAll;            /* "a": list slots whose type byte is 0 too */
     int showNumbers;        /* "n", -csv: entry number column */
@@ -47,10 +56,11 @@ struct Options {
     int blockViewer;        /* -block: run the interactive block viewer */
     int viewTrack;          /* viewer position: track (moved by the viewer's keys); 0: the header's */
     int viewSector;         /* viewer position: sector (never corrected) */
+    std::vector<ViewNumber> viewNumbers; /* every number given to any -block, checked once loaded */
     int bamView;            /* -bam: print the availability map */
     int secondImageNeeded;  /* -merge: the next plain argument names the 2nd image */
     int mergeImages;        /* -merge: append the 2nd image's directory */
-    int appendDel;          /* -adel: append an empty DEL entry */
+    int appendDel;          /* -adel: how many empty DEL entries to append (one per -adel) */
     int imageModified;      /* any edit: write the image, accept a destination name */
     const unsigned char *activeCharMap; /* defaultCharMap or alternativeCharMap */
     int rawCharacters;      /* "o": print disk characters unconverted */
@@ -80,6 +90,7 @@ struct Options {
     int fileInterleave;     /* -il: interleave of every inserted file; 0: the drive's */
     int useSystemTrack;     /* -dirtrack: inserted files may take free blocks of the directory's track */
     int useTracks36To40;    /* -tracks40: and of tracks 36-40 of a D64 with a SpeedDOS or DolphinDOS map */
+    NameClash nameClash;    /* -clash: a -w, container or -copy name the disk holds: refuse, skip, replace */
     /* -new: a blank image instead of a source, its family from the destination's extension */
     int newImage;           /* -new: format a blank image; the one path argument names it */
     NameText newName;       /* -new: the disk name's bytes (0..16) */

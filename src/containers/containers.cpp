@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "base/console.h"
 #include "base/filewrite.h"
 #include "disk/directory.h"
 #include "disk/family.h"
@@ -66,13 +67,21 @@ size_t tapeNameLength(const uint8_t *name) {
     return length;
 }
 
-// "entry N (NAME)" for messages: the name without its padding by the
-// host-name rule, which shows every byte in printable text.
+// `entry N ("NAME")` for messages: the name without its padding, as the
+// listing shows names.
 std::string tapeEntryText(size_t number, const uint8_t *entry) {
-    uint8_t name[kNameLength];
-    std::memset(name, kPadding, sizeof name);
-    std::memcpy(name, entry + kTapeName, tapeNameLength(entry + kTapeName));
-    return "entry " + std::to_string(number) + " (" + hostNameOfEntry(name) + ")";
+    int length = static_cast<int>(tapeNameLength(entry + kTapeName));
+    return "entry " + std::to_string(number) + " (" + consoleQuotedName(entry + kTapeName, length) + ")";
+}
+
+// The bytes of a tape file whose data begins at `offset` with `room` bytes
+// before the next file or the end: the end address's count when the rest of
+// the room is zero padding, else the whole room (see readTape).
+size_t tapeFileLength(const uint8_t *bytes, size_t offset, size_t room, int start, int end) {
+    long stated = (end == 0 ? 0x10000L : end) - start;
+    if (stated < 0 || static_cast<size_t>(stated) > room) return room;
+    const uint8_t *rest = bytes + offset + stated, *roomEnd = bytes + offset + room;
+    return std::all_of(rest, roomEnd, [](uint8_t byte) { return byte == 0; }) ? static_cast<size_t>(stated) : room;
 }
 
 }  // namespace
@@ -104,11 +113,18 @@ ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t
     const uint8_t *name = bytes + kPc64Name;
     size_t length = kNameLength;
     while (length > 0 && name[length - 1] == 0) --length;
-    ContainedFile file{entryOf(name, length, type), {bytes + kPc64HeaderSize, bytes + size}};
+    ContainedFile file{entryOf(name, length, type), kPc64HeaderSize, size - kPc64HeaderSize, -1};
     if (file.entry.length == 0) return refused("holds an empty name, which a drive cannot address");
     ContainerRead read;
-    read.files.push_back(std::move(file));
+    read.files.push_back(file);
     return read;
+}
+
+void containedData(const uint8_t *container, const ContainedFile &file, std::vector<uint8_t> &data) {
+    data.clear();
+    if (file.startAddress >= 0)
+        data = {static_cast<uint8_t>(file.startAddress & 0xFF), static_cast<uint8_t>(file.startAddress >> 8)};
+    data.insert(data.end(), container + file.offset, container + file.offset + file.length);
 }
 
 ContainerRead readTape(const uint8_t *bytes, size_t size) {
@@ -151,22 +167,21 @@ ContainerRead readTape(const uint8_t *bytes, size_t size) {
         const uint8_t *entry = bytes + kTapeHeaderSize + kTapeEntrySize * i;
         uint32_t offset = longWord(entry + 8);
         auto next = std::upper_bound(offsets.begin(), offsets.end(), offset);
-        size_t length = (next == offsets.end() ? size : *next) - offset;
+        size_t room = (next == offsets.end() ? size : *next) - offset;
         int start = word(entry + 2), end = word(entry + 4);
-        if (static_cast<size_t>(end - start) != length)
+        size_t length = tapeFileLength(bytes, offset, room, start, end);
+        if (static_cast<size_t>(((end - start) & 0xFFFF)) != length)
             read.warnings.push_back(tapeEntryText(i, entry) + " ends at " + hex(end, 4) +
                                     " by its header, but its data holds " + std::to_string(length) + " bytes (to " +
                                     hex(static_cast<unsigned>(start + length) & 0xFFFF, 4) + "); all are inserted");
         const uint8_t *name = entry + kTapeName;
         size_t nameLength = tapeNameLength(name);
         bool seq = (entry[1] & 0x87) == 0x81;
-        ContainedFile file{entryOf(name, nameLength, seq ? 0x81 : 0x82), {}};
+        ContainedFile file{entryOf(name, nameLength, seq ? 0x81 : 0x82), offset, length, seq ? -1 : start};
         if (file.entry.length == 0)
             return refused("holds a file with an empty name (" + tapeEntryText(i, entry) +
                            "), which a drive cannot address");
-        if (!seq) file.data = {static_cast<uint8_t>(start & 0xFF), static_cast<uint8_t>(start >> 8)};
-        file.data.insert(file.data.end(), bytes + offset, bytes + offset + length);
-        read.files.push_back(std::move(file));
+        read.files.push_back(file);
     }
     return read;
 }
@@ -176,9 +191,10 @@ void pc64Header(const uint8_t *slot, std::vector<uint8_t> &header, char &letter)
     letter = kLetters[slot[kSlotType] & 7];
     header.assign(kPc64HeaderSize, 0);
     std::memcpy(header.data(), kPc64Signature, sizeof kPc64Signature);
+    // Every name byte up to the padding at its end, an inner 0xA0 and what follows it too.
     const uint8_t *name = slot + kSlotName;
-    size_t length = 0;
-    while (length < static_cast<size_t>(kNameLength) && name[length] != kPadding) ++length;
+    size_t length = kNameLength;
+    while (length > 0 && name[length - 1] == kPadding) --length;
     std::memcpy(header.data() + kPc64Name, name, std::max<size_t>(length, 1));
     // A name that ends in 0x00 would lose it to the padding: 0xA0 pads it then.
     if (length > 0 && name[length - 1] == 0) std::memset(header.data() + kPc64Name + length, kPadding, kNameLength - length);

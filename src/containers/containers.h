@@ -18,11 +18,21 @@
 enum class HostFileKind { Plain, Pc64, Tape };
 HostFileKind hostFileKindOf(const std::string &fileName);
 
-// One C64 file found in a container, ready for the insert.
+// One C64 file found in a container, ready for the insert. Its bytes stay in
+// the container's buffer, where files may share them (a tape whose entries
+// share an offset): what a container gives never holds more than the
+// container itself and a record per entry.
 struct ContainedFile {
-    HostFileEntry entry;        // name padded with 0xA0, its length, the closed type; problem None
-    std::vector<uint8_t> data;  // the file's bytes (a tape's PRG: its start address first)
+    HostFileEntry entry;  // name padded with 0xA0, its length, the closed type; problem None
+    size_t offset;        // where its bytes begin in the container
+    size_t length;        // how many there are
+    int startAddress;     // a tape's PRG: the start address that goes in front of them; -1: none
 };
+
+// The bytes of `file` as they are inserted: its start address (low byte
+// first) if it has one, then its bytes from `container`, the buffer it was
+// read from; into `data`, which is reused from file to file.
+void containedData(const uint8_t *container, const ContainedFile &file, std::vector<uint8_t> &data);
 
 // What a container gave: its files in directory order, warnings (lines
 // without "WARNING: "), or why it cannot be used (files then empty).
@@ -45,10 +55,14 @@ ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t
 // gives a file: its name (bytes 0x10-0x1F without trailing blanks, 0x00 or
 // 0xA0), SEQ where its file type byte says SEQ (0x81, 0xC1, ...), else PRG
 // with the start address (bytes 2-3) in front of the data. A file's data
-// runs from its offset (bytes 8-11) to the next higher offset of any entry,
-// or to the end of the container: the end address (bytes 4-5) is often
-// wrong, so it is only compared, and a warning names each file where it
-// disagrees. Entries of other types (snapshots) are left out with a warning;
+// begins at its offset (bytes 8-11); the bytes up to the next higher offset
+// of any entry, or to the end of the container, are its room. The end
+// address (bytes 4-5; $0000 stands for $10000) is often wrong: the file
+// ends there when the rest of its room holds zero bytes only (padding);
+// else, and when the end address lies before the start or beyond the room,
+// the file takes its whole room, with a warning that names it where the two
+// disagree. Entries are named as the listing shows names.
+// Entries of other types (snapshots) are left out with a warning;
 // so is a count of used entries (0x24) that disagrees with the entries found.
 // Refused: a header or directory cut short, no "C64", no directory entries,
 // no tape file, an offset inside the header or directory or at or past the
@@ -56,9 +70,10 @@ ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t
 ContainerRead readTape(const uint8_t *bytes, size_t size);
 
 // The 26-byte PC64 header for the directory slot `slot` (32 bytes): "C64File"
-// and 0, the name bytes before the first 0xA0 padded with 0x00, 0, the REL
-// record length (slot byte 0x17). So that every name reads back as it is, a
-// name of padding only gets one 0xA0 (as the host-name rule gives "%A0"),
-// and a name that ends in 0x00 is padded with 0xA0. `letter` gets the extension's letter for
+// and 0, every name byte up to the 0xA0 padding at its end (an inner 0xA0
+// and the bytes after it too) padded with 0x00, 0, the REL record length
+// (slot byte 0x17). So that every name reads back as it is, a name of padding
+// only gets one 0xA0 (as the host-name rule gives "%A0"), and a name that
+// ends in 0x00 is padded with 0xA0. `letter` gets the extension's letter for
 // the slot's type: 'd', 's', 'p', 'u', 'r' (types 5 to 7: 'u').
 void pc64Header(const uint8_t *slot, std::vector<uint8_t> &header, char &letter);

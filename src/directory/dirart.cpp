@@ -64,7 +64,7 @@ int requireEntry(const Directory &dir, const char *option, int number, bool coun
         }
         return static_cast<int>(i);
     }
-    exitWithError(1, "ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
+    exitWithMessage(1, "ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
 }
 
 // A type byte as the listing names it ("PRG<", "*SEQ"), then the byte itself.
@@ -155,8 +155,8 @@ std::string whyNotAMapBlock(const ImageBuffer &image, TrackSector start) {
         int owner = slotUsing(image, dir, at);
         user = owner < 0 ? "another file" : "the file of slot " + std::to_string(owner);
     }
-    exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by %s.", number, at.track,
-                  at.sector, user.c_str());
+    exitWithMessage(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by %s.", number, at.track,
+                    at.sector, user.c_str());
 }
 
 // The blocks of a scratched file's chain, each free in the map and used by
@@ -171,34 +171,34 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Direct
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
         if (blockSetHas(chain, at.track, at.sector))
-            exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number, at.track,
-                          at.sector);
+            exitWithMessage(1, "ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number, at.track,
+                            at.sector);
         if (blockSetHas(used.directory, at.track, at.sector) || blockSetHas(used.files, at.track, at.sector))
             refuseBlockInUse(image, dir, used, number, at);
         if (!isBlockFree(image, at.track, at.sector))
-            exitWithError(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.", number,
-                          at.track, at.sector);
+            exitWithMessage(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.", number,
+                            at.track, at.sector);
         blockSetAdd(chain, at.track, at.sector);
         blocks.push_back(at);
     }
     if (walk.stop == WalkStop::Loop)
-        exitWithError(1, "ERROR: Cannot undelete slot %i: its chain loops.", number);
+        exitWithMessage(1, "ERROR: Cannot undelete slot %i: its chain loops.", number);
     if (walk.stop != WalkStop::EndOfChain && walk.visited == 0)
-        exitWithError(1, "ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
-                      walk.next.sector, whyNotAMapBlock(image, walk.next).c_str());
+        exitWithMessage(1, "ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
+                        walk.next.sector, whyNotAMapBlock(image, walk.next).c_str());
     if (walk.stop != WalkStop::EndOfChain)
-        exitWithError(1, "ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.", number,
-                      walk.next.track, walk.next.sector);
+        exitWithMessage(1, "ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.", number,
+                        walk.next.track, walk.next.sector);
     return blocks;
 }
 
 // Gives a scratched entry back its file: closed PRG, its chain's blocks used.
 void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int number) {
     if (slot[kSlotType] != 0)
-        exitWithError(1, "ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
-                      slot[kSlotType]);
+        exitWithMessage(1, "ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
+                        slot[kSlotType]);
     if (slot[kSlotStartTrack] == 0)
-        exitWithError(1, "ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
+        exitWithMessage(1, "ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
     std::vector<TrackSector> blocks = reclaimableChain(image, dir, slot, number);
     for (TrackSector block : blocks) setBlockBit(image, block.track, block.sector, false);
     consolePrintf("-undel %i: ", number);

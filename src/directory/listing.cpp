@@ -330,7 +330,7 @@ EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
 }
 
 void refuseListedOnly(const char *edit, const char *named, TrackSector beyond) {
-    exitWithError(1, "ERROR: '%s' names %s in or after block %i/%i, which the directory reaches through a "
+    exitWithMessage(1, "ERROR: '%s' names %s in or after block %i/%i, which the directory reaches through a "
                      "link beyond the last sector of its track; such entries are listed, never edited, and "
                      "nothing is written.", edit, named, beyond.track, beyond.sector);
 }
@@ -343,14 +343,14 @@ void requireEditsMade(const EntryEditOutcome &outcome) {
         if (one) std::snprintf(edit, sizeof edit, "%s %i", option, options.firstEntry);
         else std::snprintf(edit, sizeof edit, "%s %i %i", option, options.firstEntry, options.lastEntry);
         if (outcome.rangeListedOnly) refuseListedOnly(edit, one ? "an entry" : "only entries", outcome.beyondBlock);
-        exitWithError(1, "ERROR: '%s' names no entry of the directory; nothing is written.", edit);
+        exitWithMessage(1, "ERROR: '%s' names no entry of the directory; nothing is written.", edit);
     }
     if (!options.changeStartAddress) return;
     if (!outcome.startEntryMet) {
         char edit[32];
         std::snprintf(edit, sizeof edit, "-start %i", options.startEntry);
         if (outcome.startListedOnly) refuseListedOnly(edit, "an entry", outcome.beyondBlock);
-        exitWithError(1, "ERROR: '%s' names no entry of the directory; nothing is written.", edit);
+        exitWithMessage(1, "ERROR: '%s' names no entry of the directory; nothing is written.", edit);
     }
     int number = options.startEntry;
     TrackSector first = outcome.startBlock;
@@ -358,11 +358,11 @@ void requireEditsMade(const EntryEditOutcome &outcome) {
     switch (outcome.startRefusal) {
         case StartRefusal::None: return;
         case StartRefusal::NoStartBlock:
-            exitWithError(1, "ERROR: Entry %i has no start block; '-start' has nothing to change.", number);
+            exitWithMessage(1, "ERROR: Entry %i has no start block; '-start' has nothing to change.", number);
         case StartRefusal::OutsideImage: where = "lies outside the image"; break;
         case StartRefusal::BeyondTrack: where = "lies beyond the last sector of its track"; break;
         case StartRefusal::DirectoryBlock: where = "holds the directory"; break;
     }
-    exitWithError(1, "ERROR: Entry %i starts at block %i/%i, which %s; '-start' does not write there.", number,
-                  first.track, first.sector, where);
+    exitWithMessage(1, "ERROR: Entry %i starts at block %i/%i, which %s; '-start' does not write there.", number,
+                    first.track, first.sector, where);
 }

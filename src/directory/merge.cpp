@@ -17,8 +17,8 @@ void refuseLoopingCopy(const ImageBuffer &second, TrackSector start, const std::
     BlockWalk walk = startWalk(start, kAnyHeldBlock);
     while (walkNext(second, walk)) {}
     if (walk.stop == WalkStop::Loop)
-        exitWithError(1, "ERROR: The directory chain of '%s' loops; it cannot be merged.",
-                      consoleOutsideText(secondPath, ConsoleStream::Error).c_str());
+        exitWithMessage(1, "ERROR: The directory chain of '%s' loops; it cannot be merged.",
+                        consoleOutsideText(secondPath, ConsoleStream::Error).c_str());
 }
 
 }  // namespace
@@ -26,10 +26,10 @@ void refuseLoopingCopy(const ImageBuffer &second, TrackSector start, const std::
 void mergeDirectories(const std::string &sourcePath, const std::string &secondPath, ImageBuffer &first,
                       const ImageBuffer &second) {
     if (!sameFamily(first.shape, second.shape))
-        exitWithError(1, "ERROR: '%s' is a %s image and '%s' a %s image; only directories of one disk family "
+        exitWithMessage(1, "ERROR: '%s' is a %s image and '%s' a %s image; only directories of one disk family "
                          "can be merged.", consoleOutsideText(sourcePath, ConsoleStream::Error).c_str(),
-                      first.shape.family->name, consoleOutsideText(secondPath, ConsoleStream::Error).c_str(),
-                      second.shape.family->name);
+                        first.shape.family->name, consoleOutsideText(secondPath, ConsoleStream::Error).c_str(),
+                        second.shape.family->name);
     consolePrintf("Merging directories..\n");
     DirectoryGrowth growth = startGrowth(first, sourcePath, true);
     TrackSector last = requireDirectoryEnd(first, {first.shape.systemTrack, 0}, growth);

@@ -22,11 +22,11 @@ void refuseForeignBlocks(const ImageBuffer &image, TrackSector start, const Dire
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
         if (isMapBlock(image.shape, at) && walk.visited > 1)
-            exitWithError(1, "ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
+            exitWithMessage(1, "ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
                              "it cannot be extended.", path, at.track,
-                          image.shape.family->map == MapLayout::D81 ? "header" : "availability map");
+                            image.shape.family->map == MapLayout::D81 ? "header" : "availability map");
         if (!isMapBlock(image.shape, at) && blockSetHas(growth.inUse.files, at.track, at.sector))
-            exitWithError(1, "ERROR: The directory chain of '%s' runs into block %i/%i, which a listed file uses; "
+            exitWithMessage(1, "ERROR: The directory chain of '%s' runs into block %i/%i, which a listed file uses; "
                              "it cannot be extended.", path, at.track, at.sector);
     }
 }
@@ -45,13 +45,13 @@ TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, con
     const char *path = growth.path.c_str();
     LastBlock end = growth.traced ? findLastBlock(image, start) : lastBlockOf(image, start);
     if (end.stop == WalkStop::Loop)
-        exitWithError(1, "ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
+        exitWithMessage(1, "ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
     if (end.stop == WalkStop::OutOfRange)
-        exitWithError(1, "ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last sector of "
+        exitWithMessage(1, "ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last sector of "
                          "its track.", path, end.block.track, end.block.sector);
     if (end.stop != WalkStop::EndOfChain)
-        exitWithError(1, "ERROR: The directory chain of '%s' leads to block %i/%i outside the image.", path,
-                      end.block.track, end.block.sector);
+        exitWithMessage(1, "ERROR: The directory chain of '%s' leads to block %i/%i outside the image.", path,
+                        end.block.track, end.block.sector);
     refuseForeignBlocks(image, start, growth);
     return end.block;
 }

@@ -139,7 +139,8 @@ std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files,
 
 }  // namespace
 
-std::string extractFiles(const ImageBuffer &image, const std::string &folderPath, ContainerHeader container) {
+std::string extractFiles(const ImageBuffer &image, const std::string &folderPath, ContainerHeader container,
+                         ExtractedFiles *kept) {
     std::vector<Extraction> files = collectExtractions(image, container);
     if (files.empty() && options.extractFirst >= 0)
         return "No entry numbered " + std::to_string(options.extractFirst) + " to " +
@@ -147,8 +148,10 @@ std::string extractFiles(const ImageBuffer &image, const std::string &folderPath
     if (files.empty()) return "";
     if (!container) assignNames(files);
     else if (std::string problem = assignContainerNames(files); !problem.empty()) return problem;
-    OutputFolder folder;
-    NewFiles written;
+    ExtractedFiles own;
+    ExtractedFiles &run = kept ? *kept : own;
+    OutputFolder &folder = run.folder;
+    NewFiles &written = run.written;
     if (!folderPath.empty()) {
         std::string failedAt;
         FolderResult opened = openOutputFolder(folderPath, folder, failedAt);
@@ -181,6 +184,16 @@ std::string extractFiles(const ImageBuffer &image, const std::string &folderPath
         closeOutputFolder(folder, true);
     }
     exitIfOutputLost();
-    closeOutputFolder(folder, false);
+    if (!kept) closeOutputFolder(folder, false);
     return "";
+}
+
+void takeBackExtraction(ExtractedFiles &kept) {
+    removeNewFiles(kept.written);
+    closeOutputFolder(kept.folder, true);
+}
+
+void keepExtraction(ExtractedFiles &kept) {
+    kept.written.paths.clear();
+    closeOutputFolder(kept.folder, false);
 }

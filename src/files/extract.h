@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/filewrite.h"
 #include "disk/image.h"
 
 // A container written around each file instead of the bare payload (-x
@@ -19,6 +20,12 @@ using ContainerHeader = void (*)(const uint8_t *slot, std::vector<uint8_t> &head
 // The bytes one image's -x may write at most, as a multiple of the image
 // file's length (see extractFiles).
 constexpr uint64_t kExtractBoundFactor = 8;
+
+// What an extraction wrote, while a later step of the run may still fail.
+struct ExtractedFiles {
+    OutputFolder folder;  // the folder it wrote into, held open
+    NewFiles written;     // its files there (written.folder points at `folder`, or is null)
+};
 
 // Writes one file per chosen entry into `folder` ("" for the current folder;
 // else opened by openOutputFolder, base/filewrite.h: made where missing,
@@ -38,7 +45,17 @@ constexpr uint64_t kExtractBoundFactor = 8;
 // entry has a start block, a file of a name exists already, the folder cannot
 // be opened, a file cannot be written, more than 100 containers would share
 // a name, the files would come to more than kExtractBoundFactor times the
-// image's length (a directory that names the same chains thousands of times). Ends the run (status 1) when standard
-// output was lost, having written nothing.
+// image's length (a directory that names the same chains thousands of
+// times). Ends the run (status 1) when standard output was lost, having
+// written nothing. With `kept`, a run that goes on (an edit whose destination
+// is written after) holds what was written there, the folder open, for
+// takeBackExtraction or keepExtraction.
 // Precondition: the header block (18/0, 40/0) is present.
-std::string extractFiles(const ImageBuffer &image, const std::string &folder, ContainerHeader container = nullptr);
+std::string extractFiles(const ImageBuffer &image, const std::string &folder, ContainerHeader container = nullptr,
+                         ExtractedFiles *kept = nullptr);
+
+// Takes back a done extraction: removes its files and the folders it made.
+void takeBackExtraction(ExtractedFiles &kept);
+
+// Keeps a done extraction as it is and closes its folder.
+void keepExtraction(ExtractedFiles &kept);

@@ -134,37 +134,51 @@ const char *problemText(NameTextProblem problem) {
     }
 }
 
-// Takes the next block of a file (the first when `previous` is null: at
-// `start` when its track is not 0) and marks it used; status 2 when the disk
-// has none.
-TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const PlacementRules &rules, const TrackSector *previous,
-                          TrackSector start) {
+// What the chain of one insert is: its placement, first block (track 0: where
+// the drive starts a file), length in blocks, the host file as messages name
+// it, and whether it replaces a file whose blocks are freed only after it.
+struct NewChain {
+    const PlacementRules &rules;
+    TrackSector start;
+    int count;
+    const std::string &shownPath;
+    bool replacing;
+};
+
+// Takes the next block of a file (the first when `previous` is null) and
+// marks it used; status 2, naming how many of the chain's blocks are missing
+// (`taken` are placed), when the disk has none.
+TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const NewChain &chain, const TrackSector *previous,
+                          int taken) {
     TrackSector block;
     SearchSkips &skips = run.growth.skips;
-    bool found = previous         ? findNextFileBlock(image, rules, skips, *previous, block)
-                 : start.track > 0 ? findFileStartAt(image, rules, skips, start, block)
-                                   : findFileStart(image, rules, skips, run.fullTracks, block);
+    const PlacementRules &rules = chain.rules;
+    bool found = previous               ? findNextFileBlock(image, rules, skips, *previous, block)
+                 : chain.start.track > 0 ? findFileStartAt(image, rules, skips, chain.start, block)
+                                         : findFileStart(image, rules, skips, run.fullTracks, block);
     if (!found) {
         warnAfterSearch(image, run.growth, nullptr);
-        exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
+        int missing = chain.count - taken;
+        exitWithMessage(2, "ERROR: Disk full '%s'! '%s' needs %i block%s, %i %s missing%s.", run.growth.path.c_str(),
+                        chain.shownPath.c_str(), chain.count, plural(chain.count), missing,
+                        missing == 1 ? "is" : "are",
+                        chain.replacing ? " ('-wreplace' frees the old file's blocks once the new file is whole)"
+                                        : "");
     }
     markPlacedBlock(image, rules, block, false);
     return block;
 }
 
-// Writes `bytes` as a chain of `count` blocks, the first at or after `start`
-// (track 0: where the drive starts a file); returns its first block. The
-// last block's link is 0 and the index of its last used byte; bytes beyond
-// the data are 0.
-TrackSector writeChain(ImageBuffer &image, InsertRun &run, const PlacementRules &rules, TrackSector start,
-                       const uint8_t *bytes, size_t size, int count) {
-    TrackSector first = takeFileBlock(image, run, rules, nullptr, start);
+// Writes `bytes` as the chain; returns its first block. The last block's link
+// is 0 and the index of its last used byte; bytes beyond the data are 0.
+TrackSector writeChain(ImageBuffer &image, InsertRun &run, const NewChain &chain, const uint8_t *bytes, size_t size) {
+    TrackSector first = takeFileBlock(image, run, chain, nullptr, 0);
     TrackSector at = first;
-    for (int index = 0; index < count; ++index) {
+    for (int index = 0; index < chain.count; ++index) {
         size_t offset = static_cast<size_t>(index) * kPayloadPerBlock;
         size_t length = std::min<size_t>(kPayloadPerBlock, size - std::min(size, offset));
         TrackSector next{0, static_cast<int>(length) + 1};
-        if (index + 1 < count) next = takeFileBlock(image, run, rules, &at, start);
+        if (index + 1 < chain.count) next = takeFileBlock(image, run, chain, &at, index + 1);
         uint8_t *block = blockAt(image, at.track, at.sector);
         block[0] = static_cast<uint8_t>(next.track);
         block[1] = static_cast<uint8_t>(next.sector);
@@ -237,15 +251,46 @@ bool inSystemBlock(const ImageBuffer &image, const uint8_t *bytes) {
     return false;
 }
 
+// The type as the listing shows it: '*' before an open file's, '<' after a locked one's.
+std::string typeText(const DiskShape &shape, uint8_t type) {
+    std::string text = type & 0x80 ? "" : "*";
+    text += fileTypeName(shape, type);
+    return text + (type & 0x40 ? "<" : "");
+}
+
+// `"NAME" TYPE (entry N)` as the listing shows the slot (without the
+// padding), for messages.
+std::string entryText(const DiskShape &shape, int number, const uint8_t *slot) {
+    const uint8_t *name = slot + kSlotName;
+    int length = kNameLength;
+    while (length > 0 && name[length - 1] == kPadding) --length;
+    std::string text = consoleQuotedName(name, length);
+    text += ' ';
+    text += typeText(shape, slot[kSlotType]);
+    text += " (entry ";
+    return text + std::to_string(number) + ")";
+}
+
+// The option that would let a file start on `track`, in the words that end
+// the -wtrack message: the system track's -dirtrack, a 40-track D64's
+// -tracks40; "" when none would.
+const char *optionOpening(const ImageBuffer &image, const PlacementRules &rules, int track) {
+    if (!rules.systemTrack && track == image.shape.systemTrack)
+        return " (give '-dirtrack' to let them take its free blocks)";
+    bool extensionTracks = image.shape.family->map == MapLayout::D64 && track > image.shape.family->mapTracks &&
+                           track <= image.shape.tracks;
+    if (rules.extensionOffset == 0 && extensionTracks)
+        return " (give '-tracks40' to let them take tracks 36-40 of a SpeedDOS or DolphinDOS map)";
+    return "";
+}
+
 void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int interleave) {
     consolePrintf("%3i: \"", number);
     consoleDiskCodes(slot + kSlotName, static_cast<int>(nameLength(slot + kSlotName)));
     int blocks = slotBlockCount(slot);
-    // An open file's '*' and a locked one's '<', as the listing shows them.
     uint8_t type = slot[kSlotType];
-    consolePrintf("\" %s%s%s, %i block%s from %i/%i, interleave %i\n", type & 0x80 ? "" : "*",
-                  fileTypeName(shape, type), type & 0x40 ? "<" : "", blocks, plural(blocks), slot[kSlotStartTrack],
-                  slot[kSlotStartSector], interleave);
+    consolePrintf("\" %s, %i block%s from %i/%i, interleave %i\n", typeText(shape, type).c_str(), blocks,
+                  plural(blocks), slot[kSlotStartTrack], slot[kSlotStartSector], interleave);
 }
 
 }  // namespace
@@ -269,13 +314,13 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
     }
     std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
     if (entry.problem != NameTextProblem::None)
-        exitWithError(1, "ERROR: The name of '%s' gives no entry name: %s.", shownPath.c_str(),
-                      problemText(entry.problem));
+        exitWithMessage(1, "ERROR: The name of '%s' gives no entry name: %s.", shownPath.c_str(),
+                        problemText(entry.problem));
     // A drive cannot load or open a file without a name.
     if (entry.length == 0)
-        exitWithError(1, "ERROR: The name of '%s' gives an empty entry name, which a drive cannot address; give "
-                         "the host file a name before its last dot, such as 'intro.prg' (%%XX gives any byte).",
-                      shownPath.c_str());
+        exitWithMessage(1, "ERROR: The name of '%s' gives an empty entry name, which a drive cannot address; give "
+                           "the host file a name before its last dot, such as 'intro.prg' (%%XX gives any byte).",
+                        shownPath.c_str());
     return entry;
 }
 
@@ -286,33 +331,41 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
     if (settings.interleave > 0) rules.interleave = settings.interleave;
     TrackSector start{settings.startTrack, settings.startSector};
     if (start.track > 0 && !isPlacementTrack(image, rules, start.track))
-        exitWithError(1, "ERROR: '-wtrack %i' for '%s': files on '%s' may take blocks of tracks %i to %i%s, not %i%s.",
-                      start.track, shownPath.c_str(), run.growth.path.c_str(), image.shape.areaFirst,
-                      lastPlacementTrack(image, rules), rules.systemTrack ? "" : " except the directory's",
-                      start.track, rules.systemTrack || start.track != image.shape.systemTrack
-                                       ? "" : " (give '-dirtrack' to let them take its free blocks)");
+        exitWithMessage(1, "ERROR: '-wtrack %i' for '%s': files on '%s' may take blocks of tracks %i to %i%s, not "
+                           "%i%s.", start.track, shownPath.c_str(), run.growth.path.c_str(), image.shape.areaFirst,
+                        lastPlacementTrack(image, rules), rules.systemTrack ? "" : " except the directory's",
+                        start.track, optionOpening(image, rules, start.track));
     if (start.track > 0 && start.sector >= sectorsPerTrack(image.shape, start.track))
-        exitWithError(1, "ERROR: '-wtrack %i/%i' for '%s': track %i has sectors 0 to %i.", start.track, start.sector,
-                      shownPath.c_str(), start.track, sectorsPerTrack(image.shape, start.track) - 1);
+        exitWithMessage(1, "ERROR: '-wtrack %i/%i' for '%s': track %i has sectors 0 to %i.", start.track, start.sector,
+                        shownPath.c_str(), start.track, sectorsPerTrack(image.shape, start.track) - 1);
     DirectoryScan scan = scanDirectory(image, run, entry.name);
-    if (scan.namedSlot && !settings.replace)
-        exitWithError(1, "ERROR: '%s' holds a file of the name of '%s' already.", run.growth.path.c_str(),
-                      shownPath.c_str());
+    bool replace = settings.replace || options.nameClash == NameClash::Replace;
+    if (scan.namedSlot && !replace) {
+        std::string held = entryText(image.shape, scan.namedSlotNumber, scan.namedSlot);
+        if (options.nameClash == NameClash::Refuse)
+            exitWithMessage(1, "ERROR: '%s' holds %s, the name '%s' gives; give '-wreplace' before its "
+                               "'-w', or '-clash skip' or '-clash replace'.", run.growth.path.c_str(), held.c_str(),
+                            shownPath.c_str());
+        consoleErrorf("WARNING: '%s' holds %s, the name '%s' gives; '%s' is skipped.\n",
+                      run.growth.path.c_str(), held.c_str(), shownPath.c_str(), shownPath.c_str());
+        return;
+    }
     uint8_t *slot = scan.namedSlot ? scan.namedSlot : scan.freeSlot;
     int number = scan.namedSlot ? scan.namedSlotNumber : scan.freeSlotNumber;
     if (!slot) {
         TrackSector added;
         if (!growDirectory(image, run.directoryEnd, run.growth, true, added))
-            exitWithError(2, "ERROR: Disk full '%s'! Its directory is full: no slot is free, and track %i, which "
-                             "holds the whole directory on a %s, has no free block for another directory block.",
-                          run.growth.path.c_str(), image.shape.systemTrack, driveName(image.shape));
+            exitWithMessage(2, "ERROR: Disk full '%s'! Its directory is full: no slot is free, and track %i, which "
+                               "holds the whole directory on a %s, has no free block for another directory block.",
+                            run.growth.path.c_str(), image.shape.systemTrack, driveName(image.shape));
         run.directoryEnd = added;
         slot = blockAt(image, added.track, added.sector);
         number = scan.shownSlots;
         if (inSystemBlock(image, slot)) run.fullTracks.reset();
     }
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
-    TrackSector first = writeChain(image, run, rules, start, bytes, size, count);
+    NewChain chain{rules, start, count, shownPath, scan.namedSlot != nullptr};
+    TrackSector first = writeChain(image, run, chain, bytes, size);
     warnAfterSearch(image, run.growth, nullptr);
     // Only now, with the new file whole, does the old one give up its blocks.
     if (scan.namedSlot) freeReplacedFile(image, run, rules, slot);

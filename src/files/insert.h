@@ -51,12 +51,15 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
 // run's rules and `settings` (interleave, first block), and prints
 // "%3i: \"NAME\" TYPE, N blocks from T/S, interleave I". `hostPath` names the
 // host file in messages. A listed entry of the name ends the program with
-// status 1, unless settings.replace: then the new file is written whole
-// first, and only then are the old file's blocks freed and its slot (keeping
-// its number) given the new entry. Status 1 too for a first track that the
-// rules do not let a file take; status 2 ("ERROR: Disk full '<image>'!") when
-// the file's blocks, or a block on the system track for a directory without a
-// free slot (the message then says the directory is full), cannot be found.
+// status 1, naming that entry as the listing shows it; with options.nameClash
+// Skip the file is left out with a warning instead; with settings.replace or
+// nameClash Replace the new file is written whole first, and only then are
+// the old file's blocks freed and its slot (keeping its number) given the new
+// entry. Status 1 too for a first track that the rules do not let a file take
+// (naming -dirtrack or -tracks40 where it would); status 2 ("ERROR: Disk full
+// '<image>'! ..." with the blocks missing) when the file's blocks, or a block
+// on the system track for a directory without a free slot (the message then
+// says the directory is full), cannot be found.
 // The image is then left to no one: nothing is written. Precondition: the
 // header block is present.
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,

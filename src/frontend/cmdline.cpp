@@ -94,12 +94,15 @@ void readEntryRange(ArgCursor &args, const char *missingMessage) {
 // A -block number: within a D64's bounds as it always was; a whole number
 // above them that some family has (a track up to 83, a sector up to 39) is
 // taken for now, and settled against the image once it is loaded
-// (settleViewPosition), with the same message.
-int readViewNumber(const char *text, int minimum, int d64Maximum, int mostOfAnyFamily) {
+// (settleViewPosition), with the same message. Every number is kept for that,
+// also those of a -block that a later one overrides.
+int readViewNumber(const char *text, int minimum, int d64Maximum, int mostOfAnyFamily, bool sector) {
     NumberReading reading = readNumber(text);
-    if (*text != '\0' && reading.whole && reading.value > d64Maximum && reading.value <= mostOfAnyFamily)
-        return reading.value;
-    return parseNumberArg(text, minimum, d64Maximum);
+    int value = *text != '\0' && reading.whole && reading.value > d64Maximum && reading.value <= mostOfAnyFamily
+                    ? reading.value
+                    : parseNumberArg(text, minimum, d64Maximum);
+    options.viewNumbers.push_back({value, sector});
+    return value;
 }
 
 // "-block" [track [sector]]: each only when taken as a number. No track
@@ -108,8 +111,8 @@ void readViewPosition(ArgCursor &args) {
     options.viewTrack = 0;
     options.viewSector = 0;
     int given = numbersAhead(args, 0, 2);
-    if (given >= 1) options.viewTrack = readViewNumber(args.take(), 1, 40, kMostTracks);
-    if (given == 2) options.viewSector = readViewNumber(args.take(), 0, 25, kMostSectors - 1);
+    if (given >= 1) options.viewTrack = readViewNumber(args.take(), 1, 40, kMostTracks, false);
+    if (given == 2) options.viewSector = readViewNumber(args.take(), 0, 25, kMostSectors - 1, true);
 }
 
 // "-start" num addr: both consumed whatever they are.
@@ -130,7 +133,7 @@ void readExtractRange(ArgCursor &args) {
 // "-copy" image [num [last]]: the image always, each number only when taken
 // as one.
 void readCopyRequest(ArgCursor &args, RunPaths &paths) {
-    if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Image name after '-copy' missing.");
+    if (!args.hasNext() || !*args.argv[args.next]) exitWithMessage(1, "ERROR: Image name after '-copy' missing.");
     CopyRequest copy{args.take(), -1, -1, paths.inserts.size()};
     int given = numbersAhead(args, 0, 2);
     if (given >= 1) copy.first = copy.last = parseNumberArg(args.take(), 0, 255);
@@ -159,12 +162,13 @@ NameText decodeDiskText(const char *text, const ArgCursor &args, const char *opt
             break;
     }
     if (why.empty() && name.length < minBytes) why = name.length == 0 ? "is empty" : "is too short";
+    std::string shown = consoleOutsideText(text, ConsoleStream::Error);
     if (!why.empty() && minBytes == maxBytes)
-        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i bytes, %%XX for any byte).",
-                      consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why.c_str(), maxBytes);
+        exitWithMessage(1, "ERROR: The text '%s' for '%s' %s (%i bytes, %%XX for any byte).", shown.c_str(), option,
+                        why.c_str(), maxBytes);
     if (!why.empty())
-        exitWithError(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).",
-                      consoleOutsideText(text, ConsoleStream::Error).c_str(), option, why.c_str(), minBytes, maxBytes);
+        exitWithMessage(1, "ERROR: The text '%s' for '%s' %s (%i to %i bytes, %%XX for any byte).", shown.c_str(),
+                        option, why.c_str(), minBytes, maxBytes);
     return name;
 }
 
@@ -178,12 +182,12 @@ constexpr int kNewIdLength = 2;
 // "-new" NAME,ID: the text up to the first ',' is the disk name, the rest the
 // id, each by the text rule (%2C gives a ',' in the name).
 void readNewDisk(ArgCursor &args) {
-    if (!args.hasNext()) exitWithError(1, "ERROR: Disk name and id after '-new' missing.");
+    if (!args.hasNext()) exitWithMessage(1, "ERROR: Disk name and id after '-new' missing.");
     std::string text = args.take();
     size_t comma = text.find(',');
     if (comma == std::string::npos)
-        exitWithError(1, "ERROR: '-new' takes the disk name and id as NAME,ID (e.g. 'DEMO,23'), not '%s'.",
-                      consoleOutsideText(text, ConsoleStream::Error).c_str());
+        exitWithMessage(1, "ERROR: '-new' takes the disk name and id as NAME,ID (e.g. 'DEMO,23'), not '%s'.",
+                        consoleOutsideText(text, ConsoleStream::Error).c_str());
     std::string name = text.substr(0, comma), id = text.substr(comma + 1);
     options.newName = decodeDiskText(name.c_str(), args, "-new", 0, kNameLength, -1);
     options.newId = decodeDiskText(id.c_str(), args, "-new", kNewIdLength, kNewIdLength, -1);
@@ -197,7 +201,20 @@ void readForty(ArgCursor &args) {
     for (char &c : map) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (map == "speeddos") options.newMapTracks40 = 1;
     else if (map == "dolphindos") options.newMapTracks40 = 2;
-    else exitWithError(1, "ERROR: '-40' takes the map of tracks 36-40: speeddos or dolphindos.");
+    else exitWithMessage(1, "ERROR: '-40' takes the map of tracks 36-40: speeddos or dolphindos.");
+}
+
+// "-clash" MODE: what every insert of the run does with a name the disk
+// holds already (any case).
+void readNameClash(ArgCursor &args) {
+    std::string mode = args.hasNext() ? args.take() : "";
+    for (char &c : mode) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (mode == "refuse") options.nameClash = NameClash::Refuse;
+    else if (mode == "skip") options.nameClash = NameClash::Skip;
+    else if (mode == "replace") options.nameClash = NameClash::Replace;
+    else
+        exitWithMessage(1, "ERROR: '-clash' takes what '-w' does with a name the disk holds: refuse, skip or "
+                           "replace.");
 }
 
 // A -type argument: a listing form ("PRG<", "*SEQ") or a number 0..255; an
@@ -208,7 +225,7 @@ int readTypeByte(const char *text, const char *option) {
     if (type >= 0) return type;
     // An empty argument (an unset shell variable) is no type and no number.
     if (!isWholeNumber(text) && *text != '\0')
-        exitWithError(1, "ERROR: Unknown file type '%s' for '%s': give DEL, SEQ, PRG, USR or REL (any case), "
+        exitWithMessage(1, "ERROR: Unknown file type '%s' for '%s': give DEL, SEQ, PRG, USR or REL (any case), "
                          "optionally with '*' before it for a file left open and '<' after it for a locked "
                          "one, or a number 0 to 255.", consoleOutsideText(text, ConsoleStream::Error).c_str(), option);
     return parseNumberArg(text, 0, 255);
@@ -235,7 +252,7 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
         if (sameArg(arg, candidate.name)) option = &candidate;
     if (!option) return false;
     if (!args.hasNext(option->values))
-        exitWithError(1, "ERROR: Argument%s for '%s' missing.", option->values > 1 ? "s" : "", arg);
+        exitWithMessage(1, "ERROR: Argument%s for '%s' missing.", option->values > 1 ? "s" : "", arg);
     DirEdit edit{option->kind, -1, -1, NameText{}};
     if (option->kind != DirEditKind::Header && option->kind != DirEditKind::Id)
         edit.entry = parseNumberArg(args.take(), 0, kMaxEntryNumber);
@@ -278,7 +295,7 @@ bool readInsertSetting(const char *arg, ArgCursor &args) {
     if (is("-wreplace")) {
         insert.replace = 1;
     } else if (is("-wname") || is("-wtype") || is("-wtrack") || is("-wil")) {
-        if (!args.hasNext()) exitWithError(1, "ERROR: Argument for '%s' missing.", arg);
+        if (!args.hasNext()) exitWithMessage(1, "ERROR: Argument for '%s' missing.", arg);
         if (is("-wname")) insert.name = readDiskText(args, arg, 1, kNameLength, -1);
         if (is("-wtrack")) readStartBlock(args.take(), insert);
         if (is("-wil")) insert.interleave = parseNumberArg(args.take(), 1, kMostInterleave);
@@ -289,10 +306,10 @@ bool readInsertSetting(const char *arg, ArgCursor &args) {
             // type byte of 0 marks the slot empty, free for the next entry.
             std::string shown = consoleOutsideText(text, ConsoleStream::Error);
             if ((insert.typeByte & 7) == kTypeRel)
-                exitWithError(1, "ERROR: '-wtype %s' gives a REL file, which needs side sectors that '-w' does not "
+                exitWithMessage(1, "ERROR: '-wtype %s' gives a REL file, which needs side sectors that '-w' does not "
                                  "write; give DEL, SEQ, PRG or USR.", shown.c_str());
             if (insert.typeByte == 0)
-                exitWithError(1, "ERROR: '-wtype %s' gives type byte 0, which marks a slot empty; give '-type N 0' "
+                exitWithMessage(1, "ERROR: '-wtype %s' gives type byte 0, which marks a slot empty; give '-type N 0' "
                                  "after the '-w' to hide the entry.", shown.c_str());
         }
     } else {
@@ -311,7 +328,8 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
     if (is("-copy")) return args.hasNext() ? 1 + numbersAhead(args, 1, 2) : 0;
     int values = is("-start") ? 2 : 0;
-    for (const char *name : {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il"})
+    for (const char *name :
+         {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il", "-clash"})
         if (is(name)) values = 1;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
@@ -321,7 +339,7 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
 void placePlainArgument(const char *arg, RunPaths &paths) {
     if (options.jsonReport || options.imageList) paths.images.push_back(arg);
     else if (options.newImage && paths.destination.empty()) paths.destination = arg;
-    else if (options.newImage) exitWithError(1, "ERROR: '-new' makes the one image named; no other image is read, "
+    else if (options.newImage) exitWithMessage(1, "ERROR: '-new' makes the one image named; no other image is read, "
                                                 "so '%s' has no place.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
     else if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
@@ -356,7 +374,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-merge")) {
         options.mergeImages = options.imageModified = options.secondImageNeeded = 1;
     } else if (is("-adel")) {
-        options.appendDel = options.imageModified = 1;
+        ++options.appendDel;  // each -adel appends one entry
+        options.imageModified = 1;
     } else if (is("-start")) {
         options.changeStartAddress = options.imageModified = 1;
         readStartChange(args);
@@ -386,25 +405,27 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-p00")) {
         options.extractPc64 = 1;
     } else if (is("-w")) {
-        if (!args.hasNext()) exitWithError(1, "ERROR: File name after '-w' missing.");
+        if (!args.hasNext()) exitWithMessage(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
         paths.inserts.push_back(args.take());
         options.insertSettings.push_back(args.insert);
         args.insert = kDriveInsert;
         args.insertOption = nullptr;
     } else if (is("-part")) {
-        if (!args.hasNext()) exitWithError(1, "ERROR: Partition name after '-part' missing.");
+        if (!args.hasNext()) exitWithMessage(1, "ERROR: Partition name after '-part' missing.");
         paths.partitions.push_back(args.argv[args.next]);
         options.partitions.push_back(readDiskText(args, arg, 1, kNameLength, -1));
     } else if (readInsertSetting(arg, args)) {
         // held for the next -w
     } else if (is("-il")) {
-        if (!args.hasNext()) exitWithError(1, "ERROR: Argument for '-il' missing.");
+        if (!args.hasNext()) exitWithMessage(1, "ERROR: Argument for '-il' missing.");
         options.fileInterleave = parseNumberArg(args.take(), 1, kMostInterleave);
     } else if (is("-dirtrack")) {
         options.useSystemTrack = 1;
     } else if (is("-tracks40")) {
         options.useTracks36To40 = 1;
+    } else if (is("-clash")) {
+        readNameClash(args);
     } else if (is("-copy")) {
         readCopyRequest(args, paths);
     } else if (is("-new")) {
@@ -414,8 +435,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
     } else if (is("-errorbytes")) {
         options.newErrorBytes = 1;
     } else if (is("-into")) {
-        if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Folder name after '-into' missing.");
-        if (!paths.into.empty()) exitWithError(1, "ERROR: '-into' is given twice; give one folder per run.");
+        if (!args.hasNext() || !*args.argv[args.next]) exitWithMessage(1, "ERROR: Folder name after '-into' missing.");
+        if (!paths.into.empty()) exitWithMessage(1, "ERROR: '-into' is given twice; give one folder per run.");
         paths.into = args.take();
     } else if (arg[0] == '-') {
         exitWithError(1, "ERROR: Unknown option '%s'.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
@@ -460,44 +481,47 @@ const char *actionWithoutListing() {
 void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
     if (args.rangeOptions > 1) {
         if (options.removeEntries && options.scratchEntries)
-            exitWithError(1, "ERROR: '-rd' and '-sd' both give an entry range; give one of them per run.");
-        exitWithError(1, "ERROR: '%s' is given twice; give one entry range per run.",
-                      options.removeEntries ? "-rd" : "-sd");
+            exitWithMessage(1, "ERROR: '-rd' and '-sd' both give an entry range; give one of them per run.");
+        exitWithMessage(1, "ERROR: '%s' is given twice; give one entry range per run.",
+                        options.removeEntries ? "-rd" : "-sd");
     }
     const char *edit = entryEditGiven();
     const char *action = actionWithoutListing();
     if (edit && action)
-        exitWithError(1, "ERROR: '%s' cannot be combined with '%s', which replaces the listing that makes the edit.",
-                      edit, action);
+        exitWithMessage(1, "ERROR: '%s' cannot be combined with '%s', which replaces the listing that makes the edit.",
+                        edit, action);
     if (!paths.into.empty() && !options.extractFiles)
-        exitWithError(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
+        exitWithMessage(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
     if (options.extractPc64 && !options.extractFiles)
-        exitWithError(1, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it.");
+        exitWithMessage(1, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it.");
     if (args.insertOption)
-        exitWithError(1, "ERROR: '%s' sets how the next '-w' inserts its file, but no '-w' follows it.",
-                      args.insertOption);
+        exitWithMessage(1, "ERROR: '%s' sets how the next '-w' inserts its file, but no '-w' follows it.",
+                        args.insertOption);
     const char *runSetting = options.fileInterleave ? "-il"
                              : options.useSystemTrack ? "-dirtrack"
                              : options.useTracks36To40 ? "-tracks40"
                                                        : nullptr;
     if (runSetting && !options.insertFiles)
-        exitWithError(1, "ERROR: '%s' sets how '-w' inserts files; give '-w' with it.", runSetting);
+        exitWithMessage(1, "ERROR: '%s' sets how '-w' inserts files; give '-w' with it.", runSetting);
+    if (options.nameClash != NameClash::Refuse && !options.insertFiles && !options.copyEntries)
+        exitWithMessage(1, "ERROR: '-clash' sets what '-w' and '-copy' do with a name the disk holds; give one of "
+                           "them with it.");
     if ((options.newMapTracks40 || options.newErrorBytes) && !options.newImage)
-        exitWithError(1, "ERROR: '%s' shapes a new image; give '-new' with it.",
-                      options.newMapTracks40 ? "-40" : "-errorbytes");
+        exitWithMessage(1, "ERROR: '%s' shapes a new image; give '-new' with it.",
+                        options.newMapTracks40 ? "-40" : "-errorbytes");
     if (options.newImage && options.mergeImages)
-        exitWithError(1, "ERROR: '-new' cannot be combined with '-merge'; merge into the new image in a second run.");
-    if (options.newImage && paths.destination.empty()) exitWithError(1, "ERROR: Name of the new image missing.");
+        exitWithMessage(1, "ERROR: '-new' cannot be combined with '-merge'; merge into the new image in a second run.");
+    if (options.newImage && paths.destination.empty()) exitWithMessage(1, "ERROR: Name of the new image missing.");
 }
 
 // The JSON report lists images and nothing else.
 void refuseJsonConflicts(const RunPaths &paths) {
     if (!options.jsonReport) return;
-    if (options.imageModified) exitWithError(1, "ERROR: '-json' cannot be combined with an editing option.");
-    if (options.extractFiles) exitWithError(1, "ERROR: '-json' cannot be combined with '-x'.");
+    if (options.imageModified) exitWithMessage(1, "ERROR: '-json' cannot be combined with an editing option.");
+    if (options.extractFiles) exitWithMessage(1, "ERROR: '-json' cannot be combined with '-x'.");
     if (options.blockViewer || options.bamView || options.exportTrackSector)
-        exitWithError(1, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'.");
-    if (paths.images.empty()) exitWithError(1, "ERROR: No image named for '-json'.");
+        exitWithMessage(1, "ERROR: '-json' cannot be combined with '-block', '-bam' or '-e'.");
+    if (paths.images.empty()) exitWithMessage(1, "ERROR: No image named for '-json'.");
 }
 
 // The last option that `wanted` names and that stands where an option

@@ -32,7 +32,8 @@ struct RunPaths {
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error
-// ends the program through exitWithError with status 1, and so, after the
+// ends the program with status 1 (exitWithError for the messages of the short
+// usage's options, exitWithMessage for the rest), and so, after the
 // last argument, does a conflict: a second range option (-rd, -sd), -rd, -sd
 // or -start with an action that replaces the listing, an option that -json
 // cannot go with (an editing option, -check, -x, -block, -bam, -e), -json
@@ -47,7 +48,9 @@ struct RunPaths {
 // without a folder name. -new (wherever an option stands) has no source: its
 // one plain argument, before or after it, is the destination, the image it
 // makes; a second one, -merge, or no path is refused, and so are -40 and
-// -errorbytes without -new.
+// -errorbytes without -new. -clash takes refuse, skip or replace (any case)
+// and is refused without -w or -copy; -adel counts how often it is given; the
+// numbers of every -block are kept in options.viewNumbers, for the image.
 RunPaths parseCommandLine(int argc, char **argv);
 
 // The settings of an insert that no -w... option changes: the entry as the

@@ -1,6 +1,7 @@
 // Image files.
 #include "frontend/imagefile.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/console.h"
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +43,25 @@ int openRegularFile(const std::string &path, uint64_t &size, LoadResult &result)
 
 int readSome(int file, uint8_t *into, size_t count) {
     return _read(file, into, static_cast<unsigned>(count > (1u << 30) ? (1u << 30) : count));
+}
+
+// The names in `folder` ("" for the working folder) of the regular files
+// (no folder, device or reparse point); false when it cannot be read.
+bool regularFilesIn(const std::string &folder, std::vector<std::string> &names) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(widePath((folder.empty() ? std::string(".") : folder) + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+            continue;
+        int length = WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, nullptr, 0, nullptr, nullptr);
+        std::string name(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+        if (length > 0) WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, name.data(), length, nullptr, nullptr);
+        if (!name.empty()) name.pop_back();  // the terminating 0
+        names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
 }
 
 void closeFile(int file) { _close(file); }
@@ -89,7 +110,48 @@ bool folderAt(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
+
+// The names in `folder` ("" for the working folder) of the regular files,
+// followed through links as a load follows them (no folder, FIFO, device or
+// socket); false when it cannot be read.
+bool regularFilesIn(const std::string &folder, std::vector<std::string> &names) {
+    DIR *listing = opendir(folder.empty() ? "." : folder.c_str());
+    if (!listing) return false;
+    while (const struct dirent *entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        struct stat info;
+        if (stat((folder + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) names.push_back(name);
+    }
+    closedir(listing);
+    return true;
+}
 #endif
+
+// True when `name` matches `pattern`: '*' stands for any run of characters,
+// '?' for one character (a UTF-8 sequence counts as one), anything else for
+// itself. The last '*' met is tried with ever longer runs (no backtracking
+// beyond it is ever needed), so a match takes time linear in each length.
+bool matchesPattern(const char *pattern, const char *name) {
+    const char *star = nullptr, *resume = nullptr;
+    while (*name) {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' || (*pattern != '\0' && *pattern == *name)) {
+            bool any = *pattern++ == '?';
+            ++name;
+            while (any && (static_cast<unsigned char>(*name) & 0xC0) == 0x80) ++name;
+        } else if (star) {
+            pattern = star + 1;
+            name = ++resume;
+            while ((static_cast<unsigned char>(*name) & 0xC0) == 0x80) name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*') ++pattern;
+    return *pattern == '\0';
+}
 
 // Reads exactly image.bytes.size() bytes; one more would mean the file grew
 // since its size was taken.
@@ -107,6 +169,32 @@ bool readWhole(int file, ImageBuffer &image) {
 }  // namespace
 
 bool isFolder(const std::string &path) { return folderAt(path); }
+
+HostFiles hostFilesOf(const std::string &path) {
+    HostFiles found{{}, HostFilesKind::One, true};
+    size_t nameStart = fileNameStart(path);
+    std::string last = path.substr(nameStart);
+    std::string folder = path.substr(0, nameStart);
+    bool pattern = last.find_first_of("*?") != std::string::npos;
+    if (!pattern && !folderAt(path)) {
+        found.paths.push_back(path);
+        return found;
+    }
+    if (!pattern) {
+        folder = path;
+        if (fileNameStart(folder) != folder.size()) folder += '/';
+        last.assign(1, '*');
+    }
+    found.kind = pattern ? HostFilesKind::Pattern : HostFilesKind::Folder;
+    std::vector<std::string> names;
+    found.readable = regularFilesIn(folder, names);
+    std::sort(names.begin(), names.end());
+    // As a shell's '*' does, only a pattern that begins with '.' takes a hidden file.
+    for (const std::string &name : names)
+        if ((name[0] != '.' || last[0] == '.') && matchesPattern(last.c_str(), name.c_str()))
+            found.paths.push_back(folder + name);
+    return found;
+}
 
 int imageExists(const std::string &path) {
 #ifdef _WIN32

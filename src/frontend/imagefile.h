@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "disk/image.h"
 
@@ -21,6 +22,25 @@ int imageExists(const std::string &path);
 
 // True when the name is a folder (followed through links).
 bool isFolder(const std::string &path);
+
+// What a -w argument named: one file, a folder, or a pattern.
+enum class HostFilesKind { One, Folder, Pattern };
+
+// The host files one -w argument names, in the order they are inserted.
+struct HostFiles {
+    std::vector<std::string> paths;  // each as the argument's folder part and the file's name give it
+    HostFilesKind kind;
+    bool readable;                   // false: the folder (of the pattern) could not be read
+};
+
+// A path that names no folder and holds no '*' or '?' in its last component
+// is that one file (which need not exist). A folder gives every regular file
+// in it (followed through links; no sub-folder, FIFO or device), a '*' or '?'
+// in the last component every regular file of its folder whose name matches
+// ('*' any run of characters, '?' one; no other character is special): in
+// byte order of the names. A name beginning with '.' is left out unless the
+// pattern begins with '.'. Nothing is opened but the folder.
+HostFiles hostFilesOf(const std::string &path);
 
 enum class LoadResult { Loaded, CannotOpen, CannotRead, TooLarge };
 

@@ -194,8 +194,8 @@ int runImages(const RunPaths &paths) {
     if (options.extractFiles) {
         for (const std::string path : paths.images)
             if (isFolder(path))
-                exitWithError(1, "ERROR: '%s' is a folder, not an image; give '-into %s' to extract into it.",
-                              shownOnError(path).c_str(), shownOnError(path).c_str());
+                exitWithMessage(1, "ERROR: '%s' is a folder, not an image; give '-into %s' to extract into it.",
+                                shownOnError(path).c_str(), shownOnError(path).c_str());
         folders = imageFolders(paths);
     }
     ImagesTally tally{};
@@ -236,19 +236,20 @@ int runImages(const RunPaths &paths) {
     return tally.notRead + tally.notExtracted > 0 ? 1 : tally.withErrors > 0 ? kCheckFoundErrors : 0;
 }
 
-// The -block position on the loaded image: the header block when no track
-// was given; a track above the image's highest (40 on a D64) or a sector
-// above 25 (39 on a D81, whose tracks have 40) is refused as the number
-// would have been on the command line.
+// The -block position on the loaded image, settled before any action
+// prints: the header block when no track was given; every number given to
+// any -block, in command-line order, that is above the image's highest track
+// (40 on a D64) or above sector 25 (39 on a D81, whose tracks have 40) is
+// refused as it would have been on the command line.
 void settleViewPosition(const ImageBuffer &image) {
     const DiskShape &shape = image.shape;
     if (options.viewTrack == 0) options.viewTrack = shape.systemTrack;
     int mostTrack = highestTrack(shape);
     int mostSector = std::max(kD64MostViewSector, sectorsPerTrack(shape, 1) - 1);
-    if (options.viewTrack > mostTrack)
-        exitWithError(1, "ERROR: Number (%i) too high. [Maximum: %i]", options.viewTrack, mostTrack);
-    if (options.viewSector > mostSector)
-        exitWithError(1, "ERROR: Number (%i) too high. [Maximum: %i]", options.viewSector, mostSector);
+    for (const ViewNumber &given : options.viewNumbers) {
+        int most = given.sector ? mostSector : mostTrack;
+        if (given.value > most) exitWithError(1, "ERROR: Number (%i) too high. [Maximum: %i]", given.value, most);
+    }
 }
 
 bool listingRuns() {
@@ -264,7 +265,7 @@ void copyEntries(ImageBuffer &image, InsertRun &run, const CopyRequest &copy, co
     std::vector<CopiedFile> files;
     std::string problem = collectCopies(from, copy.first, copy.last, files);
     if (!problem.empty())
-        exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(copy.image).c_str(), problem.c_str());
+        exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(copy.image).c_str(), problem.c_str());
     for (const CopiedFile &file : files)
         insertFile(image, run, copy.image + " entry " + std::to_string(file.number), file.entry, kDriveInsert,
                    file.data.data(), file.data.size());
@@ -279,13 +280,65 @@ void copyBefore(ImageBuffer &image, InsertRun &run, const RunPaths &paths, const
         copyEntries(image, run, paths.copies[next], copied[next]);
 }
 
-// -w: each host file, its name read first, then the file read whole as an
-// image is (a regular file, never a FIFO or device), inserted in command-line
-// order, the copies of -copy among them where they were given. A file too
-// large for any disk image cannot fit this one either. A
-// PC64 file or T64 tape image gives the files it carries, named as it names
-// them; one that cannot be read whole ends the run before any of its files
-// is inserted, and its warnings come first.
+// The host files of one -w argument (hostFilesOf): a folder or pattern that
+// gives none, or whose folder cannot be read, ends the run; so does -wname
+// with a folder or pattern, which would give all its files one name.
+std::vector<std::string> requireHostFiles(const std::string &path, const InsertSettings &settings) {
+    HostFiles files = hostFilesOf(path);
+    if (files.kind == HostFilesKind::One) return files.paths;
+    std::string shown = shownOnError(path);
+    const char *what = files.kind == HostFilesKind::Folder ? "the folder" : "the folder of";
+    if (!files.readable) exitWithMessage(1, "ERROR: Could not read %s '-w %s'.", what, shown.c_str());
+    if (files.paths.empty())
+        exitWithMessage(1, "ERROR: No file for '-w %s': %s holds no %sfile.", shown.c_str(),
+                        files.kind == HostFilesKind::Folder ? "the folder" : "its folder",
+                        files.kind == HostFilesKind::Folder ? "" : "matching ");
+    if (settings.name.length > 0)
+        exitWithMessage(1, "ERROR: '-wname' names one file, but '-w %s' names a folder or pattern.", shown.c_str());
+    return files.paths;
+}
+
+// Inserts one host file: its name read first, then the file read whole as an
+// image is (a regular file, never a FIFO or device). A file too large for any
+// disk image cannot fit this one either. A PC64 file or T64 tape image gives
+// the files it carries, named as it names them; one that cannot be read whole
+// ends the run before any of its files is inserted, and its warnings come
+// first. A tape's files lie in its buffer, each inserted from there.
+void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path, const InsertSettings &settings) {
+    std::string fileName = path.substr(fileNameStart(path));
+    HostFileKind kind = hostFileKindOf(fileName);
+    HostFileEntry entry{};
+    if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName, settings);
+    // A container names and types each file it carries itself.
+    if (kind != HostFileKind::Plain && (settings.name.length > 0 || settings.typeByte >= 0))
+        exitWithMessage(1, "ERROR: '%s' names and types the files it carries; '-wname' and '-wtype' do not "
+                           "apply to it.", shownOnError(path).c_str());
+    ImageBuffer file;
+    uint64_t size = 0;
+    LoadResult result = loadImage(path, file, size);
+    if (result == LoadResult::TooLarge)
+        exitWithMessage(2, "ERROR: Disk full '%s'! '%s' holds %llu bytes, more than any disk image.",
+                        run.growth.path.c_str(), shownOnError(path).c_str(), static_cast<unsigned long long>(size));
+    if (result != LoadResult::Loaded) exitWithMessage(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
+    if (kind == HostFileKind::Plain) {
+        insertFile(image, run, path, entry, settings, file.bytes.data(), file.bytes.size());
+        return;
+    }
+    ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
+                                                    : readTape(file.bytes.data(), file.bytes.size());
+    if (!read.problem.empty())
+        exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
+    for (const std::string &warning : read.warnings)
+        consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
+    std::vector<uint8_t> data;  // one file at a time: a tape's files may share their bytes
+    for (const ContainedFile &contained : read.files) {
+        containedData(file.bytes.data(), contained, data);
+        insertFile(image, run, path, contained.entry, settings, data.data(), data.size());
+    }
+}
+
+// -w: each argument's host files (one, a folder's or a pattern's) in
+// command-line order, the copies of -copy among them where they were given.
 void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::string &imagePath,
                      const std::vector<ImageBuffer> &copied) {
     PlacementRules rules = drivePlacement(image.shape);
@@ -294,49 +347,25 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
     if (options.useTracks36To40) {
         MapExtension extension = findMapExtension(image);
         if (extension == MapExtension::None)
-            exitWithError(1, "ERROR: '-tracks40' places files on tracks 36-40, but '%s' keeps no map of them (a "
-                             "40-track D64 with a SpeedDOS or DolphinDOS map does).",
-                          shownOnError(imagePath).c_str());
+            exitWithMessage(1, "ERROR: '-tracks40' places files on tracks 36-40, but '%s' keeps no map of them (a "
+                               "40-track D64 with a SpeedDOS or DolphinDOS map does).",
+                            shownOnError(imagePath).c_str());
         rules.extensionOffset = mapExtensionOffset(extension);
     }
     InsertRun run = startInserts(image, imagePath, rules);
     size_t copies = 0;
     for (size_t i = 0; i < paths.inserts.size(); ++i) {
-        const std::string &path = paths.inserts[i];
         copyBefore(image, run, paths, copied, i, copies);
         const InsertSettings &settings = options.insertSettings[i];
-        std::string fileName = path.substr(fileNameStart(path));
-        HostFileKind kind = hostFileKindOf(fileName);
-        HostFileEntry entry{};
-        if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName, settings);
-        // A container names and types each file it carries itself.
-        if (kind != HostFileKind::Plain && (settings.name.length > 0 || settings.typeByte >= 0))
-            exitWithError(1, "ERROR: '%s' names and types the files it carries; '-wname' and '-wtype' do not "
-                             "apply to it.", shownOnError(path).c_str());
-        ImageBuffer file;
-        uint64_t size = 0;
-        LoadResult result = loadImage(path, file, size);
-        if (result == LoadResult::TooLarge) exitWithError(2, "ERROR: Disk full '%s'!", run.growth.path.c_str());
-        if (result != LoadResult::Loaded) exitWithError(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
-        if (kind == HostFileKind::Plain) {
-            insertFile(image, run, path, entry, settings, file.bytes.data(), file.bytes.size());
-            continue;
-        }
-        ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
-                                                        : readTape(file.bytes.data(), file.bytes.size());
-        if (!read.problem.empty())
-            exitWithError(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
-        for (const std::string &warning : read.warnings)
-            consoleErrorf("WARNING: '%s': %s.\n", shownOnError(path).c_str(), warning.c_str());
-        for (const ContainedFile &contained : read.files)
-            insertFile(image, run, path, contained.entry, settings, contained.data.data(), contained.data.size());
+        for (const std::string &path : requireHostFiles(paths.inserts[i], settings))
+            insertHostFile(image, run, path, settings);
     }
     copyBefore(image, run, paths, copied, paths.inserts.size(), copies);
 }
 
 // The message for a -new whose name is taken; nothing has been written.
 [[noreturn]] void exitNameTaken(const std::string &path) {
-    exitWithError(1, "ERROR: '%s' already exists; '-new' never replaces a file.", shownOnError(path).c_str());
+    exitWithMessage(1, "ERROR: '%s' already exists; '-new' never replaces a file.", shownOnError(path).c_str());
 }
 
 // -new: the blank image of the family the name's extension gives (.d64,
@@ -346,11 +375,11 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
 void makeNewImage(const std::string &path, ImageBuffer &image) {
     const DiskFamily *family = familyNamed(fileExtension(path).c_str());
     if (!family)
-        exitWithError(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not '%s'.",
-                      shownOnError(path).c_str());
+        exitWithMessage(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, "
+                           "not '%s'.", shownOnError(path).c_str());
     if (options.newMapTracks40 && family != &kFamilyD64)
-        exitWithError(1, "ERROR: '-40' makes a D64 of 40 tracks; '%s' names a %s.", shownOnError(path).c_str(),
-                      family->name);
+        exitWithMessage(1, "ERROR: '-40' makes a D64 of 40 tracks; '%s' names a %s.", shownOnError(path).c_str(),
+                        family->name);
     NewFiles here;
     if (nameTaken(here, path)) exitNameTaken(path);
     ExtendedMap map = options.newMapTracks40 == 1   ? ExtendedMap::SpeedDos
@@ -389,7 +418,7 @@ std::string partitionProblem(ImageBuffer &image, const RunPaths &paths) {
 // with status 1.
 void enterPartitions(ImageBuffer &image, const RunPaths &paths) {
     std::string problem = partitionProblem(image, paths);
-    if (!problem.empty()) exitWithError(1, "ERROR: %s", shownOnError(problem).c_str());
+    if (!problem.empty()) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
 }
 
 // True when an -undel (undeletes) or another directory-art edit was given.
@@ -398,25 +427,29 @@ bool editsGiven(bool undeletes) {
                        [undeletes](const DirEdit &edit) { return (edit.kind == DirEditKind::Undelete) == undeletes; });
 }
 
-void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
+// Writes the edited image. Every way it can fail first takes back the files
+// an -x of the same run wrote (`extracted`): the run then leaves nothing.
+void writeDestination(const ImageBuffer &image, const RunPaths &paths, ExtractedFiles &extracted) {
     consolePrintf("\n");
     std::string destination = paths.destination;
     if (destination.empty()) {
-        if (!defaultDestination(paths.source, *image.shape.family, destination))
+        if (!defaultDestination(paths.source, *image.shape.family, destination)) {
+            takeBackExtraction(extracted);
             exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
+        }
         consolePrintf("Destination file set to '%s'.\n", shownOnOutput(destination).c_str());
     }
     // Output that did not arrive must not be followed by a written file.
+    if (consoleLostStream()) takeBackExtraction(extracted);
     exitIfOutputLost();
-    if (options.newImage) {
-        WriteResult result = writeWholeFile(destination, image.bytes.data(), image.bytes.size(), WriteMode::CreateNew);
-        if (result == WriteResult::AlreadyExists) exitNameTaken(destination);
-        if (result != WriteResult::Written)
-            exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
-        return;
-    }
-    if (saveImage(image, destination) != 0)
-        exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
+    WriteResult result = options.newImage ? writeWholeFile(destination, image.bytes.data(), image.bytes.size(),
+                                                           WriteMode::CreateNew)
+                                          : saveImage(image, destination) == 0 ? WriteResult::Written
+                                                                               : WriteResult::Failed;
+    if (result == WriteResult::Written) return;
+    takeBackExtraction(extracted);
+    if (result == WriteResult::AlreadyExists) exitNameTaken(destination);
+    exitWithMessage(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
 
 }  // namespace
@@ -463,14 +496,13 @@ int runKestrel(int argc, char **argv) {
     }
     for (size_t i = 0; i < paths.copies.size(); ++i) requireMapBlock(copied[i], "File", paths.copies[i].image);
 
+    if (options.blockViewer) settleViewPosition(image);
+
     if (options.mergeImages) mergeDirectories(paths.source, paths.second, image, second);
     if (listingRuns()) requireEditsMade(showDirectory(image, options.exportTrackSector ? 0 : 1));
     if (options.bamView) showBam(image);
-    if (options.blockViewer) {
-        settleViewPosition(image);
-        runBlockViewer(image);
-    }
-    if (options.appendDel) appendDelEntry(image, imagePath);
+    if (options.blockViewer) runBlockViewer(image);
+    for (int i = 0; i < options.appendDel; ++i) appendDelEntry(image, imagePath);
     // -undel before the inserts, the other edits after them, so that an edit
     // can name a file inserted in the same run.
     bool inserts = options.insertFiles || options.copyEntries;
@@ -483,11 +515,13 @@ int runKestrel(int argc, char **argv) {
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
+    ExtractedFiles extracted;
     if (options.extractFiles) {
-        std::string problem = extractFiles(image, paths.into, extractContainer());
-        if (!problem.empty()) exitWithError(1, "ERROR: %s", shownOnError(problem).c_str());
+        std::string problem = extractFiles(image, paths.into, extractContainer(), &extracted);
+        if (!problem.empty()) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     }
-    if (options.imageModified) writeDestination(image, paths);
+    if (options.imageModified) writeDestination(image, paths, extracted);
+    keepExtraction(extracted);
     exitIfOutputLost();
     return status;
 }

@@ -82,11 +82,12 @@ size_t countOf(const std::string &text, const std::string &part) {
     return count;
 }
 
-// The two ways a directory cannot be extended, as the error exit reports them.
-const std::string kLoops = "ERROR: The directory chain of 'first.d64' loops; it cannot be extended.";
+// The two ways a directory cannot be extended, as the error exit reports them:
+// one line on standard error, no usage.
+const std::string kLoops = "ERROR: The directory chain of 'first.d64' loops; it cannot be extended.\n";
 std::string leadsOutside(int track, int sector) {
     return "ERROR: The directory chain of 'first.d64' leads to block " + std::to_string(track) + "/" +
-           std::to_string(sector) + " outside the image.";
+           std::to_string(sector) + " outside the image.\n";
 }
 
 // ---------------------------------------------------------------- cc1541
@@ -124,16 +125,21 @@ std::string lower(std::string text) {
 
 // Three entries leave slot 3 (type byte at block offset 98) for the new one;
 // seven leave the last slot, 7 (offset 226), and the directory does not grow.
+// -adel given N times appends N entries, each in the next empty slot.
 TEST(AppendDel, FillsTheFirstEmptySlotOfTheLastBlock) {
-    for (int entries : {3, 7}) {
-        SCOPED_TRACE(entries);
+    for (auto [entries, appended] : {std::pair{3, 1}, {7, 1}, {3, 3}, {2, 6}}) {
+        SCOPED_TRACE(std::to_string(entries) + " entries, -adel " + std::to_string(appended) + " times");
         ImageBuffer image = imageWithEntries(entries);
-        Outcome run = appendDel(image);
+        std::vector<std::string> args(static_cast<size_t>(appended), "-adel");
+        args.push_back("first.d64");
+        Outcome run = runOn(args, image);
         EXPECT_EQ(run.result.status, 0);
-        EXPECT_EQ(run.result.out, lastBlockLines(18, 1, 18, 1) + "\nDestination file set to 'first.out.d64'.\n");
+        std::string trace;
+        for (int i = 0; i < appended; ++i) trace += lastBlockLines(18, 1, 18, 1);
+        EXPECT_EQ(run.result.out, trace + "\nDestination file set to 'first.out.d64'.\n");
         EXPECT_EQ(run.result.err, "");
         ImageBuffer expected = image;
-        putDelEntry(slotBytes(expected, 18, 1, entries));
+        for (int i = 0; i < appended; ++i) putDelEntry(slotBytes(expected, 18, 1, entries + i));
         EXPECT_EQ(run.written, bytesOf(expected));
     }
 }
@@ -224,6 +230,7 @@ TEST(AppendDel, RefusesADirectoryThatLoopsOrLeavesTheImage) {
         Outcome run = appendDel(image);
         EXPECT_EQ(run.result.status, 1);
         EXPECT_EQ(run.result.err, c.message);
+        EXPECT_EQ(run.result.out.find(kUsageStart), std::string::npos);
         EXPECT_EQ(run.files, kOnlyInputs);
     }
 }
@@ -338,7 +345,7 @@ TEST(Merge, LoopingSecondDirectoryIsRefusedBeforeCopying) {
     linkBlock(second, 18, 1, 18, 1);
     Outcome run = merge(imageWithEntries(1), second);
     EXPECT_EQ(run.result.status, 1);
-    EXPECT_EQ(run.result.err, "ERROR: The directory chain of 'second.d64' loops; it cannot be merged.");
+    EXPECT_EQ(run.result.err, "ERROR: The directory chain of 'second.d64' loops; it cannot be merged.\n");
     EXPECT_EQ(countOf(run.result.out, "setBlockFree "), 0u);
     EXPECT_EQ(run.files, kBothInputs);
 }
@@ -353,6 +360,7 @@ TEST(Merge, RefusesAFirstDirectoryThatLoopsOrLeavesTheImage) {
         Outcome run = merge(first, imageWithEntries(1));
         EXPECT_EQ(run.result.status, 1);
         EXPECT_EQ(run.result.err, message);
+        EXPECT_EQ(run.result.out.find(kUsageStart), std::string::npos);
         EXPECT_EQ(run.files, kBothInputs);
     }
 }

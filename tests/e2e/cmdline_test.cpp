@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -144,7 +145,8 @@ TEST(CommandLine, EmptyCommandLineShowsUsageWithTheInvocationName) {
 }
 
 // Messages through exitWithError: the message alone on standard error, the
-// usage naming "kestrel" after two line ends on standard output, status 1.
+// usage naming "kestrel" after two line ends on standard output (standard
+// error under -json), status 1.
 TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
     const ErrorCase cases[] = {
         {{"-v"}, "ERROR: Missing sub option for -v."},
@@ -153,8 +155,6 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"a.d64", "-sd"}, "ERROR: Integer after '-s' missing."},
         {{"a.d64", "-start", "3"}, "ERROR: Arguments for '-start' missing."},
         {{"-CSV", "a.d64"}, "ERROR: Unknown option '-CSV'."},
-        {{"a.d64", "-part"}, "ERROR: Partition name after '-part' missing."},
-        {{"-part", "", "a.d64"}, "ERROR: The text '' for '-part' is empty (1 to 16 bytes, %XX for any byte)."},
         {{"-", "a.d64"}, "ERROR: Unknown option '-'."},
         {{"a.d64", "b.d64"}, "ERROR: Bad argument b.d64"},
         {{"a.d64", "b.d64", "-rd", "1"}, "ERROR: Bad argument b.d64"},
@@ -168,6 +168,15 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-sd", "99999999999", "a.d64"}, "ERROR: Number (2147483647) too high. [Maximum: 255]"},
         {{"-block", "0", "a.d64"}, "ERROR: Number (0) too low. [Minimum: 1]"},
         {{"-block", "41", "a.d64"}, "ERROR: Number (41) too high. [Maximum: 40]"},
+        // Checked on the loaded image before any action prints, each number of every -block.
+        {{"-block", "41", "-bam", "a.d64"}, "ERROR: Number (41) too high. [Maximum: 40]"},
+        {{"-block", "41", "-merge", "a.d64", "a.d64"}, "ERROR: Number (41) too high. [Maximum: 40]"},
+        {{"-block", "41", "-block", "5", "a.d64"}, "ERROR: Number (41) too high. [Maximum: 40]"},
+        {{"-block", "18", "30", "-block", "5", "a.d64"}, "ERROR: Number (30) too high. [Maximum: 25]"},
+        // Under -json the usage follows on standard error: standard output holds JSON lines alone.
+        {{"-json", "-v", "a.d64"}, "ERROR: Missing sub option for -v."},
+        {{"a.d64", "-json", "-CSV"}, "ERROR: Unknown option '-CSV'."},
+        {{"-json", "-rd", "300", "a.d64"}, "ERROR: Number (300) too high. [Maximum: 255]"},
         {{"-block", "18", "26", "a.d64"}, "ERROR: Number (26) too high. [Maximum: 25]"},
         {{"-start", "3", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-start", "3", "65536", "a.d64"}, "ERROR: Number (65536) too high. [Maximum: 65535]"},
@@ -179,7 +188,6 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-CSV", "-h", "a.d64"}, "ERROR: Unknown option '-CSV'."},  // read in order: the error comes first
         {{"--", "a.d64", "-rd", "1"}, "ERROR: Bad argument -rd"},    // after "--" an option is a plain argument
         {{"a.d64", "--", "-json"}, "ERROR: Bad argument -json"},     // and so is "-json"
-        {{"-w", "-json", "a.d64"}, "ERROR: Could not read '-json'."},  // the file -w inserts, not the report
         // An empty argument (an unset shell variable) is no number, also where
         // one may follow: it is consumed and refused, never taken as 0.
         {{"-rd", "", "a.d64", "a.d64"}, "ERROR: Not a number (0)."},
@@ -200,6 +208,28 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-move", "", "3", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-move", "3", "", "a.d64"}, "ERROR: Not a number (0)."},
         {{"-undel", "", "a.d64"}, "ERROR: Not a number (0)."},
+    };
+    for (const ErrorCase &c : cases) {
+        Workspace work;
+        std::vector<std::string> before = snapshot(work.dir.path);
+        RunResult result = work.run(c.args);
+        std::string line = testing::PrintToString(c.args);
+        auto end = std::find(c.args.begin(), c.args.end(), "--");  // after it "-json" names a file
+        bool json = std::find(c.args.begin(), end, "-json") != end;
+        EXPECT_EQ(result.status, 1) << line;
+        EXPECT_EQ(result.err, json ? c.message + kErrorTail : c.message) << line;
+        EXPECT_EQ(result.out, json ? "" : kErrorTail) << line;
+        EXPECT_EQ(snapshot(work.dir.path), before) << line;
+    }
+}
+
+// Every message kestrel adds to the built-in ones: one line on standard
+// error, no usage, status 1; nothing is written.
+TEST(CommandLine, AddedErrorsAreOneLineWithoutUsage) {
+    const ErrorCase cases[] = {
+        {{"a.d64", "-part"}, "ERROR: Partition name after '-part' missing."},
+        {{"-part", "", "a.d64"}, "ERROR: The text '' for '-part' is empty (1 to 16 bytes, %XX for any byte)."},
+        {{"-w", "-json", "a.d64"}, "ERROR: Could not read '-json'."},  // the file -w inserts, not the report
         {{"-p00", "a.d64"}, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it."},
         // -new: the image it makes is the one path; nothing is written when it is refused.
         {{"-new", "DEMO,23", "a.d64"}, "ERROR: 'a.d64' already exists; '-new' never replaces a file."},
@@ -219,15 +249,27 @@ TEST(CommandLine, ArgumentErrorsGoToStandardErrorWithUsage) {
         {{"-new", "DEMO,23", "-40", "d64", "n.d64"},
          "ERROR: '-40' takes the map of tracks 36-40: speeddos or dolphindos."},
         {{"-errorbytes", "a.d64"}, "ERROR: '-errorbytes' shapes a new image; give '-new' with it."},
+        {{"-clash", "keep", "-w", "a.d64", "a.d64"},
+         "ERROR: '-clash' takes what '-w' does with a name the disk holds: refuse, skip or replace."},
+        {{"-clash", "skip", "a.d64"},
+         "ERROR: '-clash' sets what '-w' and '-copy' do with a name the disk holds; give one of them with it."},
+        {{"-w", "none/*.prg", "a.d64"}, "ERROR: Could not read the folder of '-w none/*.prg'."},
+        {{"-w", "*.p00", "a.d64"}, "ERROR: No file for '-w *.p00': its folder holds no matching file."},
+        {{"-w", "empty", "a.d64"}, "ERROR: No file for '-w empty': the folder holds no file."},
+        {{"-wname", "x", "-w", "*.d64", "a.d64"}, "ERROR: '-wname' names one file, but '-w *.d64' names a folder or pattern."},
+        {{"-wtrack", "36", "-w", "a.d64", "a.d64"}, "ERROR: '-wtrack 36' for 'a.d64': files on 'a.d64' may take blocks "
+         "of tracks 1 to 35 except the directory's, not 36."},
     };
     for (const ErrorCase &c : cases) {
         Workspace work;
+        fs::create_directory(work.dir.file("empty"));
+        fs::create_directory(work.dir.file("empty/sub"));
         std::vector<std::string> before = snapshot(work.dir.path);
         RunResult result = work.run(c.args);
         std::string line = testing::PrintToString(c.args);
         EXPECT_EQ(result.status, 1) << line;
-        EXPECT_EQ(result.err, c.message) << line;
-        EXPECT_EQ(result.out, kErrorTail) << line;
+        EXPECT_EQ(result.err, c.message + "\n") << line;
+        EXPECT_EQ(result.out, "") << line;
         EXPECT_EQ(snapshot(work.dir.path), before) << line;
     }
 }
@@ -303,7 +345,7 @@ TEST(CommandLine, OptionValuesAreConsumedByTheirRules) {
         Workspace work;
         RunResult result = work.run({"-rd", "5", "3", "a.d64"});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, "ERROR: '-rd 5 3' names no entry of the directory; nothing is written.");
+        EXPECT_EQ(result.err, "ERROR: '-rd 5 3' names no entry of the directory; nothing is written.\n");
         EXPECT_EQ(listFolder(work.dir.path), std::vector<std::string>{"a.d64"});
     }
 }
@@ -490,18 +532,25 @@ TEST(Destination, SourceWithoutExtensionIsAnError) {
     }
 }
 
+// A destination that cannot be written: one line, and nothing is left, also
+// not the files (and folders) an -x of the same run wrote before.
 TEST(Destination, FailedWriteIsReportedAndLeavesNothingBehind) {
     Workspace work;
     fs::create_directory(work.dir.file("taken"));
     writeBytes(work.dir.file("taken/inside"), {1, 2, 3});
     std::vector<std::string> before = snapshot(work.dir.path);
-    for (const std::string destination : {"nodir/out.d64", "taken"}) {
-        RunResult result = work.run({"-sd", "1", "a.d64", destination});
-        EXPECT_EQ(result.status, 1) << destination;
-        EXPECT_EQ(result.err, "ERROR: Could not write '" + destination + "'.") << destination;
-        EXPECT_TRUE(endsWith(result.out, "\n" + kErrorTail)) << destination;
-        EXPECT_EQ(snapshot(work.dir.path), before) << destination;
-    }
+    const std::vector<std::string> edits[] = {{"-sd", "1"}, {"-fix", "-x"}, {"-fix", "-x", "-into", "made/sub"}};
+    for (const std::vector<std::string> &edit : edits)
+        for (const std::string destination : {"nodir/out.d64", "taken"}) {
+            std::vector<std::string> args = edit;
+            args.insert(args.end(), {"a.d64", destination});
+            std::string line = testing::PrintToString(args);
+            RunResult result = work.run(args);
+            EXPECT_EQ(result.status, 1) << line;
+            EXPECT_EQ(result.err, "ERROR: Could not write '" + destination + "'.\n") << line;
+            EXPECT_TRUE(endsWith(result.out, "\n\n")) << line;
+            EXPECT_EQ(snapshot(work.dir.path), before) << line;
+        }
     EXPECT_EQ(readBytes(work.dir.file("taken/inside")), (std::vector<uint8_t>{1, 2, 3}));
 }
 
@@ -515,7 +564,7 @@ TEST(Destination, ReadOnlyFolderKeepsTheExistingFile) {
     RunResult result = work.run({"-sd", "1", "a.d64", "locked/out.d64"});
     chmod(work.dir.file("locked").c_str(), 0755);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "ERROR: Could not write 'locked/out.d64'.");
+    EXPECT_EQ(result.err, "ERROR: Could not write 'locked/out.d64'.\n");
     EXPECT_EQ(snapshot(work.dir.path), before);
     EXPECT_EQ(readBytes(work.dir.file("locked/out.d64")), (std::vector<uint8_t>{9, 8, 7}));
 }

@@ -225,6 +225,15 @@ TEST(DirArt, UndeleteGivesBackAScratchedFile) {
     run = runIn(dir, {"-undel", "1", "-type", "1", "SEQ"}, "scratched.d64");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readBytes(dir.file("out.d64")), source);
+    // -undel runs before the inserts of its run: a file written in it takes
+    // none of the blocks the undeleted file gets back (the map calls them free).
+    const Bytes inserted = randomBytes(700, 11);
+    writeBytes(dir.file("b.prg"), inserted);
+    run = runIn(dir, {"-undel", "1", "-w", "b.prg"}, "scratched.d64");
+    ASSERT_EQ(run.status, 0) << run.err;
+    shellOutput("mkdir " + dir.file("ex2") + " && cd " + dir.file("ex2") + " && cbmconvert -N -d ../out.d64 2>&1");
+    EXPECT_EQ(readBytes(dir.file("ex2/data.prg")), readBytes(dir.file("data")));
+    EXPECT_EQ(readBytes(dir.file("ex2/b.prg")), inserted);
     // A one-block file is counted in the singular.
     writeBytes(dir.file("scratched.d64"), scratch(source, 2));
     run = runIn(dir, {"-undel", "2", "-type", "2", "USR"}, "scratched.d64");

@@ -110,7 +110,7 @@ const std::string kLongName = std::string(246, 'n') + ".d64";  // 250 characters
 const std::vector<FileCase> kPortableCases = {
     {"a FIFO as destination is refused without blocking",
      [](const TempDir &d) { makeFifo(d.file("pipe.d64")); },
-     {"-rd", "0", "disk.d64", "pipe.d64"}, "", 1, "", "ERROR: Could not write 'pipe.d64'.",
+     {"-rd", "0", "disk.d64", "pipe.d64"}, "", 1, "", "ERROR: Could not write 'pipe.d64'.\n",
      [](const TempDir &d) {
          EXPECT_TRUE(isFifo(d.file("pipe.d64")));
          EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "pipe.d64"}));
@@ -120,7 +120,7 @@ const std::vector<FileCase> kPortableCases = {
          fs::create_directory(d.file("folder.d64"));
          writeBytes(d.file("folder.d64/inside"), kOldBytes);
      },
-     {"-rd", "0", "disk.d64", "folder.d64"}, "", 1, "", "ERROR: Could not write 'folder.d64'.",
+     {"-rd", "0", "disk.d64", "folder.d64"}, "", 1, "", "ERROR: Could not write 'folder.d64'.\n",
      [](const TempDir &d) {
          EXPECT_EQ(listFolder(d.file("folder.d64")), std::vector<std::string>{"inside"});
          EXPECT_EQ(readBytes(d.file("folder.d64/inside")), kOldBytes);
@@ -217,7 +217,7 @@ const std::vector<FileCase> kLinkAndPermissionCases = {
          makeFifo(d.file("pipe.d64"));
          fs::create_symlink("pipe.d64", d.file("link.d64"));
      },
-     {"-rd", "0", "disk.d64", "link.d64"}, "", 1, "", "ERROR: Could not write 'link.d64'.",
+     {"-rd", "0", "disk.d64", "link.d64"}, "", 1, "", "ERROR: Could not write 'link.d64'.\n",
      [](const TempDir &d) {
          EXPECT_TRUE(isFifo(d.file("pipe.d64")));
          EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "link.d64", "pipe.d64"}));
@@ -229,16 +229,16 @@ const std::vector<FileCase> kLinkAndPermissionCases = {
          fs::create_symlink("target", d.file("out"));
      },
      {"-x", "disk.d64", "-into", "out/new"}, "", 1, "",
-     "ERROR: 'out' is a symbolic link, which '-x' never writes through; nothing was extracted.",
+     "ERROR: 'out' is a symbolic link, which '-x' never writes through; nothing was extracted.\n",
      [](const TempDir &d) { EXPECT_TRUE(listFolder(d.file("target")).empty()); }},
     {"-into a dangling link is refused; its target is not made",
      [](const TempDir &d) { fs::create_symlink("made", d.file("out")); },
      {"-x", "disk.d64", "-into", "out"}, "", 1, "",
-     "ERROR: 'out' is a symbolic link, which '-x' never writes through; nothing was extracted.",
+     "ERROR: 'out' is a symbolic link, which '-x' never writes through; nothing was extracted.\n",
      [](const TempDir &d) { EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "out"})); }},
     {"-into a file is refused, and the folders made before it are taken back",
      [](const TempDir &d) { writeBytes(d.file("file"), kOldBytes); },
-     {"-x", "disk.d64", "-into", "file/sub"}, "", 1, "", "ERROR: 'file' is not a folder; nothing was extracted.",
+     {"-x", "disk.d64", "-into", "file/sub"}, "", 1, "", "ERROR: 'file' is not a folder; nothing was extracted.\n",
      [](const TempDir &d) {
          EXPECT_EQ(readBytes(d.file("file")), kOldBytes);
          EXPECT_EQ(listFolder(d.path), (std::vector<std::string>{"disk.d64", "file"}));
@@ -332,7 +332,7 @@ TEST(FileSafety, LinksAndPermissionsOfOtherUsers) {
              fs::create_symlink("../victim", d.file("shared/out.d64"));
              ASSERT_EQ(lchown(d.file("shared/out.d64").c_str(), 4321, 4321), 0);
          },
-         {"-rd", "0", "disk.d64", "shared/out.d64"}, "", 1, "", "ERROR: Could not write 'shared/out.d64'.",
+         {"-rd", "0", "disk.d64", "shared/out.d64"}, "", 1, "", "ERROR: Could not write 'shared/out.d64'.\n",
          [](const TempDir &d) {
              EXPECT_EQ(readBytes(d.file("victim")), kOldBytes);
              EXPECT_EQ(linkTarget(d.file("shared/out.d64")), "../victim");
@@ -353,7 +353,7 @@ TEST(FileSafety, LinksAndPermissionsOfOtherUsers) {
              chmod(d.file("theirs.d64").c_str(), 0644);
          },
          {"-rd", "0", "disk.d64", "theirs.d64"}, "setpriv --reuid=65534 --regid=65534 --clear-groups {}", 1, "",
-         "ERROR: Could not write 'theirs.d64'.",
+         "ERROR: Could not write 'theirs.d64'.\n",
          [](const TempDir &d) {
              EXPECT_EQ(readBytes(d.file("theirs.d64")), kOldBytes);
              struct stat info;

@@ -4,6 +4,7 @@
 // lengths and zlib CRCs are the facts. Block layouts are read with the test's
 // own zone table, apart from kestrel's geometry.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -653,7 +654,8 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
 
 // -x (bare files, PC64 files with -p00, and cbmconvert -P's PC64 files), then
 // -w of every file into a blank image, then -x again: the same entry names
-// (byte for byte, also bytes the rule escapes, 0x00 inside and at the end),
+// (byte for byte, also bytes the rule escapes, 0x00 inside and at the end,
+// an inner 0xA0 and the bytes after it),
 // types and contents, in the same order. -x -p00 writes what cbmconvert -P
 // writes, but for the name's padding (0x00 where cbmconvert has 0xA0).
 TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
@@ -663,7 +665,8 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
     // cc1541 writes "#hh" as the byte hh.
     const std::vector<std::pair<std::string, const char *>> names = {
         {"plain name", "PRG"}, {"a#2fb#00c", "SEQ"}, {"con", "USR"}, {"dot.", "PRG"}, {"sp#20", "PRG"},
-        {"#c1#d2#ff#25x", "SEQ"}, {"..", "PRG"}, {"0123456789abcdef", "DEL"}, {"#a0", "PRG"}, {"lpt1.x", "PRG"}, {"end#00", "USR"}};
+        {"#c1#d2#ff#25x", "SEQ"}, {"..", "PRG"}, {"0123456789abcdef", "DEL"}, {"#a0", "PRG"}, {"lpt1.x", "PRG"}, {"end#00", "USR"},
+        {"ab#a0cd", "PRG"}, {"x#a0#a0y#a0z", "SEQ"}};
     std::string command = "cd '" + dir.file("in") + "' && cc1541 -q";
     for (size_t i = 0; i < names.size(); ++i) {
         writeBytes(dir.file(numbered("in/", i)), randomBytes(100 + 300 * i, static_cast<uint32_t>(i)));
@@ -713,8 +716,10 @@ TEST(Insert, ExtractThenInsertGivesBackNamesTypesAndContents) {
         ASSERT_EQ(after.size(), before.size());
         for (size_t i = 0; i < before.size(); ++i) {
             EXPECT_EQ(after[i][2], before[i][2] | 0x80) << i;  // the type, closed
-            EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + 5, after[i].begin() + 21),
-                      std::vector<uint8_t>(before[i].begin() + 5, before[i].begin() + 21)) << i;
+            std::vector<uint8_t> name(before[i].begin() + 5, before[i].begin() + 21);
+            // A bare file's host name ends at the first 0xA0; a PC64 file keeps every byte.
+            if (form == "bare") std::fill(std::find(name.begin() + 1, name.end(), 0xA0), name.end(), 0xA0);
+            EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + 5, after[i].begin() + 21), name) << i;
         }
         expectSameFiles(extractAll(dir, form + ".d64", form + "-copy"), files);
         expectCheckFindsNothing(dir, form + ".d64");
@@ -775,26 +780,103 @@ TEST(Copy, KeepsNameAndTypeBytesAndDataAcrossFamilies) {
 }
 
 // A T64 tape image gives every tape file it lists, a PRG with its start
-// address in front; an end address that disagrees with the data is warned
-// about once, and the data is used.
+// address in front. A file ends at its end address when the rest of its room
+// (up to the next file or the end) is zero padding; else, and when the end
+// address cannot be (before the start, beyond the room), it takes the whole
+// room, with a warning that names it as the listing does where the two
+// disagree. A disk image's extension (".d71") names a plain file.
 TEST(Insert, TapeImageGivesEveryFile) {
-    TempDir dir;
     std::vector<uint8_t> first = randomBytes(200, 1), second = randomBytes(300, 2), data = randomBytes(70, 3);
-    writeBytes(dir.file("tape.t64"), tapeImage({{"FIRST", 0x82, 0x0801, 0x0801 + 200, first},
-                                                {"SECOND", 0x01, 0xC000, 0xC002, second},
-                                                {"DATA", 0x81, 0, 70, data}}, 5));
+    std::vector<uint8_t> payload = randomBytes(1000, 4), zeros(50, 0);
+    auto cut = [&](size_t length) { return std::vector<uint8_t>(payload.begin(), payload.begin() + length); };
+    auto padded = [&](size_t length) {
+        std::vector<uint8_t> bytes = cut(length);
+        bytes.insert(bytes.end(), zeros.begin(), zeros.end());
+        return bytes;
+    };
+    auto prg = [](int start, std::vector<uint8_t> bytes) {
+        bytes.insert(bytes.begin(), {static_cast<uint8_t>(start), static_cast<uint8_t>(start >> 8)});
+        return bytes;
+    };
+    struct Case {
+        const char *what;
+        std::vector<TapeFile> tape;
+        std::map<std::string, std::vector<uint8_t>> files;  // besides small.prg
+        std::vector<std::string> warnings;
+    } const cases[] = {
+        {"end addresses right and one short of its data",
+         {{"FIRST", 0x82, 0x0801, 0x0801 + 200, first}, {"SECOND", 0x01, 0xC000, 0xC002, second},
+          {"DATA", 0x81, 0, 70, data}},
+         {{"first.prg", prg(0x0801, first)}, {"second.prg", prg(0xC000, second)}, {"data.seq", data}},
+         {"WARNING: 'tape.t64': entry 1 (\"SECOND\") ends at $C002 by its header, but its data holds 300 bytes"}},
+        {"zero padding after the last file", {{"PAD", 0x82, 0x1000, 0x1000 + 100, padded(100)}},
+         {{"pad.prg", prg(0x1000, cut(100))}}, {}},
+        {"zero padding before the next file",
+         {{"ONE", 0x82, 0x0801, 0x0801 + 10, padded(10)}, {"TWO", 0x82, 0x2000, 0x2000 + 70, data}},
+         {{"one.prg", prg(0x0801, cut(10))}, {"two.prg", prg(0x2000, data)}}, {}},
+        {"a last file of 1000 bytes whose end address says 256",
+         {{"LONG", 0x82, 0x0801, 0x0801 + 256, payload}}, {{"long.prg", prg(0x0801, payload)}},
+         {"entry 0 (\"LONG\") ends at $0901 by its header, but its data holds 1000 bytes"}},
+        {"an end address before the start", {{"BACK", 0x82, 0xC000, 0x0801, padded(100)}},
+         {{"back.prg", prg(0xC000, padded(100))}}, {"entry 0 (\"BACK\") ends at $0801"}},
+        {"an end address beyond the data", {{"OVER", 0x82, 0x0801, 0x0801 + 400, padded(100)}},
+         {{"over.prg", prg(0x0801, padded(100))}}, {"entry 0 (\"OVER\") ends at $0991"}},
+        {"$0000 for the end of memory", {{"TOP", 0x82, 0xFF00, 0, cut(256)}}, {{"top.prg", prg(0xFF00, cut(256))}},
+         {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeBytes(dir.file("tape.t64"), tapeImage(c.tape, 5));
+        writeImage(dir.file("disk.d64"), formatImage());
+        std::vector<uint8_t> plain = randomBytes(90, 4);
+        writeBytes(dir.file("small.d71"), plain);
+        RunResult result = runBinary({"-w", "tape.t64", "-w", "small.d71", "disk.d64", "out.d64"}, dir.path);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(splitLines(result.err).size(), c.warnings.size()) << result.err;
+        for (const std::string &warning : c.warnings) EXPECT_TRUE(contains(result.err, warning)) << result.err;
+        std::map<std::string, std::vector<uint8_t>> files = c.files;
+        files["small.prg"] = plain;
+        expectSameFiles(extractAll(dir, "out.d64", "out"), files);
+    }
+}
+
+// Tape entries that share their data share it in memory: 40,000 entries of
+// one 60,000-byte file would be 2.4 GB as copies. Under a 1 GB address space
+// the run fills the disk with the first files and ends as a full disk does.
+TEST(Insert, TapeEntriesThatShareDataAreNotCopied) {
+    TempDir dir;
+    const size_t entries = 40000, size = 60000;
+    std::vector<uint8_t> tape = tapeImage({{"F0", 0x82, 0x1000, 0x1000 + static_cast<int>(size), {}}}, entries);
+    tape[0x22] = entries & 0xFF;
+    tape[0x23] = entries >> 8;
+    tape[0x24] = entries & 0xFF;
+    tape[0x25] = entries >> 8;
+    uint32_t offset = static_cast<uint32_t>(tape.size());
+    for (size_t i = 0; i < entries; ++i) {  // names F0, F1, ...; every offset the same
+        std::copy_n(tape.begin() + 64, 16, tape.begin() + 64 + 32 * static_cast<long>(i));
+        for (int at = 0; at < 4; ++at) tape[64 + 32 * i + 8 + at] = static_cast<uint8_t>(offset >> 8 * at);
+        std::string name = (numbered("F", i) + std::string(16, ' ')).substr(0, 16);
+        std::copy(name.begin(), name.end(), tape.begin() + 64 + 32 * static_cast<long>(i) + 16);
+    }
+    std::vector<uint8_t> data = randomBytes(size, 9);
+    tape.insert(tape.end(), data.begin(), data.end());
+    writeBytes(dir.file("shared.t64"), tape);
     writeImage(dir.file("disk.d64"), formatImage());
-    // A disk image's extension has a PC64 name's form (letter, two digits): it is a plain file.
-    std::vector<uint8_t> plain = randomBytes(90, 4);
-    writeBytes(dir.file("small.d71"), plain);
-    RunResult result = runBinary({"-w", "tape.t64", "-w", "small.d71", "disk.d64", "out.d64"}, dir.path);
-    ASSERT_EQ(result.status, 0) << result.err;
-    ASSERT_EQ(splitLines(result.err).size(), 1u) << result.err;
-    EXPECT_TRUE(contains(result.err, "WARNING: 'tape.t64': entry 1 (second) ends at $C002")) << result.err;
-    first.insert(first.begin(), {0x01, 0x08});
-    second.insert(second.begin(), {0x00, 0xC0});
-    expectSameFiles(extractAll(dir, "out.d64", "out"),
-                    {{"first.prg", first}, {"second.prg", second}, {"data.seq", data}, {"small.prg", plain}});
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's shadow memory needs far more address space
+    struct rlimit saved, lowered;
+    getrlimit(RLIMIT_AS, &saved);
+    lowered = saved;
+    lowered.rlim_cur = 1ull << 30;
+    setrlimit(RLIMIT_AS, &lowered);
+#endif
+    RunResult result = runBinary({"-w", "shared.t64", "disk.d64", "out.d64"}, dir.path, "", 120);
+#ifndef __SANITIZE_ADDRESS__
+    setrlimit(RLIMIT_AS, &saved);
+#endif
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_EQ(result.err, "ERROR: Disk full 'disk.d64'! 'shared.t64' needs 237 blocks, 47 are missing.\n");
+    EXPECT_EQ(splitLines(result.out).size(), 2u) << result.out;  // F0 and F1 fit
 }
 
 // Refusals: status 1 (the name cannot be read, is on the disk already, the
@@ -833,6 +915,7 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
     TrackSector cut = addFile(other, randomBytes(600, 5), "CUT");
     linkBlock(other, cut.track, cut.sector, 36, 0);
     for (size_t i = 0; i < 144; ++i) addRawEntry(fullTrack18, 0x82, 0, 0, numbered("E", i), 0);
+    ImageBuffer fortyTracks = formatImage("FORTY", "ft", 40);
 
     struct Case {
         const char *what;
@@ -842,17 +925,23 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"a name on the disk", withFile, {"-w", "game.seq"}, 1, "ERROR: 'disk.d64' holds a file of the name of 'game.seq'"},
-        {"a name that the disk holds up to its padding", trailing, {"-w", "ab.prg"}, 1, "holds a file of the name of 'ab.prg'"},
-        {"the second name on the disk", withFile, {"-w", "new.prg", "-w", "new.prg"}, 1, "holds a file of the name"},
+        {"a name on the disk", withFile, {"-w", "game.seq"}, 1,
+         "ERROR: 'disk.d64' holds \"GAME\" PRG (entry 0), the name 'game.seq' gives; give '-wreplace' before its "
+         "'-w', or '-clash skip' or '-clash replace'.\n"},
+        {"a name that the disk holds up to its padding", trailing, {"-w", "ab.prg"}, 1,
+         "holds \"AB\"CD PRG (entry 0), the name 'ab.prg' gives"},
+        {"the second name on the disk", withFile, {"-w", "new.prg", "-w", "new.prg"}, 1,
+         "holds \"NEW\" PRG (entry 1), the name 'new.prg' gives"},
+        {"the name of a file in a folder", withFile, {"-w", "in"}, 1, "holds \"GAME\" PRG (entry 0), the name 'in/game.prg'"},
         {"no host file", withFile, {"-w", "missing.prg"}, 1, "ERROR: Could not read 'missing.prg'."},
-        {"a folder", withFile, {"-w", "folder.prg"}, 1, "ERROR: Could not read 'folder.prg'."},
+        {"an empty folder", withFile, {"-w", "folder.prg"}, 1, "ERROR: No file for '-w folder.prg': the folder holds no file.\n"},
         {"17 bytes of name", withFile, {"-w", "seventeen letters.prg"}, 1, "longer than 16 bytes"},
         {"a bad escape", withFile, {"-w", "bad%4g.prg"}, 1, "'%' is not followed by two hexadecimal digits"},
         {"a cut escape", withFile, {"-w", "bad%4"}, 1, "'%' is not followed by two hexadecimal digits"},
         {"a non-ASCII name", withFile, {"-w", "caf\xc3\xa9.prg"}, 1, "a character the name rule cannot read"},
         {"a control character", withFile, {"-w", "tab\t.prg"}, 1, "a character the name rule cannot read"},
-        {"the disk full", nearlyFull, {"-w", "new.prg", "-w", "big.prg"}, 2, "ERROR: Disk full 'disk.d64'!"},
+        {"the disk full", nearlyFull, {"-w", "new.prg", "-w", "big.prg"}, 2,
+         "ERROR: Disk full 'disk.d64'! 'big.prg' needs 3 blocks, 2 are missing.\n"},
         {"no block for the directory", fullDirectory, {"-w", "new.prg"}, 2, "ERROR: Disk full 'disk.d64'!"},
         {"a looping directory", looping, {"-w", "new.prg"}, 1, "loops"},
         {"a directory leaving the image", leaving, {"-w", "new.prg"}, 1, "39/0"},
@@ -861,27 +950,33 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"a hidden file", withFile, {"-w", ".hidden"}, 1, "The name of '.hidden' gives an empty entry name"},
         {"144 entries", fullTrack18, {"-w", "new.prg"}, 2, "ERROR: Disk full 'disk.d64'! Its directory is full"},
         {"a cut tape header", withFile, {"-w", "new.prg", "-w", "cut.t64"}, 1, "'cut.t64' is too short for a T64"},
-        {"a tape offset past the end", withFile, {"-w", "far.t64"}, 1, "'far.t64' lies: the data of entry 0 (a)"},
+        {"a tape offset past the end", withFile, {"-w", "far.t64"}, 1, "'far.t64' lies: the data of entry 0 (\"A\")"},
         {"a tape without entries", withFile, {"-w", "none.t64"}, 1, "directory has no entries"},
         {"a directory past the end", withFile, {"-w", "long.t64"}, 1, "'long.t64' is cut short"},
         {"a PC64 name without header", withFile, {"-w", "new.p07"}, 1, "'new.p07' has no PC64 header"},
         {"a REL PC64 file", withFile, {"-w", "rel.R00"}, 1, "'rel.R00' holds a REL file"},
         {"a replacement without room beside the old file", gameOnFullDisk, {"-wreplace", "-wname", "game", "-w", "big.prg"},
-         2, "ERROR: Disk full 'disk.d64'!"},
+         2, "ERROR: Disk full 'disk.d64'! 'big.prg' needs 3 blocks, 1 is missing ('-wreplace' frees the old file's "
+         "blocks once the new file is whole).\n"},
+        {"so with -clash replace", gameOnFullDisk, {"-clash", "replace", "-wname", "game", "-w", "big.prg"}, 2,
+         "1 is missing ('-wreplace' frees"},
         {"the directory track not allowed", withFile, {"-wtrack", "18", "-w", "new.prg"}, 1, "(give '-dirtrack'"},
         {"a sector beyond the track", withFile, {"-wtrack", "35/17", "-w", "new.prg"}, 1, "track 35 has sectors 0 to 16"},
         {"tracks 36-40 of 35", withFile, {"-tracks40", "-w", "new.prg"}, 1, "keeps no map of them"},
+        {"track 36 without -tracks40", fortyTracks, {"-wtrack", "36", "-w", "new.prg"}, 1,
+         "may take blocks of tracks 1 to 35 except the directory's, not 36 (give '-tracks40' to let them take tracks "
+         "36-40 of a SpeedDOS or DolphinDOS map).\n"},
         {"a REL type", withFile, {"-wtype", "rel", "-w", "new.prg"}, 1, "gives a REL file"},
         {"an empty slot's type", withFile, {"-wtype", "*del", "-w", "new.prg"}, 1, "gives type byte 0"},
         {"no -w after -wname", withFile, {"-w", "new.prg", "-wname", "x"}, 1, "but no '-w' follows it"},
         {"-il without -w", withFile, {"-il", "3"}, 1, "'-il' sets how '-w' inserts files"},
         {"-wname with a tape", withFile, {"-wname", "x", "-w", "none.t64"}, 1, "do not apply to it"},
         {"a copied name on the disk", withFile, {"-copy", "other.d64", "1"}, 1,
-         "ERROR: 'disk.d64' holds a file of the name of 'other.d64 entry 1' already."},
+         "ERROR: 'disk.d64' holds \"GAME\" PRG (entry 0), the name 'other.d64 entry 1' gives"},
         {"a copy after a -w of its name", withFile, {"-w", "new.prg", "-copy", "other.d64", "0"}, 1,
-         "name of 'other.d64 entry 0'"},
+         "holds \"NEW\" PRG (entry 1), the name 'other.d64 entry 0' gives"},
         {"a -w after a copy of its name", withFile, {"-copy", "other.d64", "0", "-w", "new.prg"}, 1,
-         "name of 'new.prg'"},
+         "holds \"NEW\" PRG (entry 1), the name 'new.prg' gives"},
         {"a copied REL file", withFile, {"-copy", "other.d64", "0", "2"}, 1, "ERROR: 'other.d64' entry 2 is a REL file"},
         {"a copied GEOS file", withFile, {"-copy", "other.d64", "3"}, 1, "'other.d64' entry 3 is a GEOS file"},
         {"every entry, a REL one among them", withFile, {"-copy", "other.d64"}, 1, "entry 2 is a REL file"},
@@ -900,7 +995,9 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         for (const char *name :
              {"seventeen letters.prg", "bad%4g.prg", "bad%4", "caf\xc3\xa9.prg", "tab\t.prg", ".prg", ".hidden"})
             writeBytes(dir.file(name), {1});
-        run("mkdir '" + dir.file("folder.prg") + "'");
+        run("mkdir '" + dir.file("folder.prg") + "' '" + dir.file("in") + "'");
+        writeBytes(dir.file("in/a.prg"), {1});
+        writeBytes(dir.file("in/game.prg"), {2});
         std::vector<uint8_t> tape = tapeImage({{"A", 0x82, 0x0801, 0x0802, {1}}}, 1), far = tape, none = tape;
         far[64 + 9] = 1;  // its data at 256 + 96, past the end
         none[0x22] = 0;   // a directory of no entries
@@ -915,7 +1012,67 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         RunResult result = runBinary(args, dir.path);
         EXPECT_EQ(result.status, c.status);
         EXPECT_TRUE(contains(result.err, c.message)) << result.err;
+        EXPECT_EQ(result.out.find("A tool to view"), std::string::npos) << "no usage";
         EXPECT_EQ(listFolder(dir.path), before);
+    }
+}
+
+// -w of a folder (its regular files in name order: no sub-folder, no name
+// beginning with '.') and of a quoted pattern (kestrel matches '*' and '?'),
+// and the run-wide choice for a name the disk holds already: -clash skip
+// leaves the disk's file with a warning, replace puts the new one in its
+// slot; a -wreplace before one -w replaces whatever -clash says.
+TEST(Insert, FoldersPatternsAndNameClashes) {
+    const std::vector<uint8_t> a = randomBytes(300, 1), b = randomBytes(600, 2), c = randomBytes(50, 3),
+                               old = randomBytes(100, 4);
+    ImageBuffer withCee = formatImage();
+    addFile(withCee, old, "CEE");
+    std::vector<uint8_t> pc64 = {'C', '6', '4', 'F', 'i', 'l', 'e', 0, 'C', 'E', 'E'};
+    pc64.resize(26, 0);
+    pc64.insert(pc64.end(), c.begin(), c.end());
+    struct Case {
+        std::vector<std::string> args;  // before the images
+        bool holdsCee;                  // the disk holds CEE (the old bytes) before
+        std::vector<std::string> slots; // the entries' names afterwards, in directory order
+        std::vector<uint8_t> bytesOfCee;
+        const char *warning;            // on standard error, or ""
+    } const cases[] = {
+        {{"-w", "in"}, false, {"A", "B", "CEE"}, c, ""},
+        {{"-w", "in/"}, false, {"A", "B", "CEE"}, c, ""},
+        {{"-w", "in/*.prg"}, false, {"B"}, c, ""},
+        {{"-w", "in/?.*"}, false, {"A", "B", "CEE"}, c, ""},
+        {{"-w", "in/*.?0?", "-w", "in/*q"}, false, {"CEE", "A"}, c, ""},
+        {{"-clash", "skip", "-w", "in"}, true, {"CEE", "A", "B"}, old,
+         "WARNING: 'disk.d64' holds \"CEE\" PRG (entry 0), the name 'in/c.p00' gives; 'in/c.p00' is skipped.\n"},
+        {{"-clash", "replace", "-w", "in"}, true, {"CEE", "A", "B"}, c, ""},
+        {{"-clash", "skip", "-wreplace", "-w", "in/c.p00"}, true, {"CEE"}, c, ""},
+        {{"-clash", "refuse", "-w", "in/a.seq"}, true, {"CEE", "A"}, old, ""},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(testing::PrintToString(k.args));
+        TempDir dir;
+        run("mkdir -p '" + dir.file("in/sub") + "'");
+        writeBytes(dir.file("in/a.seq"), a);
+        writeBytes(dir.file("in/b.prg"), b);
+        writeBytes(dir.file("in/c.p00"), pc64);
+        writeBytes(dir.file("in/.hidden"), {1});
+        writeBytes(dir.file("in/sub/d.prg"), {1});
+        writeImage(dir.file("disk.d64"), k.holdsCee ? withCee : formatImage());
+        std::vector<std::string> args = k.args;
+        args.insert(args.end(), {"disk.d64", "out.d64"});
+        RunResult result = runBinary(args, dir.path);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, k.warning);
+        std::vector<std::string> names;
+        for (const std::vector<uint8_t> &slot : usedSlots(readBytes(dir.file("out.d64"))))
+            names.emplace_back(slot.begin() + 5, std::find(slot.begin() + 5, slot.begin() + 21, 0xA0));
+        EXPECT_EQ(names, k.slots);
+        std::map<std::string, std::vector<uint8_t>> files = extractAll(dir, "out.d64", "x");
+        auto listed = [&](const char *name) { return std::count(k.slots.begin(), k.slots.end(), name) > 0; };
+        EXPECT_TRUE(!listed("B") || files["b.prg"] == b);
+        EXPECT_TRUE(!listed("A") || files["a.seq"] == a);
+        EXPECT_TRUE(!listed("CEE") || files["cee.prg"] == k.bytesOfCee);
+        expectCheckFindsNothing(dir, "out.d64");
     }
 }
 

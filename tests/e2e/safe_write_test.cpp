@@ -21,7 +21,7 @@
 namespace {
 
 constexpr unsigned kTimeoutSeconds = 20;
-const std::string kWriteError = "ERROR: Could not write '";
+const std::string kWriteError = "ERROR: Could not write '";  // then the name, "'.", a line end
 
 // An image with two files, so that "-rd 0" has an entry to remove.
 ImageBuffer twoFileImage() {
@@ -65,7 +65,7 @@ TEST(SafeWrite, FailedWriteKeepsExistingDestinationAndReportsIt) {
 
     RunResult result = runWithFileSizeLimit({"-rd", "0", "disk.d64", "old.d64"}, dir.path, 64 * 1024, true);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, kWriteError + "old.d64'.");
+    EXPECT_EQ(result.err, kWriteError + "old.d64'.\n");
     EXPECT_NE(result.out.find(" X deleting...\n"), std::string::npos);
     EXPECT_TRUE(readBytes(dir.file("old.d64")) == kOldDestination);
     EXPECT_TRUE(readBytes(dir.file("disk.d64")) == bytesOf(image));
@@ -82,7 +82,7 @@ TEST(SafeWrite, FileSizeLimitFailsTheWriteInsteadOfEndingTheProcess) {
 
     RunResult result = runWithFileSizeLimit({"-adel", "disk.d64", "old.d64"}, dir.path, 64 * 1024, false);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, kWriteError + "old.d64'.");
+    EXPECT_EQ(result.err, kWriteError + "old.d64'.\n");
     EXPECT_TRUE(readBytes(dir.file("old.d64")) == kOldDestination);
     EXPECT_EQ(listFolder(dir.path), (std::vector<std::string>{"disk.d64", "old.d64"}));
 }
@@ -108,7 +108,7 @@ TEST(SafeWrite, SourceAsDestinationIsKeptWhenTheWriteFails) {
 
     RunResult result = runWithFileSizeLimit({"-rd", "0", "disk.d64", "disk.d64"}, dir.path, 100 * 1024, true);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, kWriteError + "disk.d64'.");
+    EXPECT_EQ(result.err, kWriteError + "disk.d64'.\n");
     EXPECT_TRUE(readBytes(dir.file("disk.d64")) == bytesOf(image));
     EXPECT_EQ(listFolder(dir.path), std::vector<std::string>{"disk.d64"});
 }
@@ -140,7 +140,7 @@ TEST(SafeWrite, FullFileSystemKeepsSourceAndDestination) {
         SCOPED_TRACE(destination);
         RunResult result = runBinary({"-sd", "1", "disk.d64", destination}, small.path, "", kTimeoutSeconds);
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, kWriteError + destination + "'.");
+        EXPECT_EQ(result.err, kWriteError + destination + "'.\n");
         EXPECT_TRUE(readBytes(small.path + "/old.d64") == kOldDestination);
         EXPECT_TRUE(readBytes(small.path + "/disk.d64") == bytesOf(image));
         EXPECT_EQ(listFolder(small.path), (std::vector<std::string>{"disk.d64", "old.d64"}));
@@ -201,6 +201,31 @@ TEST(SafeWrite, TemporaryFileIsSyncedBeforeItTakesTheName) {
         EXPECT_EQ(synced.size(), c.syncs);
         EXPECT_EQ(std::set<std::string>(synced.begin(), synced.end()).size(), synced.size());
     }
+}
+
+// A signal that ends the run while the destination is flushed (strace sends
+// it as kestrel enters its first fsync) takes the temporary file with it: the
+// folder holds what it held before, and the process ends by that signal.
+TEST(SafeWrite, SignalDuringTheFlushRemovesTheTemporaryFile) {
+    REQUIRE_TOOL("strace -o /dev/null true", "strace");
+    const std::vector<std::string> runs[] = {{"-rd", "0", "disk.d64", "new.d64"}, {"-adel", "disk.d64", "disk.d64"},
+                                             {"-x", "disk.d64"}};
+    for (const char *signal : {"SIGINT", "SIGTERM", "SIGHUP"})
+        for (const std::vector<std::string> &args : runs) {
+            TempDir dir;
+            writeImage(dir.file("disk.d64"), twoFileImage());
+            std::vector<std::string> before = listFolder(dir.path);
+            std::string command = "cd '" + dir.path + "' && ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o "
+                                  "/dev/null -e trace=fsync -e inject=fsync:signal=" + signal + ":when=1 '" +
+                                  kestrelBinary() + "'";
+            for (const std::string &arg : args) command += " " + arg;
+            SCOPED_TRACE(command);
+            int status = -1;
+            shellOutput(command + " >/dev/null 2>&1", &status);
+            EXPECT_GT(status, 128);  // ended by the signal
+            EXPECT_EQ(listFolder(dir.path), before);
+            EXPECT_TRUE(readBytes(dir.file("disk.d64")) == bytesOf(twoFileImage()));
+        }
 }
 
 }  // namespace
