@@ -88,6 +88,9 @@ std::map<std::string, std::string> fixtures() {
         {"games2.d71", "disk games2.d71 h0 h1 h2 h3 h4 h5"},
         {"game.p00", "prg game.prg 4000 && cbmconvert -P -n game.prg >/dev/null && rm game.prg"},
         {"notes.s00", "prg notes.seq 900 && cbmconvert -P -n notes.seq >/dev/null && rm notes.seq"},
+        {"old", "mkdir old && cd old && prg game.prg 4000 && prg notes.seq 900 && cbmconvert -P -n game.prg notes.seq"
+                " >/dev/null && rm game.prg notes.seq"},
+        {"tapes", "mkdir tapes && cp \"$BUILT/tape.t64\" tapes/a.t64 && cp \"$BUILT/tape.t64\" tapes/b.t64"},
     };
     for (const char *tape : {"tape.t64", "games.t64", "demo.t64"}) made[tape] = std::string("cp \"$BUILT/tape.t64\" ") + tape;
     for (const char *file : {"intro.prg", "part1.prg", "part2.prg", "loader.prg", "boot.bin", "game.prg", "a.prg",
@@ -158,6 +161,8 @@ const Claim kClaims[] = {
     {"-wreplace -w game.prg disk.d64 new.d64",
      R"~([ "$(kestrel -json new.d64 | jq -r '.entries[1] | "\(.name) \(.bytes)"')" = "GAME 5002" ] && kestrel -check new.d64)~"},
     {"-tracks40 -il 8 -w a.prg -w b.prg speed.d64 out.d64", R"~([ $(grep -c ', interleave 8$' "$OUT") = 2 ])~"},
+    {"-clash skip -w old -w tapes/*.t64 disk.d64 out.d64",
+     R"~([ "$(names out.d64)" = "INTRO PRG,GAME PRG,MUSIC PRG,TOOL PRG,DEMO PRG,NOTES SEQ,SNAKE PRG,SCORES SEQ" ])~"},
     {"-w loader.prg -type 0 PRG< blank.d64 out.d64", R"~([ "$(names out.d64)" = "LOADER PRG<" ])~"},
     {"-new BLANK,00 blank.d64", R"~([ "$(kestrel blank.d64 | tail -1)" = "664 BLOCKS FREE." ])~"},
     {"-new DEMO,23 -w intro.prg -w part1.prg -check demo.d64",
