@@ -33,7 +33,8 @@ TrackMapEntry rebuiltEntry(const DiskShape &shape, TrackMapEntry old, int track,
 // True for a finding after which the account may not know every block in
 // use, so that a block the map marks used may be some owner's:
 // - a link the walk cannot follow (above the tracks, beyond the sectors,
-//   outside the image), of any chain: what lies beyond it is not walked;
+//   outside the image, out of a sub-directory's partition), of any chain:
+//   what lies beyond it is not walked;
 // - the directory's first link naming 18/0: its first block is not known;
 // - a VLIR index or border block that another chain has already: the records
 //   or entries it lists are not read;
@@ -52,6 +53,7 @@ bool mayHideBlocks(const BlockAccount &account, const Finding &found) {
         case FindingKind::LinkAboveTracks:
         case FindingKind::LinkBeyondSectors:
         case FindingKind::LinkOutsideImage:
+        case FindingKind::ChainLeavesArea:
         case FindingKind::SingleBlockLinks:
         case FindingKind::GeosStructure:
         case FindingKind::GeosNoInfo:

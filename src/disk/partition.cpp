@@ -57,3 +57,24 @@ const uint8_t *findEntryNamed(const ImageBuffer &image, const uint8_t *name, int
     }
     return other;
 }
+
+std::vector<SubDirectory> newSubDirectories(const ImageBuffer &image, SubDirectoryVisits &visits) {
+    std::vector<SubDirectory> found;
+    if (image.shape.family->map != MapLayout::D81 || !headerBlock(image)) return found;
+    DirectoryCursor cursor = startDirectory(image);
+    while (const uint8_t *slot = nextListedSlot(image, cursor, false)) {
+        DiskShape inside;
+        if (partitionShape(image.shape, slot, inside) != PartitionFit::Fits || !partitionFormatted(image, inside))
+            continue;
+        bool &entered = visits.entered[inside.areaFirst][inside.areaLast];
+        if (entered) continue;
+        entered = true;
+        if (visits.count >= kMostSubDirectories) {
+            ++visits.passedOver;
+            continue;
+        }
+        ++visits.count;
+        found.push_back({slot, inside});
+    }
+    return found;
+}
