@@ -48,10 +48,7 @@ const uint8_t *findEntryNamed(const ImageBuffer &image, const uint8_t *name, int
     const uint8_t *other = nullptr;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, false)) {
-        const uint8_t *text = slot + kSlotName;
-        int stored = 0;
-        while (stored < kNameLength && text[stored] != 0xA0) ++stored;
-        if (stored != length || !std::equal(name, name + length, text)) continue;
+        if (slotNameLength(slot) != length || !std::equal(name, name + length, slot + kSlotName)) continue;
         if ((slot[kSlotType] & 7) == kTypePartition && image.shape.family->map == MapLayout::D81) return slot;
         if (!other) other = slot;
     }
