@@ -163,9 +163,9 @@ void fixDirectory(ImageBuffer &image, SubDirectoryVisits &visits, const std::str
     for (const SubDirectory &sub : newSubDirectories(image, visits)) {
         std::string inside = where;
         consoleCaptureStart(inside);
-        consolePrintf("partition ");
+        consolePrintf("partition \"");
         consoleDiskCodes(sub.slot + kSlotName, slotNameLength(sub.slot));
-        consolePrintf(" (tracks %i-%i): ", sub.inside.areaFirst, sub.inside.areaLast);
+        consolePrintf("\" (tracks %i-%i): ", sub.inside.areaFirst, sub.inside.areaLast);
         consoleCaptureStop();
         image.shape = sub.inside;
         fixDirectory(image, visits, inside);
