@@ -400,6 +400,14 @@ TEST(Families, PartitionsAsSubDirectories) {
     leak[d81Block(43, 2) + 0x10 + 6 * 3] = 39;              // track 44 (in 43/2, the map of 41-80): 44/0 used
     leak[d81Block(43, 2) + 0x10 + 6 * 3 + 1] = 0xFE;
     leak[d81Block(43, 2) + 0x10 + 6 * 2 + 1] |= 0x02;       // track 43: 43/1 free
+    // PART's tracks marked free at the root, and a root directory that links on into PART's header.
+    std::vector<uint8_t> open = partitionedD81(), intoPart = partitionedD81();
+    for (int track = 41; track <= 45; ++track) {
+        const uint8_t free[] = {40, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        std::copy(free, free + 6, open.begin() + d81Block(40, 2) + 0x10 + 6 * (track - 41));
+    }
+    intoPart[d81Block(40, 3)] = 42;
+    intoPart[d81Block(40, 3) + 1] = 0;
     // A CBM entry over tracks 38-40, the root's own, formatted inside.
     std::vector<uint8_t> high = blankD81();
     addPartition(high, 40, 0, "HIGH", 38, 40);
@@ -440,6 +448,15 @@ TEST(Families, PartitionsAsSubDirectories) {
          "replaced.\n"},
         {"type 5 is no file", {"-wtype", "0x85", "-w", "NEW.prg", "p.d81", "x.d81"}, 1, "",
          "ERROR: Type byte $85 for 'NEW.prg' is that of a 1581 partition (CBM)"},
+        {"a partition's blocks are in use at the root, whatever its map says", {"-wtrack", "41", "-w", "NEW.prg",
+         "open.d81", "o.d81"}, 0, "\"NEW\" PRG, 20 blocks from 46/0", "WARNING: The map marks block 41/0 free, but it is"},
+        {"the root directory does not grow into a partition", {"-adel", "into.d81", "o.d81"}, 1, "",
+         "runs into block 42/0"},
+        {"a file beside the partitions", {"-w", "NEW.prg", "p.d81", "pf.d81"}, 0, "  2: \"NEW\" PRG, 20 blocks", ""},
+        {"-copy leaves each partition out with a warning", {"-copy", "pf.d81", "-new", "C,AB", "c.d81"}, 0,
+         "  0: \"NEW\" PRG, 20 blocks from 39/0",
+         "WARNING: 'pf.d81' entry 0 \"PART\" is a 1581 partition, an area of the disk and no file; it is not copied.\n"
+         "WARNING: 'pf.d81' entry 1 \"ODD\" is a 1581 partition"},
         {"-mkpart takes the lowest free tracks and formats inside", {"-mkpart", "NEWP", "200", "p.d81", "mk.d81"}, 0,
          "  2: \"NEWP\" CBM, 200 blocks, tracks 1-5, formatted inside\n", ""},
         {"the new partition is a sub-directory", {"-part", "NEWP", "mk.d81"}, 0,
@@ -459,6 +476,8 @@ TEST(Families, PartitionsAsSubDirectories) {
     writeBytes(dir.file("bad.d81"), bad);
     writeBytes(dir.file("leak.d81"), leak);
     writeBytes(dir.file("high.d81"), high);
+    writeBytes(dir.file("open.d81"), open);
+    writeBytes(dir.file("into.d81"), intoPart);
     const std::vector<uint8_t> payload = randomBytes(5000, 26);
     writeBytes(dir.file("NEW.prg"), payload);
     writeBytes(dir.file("BIG.prg"), randomBytes(81 * 254, 27));  // a block more than DEEP holds
