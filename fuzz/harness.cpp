@@ -122,6 +122,8 @@ const char *const kTokens[] = {
     "-copy",
     // blank disks: the option, its name and id, the 40-track maps, error bytes, new images of each family
     "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
+    // a new 1581 partition and sizes for it
+    "-mkpart", "120", "160",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

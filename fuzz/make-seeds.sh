@@ -117,4 +117,9 @@ seed "" empty.d64 - -new DEMO,23 -40 speeddos -errorbytes -adel -fix out.d64
 seed "" empty.d64 - -new DEMO,23 -w h.prg -x n.d71
 seed "" empty.d64 - -new DEMO,23 -errorbytes -bam n.D81
 seed "" empty.d64 - -new DEMO,23 a.d64
+# New 1581 partitions: at the root beside a file, inside the partition of
+# part.d81, and copied from (a partition is left out).
+seed "" files.d81 - -mkpart PART 160 -w h.prg -check a.d64 out.d64
+seed "" part.d81 - -part PART -mkpart GAME 120 -fix a.d64 out.d64
+seed "" part.d81 files.d81 -copy a.d64 -mkpart GAME 120 b.d64 out.d64
 echo "$n seeds in $out"

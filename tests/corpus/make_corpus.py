@@ -282,6 +282,8 @@ def family_disks(rng):
                         [(at, bytes(rng.randrange(256) for _ in range(256)))]) for at in garbage]
             damage += [("directory-loops", None, [(directory, bytes([18, 1] if ext == "d71" else [40, 3]))]),
                        ("directory-leaves-its-track", None, [(directory, bytes([36 if ext == "d71" else 39, 0]))])]
+            if ext == "d71":  # the first file's first block links on into track 53, which the 1571 keeps used
+                damage += [("file-into-track-53", None, [(offset(1, 0), bytes([53, 5]))])]
             if ext == "d81":  # a CBM entry in the third slot, over tracks 39-41 and over track 1 (both files)
                 cbm = lambda t, n: bytes([0x85, t, 0]) + b"PART".ljust(16, b"\xa0") + bytes(9) + bytes([n, 0])
                 damage += [("partition-over-track-40", None, [(directory + 66, cbm(39, 120))]),
