@@ -408,6 +408,18 @@ TEST(Families, PartitionsAsSubDirectories) {
     }
     intoPart[d81Block(40, 3)] = 42;
     intoPart[d81Block(40, 3) + 1] = 0;
+    // A root file X whose chain runs on into PART's area (39/0, then 41/5).
+    std::vector<uint8_t> cross = partitionedD81();
+    const uint8_t crossEntry[] = {0x82, 39, 0, 'X'};
+    std::copy(crossEntry, crossEntry + sizeof crossEntry, cross.begin() + d81Block(40, 3) + 64 + 2);
+    std::fill(cross.begin() + d81Block(40, 3) + 64 + 2 + sizeof crossEntry, cross.begin() + d81Block(40, 3) + 64 + 21,
+              0xA0);
+    cross[d81Block(40, 3) + 64 + 30] = 2;
+    cross[d81Block(39, 0)] = 41;
+    cross[d81Block(39, 0) + 1] = 5;
+    cross[d81Block(41, 5) + 1] = 0xFF;
+    cross[d81Block(40, 1) + 0x10 + 6 * 38] = 39;
+    cross[d81Block(40, 1) + 0x10 + 6 * 38 + 1] = 0xFE;
     // A CBM entry over tracks 38-40, the root's own, formatted inside.
     std::vector<uint8_t> high = blankD81();
     addPartition(high, 40, 0, "HIGH", 38, 40);
@@ -457,6 +469,9 @@ TEST(Families, PartitionsAsSubDirectories) {
          "  0: \"NEW\" PRG, 20 blocks from 39/0",
          "WARNING: 'pf.d81' entry 0 \"PART\" is a 1581 partition, an area of the disk and no file; it is not copied.\n"
          "WARNING: 'pf.d81' entry 1 \"ODD\" is a 1581 partition"},
+        {"-wreplace frees no block of a partition", {"-wreplace", "-wname", "X", "-w", "NEW.prg", "cross.d81",
+         "xr.d81"}, 0, "  2: \"X\" PRG, 20 blocks from 39/1", ""},
+        {"so the partition's blocks stay used at the root", {"-check", "xr.d81"}, 0, "0 errors, 0 warnings", ""},
         {"-mkpart takes the lowest free tracks and formats inside", {"-mkpart", "NEWP", "200", "p.d81", "mk.d81"}, 0,
          "  2: \"NEWP\" CBM, 200 blocks, tracks 1-5, formatted inside\n", ""},
         {"the new partition is a sub-directory", {"-part", "NEWP", "mk.d81"}, 0,
@@ -477,6 +492,7 @@ TEST(Families, PartitionsAsSubDirectories) {
     writeBytes(dir.file("leak.d81"), leak);
     writeBytes(dir.file("high.d81"), high);
     writeBytes(dir.file("open.d81"), open);
+    writeBytes(dir.file("cross.d81"), cross);
     writeBytes(dir.file("into.d81"), intoPart);
     const std::vector<uint8_t> payload = randomBytes(5000, 26);
     writeBytes(dir.file("NEW.prg"), payload);
