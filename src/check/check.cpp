@@ -646,12 +646,14 @@ void checkDirectory(const ImageBuffer &image, CheckReport &report, SubDirectoryV
     reportUnknownSize(tally, image, account);
     if (!map) {
         beginLine(tally, true, account, kOwnerNone);
-        consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n", headerText(image.shape).c_str(),
+        consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n",
+                      headerText(image.shape).c_str(),
                       static_cast<unsigned long long>(image.bytes.size()),
                       plural(static_cast<int>(image.bytes.size())));
     } else if (map[kDosVersionOffset] != image.shape.family->dosVersion && image.shape.family->map != MapLayout::D81) {
         beginLine(tally, false, account, kOwnerNone);
-        consolePrintf("%s: DOS version byte $%02x, not $%02x\n", headerText(image.shape).c_str(), map[kDosVersionOffset],
+        consolePrintf("%s: DOS version byte $%02x, not $%02x\n", headerText(image.shape).c_str(),
+                      map[kDosVersionOffset],
                       image.shape.family->dosVersion);
     }
     reportD81Faults(tally, image, account);

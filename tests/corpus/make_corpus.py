@@ -320,7 +320,8 @@ def d81_format(b, system, first, last, name, dir_blocks=1):
 
 def d81_entry(b, system, n, ftype, t, s, name, blocks):
     o = d81_offset(system, 3 + n // 8) + 32 * (n % 8)
-    b[o + 2:o + 32] = bytes([ftype, t, s]) + name.ljust(16, b"\xa0")[:16] + bytes(9) + bytes([blocks & 255, blocks >> 8])
+    b[o + 2:o + 32] = (bytes([ftype, t, s]) + name.ljust(16, b"\xa0")[:16] + bytes(9) +
+                       bytes([blocks & 255, blocks >> 8]))
 
 
 def hostile_d81s():
@@ -346,8 +347,9 @@ def hostile_d81s():
         o = d81_offset(t, s)
         b[o:o + 2] = bytes(chain[i + 1] if i + 1 < len(chain) else (0, 255))
         for slot in range(8):
-            b[o + 32 * slot + 2:o + 32 * slot + 32] = (bytes([0x82, *shared]) + (b"E%d" % (8 * i + slot)).ljust(16, b"\xa0")
-                                                      + bytes(9) + bytes([400 & 255, 400 >> 8]))
+            name = (b"E%d" % (8 * i + slot)).ljust(16, b"\xa0")
+            at = o + 32 * slot
+            b[at + 2:at + 32] = bytes([0x82, *shared]) + name + bytes(9) + bytes([400 & 255, 400 >> 8])
     for m in (d81_offset(40, 1), d81_offset(40, 2)):
         for i in range(40):
             b[m + 16 + 6 * i:m + 22 + 6 * i] = bytes(6)

@@ -232,8 +232,9 @@ TEST(DamagedCorpusOutcome, CheckNamesTheDamage) {
                                         "349696, a 70-track d71 image, whose blocks from 70/16 on it lacks; it is "
                                         "read as a 40-track d64 image"},
         {"d71-directory-leaves-its-track.d71", "error: the directory chain: 36/0 lies off track 18"},
-        {"d71-file-into-track-53.d71", "error: entry 0 \"ONE\" (18/1 slot 0): the data chain: 1/0 links to 53/5, a block "
-                                       "of track 53, which the 1571 keeps wholly used"},
+        {"d71-file-into-track-53.d71",
+         "error: entry 0 \"ONE\" (18/1 slot 0): the data chain: 1/0 links to 53/5, a block of track 53, which the "
+         "1571 keeps wholly used"},
         {"d81-directory-leaves-its-track.d81", "error: the directory chain: 39/0 lies off track 40"},
         {"d81-map-1-garbage.d81", "error: 40/1: bytes 02-03 are $2d $ec, not $44 $BB: a 1581 rejects the map and "
                                   "shows 0 blocks free"},

@@ -461,7 +461,8 @@ TEST(Families, PartitionsAsSubDirectories) {
         {"type 5 is no file", {"-wtype", "0x85", "-w", "NEW.prg", "p.d81", "x.d81"}, 1, "",
          "ERROR: Type byte $85 for 'NEW.prg' is that of a 1581 partition (CBM)"},
         {"a partition's blocks are in use at the root, whatever its map says", {"-wtrack", "41", "-w", "NEW.prg",
-         "open.d81", "o.d81"}, 0, "\"NEW\" PRG, 20 blocks from 46/0", "WARNING: The map marks block 41/0 free, but it is"},
+         "open.d81", "o.d81"}, 0, "\"NEW\" PRG, 20 blocks from 46/0",
+         "WARNING: The map marks block 41/0 free, but it is"},
         {"the root directory does not grow into a partition", {"-adel", "into.d81", "o.d81"}, 1, "",
          "runs into block 42/0"},
         {"a file beside the partitions", {"-w", "NEW.prg", "p.d81", "pf.d81"}, 0, "  2: \"NEW\" PRG, 20 blocks", ""},
@@ -512,8 +513,8 @@ TEST(Families, PartitionsAsSubDirectories) {
     EXPECT_EQ(checkErrors(runBinary({"-check", "f.d81"}, dir.path)), 0);
     EXPECT_EQ(checkErrors(runBinary({"-check", "rf.d81"}, dir.path)), 0);
     RunResult made = runBinary({"-check", "mk2.d81"}, dir.path);
-    EXPECT_EQ(made.out, "0 errors, 0 warnings; 484 blocks used by files and the directory; 2680 blocks free by the map, "
-                        "2680 by the chains\n");
+    EXPECT_EQ(made.out, "0 errors, 0 warnings; 484 blocks used by files and the directory; 2680 blocks free by the "
+                        "map, 2680 by the chains\n");
     // cc1541 lists what -mkpart made as the 1581 would: a CBM entry of its size, its tracks not free.
     if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 missing";
     CcListing listing = ccList(dir, "mk2.d81");

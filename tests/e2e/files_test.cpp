@@ -514,8 +514,9 @@ TEST(Insert, OtherToolsReadBackWhatWasInserted) {
             // "  N: "NAME" TYPE, B blocks from T/S, interleave 10", the start being the entry's.
             std::string upperName = upper(stemOf(files[i].name)), upperType = upper(type);
             char line[120];
-            std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i, interleave 10", i, upperName.c_str(),
-                          upperType.c_str(), blocks, blocks == 1 ? "" : "s", slots[i][3], slots[i][4]);
+            std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i, interleave 10", i,
+                          upperName.c_str(), upperType.c_str(), blocks, blocks == 1 ? "" : "s", slots[i][3],
+                          slots[i][4]);
             EXPECT_EQ(lines[i], line);
             EXPECT_EQ(chainOf(image, slots[i][3], slots[i][4]).size(), static_cast<size_t>(blocks));
             EXPECT_EQ(std::vector<uint8_t>(slots[i].begin() + 21, slots[i].begin() + 30), std::vector<uint8_t>(9, 0));
@@ -530,7 +531,8 @@ TEST(Insert, OtherToolsReadBackWhatWasInserted) {
         std::string out;
         ASSERT_EQ(run("cd '" + dir.file("cbm") + "' && cbmconvert -N -d ../out.d64", &out), 0) << out;
         std::map<std::string, std::vector<uint8_t>> extracted;
-        for (const std::string &name : listFolder(dir.file("cbm"))) extracted[name] = readBytes(dir.file("cbm/" + name));
+        for (const std::string &name : listFolder(dir.file("cbm")))
+            extracted[name] = readBytes(dir.file("cbm/" + name));
         expectSameFiles(extracted, byName(files));
     }
 }
