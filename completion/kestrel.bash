@@ -11,7 +11,7 @@
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
     -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -copy -wname -wtype -wtrack -wil -wreplace -il
-    -dirtrack -tracks40 -clash -part -new -40 -errorbytes -h --help --version --'
+    -dirtrack -tracks40 -clash -part -mkpart -new -40 -errorbytes -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -54,6 +54,7 @@ _kestrel() {
             -rd | -sd) values=(number) optional=1 ;;
             -block | -x) optional=2 ;;
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
+            -mkpart) values=(value number) ;;
             -undel | -header | -id | -part | -new | -wname | -wtype | -wtrack | -wil | -il) values=(value) ;;
             -40) values=(map) ;;
             -clash) values=(clash) ;;

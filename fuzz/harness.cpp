@@ -124,6 +124,8 @@ const char *const kTokens[] = {
     "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
     // what -w does with a name the disk holds, and the folders and patterns it expands
     "-clash", "skip", "replace", "refuse", ".", "*.p0?", "?.prg", "*",
+    // a new 1581 partition and sizes for it
+    "-mkpart", "120", "160",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -121,4 +121,9 @@ seed "" empty.d64 - -new DEMO,23 a.d64
 # and -adel given twice.
 seed "" full.d64 - -clash skip -w . -w '*.p0?' -adel -adel a.d64 out.d64
 seed "" files.d81 - -clash replace -w '?.prg' -w h.prg a.d64 out.d64
+# New 1581 partitions: at the root beside a file, inside the partition of
+# part.d81, and copied from (a partition is left out).
+seed "" files.d81 - -mkpart PART 160 -w h.prg -check a.d64 out.d64
+seed "" part.d81 - -part PART -mkpart GAME 120 -fix a.d64 out.d64
+seed "" part.d81 files.d81 -copy a.d64 -mkpart GAME 120 b.d64 out.d64
 echo "$n seeds in $out"

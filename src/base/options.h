@@ -86,6 +86,7 @@ struct Options {
     int extractPc64;        /* -p00: -x writes PC64 files (name.p00 ...) instead of bare ones */
     /* -part: the 1581 partitions to work inside */
     std::vector<NameText> partitions; /* names, outermost first: each lies in the one before */
+    int makePartitions;     /* -mkpart: make 1581 partitions where the run works (RunPaths::newPartitions) */
     std::vector<InsertSettings> insertSettings; /* one per -w, in command-line order */
     int fileInterleave;     /* -il: interleave of every inserted file; 0: the drive's */
     int useSystemTrack;     /* -dirtrack: inserted files may take free blocks of the directory's track */

@@ -5,6 +5,7 @@
 
 #include "check/layout.h"
 #include "disk/directory.h"
+#include "disk/partition.h"
 #include "disk/walk.h"
 
 namespace {
@@ -98,9 +99,18 @@ ChainEnd walkClaiming(Accounting &a, TrackSector start, int chain, int maxBlocks
     BlockWalk walk = startWalk(start, {account.tracks, true});
     ChainEnd end{0, false, kNoBlock, start};
     TrackSector from = kNoBlock;
+    bool confined = account.chains[chain].role != ChainRole::Directory;
     while (end.blocks < maxBlocks && walkNext(a.image, walk)) {
         // The walk takes real blocks of the image's tracks only.
         int index = realBlockIndex(account.shape, walk.at);
+        // A sub-directory's files lie inside its partition; the block outside is another directory's.
+        if (confined && outsidePartition(account.shape, walk.at.track)) {
+            Finding found = finding(FindingKind::ChainLeavesArea, account.chains[chain].owner, chain);
+            found.at = from;
+            found.to = walk.at;
+            report(a, found);
+            return end;
+        }
         if (joins >= 0 && account.chainOf[index] == joins) {
             end.clean = true;
             return end;

@@ -37,6 +37,8 @@ enum class FindingKind : uint8_t {
     LinkOutsideImage,     // chain: `at` links to `to`, a block the image does not hold
     ChainLoops,           // chain: `at` links back to `to`
     ChainRunsInto,        // chain: `at` links to `to`, a block of chain `otherChain`
+    ChainLeavesArea,      // chain (not the directory's) in a sub-directory: `at` links to `to`, on a
+                          // track outside the partition's area
     DirectoryOffTrack,    // directory block `to` lies off track 18
     RelRecordLength,      // record length 0
     RelNoSideSectors,     // side-sector link on track 0

@@ -27,6 +27,17 @@ using Tally = CheckReport;
 
 void printBlock(TrackSector block) { consolePrintf("%i/%i", block.track, block.sector); }
 
+// The header block of the directory checked: 18/0, 40/0, or a sub-directory's own.
+std::string headerText(const DiskShape &shape) { return std::to_string(shape.systemTrack) + "/0"; }
+
+// The header and map blocks as the object of a sentence; a sub-directory's are its own.
+void printMapBlocks(const DiskShape &shape) {
+    if (shape.family->map == MapLayout::D81)
+        consolePrintf("%i/0-%i/2, the header and map", shape.systemTrack, shape.systemTrack);
+    else
+        consolePrintf("%s", shape.family->mapBlocks);
+}
+
 // The name up to its padding, in quotes, each character through the console layer.
 void printName(const uint8_t *slot) {
     consolePrintf("\"");
@@ -55,7 +66,7 @@ void printOwner(const BlockAccount &account, int owner, const char *note = nullp
     if (owner >= kFirstEntryOwner) printEntry(account, owner, note);
     else if (owner == kOwnerDirectory) consolePrintf("the directory");
     else if (owner == kOwnerBorder) consolePrintf("the GEOS border block");
-    else consolePrintf("%s", account.shape.family->mapBlocks);
+    else printMapBlocks(account.shape);
 }
 
 const char *roleName(ChainRole role) {
@@ -79,8 +90,8 @@ void printRole(const ChainInfo &chain, const char *article) {
 }
 
 // What names the first block of a chain.
-const char *startNamer(const BlockAccount &account, ChainRole role) {
-    if (role == ChainRole::Directory || role == ChainRole::Border) return headerName(account.shape);
+std::string startNamer(const BlockAccount &account, ChainRole role) {
+    if (role == ChainRole::Directory || role == ChainRole::Border) return headerText(account.shape);
     if (role == ChainRole::VlirRecord) return "the VLIR index block";
     return "the entry";
 }
@@ -106,7 +117,7 @@ void printLink(const BlockAccount &account, const Finding &found, const char *ve
     const ChainInfo &chain = account.chains[found.chain];
     printRole(chain, "the ");
     consolePrintf(": ");
-    if (found.at.track == 0) consolePrintf("%s", startNamer(account, chain.role));
+    if (found.at.track == 0) consolePrintf("%s", startNamer(account, chain.role).c_str());
     else printBlock(found.at);
     consolePrintf(" %s ", verb);
     printBlock(found.to);
@@ -115,7 +126,10 @@ void printLink(const BlockAccount &account, const Finding &found, const char *ve
 void printRunInto(const BlockAccount &account, const Finding &found) {
     const ChainInfo &other = account.chains[found.otherChain];
     printLink(account, found, "links to");
-    if (other.owner == kOwnerMapBlock) {
+    if (other.owner == kOwnerMapBlock && found.to.track != account.shape.systemTrack && found.to.sector != 0) {
+        consolePrintf(", a block of track %i, which the %s keeps wholly used", found.to.track,
+                      driveName(account.shape));
+    } else if (other.owner == kOwnerMapBlock) {
         consolePrintf(", the map block");
     } else if (other.owner == account.chains[found.chain].owner) {
         consolePrintf(", a block of its own ");
@@ -146,6 +160,10 @@ void printChainFault(const BlockAccount &account, const Finding &found) {
             consolePrintf(" (a loop)");
             break;
         case FindingKind::ChainRunsInto: printRunInto(account, found); break;
+        case FindingKind::ChainLeavesArea:
+            printLink(account, found, "links to");
+            consolePrintf(", outside the partition (tracks %i-%i)", account.shape.areaFirst, account.shape.areaLast);
+            break;
         case FindingKind::SingleBlockLinks:
             printLink(account, found, "links on to");
             consolePrintf(", though it stands alone");
@@ -531,30 +549,34 @@ void countSummary(Tally &tally, const MapView &view) {
 
 // ---- Sub-directories ----
 
+void checkDirectory(const ImageBuffer &image, CheckReport &report, SubDirectoryVisits &visits, ImageBuffer *scratch);
+
 // Each partition of the directory that is a sub-directory (it can be entered
-// and was formatted inside), checked inside as its own disk, nested ones
-// too; each finding of it joins the report after the partition's name. Each
-// first track is checked once per directory: entries that share one would
-// repeat the findings, and nesting ends as each area is smaller than the one
-// it lies in.
-void checkPartitions(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
-    if (image.shape.family->map != MapLayout::D81) return;
-    bool checked[kMostTracks + 1] = {};
-    for (int i = 0; i < account.directorySlots; ++i) {
-        const AccountSlot &slot = account.slots[i];
-        DiskShape inside;
-        if (slot.number < 0 || partitionShape(image.shape, slot.bytes, inside) != PartitionFit::Fits) continue;
-        if (checked[inside.systemTrack] || !partitionFormatted(image, inside)) continue;
-        checked[inside.systemTrack] = true;
-        ImageBuffer area{image.bytes, inside};
-        CheckReport within;
-        checkFindings(area, within);
+// and was formatted inside) and whose area the image's check has not gone
+// into yet, checked inside as its own disk, nested ones too; each finding of
+// it joins the report after the partition's name. `scratch`, when given, is
+// `image` itself, whose shape may be changed for a while; else one copy of
+// the bytes serves every sub-directory below.
+void checkPartitions(Tally &tally, const ImageBuffer &image, SubDirectoryVisits &visits, ImageBuffer *scratch) {
+    std::vector<SubDirectory> subs = newSubDirectories(image, visits);
+    if (subs.empty()) return;
+    ImageBuffer copy;
+    if (!scratch) {
+        copy = image;
+        scratch = &copy;
+    }
+    DiskShape outer = scratch->shape;
+    for (const SubDirectory &sub : subs) {
         std::string name;
         consoleCaptureStart(name);
         consolePrintf("partition ");
-        printName(slot.bytes);
-        consolePrintf(" (tracks %i-%i): ", inside.areaFirst, inside.areaLast);
+        printName(sub.slot);
+        consolePrintf(" (tracks %i-%i): ", sub.inside.areaFirst, sub.inside.areaLast);
         consoleCaptureStop();
+        scratch->shape = sub.inside;
+        CheckReport within;
+        checkDirectory(*scratch, within, visits, scratch);
+        scratch->shape = outer;
         for (CheckFinding &found : within.findings) tally.findings.push_back({found.error, name + found.text});
         tally.errors += within.errors;
         tally.warnings += within.warnings;
@@ -585,7 +607,8 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
         printEntry(account, found.owner);
         consolePrintf(": ");
     }
-    const char *header = headerName(account.shape);
+    std::string headerString = headerText(account.shape);
+    const char *header = headerString.c_str();
     if (found.kind == FindingKind::DirectoryLinkElsewhere) {
         consolePrintf("the directory chain: %s links to ", header);
         printBlock(found.to);
@@ -609,7 +632,10 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
     }
 }
 
-void checkFindings(const ImageBuffer &image, CheckReport &report) {
+namespace {
+
+// The check of one directory and, below it, of the sub-directories not yet gone into.
+void checkDirectory(const ImageBuffer &image, CheckReport &report, SubDirectoryVisits &visits, ImageBuffer *scratch) {
     BlockAccount account;
     buildAccount(image, account, options.showAll != 0);
     report = CheckReport{};
@@ -620,12 +646,14 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
     reportUnknownSize(tally, image, account);
     if (!map) {
         beginLine(tally, true, account, kOwnerNone);
-        consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n", headerName(image.shape),
+        consolePrintf("%s lies outside the image (%llu byte%s): no map and no directory\n",
+                      headerText(image.shape).c_str(),
                       static_cast<unsigned long long>(image.bytes.size()),
                       plural(static_cast<int>(image.bytes.size())));
     } else if (map[kDosVersionOffset] != image.shape.family->dosVersion && image.shape.family->map != MapLayout::D81) {
         beginLine(tally, false, account, kOwnerNone);
-        consolePrintf("%s: DOS version byte $%02x, not $%02x\n", headerName(image.shape), map[kDosVersionOffset],
+        consolePrintf("%s: DOS version byte $%02x, not $%02x\n", headerText(image.shape).c_str(),
+                      map[kDosVersionOffset],
                       image.shape.family->dosVersion);
     }
     reportD81Faults(tally, image, account);
@@ -639,7 +667,21 @@ void checkFindings(const ImageBuffer &image, CheckReport &report) {
     reportErrorBytes(tally, image, account);
     consoleCaptureStop();
     countSummary(tally, view);
-    if (map) checkPartitions(tally, image, account);
+    if (map) checkPartitions(tally, image, visits, scratch);
+}
+
+}  // namespace
+
+void checkFindings(const ImageBuffer &image, CheckReport &report) {
+    SubDirectoryVisits visits{};
+    checkDirectory(image, report, visits, nullptr);
+    if (visits.passedOver == 0) return;
+    report.findings.push_back({false, {}});
+    consoleCaptureStart(report.findings.back().text);
+    consolePrintf("%i more partition%s not checked: the check goes into at most %i sub-directories of an image",
+                  visits.passedOver, plural(visits.passedOver), kMostSubDirectories);
+    consoleCaptureStop();
+    ++report.warnings;
 }
 
 void printCheckReport(const CheckReport &report) {

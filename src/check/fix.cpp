@@ -5,11 +5,13 @@
 #include <bit>
 #include <cassert>
 #include <cstring>
+#include <string>
 
 #include "base/console.h"
 #include "base/options.h"
 #include "check/check.h"
 #include "check/layout.h"
+#include "disk/directory.h"
 #include "disk/partition.h"
 
 namespace {
@@ -33,7 +35,8 @@ TrackMapEntry rebuiltEntry(const DiskShape &shape, TrackMapEntry old, int track,
 // True for a finding after which the account may not know every block in
 // use, so that a block the map marks used may be some owner's:
 // - a link the walk cannot follow (above the tracks, beyond the sectors,
-//   outside the image), of any chain: what lies beyond it is not walked;
+//   outside the image, out of a sub-directory's partition), of any chain:
+//   what lies beyond it is not walked;
 // - the directory's first link naming 18/0: its first block is not known;
 // - a VLIR index or border block that another chain has already: the records
 //   or entries it lists are not read;
@@ -52,6 +55,7 @@ bool mayHideBlocks(const BlockAccount &account, const Finding &found) {
         case FindingKind::LinkAboveTracks:
         case FindingKind::LinkBeyondSectors:
         case FindingKind::LinkOutsideImage:
+        case FindingKind::ChainLeavesArea:
         case FindingKind::SingleBlockLinks:
         case FindingKind::GeosStructure:
         case FindingKind::GeosNoInfo:
@@ -66,18 +70,26 @@ bool mayHideBlocks(const BlockAccount &account, const Finding &found) {
     }
 }
 
+// "fix: " and, inside a sub-directory, the partitions it lies in (a captured
+// text, whose names are disk codes): how each line of the repair begins.
+void printFixStart(const std::string &where) {
+    consolePrintf("fix: ");
+    consolePrintCaptured(where);
+}
+
 // Says, on one line, why the repair frees nothing: the first finding that may
 // hide blocks in use, and how many there are.
-void printWhyNothingFreed(const BlockAccount &account, const Finding &first, int count) {
-    if (count == 1) consolePrintf("fix: frees no block, since this finding may hide blocks in use: ");
-    else consolePrintf("fix: frees no block, since %i findings may hide blocks in use, the first: ", count);
+void printWhyNothingFreed(const BlockAccount &account, const Finding &first, int count, const std::string &where) {
+    printFixStart(where);
+    if (count == 1) consolePrintf("frees no block, since this finding may hide blocks in use: ");
+    else consolePrintf("frees no block, since %i findings may hide blocks in use, the first: ", count);
     printFindingText(account, first);
     consolePrintf("\n");
 }
 
 }  // namespace
 
-void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
+void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused, const std::string &where) {
     assert(headerBlock(image) != nullptr);
     MapExtension extension = findMapExtension(image);
     int changed = 0;
@@ -87,7 +99,8 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
     for (int sector = 1; sector <= 2 && image.shape.family->map == MapLayout::D81; ++sector) {
         uint8_t *d81Map = blockAt(image, image.shape.systemTrack, sector);
         if (!d81Map || (d81Map[2] == 0x44 && d81Map[3] == 0xBB)) continue;
-        consolePrintf("fix: %i/%i: bytes 02-03 $%02x $%02x -> $44 $BB\n", image.shape.systemTrack, sector, d81Map[2],
+        printFixStart(where);
+        consolePrintf("%i/%i: bytes 02-03 $%02x $%02x -> $44 $BB\n", image.shape.systemTrack, sector, d81Map[2],
                       d81Map[3]);
         d81Map[2] = 0x44;
         d81Map[3] = 0xBB;
@@ -102,7 +115,8 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
     int stray = 0;
     for (int i = kD71SideMapEnd; sideMap && i < kBlockSize; ++i) stray += sideMap[i] != 0;
     if (stray > 0) {
-        consolePrintf("fix: %i/0: %i byte%s beyond the map (69-FF) -> $00\n", sideTrack, stray, plural(stray));
+        printFixStart(where);
+        consolePrintf("%i/0: %i byte%s beyond the map (69-FF) -> $00\n", sideTrack, stray, plural(stray));
         std::fill(sideMap + kD71SideMapEnd, sideMap + kBlockSize, 0);
         bytesFixed = true;
     }
@@ -113,21 +127,27 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused) {
         TrackMapEntry rebuilt = rebuiltEntry(image.shape, entry, track, used, freeUnused);
         if (track != image.shape.systemTrack) freeBlocks += rebuilt.freeCount;
         if (entry.freeCount == rebuilt.freeCount && entry.freeBits == rebuilt.freeBits) continue;
-        consolePrintf("fix: track %i: %i -> %i block%s free\n", track, entry.freeCount, rebuilt.freeCount,
+        printFixStart(where);
+        consolePrintf("track %i: %i -> %i block%s free\n", track, entry.freeCount, rebuilt.freeCount,
                       plural(rebuilt.freeCount));
         writeMapEntry(image, extension, track, rebuilt);
         ++changed;
     }
+    printFixStart(where);
     if (changed == 0 && !bytesFixed && freeUnused)
-        consolePrintf("fix: the map agrees with the chains; nothing changed\n");
+        consolePrintf("the map agrees with the chains; nothing changed\n");
     else if (changed == 0 && !bytesFixed)
-        consolePrintf("fix: every block in use is marked used; nothing changed\n");
+        consolePrintf("every block in use is marked used; nothing changed\n");
     else
-        consolePrintf("fix: %i track%s changed; %i block%s free\n", changed, plural(changed), freeBlocks,
+        consolePrintf("%i track%s changed; %i block%s free\n", changed, plural(changed), freeBlocks,
                       plural(freeBlocks));
 }
 
-void fixMap(ImageBuffer &image) {
+namespace {
+
+// The repair of one directory, then of each sub-directory below it that the
+// image's repair has not gone into yet, the image's shape that of each in turn.
+void fixDirectory(ImageBuffer &image, SubDirectoryVisits &visits, const std::string &where) {
     BlockAccount account;
     buildAccount(image, account, options.showAll != 0);
     const Finding *first = nullptr;
@@ -137,6 +157,28 @@ void fixMap(ImageBuffer &image) {
         if (!first) first = &found;
         ++hiding;
     }
-    if (first) printWhyNothingFreed(account, *first, hiding);
-    rebuildMap(image, usedBlocks(account), first == nullptr);
+    if (first) printWhyNothingFreed(account, *first, hiding, where);
+    rebuildMap(image, usedBlocks(account), first == nullptr, where);
+    DiskShape outer = image.shape;
+    for (const SubDirectory &sub : newSubDirectories(image, visits)) {
+        std::string inside = where;
+        consoleCaptureStart(inside);
+        consolePrintf("partition \"");
+        consoleDiskCodes(sub.slot + kSlotName, slotNameLength(sub.slot));
+        consolePrintf("\" (tracks %i-%i): ", sub.inside.areaFirst, sub.inside.areaLast);
+        consoleCaptureStop();
+        image.shape = sub.inside;
+        fixDirectory(image, visits, inside);
+        image.shape = outer;
+    }
+}
+
+}  // namespace
+
+void fixMap(ImageBuffer &image) {
+    SubDirectoryVisits visits{};
+    fixDirectory(image, visits, "");
+    if (visits.passedOver > 0)
+        consolePrintf("fix: %i more partition%s left as they are: the repair goes into at most %i sub-directories of "
+                      "an image\n", visits.passedOver, plural(visits.passedOver), kMostSubDirectories);
 }

@@ -2,6 +2,8 @@
 // directory reaches, conservatively.
 #pragma once
 
+#include <string>
+
 #include "disk/blockset.h"
 #include "disk/image.h"
 
@@ -11,9 +13,11 @@
 // is), except that a track-18 block that nothing uses keeps its bit; bits of
 // sectors a track does not have are cleared and the counts are set from the
 // bits. Writes only entries that change, through no other call, and prints
-// one line per changed track (counts before and after), then a summary line.
+// one line per changed track (counts before and after), then a summary line,
+// each line "fix: " and `where` (a captured text: the partitions a
+// sub-directory lies in, "" at the root) first.
 // Precondition: the header block (18/0, 40/0) is present.
-void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused);
+void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused, const std::string &where);
 
 // The repair: the blocks the account finds in use (18/0, the directory, every
 // chain of every entry whose type byte is not 0, REL side sectors, GEOS info
@@ -22,5 +26,10 @@ void rebuildMap(ImageBuffer &image, const BlockSet &used, bool freeUnused);
 // (a link it cannot follow, a GEOS structure byte other than 0 and 1, a REL
 // file without side sectors, ...; fix.cpp lists them), it first prints one
 // line naming the first such finding and frees no block. Never changes an
-// entry, a link or a data byte. Precondition: the header block (18/0, 40/0) is present.
+// entry, a link or a data byte. Then the same inside each partition of the
+// directory that is a sub-directory, nested ones too, each area once (as
+// -check goes into them), its lines naming the partitions first
+// ("fix: partition "PART" (tracks 41-45): track 1: 1 -> 0 blocks free"); the
+// image's shape is as it was afterwards. Precondition: the header block
+// (18/0, 40/0) is present.
 void fixMap(ImageBuffer &image);

@@ -4,6 +4,7 @@
 #include <cassert>
 
 #include "base/console.h"
+#include "disk/entrychains.h"
 
 namespace {
 
@@ -115,6 +116,27 @@ const uint8_t *extensionEntryAt(const ImageBuffer &image, int offset, int track)
 }
 
 }  // namespace
+
+int malformedExtensionEntry(const ImageBuffer &image, int offset) {
+    const uint8_t *header = headerBlock(image);
+    if (!header || image.shape.family != &kFamilyD64 || image.shape.tracks < kExtendedD64Tracks) return -1;
+    bool anySet = false;
+    int malformed = 0;
+    for (int track = kFirstExtensionTrack; track <= kExtendedD64Tracks; ++track) {
+        const uint8_t *entry = header + offset + kExtensionEntrySize * (track - kFirstExtensionTrack);
+        if (malformed == 0 && (entry[0] > 17 || entry[3] > 0x01)) malformed = track;
+        anySet = anySet || entry[0] || entry[1] || entry[2] || entry[3];
+    }
+    return anySet ? malformed : -1;
+}
+
+int extensionMapOffset(const ImageBuffer &image) {
+    if (malformedExtensionEntry(image, kSpeedDosMapOffset) == 0) return kSpeedDosMapOffset;
+    TrackSector border;
+    if (!geosBorderBlock(image, border) && malformedExtensionEntry(image, kDolphinDosMapOffset) == 0)
+        return kDolphinDosMapOffset;
+    return 0;
+}
 
 bool readExtensionEntry(const ImageBuffer &image, int offset, int track, TrackMapEntry &entry) {
     const uint8_t *bytes = extensionEntryAt(image, offset, track);

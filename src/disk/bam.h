@@ -62,6 +62,19 @@ bool readExtensionEntry(const ImageBuffer &image, int offset, int track, TrackMa
 // Writes it where readExtensionEntry reads it; nothing where it reads none.
 void writeExtensionEntry(ImageBuffer &image, int offset, int track, TrackMapEntry entry);
 
+// Where a D64 of 40 tracks or more keeps its map of tracks 36-40: an area
+// counts when each of its five entries is well formed (a count of at most
+// 17, no bit for a sector above 16) and not all of its bytes are 0.
+// SpeedDOS's (C0) is tried first; DolphinDOS's (AC) not on a GEOS disk, whose
+// signature lies in the same bytes. 0 when there is none, on every other
+// image (a cut 40-track one too) and when the header is absent.
+int extensionMapOffset(const ImageBuffer &image);
+
+// For the area at `offset` of a 40-track D64's header: the first track
+// (36-40) whose entry is not well formed, 0 when all five are, -1 when all
+// their bytes are 0 or the image is no D64 of 40 tracks or more.
+int malformedExtensionEntry(const ImageBuffer &image, int offset);
+
 // What a free-block search must never return, whatever the map says, and what
 // it stepped over for that reason.
 struct SearchSkips {

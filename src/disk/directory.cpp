@@ -40,6 +40,12 @@ TrackSector driveDirectoryStart(const ImageBuffer &image) {
     return {shape.systemTrack, headerBlock(image)[1]};
 }
 
+int slotNameLength(const uint8_t *slot) {
+    int length = 0;
+    while (length < kNameLength && slot[kSlotName + length] != 0xA0) ++length;
+    return length;
+}
+
 int slotBlockCount(const uint8_t *slot) { return slot[kSlotBlockCount] | slot[kSlotBlockCount + 1] << 8; }
 
 bool slotStartAddress(const ImageBuffer &image, const uint8_t *slot, int &address) {

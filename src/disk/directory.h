@@ -47,6 +47,10 @@ inline bool isPartition(const DiskShape &shape, const uint8_t *slot) {
     return shape.family == &kFamilyD81 && (slot[kSlotType] & 7) == kTypePartition;
 }
 
+// The bytes of the slot's name before its $A0 padding (0..16): what a drive
+// compares and the listing shows in quotes.
+int slotNameLength(const uint8_t *slot);
+
 // The 16-bit block count the slot claims.
 int slotBlockCount(const uint8_t *slot);
 

@@ -53,21 +53,21 @@ const DiskFamily kFamilyD64{.name = "d64", .zones = {k1541Zones[0], k1541Zones[1
                             .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 10,
                             .directoryCapacity = 144, .map = MapLayout::D64, .nameOffset = 0x90, .idOffset = 0xA2,
                             .typeFive = "???", .drive = "1541", .dosVersion = 0x41,
-                            .mapBlocks = "18/0, the map block", .headerBlock = "18/0",
+                            .mapBlocks = "18/0, the map block",
                             .dosType = "2A", .sidesFlag = 0x00, .headerPadding = 4, .linkedMapBlocks = 0, .mapIoByte = 0};
 const DiskFamily kFamilyD71{.name = "d71", .zones = {k1541Zones[0], k1541Zones[1], k1541Zones[2], k1541Zones[3]},
                             .sideTracks = 35, .trackTable = &kD71Tracks, .addressedTracks = 0, .mapTracks = 70,
                             .systemTrack = 18, .directorySector = 1, .directoryInterleave = 3, .fileInterleave = 6,
                             .directoryCapacity = 144, .map = MapLayout::D71, .nameOffset = 0x90, .idOffset = 0xA2,
                             .typeFive = "???", .drive = "1571", .dosVersion = 0x41,
-                            .mapBlocks = "18/0 and track 53, the map", .headerBlock = "18/0",
+                            .mapBlocks = "18/0 and 53/0, the map, and the rest of track 53",
                             .dosType = "2A", .sidesFlag = 0x80, .headerPadding = 4, .linkedMapBlocks = 0, .mapIoByte = 0};
 const DiskFamily kFamilyD81{.name = "d81", .zones = {k1581Zones[0], k1581Zones[1], k1581Zones[2], k1581Zones[3]},
                             .sideTracks = 0, .trackTable = &kD81Tracks, .addressedTracks = 0, .mapTracks = 80,
                             .systemTrack = 40, .directorySector = 3, .directoryInterleave = 1, .fileInterleave = 1,
                             .directoryCapacity = 296, .map = MapLayout::D81, .nameOffset = 0x04,
                             .idOffset = 0x16, .typeFive = "CBM", .drive = "1581", .dosVersion = 0x44,
-                            .mapBlocks = "40/0-40/2, the header and map", .headerBlock = "40/0",
+                            .mapBlocks = "40/0-40/2, the header and map",
                             .dosType = "3D", .sidesFlag = 0x00, .headerPadding = 2, .linkedMapBlocks = 2,
                             .mapIoByte = 0xC0};
 

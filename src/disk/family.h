@@ -68,7 +68,6 @@ struct DiskFamily {
     const char *drive;          // "1541", "1571", "1581", for messages
     uint8_t dosVersion;         // header byte 02 as the drive formats it ($41, $41, $44)
     const char *mapBlocks;      // the header and map blocks, as messages name them
-    const char *headerBlock;    // the header block, as messages name it ("18/0", "40/0")
     // How the drive's format command writes the header and the map:
     const char *dosType;        // the two bytes after the id and its padding byte ("2A", "3D")
     uint8_t sidesFlag;          // header byte 03 ($80 on a 1571: double-sided)
@@ -195,9 +194,6 @@ bool isSystemBlock(const DiskShape &shape, int track, int sector);
 
 // The drive of the shape's family, for messages ("1541").
 inline const char *driveName(const DiskShape &shape) { return shape.family->drive; }
-
-// The header block as messages name it: "18/0" or "40/0".
-inline const char *headerName(const DiskShape &shape) { return shape.family->headerBlock; }
 
 // True when both shapes are of one family.
 inline bool sameFamily(const DiskShape &a, const DiskShape &b) { return a.family == b.family; }

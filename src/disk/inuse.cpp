@@ -23,6 +23,7 @@ struct Walked {
     PositionSet directory;
     PositionSet files;
     PositionSet indexes;
+    const uint8_t *leftOut;  // a slot whose chains do not count (nullptr: none)
 };
 
 void collectFileChain(const ImageBuffer &image, TrackSector start, BlocksInUse &inUse, Walked &walked) {
@@ -44,10 +45,27 @@ void collectVlirRecords(const ImageBuffer &image, TrackSector indexBlock, Blocks
     }
 }
 
-// Every chain a listed slot owns. A GEOS file whose structure byte is neither
-// 0 nor 1 may be either kind, so both readings count.
+// A 1581 partition's area: its size in blocks from its first block in
+// layout order, over track ends, as far as the image's tracks go. It has no
+// links; every block of it is in use, whatever lies inside.
+void collectPartitionArea(const ImageBuffer &image, const uint8_t *slot, BlocksInUse &inUse) {
+    const DiskShape &shape = image.shape;
+    int first = blockIndex(shape, slot[kSlotStartTrack], slot[kSlotStartSector]);
+    for (int index = first, left = slotBlockCount(slot); first >= 0 && left > 0; ++index, --left) {
+        TrackSector at = blockOfIndex(shape, index);
+        if (at.track == 0) return;
+        blockSetAdd(inUse.files, at.track, at.sector);
+    }
+}
+
+// Every chain a listed slot owns, or a partition's area. A GEOS file whose
+// structure byte is neither 0 nor 1 may be either kind, so both readings count.
 void collectEntry(const ImageBuffer &image, const uint8_t *slot, BlocksInUse &inUse, Walked &walked) {
-    if (slot[kSlotType] == 0) return;
+    if (slot[kSlotType] == 0 || slot == walked.leftOut) return;
+    if (isPartition(image.shape, slot)) {
+        collectPartitionArea(image, slot, inUse);
+        return;
+    }
     EntryKind kind = entryKind(slot);
     SlotChains named = slotChains(slot, kind);
     for (int i = 0; i < named.count; ++i) collectFileChain(image, named.chains[i].start, inUse, walked);
@@ -78,9 +96,10 @@ void collectBorderBlock(const ImageBuffer &image, BlocksInUse &inUse, Walked &wa
 
 }  // namespace
 
-BlocksInUse collectBlocksInUse(const ImageBuffer &image) {
+BlocksInUse collectBlocksInUse(const ImageBuffer &image, const uint8_t *leftOut) {
     BlocksInUse inUse{};
     Walked walked{};
+    walked.leftOut = leftOut;
     const DiskShape &shape = image.shape;
     for (int sector = 0; sector < sectorsPerTrack(shape, shape.systemTrack); ++sector)
         if (isSystemBlock(shape, shape.systemTrack, sector)) blockSetAdd(inUse.directory, shape.systemTrack, sector);

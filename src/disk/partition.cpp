@@ -48,12 +48,30 @@ const uint8_t *findEntryNamed(const ImageBuffer &image, const uint8_t *name, int
     const uint8_t *other = nullptr;
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, false)) {
-        const uint8_t *text = slot + kSlotName;
-        int stored = 0;
-        while (stored < kNameLength && text[stored] != 0xA0) ++stored;
-        if (stored != length || !std::equal(name, name + length, text)) continue;
+        if (slotNameLength(slot) != length || !std::equal(name, name + length, slot + kSlotName)) continue;
         if ((slot[kSlotType] & 7) == kTypePartition && image.shape.family->map == MapLayout::D81) return slot;
         if (!other) other = slot;
     }
     return other;
+}
+
+std::vector<SubDirectory> newSubDirectories(const ImageBuffer &image, SubDirectoryVisits &visits) {
+    std::vector<SubDirectory> found;
+    if (image.shape.family->map != MapLayout::D81 || !headerBlock(image)) return found;
+    DirectoryCursor cursor = startDirectory(image);
+    while (const uint8_t *slot = nextListedSlot(image, cursor, false)) {
+        DiskShape inside;
+        if (partitionShape(image.shape, slot, inside) != PartitionFit::Fits || !partitionFormatted(image, inside))
+            continue;
+        bool &entered = visits.entered[inside.areaFirst][inside.areaLast];
+        if (entered) continue;
+        entered = true;
+        if (visits.count >= kMostSubDirectories) {
+            ++visits.passedOver;
+            continue;
+        }
+        ++visits.count;
+        found.push_back({slot, inside});
+    }
+    return found;
 }

@@ -5,6 +5,8 @@
 // outward from F within the area. Reads only; prints nothing.
 #pragma once
 
+#include <vector>
+
 #include "disk/image.h"
 
 // True when the shape is that of a sub-directory (its system track is not
@@ -47,3 +49,27 @@ bool partitionFormatted(const ImageBuffer &image, const DiskShape &inside);
 // (`length` bytes, 0..16; the name's padding $A0 not counted), else the first
 // listed entry of another type by that name, else nullptr.
 const uint8_t *findEntryNamed(const ImageBuffer &image, const uint8_t *name, int length);
+
+// The sub-directories one image's walk (the check's, the repair's) has gone
+// into, by area, and how many more it met: each area is gone into once per
+// image, whichever directory lists it, and at most kMostSubDirectories in
+// all, so that partitions that list each other's sub-partitions cost no more
+// than the areas they name.
+constexpr int kMostSubDirectories = 256;
+struct SubDirectoryVisits {
+    bool entered[kMostTracks + 1][kMostTracks + 1];  // by first and last track
+    int count;      // areas gone into
+    int passedOver; // sub-directories met beyond kMostSubDirectories
+};
+
+// A sub-directory to go into: its slot in the directory read, its shape.
+struct SubDirectory {
+    const uint8_t *slot;
+    DiskShape inside;
+};
+
+// The listed partitions of the image's directory that can be entered and
+// were formatted inside, in directory order, whose area `visits` has not
+// entered yet; each is recorded as entered (past the bound, counted once in
+// visits.passedOver instead and left out). None on another family.
+std::vector<SubDirectory> newSubDirectories(const ImageBuffer &image, SubDirectoryVisits &visits);

@@ -2,7 +2,9 @@
 #include "files/insert.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "base/console.h"
@@ -12,6 +14,8 @@
 #include "disk/bam.h"
 #include "disk/directory.h"
 #include "disk/entrychains.h"
+#include "disk/format.h"
+#include "disk/partition.h"
 #include "disk/placement.h"
 #include "disk/walk.h"
 
@@ -19,6 +23,7 @@ namespace {
 
 constexpr int kPayloadPerBlock = kBlockSize - 2;
 constexpr uint8_t kPadding = 0xA0;
+constexpr uint8_t kLockAndClosedBits = 0xC0;  // bit 6: locked ('<'); bit 7: closed (clear: '*')
 
 // What one pass over the directory finds for an insert.
 struct DirectoryScan {
@@ -134,6 +139,14 @@ const char *problemText(NameTextProblem problem) {
     }
 }
 
+// Ends the run with status 2: the disk, or the partition the run works in, is
+// full; `more` (possibly "") follows the first sentence.
+[[noreturn]] void exitFull(const InsertRun &run, const std::string &more) {
+    if (run.partition.empty()) exitWithMessage(2, "ERROR: Disk full '%s'!%s", run.growth.path.c_str(), more.c_str());
+    exitWithMessage(2, "ERROR: Partition '%s' of '%s' is full!%s", run.partition.c_str(), run.growth.path.c_str(),
+                    more.c_str());
+}
+
 // What the chain of one insert is: its placement, first block (track 0: where
 // the drive starts a file), length in blocks, the host file as messages name
 // it, and whether it replaces a file whose blocks are freed only after it.
@@ -147,7 +160,7 @@ struct NewChain {
 
 // Takes the next block of a file (the first when `previous` is null) and
 // marks it used; status 2, naming how many of the chain's blocks are missing
-// (`taken` are placed), when the disk has none.
+// (`taken` are placed), when the disk or partition has none.
 TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const NewChain &chain, const TrackSector *previous,
                           int taken) {
     TrackSector block;
@@ -159,11 +172,11 @@ TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const NewChain &ch
     if (!found) {
         warnAfterSearch(image, run.growth, nullptr);
         int missing = chain.count - taken;
-        exitWithMessage(2, "ERROR: Disk full '%s'! '%s' needs %i block%s, %i %s missing%s.", run.growth.path.c_str(),
-                        chain.shownPath.c_str(), chain.count, plural(chain.count), missing,
-                        missing == 1 ? "is" : "are",
-                        chain.replacing ? " ('-wreplace' frees the old file's blocks once the new file is whole)"
-                                        : "");
+        exitFull(run, " '" + chain.shownPath + "' needs " + std::to_string(chain.count) + " block" +
+                          plural(chain.count) + ", " + std::to_string(missing) + (missing == 1 ? " is" : " are") +
+                          " missing" +
+                          (chain.replacing ? " ('-wreplace' frees the old file's blocks once the new file is whole)"
+                                           : "") + ".");
     }
     markPlacedBlock(image, rules, block, false);
     return block;
@@ -201,12 +214,30 @@ void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, in
     slot[kSlotBlockCount + 1] = static_cast<uint8_t>(count >> 8);
 }
 
+// True for a block whose bit a replaced file may give back: on a track the
+// rules place files on, or another track of the map that is neither outside
+// the partition worked in nor reserved (a 1571's track 53), and a sector the
+// track has.
+bool mayBeFreed(const ImageBuffer &image, const PlacementRules &rules, TrackSector at) {
+    const DiskShape &shape = image.shape;
+    if (at.sector >= sectorsPerTrack(shape, at.track)) return false;
+    if (isPlacementTrack(image, rules, at.track)) return true;
+    return isMapTrack(image, at.track) && !outsidePartition(shape, at.track) &&
+           !(isReservedTrack(shape, at.track) && at.track != shape.systemTrack);
+}
+
 // Frees, in the map the rules read, every block of the chains a replaced
 // entry owns (its data, REL side sectors, GEOS info block, VLIR index and
-// records), each walk bounded and stopped at a sector beyond its track.
-// Blocks of the directory's account and blocks no map covers stay as they are.
+// records) that nothing else uses: the account of every other entry (a
+// cross-linked file, a partition's area), the header, map and directory stay
+// in use, and so do blocks no map of the rules covers. Each walk is bounded
+// and stops at a sector beyond its track. The run's account becomes that of
+// the disk now, and the full-track record is cleared.
 void freeReplacedFile(ImageBuffer &image, InsertRun &run, const PlacementRules &rules, const uint8_t *oldSlot) {
     run.fullTracks.reset();
+    BlocksInUse others = collectBlocksInUse(image, oldSlot);
+    BlockSet keep = others.directory;
+    blockSetAddAll(keep, others.files);
     EntryKind kind = entryKind(oldSlot);
     SlotChains named = slotChains(oldSlot, kind);
     std::vector<NamedChain> chains(named.chains, named.chains + named.count);
@@ -223,13 +254,12 @@ void freeReplacedFile(ImageBuffer &image, InsertRun &run, const PlacementRules &
                     if (pair == VlirPair::Record) chains.push_back({ChainRole::VlirRecord, recordStart});
                 }
             TrackSector at = walk.at;
-            bool mapped = isPlacementTrack(image, rules, at.track) || isMapTrack(image, at.track);
-            if (!mapped || at.sector >= sectorsPerTrack(image.shape, at.track) ||
-                blockSetHas(run.growth.inUse.directory, at.track, at.sector))
-                continue;
-            markPlacedBlock(image, rules, at, true);
+            if (mayBeFreed(image, rules, at) && !blockSetHas(keep, at.track, at.sector))
+                markPlacedBlock(image, rules, at, true);
         }
     }
+    run.growth.inUse = others;
+    run.growth.skips.inUse = keep;
 }
 
 // True when the block holding `bytes` is a header or map block, whose
@@ -284,6 +314,27 @@ const char *optionOpening(const ImageBuffer &image, const PlacementRules &rules,
     return "";
 }
 
+// The slot a new entry goes into: the one of its name when the scan found one
+// (a replacement), else the first free slot, else the first of a block the
+// directory grows by on its track (status 2 when that has none free).
+// `number` is set to the entry number the slot gets.
+uint8_t *takeSlot(ImageBuffer &image, InsertRun &run, const DirectoryScan &scan, int &number) {
+    if (scan.namedSlot || scan.freeSlot) {
+        number = scan.namedSlot ? scan.namedSlotNumber : scan.freeSlotNumber;
+        return scan.namedSlot ? scan.namedSlot : scan.freeSlot;
+    }
+    TrackSector added;
+    if (!growDirectory(image, run.directoryEnd, run.growth, true, added))
+        exitFull(run, " Its directory is full: no slot is free, and track " + std::to_string(image.shape.systemTrack) +
+                          ", which holds the whole directory on a " + driveName(image.shape) +
+                          ", has no free block for another directory block.");
+    run.directoryEnd = added;
+    number = scan.shownSlots;
+    uint8_t *slot = blockAt(image, added.track, added.sector);
+    if (inSystemBlock(image, slot)) run.fullTracks.reset();
+    return slot;
+}
+
 void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int interleave) {
     consolePrintf("%3i: \"", number);
     consoleDiskCodes(slot + kSlotName, static_cast<int>(nameLength(slot + kSlotName)));
@@ -296,7 +347,7 @@ void printInserted(const DiskShape &shape, int number, const uint8_t *slot, int 
 }  // namespace
 
 InsertRun startInserts(const ImageBuffer &image, const std::string &imagePath, PlacementRules rules) {
-    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules, {}, {}, {}, {}};
+    InsertRun run{startGrowth(image, imagePath, false), {0, 0}, rules, {}, {}, {}, {}, {}};
     // As the listing reads the directory: from the link in the header (18/0, 40/0).
     run.directoryEnd = requireDirectoryEnd(image, {image.shape.systemTrack, 0}, run.growth);
     return run;
@@ -350,26 +401,100 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
                       run.growth.path.c_str(), held.c_str(), shownPath.c_str(), shownPath.c_str());
         return;
     }
-    uint8_t *slot = scan.namedSlot ? scan.namedSlot : scan.freeSlot;
-    int number = scan.namedSlot ? scan.namedSlotNumber : scan.freeSlotNumber;
-    if (!slot) {
-        TrackSector added;
-        if (!growDirectory(image, run.directoryEnd, run.growth, true, added))
-            exitWithMessage(2, "ERROR: Disk full '%s'! Its directory is full: no slot is free, and track %i, which "
-                               "holds the whole directory on a %s, has no free block for another directory block.",
-                            run.growth.path.c_str(), image.shape.systemTrack, driveName(image.shape));
-        run.directoryEnd = added;
-        slot = blockAt(image, added.track, added.sector);
-        number = scan.shownSlots;
-        if (inSystemBlock(image, slot)) run.fullTracks.reset();
-    }
+    if (scan.namedSlot && isPartition(image.shape, scan.namedSlot))
+        exitWithMessage(1, "ERROR: '-wreplace' for '%s': the entry of its name on '%s' is a 1581 partition, which "
+                           "is never replaced.", shownPath.c_str(), run.growth.path.c_str());
+    HostFileEntry written = entry;
+    // A replacement keeps the old entry's lock and closed bits unless -wtype gives the whole type byte.
+    if (scan.namedSlot && settings.typeByte < 0)
+        written.typeByte = static_cast<uint8_t>((entry.typeByte & ~kLockAndClosedBits) |
+                                                (scan.namedSlot[kSlotType] & kLockAndClosedBits));
+    if (image.shape.family == &kFamilyD81 && (written.typeByte & 7) == kTypePartition)
+        exitWithMessage(1, "ERROR: Type byte $%02x for '%s' is that of a 1581 partition (CBM), which '-w' does not "
+                           "make on '%s'; give DEL, SEQ, PRG or USR.", written.typeByte, shownPath.c_str(),
+                        run.growth.path.c_str());
+    int number = 0;
+    uint8_t *slot = takeSlot(image, run, scan, number);
     int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
     NewChain chain{rules, start, count, shownPath, scan.namedSlot != nullptr};
     TrackSector first = writeChain(image, run, chain, bytes, size);
     warnAfterSearch(image, run.growth, nullptr);
     // Only now, with the new file whole, does the old one give up its blocks.
     if (scan.namedSlot) freeReplacedFile(image, run, rules, slot);
-    writeEntry(slot, entry, first, count);
+    writeEntry(slot, written, first, count);
     if (inSystemBlock(image, slot)) run.fullTracks.reset();
     printInserted(image.shape, number, slot, rules.interleave);
+}
+
+// ---- New partitions ----
+
+namespace {
+
+// True when every block of `track` is free in the map, held by the image and
+// in use by nothing the run's account knows.
+bool trackWhollyFree(const ImageBuffer &image, const InsertRun &run, int track) {
+    int sectors = sectorsPerTrack(image.shape, track);
+    uint64_t all = (uint64_t{1} << sectors) - 1;
+    return (trackMapEntry(image, track).freeBits & all) == all && blockPresent(image, track, sectors - 1) &&
+           blockSetTrackBits(run.growth.skips.inUse, track) == 0;
+}
+
+// The first track of the lowest run of `tracks` wholly free tracks in the
+// area that does not hold the system track; 0 when there is none.
+int findFreeTracks(const ImageBuffer &image, const InsertRun &run, int tracks) {
+    const DiskShape &shape = image.shape;
+    int length = 0;
+    for (int track = shape.areaFirst; track <= std::min(shape.areaLast, mapTracks(shape)); ++track) {
+        length = track != shape.systemTrack && trackWhollyFree(image, run, track) ? length + 1 : 0;
+        if (length == tracks) return track - tracks + 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void makePartition(ImageBuffer &image, InsertRun &run, const std::string &shownName, const NameText &name,
+                   int blocks) {
+    const DiskShape &shape = image.shape;
+    const char *path = run.growth.path.c_str();
+    if (shape.family->map != MapLayout::D81)
+        exitWithMessage(1, "ERROR: '-mkpart %s' makes a 1581 partition; '%s' is a %s disk.", shownName.c_str(), path,
+                        driveName(shape));
+    uint8_t padded[kNameLength];
+    std::memset(padded, kPadding, kNameLength);
+    std::memcpy(padded, name.bytes, static_cast<size_t>(name.length));
+    DirectoryScan scan = scanDirectory(image, run, padded);
+    if (scan.namedSlot)
+        exitWithMessage(1, "ERROR: '%s' holds an entry named '%s' already.", path, shownName.c_str());
+    int perTrack = sectorsPerTrack(shape, shape.areaFirst);
+    int tracks = blocks / perTrack;
+    int first = findFreeTracks(image, run, tracks);
+    if (first == 0) {
+        std::string where = run.partition.empty() ? "'" + run.growth.path + "'"
+                                                  : "Partition '" + run.partition + "' of '" + run.growth.path + "'";
+        exitWithMessage(2, "ERROR: %s has no %i free tracks in a row (apart from track %i) for partition '%s' of %i "
+                           "blocks.", where.c_str(), tracks, shape.systemTrack, shownName.c_str(), blocks);
+    }
+    int number = 0;
+    uint8_t *slot = takeSlot(image, run, scan, number);
+    for (int track = first; track < first + tracks; ++track) setTrackMapEntry(image, track, {0, 0});
+    HostFileEntry entry{};
+    std::memcpy(entry.name, padded, kNameLength);
+    entry.typeByte = 0x80 | kTypePartition;
+    writeEntry(slot, entry, {first, 0}, blocks);
+    if (inSystemBlock(image, slot)) run.fullTracks.reset();
+    // Formatted inside as the drive's "N" within it does: the partition's name, the disk's id.
+    DiskShape inside;
+    PartitionFit fit = partitionShape(shape, slot, inside);
+    assert(fit == PartitionFit::Fits);
+    (void)fit;
+    DiskShape outer = shape;
+    const uint8_t *header = headerBlock(image);
+    uint8_t id[2] = {header[outer.family->idOffset], header[outer.family->idOffset + 1]};
+    image.shape = inside;
+    formatSystemTrack(image, {name.bytes, name.length, id});
+    image.shape = outer;
+    consolePrintf("%3i: \"", number);
+    consoleDiskCodes(name.bytes, name.length);
+    consolePrintf("\" CBM, %i blocks, tracks %i-%i, formatted inside\n", blocks, first, first + tracks - 1);
 }

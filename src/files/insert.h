@@ -24,6 +24,7 @@ struct InsertRun {
     TrackSector directoryEnd;
     PlacementRules rules;  // the run's: -il, -dirtrack, -tracks40 over the drive's own
     FullTracks fullTracks; // tracks the first-block search found full, till a block is freed
+    std::string partition; // the innermost -part the run works in, as messages show it; "" at the root
     // The directory blocks the listing reads, in its order, and the link bytes
     // that walk read (the header's first, then each block's): while those
     // stand, the walk would read the same blocks again.
@@ -54,13 +55,32 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
 // status 1, naming that entry as the listing shows it; with options.nameClash
 // Skip the file is left out with a warning instead; with settings.replace or
 // nameClash Replace the new file is written whole first, and only then are
-// the old file's blocks freed and its slot (keeping its number) given the new
-// entry. Status 1 too for a first track that the rules do not let a file take
-// (naming -dirtrack or -tracks40 where it would); status 2 ("ERROR: Disk full
-// '<image>'! ..." with the blocks missing) when the file's blocks, or a block
-// on the system track for a directory without a free slot (the message then
-// says the directory is full), cannot be found.
+// the old file's blocks that nothing else uses freed and its slot (keeping
+// its number) given the new entry, with the old type byte's lock and closed
+// bits unless settings.typeByte is given; a partition is never replaced
+// (status 1). Status 1 too for a first track that the rules do not let a file
+// take (naming -dirtrack or -tracks40 where it would), and for type 5 on a
+// 1581 disk (a partition's); status 2 ("ERROR: Disk full '<image>'! ..." with
+// the blocks missing, inside a partition "ERROR: Partition '<name>' of
+// '<image>' is full!") when the file's blocks, or a block on the system track
+// for a directory without a free slot (the message then says the directory
+// is full), cannot be found.
 // The image is then left to no one: nothing is written. Precondition: the
 // header block is present.
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
                 const InsertSettings &settings, const uint8_t *bytes, size_t size);
+
+// Makes a 1581 partition named `name` (1..16 bytes; `shownName` as the user
+// typed it, for messages) of `blocks` blocks (whole tracks, at least
+// kPartitionLeastTracks of them) in the directory the run works in, as the
+// drive's partition command ("/0:name,...,C") and then its format command
+// inside it do: the lowest run of wholly free tracks of the area that does
+// not hold the directory's track (free in the map, used by nothing the
+// account knows), marked used; a CBM entry for it in the first free slot (the
+// directory grows as for a file); a header, map (every track outside the
+// partition used) and empty directory on its first track, named `name`, with
+// the disk's id. Prints "%3i: \"NAME\" CBM, N blocks, tracks A-B, formatted
+// inside". Status 1 on a disk of another family and for a name an entry has
+// already; status 2 when no such run of tracks, or no slot, can be found.
+void makePartition(ImageBuffer &image, InsertRun &run, const std::string &shownName, const NameText &name,
+                   int blocks);

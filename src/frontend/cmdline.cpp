@@ -176,6 +176,27 @@ NameText readDiskText(ArgCursor &args, const char *option, int minBytes, int max
     return decodeDiskText(args.take(), args, option, minBytes, maxBytes, paddingPlace);
 }
 
+// The blocks of a 1581 track, and the fewest tracks a partition the drive
+// enters as a sub-directory spans.
+constexpr int kPartitionTrackBlocks = 40;
+constexpr int kPartitionLeastBlocks = 3 * kPartitionTrackBlocks;
+
+// "-mkpart" NAME BLOCKS: the name by the text rule (1..16 bytes), the size in
+// whole tracks of 40 blocks, at least 3 of them.
+void readNewPartition(ArgCursor &args, RunPaths &paths) {
+    if (!args.hasNext(2)) exitWithMessage(1, "ERROR: '-mkpart' takes a partition name and a size in blocks.");
+    std::string shown = consoleOutsideText(args.argv[args.next], ConsoleStream::Error);
+    NameText name = readDiskText(args, "-mkpart", 1, kNameLength, -1);
+    int blocks = parseNumberArg(args.take(), 0, 65535);
+    if (blocks % kPartitionTrackBlocks != 0 || blocks < kPartitionLeastBlocks)
+        exitWithMessage(1, "ERROR: '-mkpart %s %i': a 1581 partition is whole tracks of %i blocks, at least %i "
+                           "blocks (3 tracks), such as %i.", shown.c_str(), blocks, kPartitionTrackBlocks,
+                        kPartitionLeastBlocks, blocks < kPartitionLeastBlocks ? kPartitionLeastBlocks
+                                               : (blocks / kPartitionTrackBlocks + 1) * kPartitionTrackBlocks);
+    paths.newPartitions.push_back({shown, name, blocks, paths.inserts.size(), paths.copies.size()});
+    options.makePartitions = options.imageModified = 1;
+}
+
 // The bytes of a new disk's id, which the format command writes two of.
 constexpr int kNewIdLength = 2;
 
@@ -327,7 +348,7 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     if (is("-rd") || is("-sd")) return args.hasNext() ? 1 + numbersAhead(args, 1, 1) : 0;
     if (is("-block") || is("-x")) return numbersAhead(args, 0, 2);
     if (is("-copy")) return args.hasNext() ? 1 + numbersAhead(args, 1, 2) : 0;
-    int values = is("-start") ? 2 : 0;
+    int values = is("-start") || is("-mkpart") ? 2 : 0;
     for (const char *name :
          {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il", "-clash"})
         if (is(name)) values = 1;
@@ -428,6 +449,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         readNameClash(args);
     } else if (is("-copy")) {
         readCopyRequest(args, paths);
+    } else if (is("-mkpart")) {
+        readNewPartition(args, paths);
     } else if (is("-new")) {
         readNewDisk(args);
     } else if (is("-40")) {
@@ -471,6 +494,7 @@ const char *actionWithoutListing() {
     if (options.checkDisk) return "-check";
     if (options.insertFiles) return "-w";
     if (options.copyEntries) return "-copy";
+    if (options.makePartitions) return "-mkpart";
     if (options.extractFiles) return "-x";
     return nullptr;
 }
@@ -550,7 +574,7 @@ bool isCheckExtractOrCsv(const char *arg) {
 // and the map view and block viewer.
 bool isForOneImage(const char *arg) {
     static const char *const kOneImage[] = {"-rd", "-sd",  "-start", "-merge", "-adel", "-fix",
-                                            "-w",  "-copy", "-block", "-bam",   "-part",  "-new"};
+                                            "-w",  "-copy", "-block", "-bam",   "-part",  "-new", "-mkpart"};
     for (const char *name : kOneImage)
         if (sameArg(arg, name)) return true;
     for (const DirEditOption &option : kDirEditOptions)

@@ -18,6 +18,17 @@ struct CopyRequest {
     size_t afterInserts;
 };
 
+// One -mkpart NAME BLOCKS: the name as typed (for messages) and its bytes,
+// the size, and the -w files and copies given before it, so that it runs
+// among them in command-line order.
+struct PartitionRequest {
+    std::string shown;
+    NameText name;
+    int blocks;
+    size_t afterInserts;
+    size_t afterCopies;
+};
+
 // Names taken from the plain arguments; empty until one is placed.
 struct RunPaths {
     std::string source;
@@ -28,6 +39,7 @@ struct RunPaths {
     std::vector<std::string> inserts;  // -w FILE, in command-line order
     std::vector<std::string> partitions;  // -part NAME as typed, for messages (options.partitions holds the bytes)
     std::vector<CopyRequest> copies;   // -copy IMAGE [num [last]], in command-line order
+    std::vector<PartitionRequest> newPartitions;  // -mkpart NAME BLOCKS, in command-line order
     std::string into;                  // -into DIR: the folder -x writes into ("" for the current one)
 };
 

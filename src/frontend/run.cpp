@@ -255,29 +255,59 @@ void settleViewPosition(const ImageBuffer &image) {
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles &&
-           !options.copyEntries;
+           !options.copyEntries && !options.makePartitions;
+}
+
+// The name of a copied entry as the listing shows it, for a message on
+// standard error: its disk codes as glyphs.
+std::string copiedName(const CopiedFile &file) {
+    std::string captured;
+    consoleCaptureStart(captured);
+    consoleDiskCodes(file.entry.name, file.entry.length);
+    consoleCaptureStop();
+    return consoleEscapeControls(consoleCapturedGlyphs(captured));
 }
 
 // -copy: the chosen entries of `from`, each with its name and type bytes as
-// they stand, inserted as -w inserts a file. An entry that cannot be copied
-// whole ends the run before any of the image's entries is inserted.
+// they stand, inserted as -w inserts a file, its data read only then (one
+// file in memory at a time). An entry that cannot be copied whole ends the
+// run before any of the image's entries is inserted; a 1581 partition is no
+// file: it is left out with a warning.
 void copyEntries(ImageBuffer &image, InsertRun &run, const CopyRequest &copy, const ImageBuffer &from) {
-    std::vector<CopiedFile> files;
-    std::string problem = collectCopies(from, copy.first, copy.last, files);
-    if (!problem.empty())
-        exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(copy.image).c_str(), problem.c_str());
-    for (const CopiedFile &file : files)
+    std::vector<CopiedFile> files, partitions;
+    std::string problem = collectCopies(from, copy.first, copy.last, files, partitions);
+    std::string shown = shownOnError(copy.image);
+    for (const CopiedFile &partition : partitions)
+        consoleErrorf("WARNING: '%s' entry %i \"%s\" is a 1581 partition, an area of the disk and no file; it is "
+                      "not copied.\n", shown.c_str(), partition.number, copiedName(partition).c_str());
+    if (!problem.empty()) exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shown.c_str(), problem.c_str());
+    std::vector<uint8_t> data;
+    for (const CopiedFile &file : files) {
+        readCopiedFile(from, file, data);
         insertFile(image, run, copy.image + " entry " + std::to_string(file.number), file.entry, kDriveInsert,
-                   file.data.data(), file.data.size());
+                   data.data(), data.size());
+    }
 }
 
-// The copies given before the `inserted`-th -w file (all that are left after
-// the last) that have not run yet; `next` counts those that have. `copied`
-// holds the image of each copy, loaded at the start of the run.
-void copyBefore(ImageBuffer &image, InsertRun &run, const RunPaths &paths, const std::vector<ImageBuffer> &copied,
-                size_t inserted, size_t &next) {
-    for (; next < paths.copies.size() && paths.copies[next].afterInserts <= inserted; ++next)
-        copyEntries(image, run, paths.copies[next], copied[next]);
+// The copies and new partitions given before the `inserted`-th -w file (all
+// that are left after the last) that have not run yet, in command-line
+// order; `copies` and `partitions` count those that have. `copied` holds the
+// image of each copy, loaded at the start of the run.
+void stepsBefore(ImageBuffer &image, InsertRun &run, const RunPaths &paths, const std::vector<ImageBuffer> &copied,
+                 size_t inserted, size_t &copies, size_t &partitions) {
+    for (;;) {
+        if (partitions < paths.newPartitions.size()) {
+            const PartitionRequest &made = paths.newPartitions[partitions];
+            if (made.afterInserts <= inserted && made.afterCopies <= copies) {
+                makePartition(image, run, made.shown, made.name, made.blocks);
+                ++partitions;
+                continue;
+            }
+        }
+        if (copies >= paths.copies.size() || paths.copies[copies].afterInserts > inserted) return;
+        copyEntries(image, run, paths.copies[copies], copied[copies]);
+        ++copies;
+    }
 }
 
 // The host files of one -w argument (hostFilesOf): a folder or pattern that
@@ -353,14 +383,15 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
         rules.extensionOffset = mapExtensionOffset(extension);
     }
     InsertRun run = startInserts(image, imagePath, rules);
-    size_t copies = 0;
+    if (!paths.partitions.empty()) run.partition = shownOnError(paths.partitions.back());
+    size_t copies = 0, partitions = 0;
     for (size_t i = 0; i < paths.inserts.size(); ++i) {
-        copyBefore(image, run, paths, copied, i, copies);
+        stepsBefore(image, run, paths, copied, i, copies, partitions);
         const InsertSettings &settings = options.insertSettings[i];
         for (const std::string &path : requireHostFiles(paths.inserts[i], settings))
             insertHostFile(image, run, path, settings);
     }
-    copyBefore(image, run, paths, copied, paths.inserts.size(), copies);
+    stepsBefore(image, run, paths, copied, paths.inserts.size(), copies, partitions);
 }
 
 // The message for a -new whose name is taken; nothing has been written.
@@ -487,7 +518,7 @@ int runKestrel(int argc, char **argv) {
     std::vector<ImageBuffer> copied(paths.copies.size());
     for (size_t i = 0; i < paths.copies.size(); ++i) loadOrExit(paths.copies[i].image, "File", copied[i]);
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
-        options.extractFiles || options.insertFiles || options.copyEntries)
+        options.extractFiles || options.insertFiles || options.copyEntries || options.makePartitions)
         requireMapBlock(image, "File", imagePath);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
     if (!options.partitions.empty()) {
@@ -505,7 +536,7 @@ int runKestrel(int argc, char **argv) {
     for (int i = 0; i < options.appendDel; ++i) appendDelEntry(image, imagePath);
     // -undel before the inserts, the other edits after them, so that an edit
     // can name a file inserted in the same run.
-    bool inserts = options.insertFiles || options.copyEntries;
+    bool inserts = options.insertFiles || options.copyEntries || options.makePartitions;
     if (!inserts && !options.dirEdits.empty()) applyDirectoryEdits(image, DirEditPass::All);
     if (inserts) {
         if (editsGiven(true)) applyDirectoryEdits(image, DirEditPass::Undeletes);

@@ -83,6 +83,8 @@ const HelpLine kMoreOptions[] = {
     {nullptr, "Partitions (1581):"},
     {"-part", "Work inside the CBM partition named (again: nested)"},
     {" name", "Its name as listed, matched exactly; %XX gives any byte"},
+    {"-mkpart", "Make one, formatted inside: -mkpart name blocks"},
+    {" blocks", "Whole tracks of 40 blocks, at least 120"},
     {nullptr, "New disks:"},
     {"-new", "Make a blank disk to fill: -new name,id dest (no source)"},
     {" dest", "The new image; .d64, .d71 or .d81 gives the drive"},

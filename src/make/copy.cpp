@@ -13,8 +13,6 @@ namespace {
 
 constexpr uint8_t kPadding = 0xA0;
 constexpr int kTypeUsr = 3;  // the highest type a file copies as: DEL, SEQ, PRG, USR
-constexpr int kPayload = kBlockSize - 2;
-constexpr int kMostGuessedBlocks = 800;
 
 // Why the entry in `slot` cannot be copied as a chain of data blocks, or nullptr.
 const char *kindProblem(const uint8_t *slot) {
@@ -22,23 +20,24 @@ const char *kindProblem(const uint8_t *slot) {
     if (kind.type == kTypeRel)
         return "is a REL file, whose side sectors would have to be built anew for the disk it goes to; "
                "copy its records with a program on the drive";
-    if (kind.type > kTypeUsr)
-        return "has a type that is no file a drive copies (a 1581 partition, or a type 5 to 7)";
+    if (kind.type > kTypeUsr) return "has a type that is no file a drive copies (type 5 to 7)";
     if (kind.geos)
         return "is a GEOS file, whose info block and records are more than one chain; "
                "copy it with GEOS";
     return nullptr;
 }
 
-// Appends the payload of the chain from `start` to `data`; false when the
-// chain breaks off (a loop, a link outside the image) before its last block.
-bool readWholeChain(const ImageBuffer &image, TrackSector start, std::vector<uint8_t> &data) {
-    BlockWalk walk = startWalk(start, kMeasureRules);
-    while (const uint8_t *block = walkNext(image, walk)) {
-        int count = blockPayloadBytes(walk);
-        data.insert(data.end(), block + 2, block + 2 + count);
+// True when the chain from `start` ends at its last block, not before it (a
+// loop, a link outside the image); `verdicts` keeps the answer by the start
+// block's position (-1: not walked yet).
+bool chainIsWhole(const ImageBuffer &image, TrackSector start, std::vector<int8_t> &verdicts) {
+    int8_t &verdict = verdicts[static_cast<size_t>(blockOffset(image.shape, start.track, start.sector) / kBlockSize)];
+    if (verdict < 0) {
+        BlockWalk walk = startWalk(start, kMeasureRules);
+        while (walkNext(image, walk)) {}
+        verdict = walk.stop == WalkStop::EndOfChain;
     }
-    return walk.stop == WalkStop::EndOfChain;
+    return verdict == 1;
 }
 
 // The slot's name and type bytes as the insert takes them.
@@ -54,23 +53,34 @@ HostFileEntry entryOfSlot(const uint8_t *slot) {
 
 }  // namespace
 
-std::string collectCopies(const ImageBuffer &image, int first, int last, std::vector<CopiedFile> &files) {
+std::string collectCopies(const ImageBuffer &image, int first, int last, std::vector<CopiedFile> &files,
+                          std::vector<CopiedFile> &partitions) {
     files.clear();
+    partitions.clear();
+    std::vector<int8_t> verdicts(kBlockPositions, -1);
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
         bool inRange = first < 0 || (cursor.number >= first && cursor.number <= last);
         if (!inRange || slot[kSlotType] == 0 || !slotHasStartBlock(image.shape, slot)) continue;
+        CopiedFile file{cursor.number, entryOfSlot(slot), pairAt(slot, kSlotStartTrack)};
+        if (isPartition(image.shape, slot)) {
+            partitions.push_back(file);
+            continue;
+        }
         std::string entryText = "entry " + std::to_string(cursor.number) + " ";
         if (const char *problem = kindProblem(slot)) return entryText + problem;
-        files.push_back({cursor.number, entryOfSlot(slot), {}});
-        // The count the slot claims is a guess at the size, capped: the walk decides.
-        files.back().data.reserve(static_cast<size_t>(std::min(slotBlockCount(slot), kMostGuessedBlocks)) * kPayload);
-        if (!readWholeChain(image, pairAt(slot, kSlotStartTrack), files.back().data))
+        if (!chainIsWhole(image, file.start, verdicts))
             return entryText + "has a chain that breaks off before its last block, so only part of the file "
                                "could be copied";
+        files.push_back(file);
     }
     if (files.empty() && first >= 0)
         return "has no entry numbered " + std::to_string(first) + " to " + std::to_string(last) +
                " with a file to copy";
     return "";
+}
+
+void readCopiedFile(const ImageBuffer &image, const CopiedFile &file, std::vector<uint8_t> &data) {
+    data.clear();
+    readChain(image, file.start, data);
 }

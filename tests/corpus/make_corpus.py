@@ -258,6 +258,7 @@ def main():
     d.link(18, 0, 18, 1)
     d.save("random-linked.d64")
     family_disks(rng)
+    hostile_d81s()
 
 
 def family_disks(rng):
@@ -281,6 +282,8 @@ def family_disks(rng):
                         [(at, bytes(rng.randrange(256) for _ in range(256)))]) for at in garbage]
             damage += [("directory-loops", None, [(directory, bytes([18, 1] if ext == "d71" else [40, 3]))]),
                        ("directory-leaves-its-track", None, [(directory, bytes([36 if ext == "d71" else 39, 0]))])]
+            if ext == "d71":  # the first file's first block links on into track 53, which the 1571 keeps used
+                damage += [("file-into-track-53", None, [(offset(1, 0), bytes([53, 5]))])]
             if ext == "d81":  # a CBM entry in the third slot, over tracks 39-41 and over track 1 (both files)
                 cbm = lambda t, n: bytes([0x85, t, 0]) + b"PART".ljust(16, b"\xa0") + bytes(9) + bytes([n, 0])
                 damage += [("partition-over-track-40", None, [(directory + 66, cbm(39, 120))]),
@@ -290,6 +293,67 @@ def family_disks(rng):
                 for at, data in patches:
                     image[at:at + len(data)] = data
                 open(os.path.join(HERE, "%s-%s.%s" % (ext, name, ext)), "wb").write(image[:cut])
+
+
+def d81_offset(t, s):
+    return ((t - 1) * 40 + s) * 256
+
+
+def d81_format(b, system, first, last, name, dir_blocks=1):
+    """A 1581 header, map and directory of `dir_blocks` linked blocks on track
+    `system`, as its format writes them inside tracks first-last (every other
+    track used, the directory's blocks used too)."""
+    h = d81_offset(system, 0)
+    b[h:h + 0x1D] = (bytes([system, 3, 0x44, 0]) + name.ljust(16, b"\xa0") + b"\xa0\xa0AB\xa03D\xa0\xa0")
+    for side in range(2):
+        m = h + 256 * (1 + side)
+        b[m:m + 16] = bytes([0, 0xFF] if side else [system, 2]) + b"\x44\xbbAB\xc0" + bytes(9)
+        for i in range(40):
+            t = 40 * side + i + 1
+            used = 3 + dir_blocks if t == system else 0 if first <= t <= last else 40
+            bits = ((1 << 40) - 1) & ~((1 << used) - 1)
+            b[m + 16 + 6 * i:m + 22 + 6 * i] = bytes([40 - used]) + bits.to_bytes(5, "little")
+    for i in range(dir_blocks):
+        o = d81_offset(system, 3 + i)
+        b[o:o + 2] = bytes([system, 4 + i] if i + 1 < dir_blocks else [0, 255])
+
+
+def d81_entry(b, system, n, ftype, t, s, name, blocks):
+    o = d81_offset(system, 3 + n // 8) + 32 * (n % 8)
+    b[o + 2:o + 32] = (bytes([ftype, t, s]) + name.ljust(16, b"\xa0")[:16] + bytes(9) +
+                       bytes([blocks & 255, blocks >> 8]))
+
+
+def hostile_d81s():
+    """D81s made to cost: partitions that list each other's sub-partitions
+    (each of tracks k-39 lists every deeper one, k+1-39 to 37-39: checked from
+    every parent that is 2^36 checks), and a directory over the whole disk
+    whose 25,576 entries all name the last 400 blocks of its chain (each copy
+    of every entry held at once would be 2.6 GB)."""
+    b = bytearray(819200)
+    d81_format(b, 40, 1, 80, b"BRANCHING")
+    d81_entry(b, 40, 0, 0x85, 1, 0, b"P1", 39 * 40)
+    for k in range(1, 38):
+        d81_format(b, k, k, 39, b"P%d" % k, dir_blocks=5)
+        for j in range(k + 1, 38):
+            d81_entry(b, k, j - k - 1, 0x85, j, 0, b"P%d" % j, (40 - j) * 40)
+    open(os.path.join(HERE, "d81-partitions-branching.d81"), "wb").write(b)
+
+    b = bytearray(819200)
+    d81_format(b, 40, 1, 80, b"WHOLE DISK")
+    chain = [(40, s) for s in range(3, 40)] + [(t, s) for t in range(1, 81) if t != 40 for s in range(40)]
+    shared = chain[-400]
+    for i, (t, s) in enumerate(chain):
+        o = d81_offset(t, s)
+        b[o:o + 2] = bytes(chain[i + 1] if i + 1 < len(chain) else (0, 255))
+        for slot in range(8):
+            name = (b"E%d" % (8 * i + slot)).ljust(16, b"\xa0")
+            at = o + 32 * slot
+            b[at + 2:at + 32] = bytes([0x82, *shared]) + name + bytes(9) + bytes([400 & 255, 400 >> 8])
+    for m in (d81_offset(40, 1), d81_offset(40, 2)):
+        for i in range(40):
+            b[m + 16 + 6 * i:m + 22 + 6 * i] = bytes(6)
+    open(os.path.join(HERE, "d81-directory-whole-disk.d81"), "wb").write(b)
 
 
 if __name__ == "__main__":

@@ -90,22 +90,41 @@ TEST(BamView, FortyTrackImageShowsThirtyFiveTracks) {
 }
 
 // cc1541 writes a file and keeps its own map; the view must show the same
-// number of used blocks, and each stored count must equal the "o" marks.
+// number of used blocks, and each stored count must equal the "o" marks. On
+// cc1541's 40-track disks (-4 SpeedDOS, -5 DolphinDOS map), a file placed
+// from track 36 on is shown on tracks 36-40, from the extension's map.
 TEST(BamView, AgreesWithMapWrittenByCc1541) {
     if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 not installed";
-    TempDir dir;
-    writeBytes(dir.file("payload.bin"), randomBytes(254 * 11 + 17, 7));  // 12 blocks
-    std::string command = "cd '" + dir.path + "' && cc1541 -n crosscheck -f payload -w payload.bin disk.d64 >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    RunResult result = runBinary({"-bam", "disk.d64"}, dir.path);
-    std::vector<std::string> view = splitLines(result.out);
-    ASSERT_EQ(view.size(), 37u);
-    EXPECT_EQ(view[36], "Used blocks: 14");  // 18/0, 18/1 and the file's 12 blocks
-    for (int track = 1; track <= 35; ++track) {
-        const std::string &line = view[track - 1];
-        int count = std::stoi(line.substr(4, 3));
-        int marks = 0;
-        for (size_t i = 10; i < line.size(); ++i) marks += line[i] == 'o';
-        EXPECT_EQ(count, marks) << line;
+    struct Case {
+        const char *options;  // of cc1541
+        size_t tracks;        // the view's track lines
+        const char *blocks;   // its "Blocks:" line
+    } const cases[] = {
+        {"", 35, "Blocks: 683"}, {"-4 -r 36", 40, "Blocks: 768"}, {"-5 -r 36", 40, "Blocks: 768"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options);
+        TempDir dir;
+        writeBytes(dir.file("payload.bin"), randomBytes(254 * 11 + 17, 7));  // 12 blocks
+        std::string command = "cd '" + dir.path + "' && cc1541 -n crosscheck " + c.options +
+                              " -f payload -w payload.bin disk.d64 >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        RunResult result = runBinary({"-bam", "disk.d64"}, dir.path);
+        std::vector<std::string> view = splitLines(result.out);
+        ASSERT_EQ(view.size(), c.tracks + 2);
+        EXPECT_EQ(view[c.tracks], c.blocks);
+        EXPECT_EQ(view[c.tracks + 1], "Used blocks: 14");  // 18/0, 18/1 and the file's 12 blocks
+        int usedAbove35 = 0;
+        for (size_t track = 1; track <= c.tracks; ++track) {
+            const std::string &line = view[track - 1];
+            int count = std::stoi(line.substr(4, 3));
+            int marks = 0, used = 0;
+            for (size_t i = 10; i < line.size(); ++i) {
+                marks += line[i] == 'o';
+                used += line[i] == '.';
+            }
+            EXPECT_EQ(count, marks) << line;
+            if (track > 35) usedAbove35 += used;
+        }
+        EXPECT_EQ(usedAbove35, c.tracks == 40 ? 12 : 0);
     }
 }

@@ -13,6 +13,8 @@
 #include <set>
 #include <stdexcept>
 
+#include <sys/resource.h>
+
 #include "support/d64_builder.h"
 #include "support/run_binary.h"
 #include "support/shell.h"
@@ -54,6 +56,8 @@ const std::vector<Action> &actions() {
         {"fix", {"-fix", "a.d64", "out.d64"}, "", "out.d64"},
         {"append-fix-check", {"-adel", "-fix", "-check", "a.d64", "out.d64"}, "", "out.d64"},
         {"json", {"-json", "-va", "-U", "a.d64", "b.d64"}, "", nullptr},
+        {"json-check", {"-json", "-check", "a.d64", "b.d64"}, "", nullptr},
+        {"copy-all", {"-copy", "a.d64", "b.d64", "out.d64"}, "", "out.d64"},
         {"utf8-glyphs", {"-utf8", "-Ul", "-vantsfbc", "a.d64"}, "", nullptr},
         {"insert", {"-w", "host.prg", "-w", "b.d64", "a.d64", "out.d64"}, "", "out.d64"},
         // A directory over the whole disk lists thousands of entries, each a
@@ -122,7 +126,8 @@ RunResult runSafely(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b
     EXPECT_TRUE(readBytes(dir.file("b.d64")) == b) << "second image changed";
     if (written && action.destination) {
         // The edited image keeps the length of the image it came from.
-        const std::vector<uint8_t> &source = std::string(action.name) == "merge-from" ? b : a;
+        std::string name = action.name;
+        const std::vector<uint8_t> &source = name == "merge-from" || name == "copy-all" ? b : a;
         EXPECT_EQ(std::filesystem::file_size(dir.file(destination)), source.size());
     }
     return result;
@@ -227,6 +232,9 @@ TEST(DamagedCorpusOutcome, CheckNamesTheDamage) {
                                         "349696, a 70-track d71 image, whose blocks from 70/16 on it lacks; it is "
                                         "read as a 40-track d64 image"},
         {"d71-directory-leaves-its-track.d71", "error: the directory chain: 36/0 lies off track 18"},
+        {"d71-file-into-track-53.d71",
+         "error: entry 0 \"ONE\" (18/1 slot 0): the data chain: 1/0 links to 53/5, a block of track 53, which the "
+         "1571 keeps wholly used"},
         {"d81-directory-leaves-its-track.d81", "error: the directory chain: 39/0 lies off track 40"},
         {"d81-map-1-garbage.d81", "error: 40/1: bytes 02-03 are $2d $ec, not $44 $BB: a 1581 rejects the map and "
                                   "shows 0 blocks free"},
@@ -240,6 +248,36 @@ TEST(DamagedCorpusOutcome, CheckNamesTheDamage) {
         std::vector<std::string> lines = splitLines(result.out);
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << name << "\n" << result.out;
     }
+}
+
+// Partitions that list each other's sub-partitions: each area is checked
+// once, right under the partition that lists it first, however many list it.
+TEST(DamagedCorpusOutcome, EachSubDirectoryIsCheckedOnce) {
+    RunResult result = runSafely(corpusImage("d81-partitions-branching.d81"), {}, actionNamed("check"));
+    EXPECT_EQ(result.status, 3);
+    for (int k = 2; k <= 36; ++k) {  // 37-39 holds no partition: its check finds nothing
+        std::string path = "partition \"P1\" (tracks 1-39): partition \"P" + std::to_string(k) + "\" (tracks " +
+                           std::to_string(k) + "-39): ";
+        EXPECT_TRUE(contains(result.out, path)) << path;
+    }
+    for (const std::string &line : splitLines(result.out)) {
+        int depth = 0;
+        for (size_t at = line.find("partition \"P"); at != std::string::npos; at = line.find("partition \"P", at + 1))
+            ++depth;
+        EXPECT_LE(depth, 2) << line;
+    }
+}
+
+// A directory whose 25,576 entries name one chain of 400 blocks: -copy reads
+// each file when it inserts it, so memory holds one (the whole lot would be
+// 2.6 GB), and the run ends at the second, which the D64 has no room for.
+TEST(DamagedCorpusOutcome, CopyHoldsOneFileAtATime) {
+    RunResult result = runSafely(corpusImage("d81-directory-whole-disk.d81"), corpusImage("good.d64"),
+                                 actionNamed("copy-all"));
+    EXPECT_EQ(result.status, 2) << result.err;
+    struct rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "kB at most, of the largest run";
 }
 
 TEST(DamagedCorpusOutcome, FullMapEndsTheMergeWithStatus2) {

@@ -178,6 +178,9 @@ const Claim kClaims[] = {
     {"-part GAMES -part ARCADE disk.d81$", R"~(head -1 "$OUT" | grep -q '"ARCADE ')~"},
     {"-w tetris.prg", R"~(kestrel -part GAMES out.d81 | grep -q '"TETRIS"' && ! kestrel out.d81 | grep -q TETRIS)~"},
     {"-part GAMES -x disk.d81 -into games", R"~([ "$(ls games)" = pacman.prg ])~"},
+    {"-mkpart DEMOS 400 disk.d81 out.d81", R"~(kestrel -part DEMOS out.d81 | grep -q '^0 "DEMOS ' && kestrel -check out.d81 | grep -q '^0 errors')~"},
+    {"-mkpart TOOLS 120 -w intro.prg demos.d81",
+     R"~([ "$(names demos.d81)" = "TOOLS CBM,INTRO PRG" ] && kestrel -part TOOLS demos.d81 | grep -q '^0 "TOOLS ')~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
 };
 

@@ -68,19 +68,20 @@ struct FamilyCase {
     int secondSector;     // the sector on the same track the drive's interleave gives the second block
     const char *fault;    // a part of the -check line on the tool's known fault; empty: none
     bool faultStays;      // a header byte -fix reports and leaves, not a map fault it mends
+    int errors;           // the check's errors on the disk as made: the tool's faults, each once
 };
 
 const FamilyCase kFamilyCases[] = {
     {"cc1541 D71", "c.d71", "cc1541 -n DISK -f BIG -w big.prg -f SMALL -w small.prg c.d71", "d71", 70, 505,
-     "from 17/0", 0x15000, 6, "error: 53/0 bytes DD-FF hold side 2's free counts and 18/0 DD-FF are 0", false},
+     "from 17/0", 0x15000, 6, "error: 53/0 bytes DD-FF hold side 2's free counts and 18/0 DD-FF are 0", false, 2},
     {"cbmconvert D71", "b.d71", "cbmconvert -v0 -n -D7 b.d71 BIG SMALL", "d71", 70, 1187, "from 17/0", 0x15000, 6,
-     "error: track 53: 18 blocks marked free in 53/0, count 18 at 18/0 $EE", false},
+     "error: track 53: 18 blocks marked free in 53/0, count 18 at 18/0 $EE", false, 1},
     {"cc1541 D81", "c.d81", "cc1541 -n DISK -f BIG -w big.prg -f SMALL -w small.prg c.d81", "d81", 80, 3001,
-     "from 39/0", 389120, 1, "warning: 40/0: bytes 19-1A are $32 $41, not \"3D\" (\"2A\", as cc1541", true},
+     "from 39/0", 389120, 1, "warning: 40/0: bytes 19-1A are $32 $41, not \"3D\" (\"2A\", as cc1541", true, 0},
     {"cbmconvert D81", "b.d81", "cbmconvert -v0 -n -D8 b.d81 BIG SMALL", "d81", 80, 3001, "from 39/0", 389120, 1,
-     "warning: 40/0: bytes 1D-1E are $A0 $A0, where the 1581 writes $00", true},
-    {"blank D71 as the 1571 formats it", "blank.d71", "", "d71", 70, 1328, "from 17/0", 0x15000, 6, "", false},
-    {"blank D81 as the 1581 formats it", "blank.d81", "", "d81", 80, 3160, "from 39/0", 389120, 1, "", false},
+     "warning: 40/0: bytes 1D-1E are $A0 $A0, where the 1581 writes $00", true, 0},
+    {"blank D71 as the 1571 formats it", "blank.d71", "", "d71", 70, 1328, "from 17/0", 0x15000, 6, "", false, 0},
+    {"blank D81 as the 1581 formats it", "blank.d81", "", "d81", 80, 3160, "from 39/0", 389120, 1, "", false, 0},
 };
 
 TEST(Families, ListExtractWriteAndCheckAgainstCc1541AndCbmconvert) {
@@ -122,6 +123,7 @@ TEST(Families, ListExtractWriteAndCheckAgainstCc1541AndCbmconvert) {
 
         RunResult before = runBinary({"-check", c.image}, dir.path);
         EXPECT_TRUE(contains(before.out, c.fault)) << before.out;
+        EXPECT_EQ(checkErrors(before), c.errors) << before.out;
         RunResult fix = runBinary({"-fix", c.image, "fixed.img"}, dir.path);
         ASSERT_EQ(fix.status, 0) << fix.err;
         RunResult fixed = runBinary({"-check", "fixed.img"}, dir.path);
@@ -263,6 +265,10 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
     slot[28] = 120;                                     // 120 blocks: tracks 41-43
     for (int track = 41; track <= 43; ++track)          // marked used in 40/2
         std::fill_n(partition.data() + 39 * 40 * 256 + 512 + 0x10 + 6 * (track - 41), 6, 0);
+    std::vector<uint8_t> track53Free = blankD71(), d81SecondMap = blankD81();
+    const uint8_t partlyFree[] = {0xFF, 0xFF, 0x03};  // 53/0, track 53: 18 sectors free, count 0 at 18/0 EE
+    std::copy(partlyFree, partlyFree + 3, track53Free.begin() + 0x41000 + 3 * (53 - 36));
+    d81SecondMap[d81Block(40, 2) + 2] = 0x00;
     std::vector<uint8_t> thirtySix = bytesOf(formatImage());
     thirtySix.resize(179200, 0);
     const DetectionCase cases[] = {
@@ -270,6 +276,9 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
          "\"format\":\"d71\",\"tracks\":35,", "marks it single-sided (byte 03 is $00)", "\"errors\":0,"},
         {"a D81 map without $44 $BB", "f.d81", foreignD81, "\"blocks_free\":0,", "40/1 bytes 02-03 are $44 $00",
          "\"errors\":1,"},
+        {"a D71 whose 53/0 marks track 53 free, its count 0", "t53.d71", track53Free, "\"blocks_free\":1328,", "",
+         "\"errors\":1,"},
+        {"a D81 whose 40/2 lacks its $44", "s.d81", d81SecondMap, "\"blocks_free\":3160,", "", "\"errors\":1,"},
         {"a D81 directory from 40/5", "m.d81", movedDirectory, "\"entries\":[]", "starts the directory at 40/5",
          "\"errors\":1,"},
         {"a D81 named .d64", "x.d64", blankD81(), "\"format\":\"d81\",\"tracks\":80,", "is named .d64, but its size",
@@ -302,10 +311,12 @@ TEST(Families, SizeDecidesHeaderConfirmsNameHints) {
     std::vector<uint8_t> edited = readBytes(dir.file("c.d81"));
     for (size_t at : {0x16u, 0x104u, 0x204u})
         EXPECT_EQ(std::string(edited.begin() + 39 * 40 * 256 + at, edited.begin() + 39 * 40 * 256 + at + 2), "XY");
-    // -fix writes the $44 $BB the 1581 needs to take its map, as its validate does.
-    writeBytes(dir.file("f.d81"), foreignD81);
-    ASSERT_EQ(runBinary({"-fix", "f.d81", "g.d81"}, dir.path).status, 0);
-    EXPECT_EQ(readBytes(dir.file("g.d81")), blankD81());
+    // -fix writes the $44 $BB the 1581 needs to take its map, in 40/1 and 40/2, as its validate does.
+    for (const std::vector<uint8_t> &map : {foreignD81, d81SecondMap}) {
+        writeBytes(dir.file("f.d81"), map);
+        ASSERT_EQ(runBinary({"-fix", "f.d81", "g.d81"}, dir.path).status, 0);
+        EXPECT_EQ(readBytes(dir.file("g.d81")), blankD81());
+    }
     // A partition is an area of the disk, no file: -x leaves it.
     writeBytes(dir.file("p.d81"), partition);
     RunResult extract = runBinary({"-x", "p.d81", "-into", "p"}, dir.path);
@@ -326,6 +337,41 @@ struct PartitionCase {
 TEST(Families, PartitionsAsSubDirectories) {
     std::vector<uint8_t> bad = partitionedD81();
     bad[d81Block(43, 1) + 0x10] = bad[d81Block(43, 1) + 0x11] = 1;  // DEEP's map: 1/0 free, outside its area
+    // In DEEP: a file whose chain leaves for 1/0, and its map block 43/1 marked free.
+    std::vector<uint8_t> leak = partitionedD81();
+    const uint8_t leakEntry[] = {0x82, 44, 0, 'L', 'E', 'A', 'K'};
+    std::copy(leakEntry, leakEntry + sizeof leakEntry, leak.begin() + d81Block(43, 3) + 2);
+    std::fill(leak.begin() + d81Block(43, 3) + 2 + sizeof leakEntry, leak.begin() + d81Block(43, 3) + 21, 0xA0);
+    leak[d81Block(43, 3) + 30] = 2;
+    leak[d81Block(44, 0)] = 1;                              // 44/0 links to 1/0, then ends
+    leak[d81Block(1, 0) + 1] = 0xFF;
+    leak[d81Block(43, 2) + 0x10 + 6 * 3] = 39;              // track 44 (in 43/2, the map of 41-80): 44/0 used
+    leak[d81Block(43, 2) + 0x10 + 6 * 3 + 1] = 0xFE;
+    leak[d81Block(43, 2) + 0x10 + 6 * 2 + 1] |= 0x02;       // track 43: 43/1 free
+    // PART's tracks marked free at the root, and a root directory that links on into PART's header.
+    std::vector<uint8_t> open = partitionedD81(), intoPart = partitionedD81();
+    for (int track = 41; track <= 45; ++track) {
+        const uint8_t free[] = {40, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        std::copy(free, free + 6, open.begin() + d81Block(40, 2) + 0x10 + 6 * (track - 41));
+    }
+    intoPart[d81Block(40, 3)] = 42;
+    intoPart[d81Block(40, 3) + 1] = 0;
+    // A root file X whose chain runs on into PART's area (39/0, then 41/5).
+    std::vector<uint8_t> cross = partitionedD81();
+    const uint8_t crossEntry[] = {0x82, 39, 0, 'X'};
+    std::copy(crossEntry, crossEntry + sizeof crossEntry, cross.begin() + d81Block(40, 3) + 64 + 2);
+    std::fill(cross.begin() + d81Block(40, 3) + 64 + 2 + sizeof crossEntry, cross.begin() + d81Block(40, 3) + 64 + 21,
+              0xA0);
+    cross[d81Block(40, 3) + 64 + 30] = 2;
+    cross[d81Block(39, 0)] = 41;
+    cross[d81Block(39, 0) + 1] = 5;
+    cross[d81Block(41, 5) + 1] = 0xFF;
+    cross[d81Block(40, 1) + 0x10 + 6 * 38] = 39;
+    cross[d81Block(40, 1) + 0x10 + 6 * 38 + 1] = 0xFE;
+    // A CBM entry over tracks 38-40, the root's own, formatted inside.
+    std::vector<uint8_t> high = blankD81();
+    addPartition(high, 40, 0, "HIGH", 38, 40);
+    formatD81(high, 38, 38, 40, "HIGH");
     const PartitionCase cases[] = {
         {"the root lists each partition with its size", {"p.d81"}, 0,
          "200  \"PART\"             CBM \n80   \"ODD\"", ""},
@@ -353,12 +399,60 @@ TEST(Families, PartitionsAsSubDirectories) {
         {"an image without it gives its error line", {"-json", "-part", "SUB", "p.d81"}, 1,
          "{\"image\":\"p.d81\",\"error\":\"No entry named 'SUB' in the directory from 40/0.\"}\n",
          "No entry named 'SUB'"},
+        {"-fix of the root mends inside each sub-directory", {"-fix", "bad.d81", "rf.d81"}, 0,
+         "fix: partition \"PART\" (tracks 41-45): partition \"SUB\" (tracks 43-45): track 1: 1 -> 0 blocks free", ""},
+        {"a partition holding the root's directory track is not entered", {"-part", "HIGH", "-w", "NEW.prg",
+         "high.d81", "h.d81"}, 1, "", "'HIGH' cannot be entered as a sub-directory: it holds the track of the"},
+        {"a chain that leaves its partition", {"-check", "leak.d81"}, 3,
+         "error: partition \"PART\" (tracks 41-45): partition \"SUB\" (tracks 43-45): entry 0 \"LEAK\" (43/3 slot "
+         "0): the data chain: 44/0 links to 1/0, outside the partition (tracks 43-45)\n", ""},
+        {"a sub-directory's findings name its own header and map", {"-check", "leak.d81"}, 3,
+         "(tracks 43-45): 43/0-43/2, the header and map: 1 block in use marked free in the map: 43/1\n", ""},
+        {"a full partition says so", {"-part", "PART", "-part", "SUB", "-w", "BIG.prg", "p.d81", "x.d81"}, 2, "",
+         "ERROR: Partition 'SUB' of 'p.d81' is full! 'BIG.prg' needs"},
+        {"a partition is no file to replace", {"-wreplace", "-wname", "PART", "-w", "NEW.prg", "p.d81", "x.d81"}, 1,
+         "", "ERROR: '-wreplace' for 'NEW.prg': the entry of its name on 'p.d81' is a 1581 partition, which is never "
+         "replaced.\n"},
+        {"type 5 is no file", {"-wtype", "0x85", "-w", "NEW.prg", "p.d81", "x.d81"}, 1, "",
+         "ERROR: Type byte $85 for 'NEW.prg' is that of a 1581 partition (CBM)"},
+        {"a partition's blocks are in use at the root, whatever its map says", {"-wtrack", "41", "-w", "NEW.prg",
+         "open.d81", "o.d81"}, 0, "\"NEW\" PRG, 20 blocks from 46/0",
+         "WARNING: The map marks block 41/0 free, but it is"},
+        {"the root directory does not grow into a partition", {"-adel", "into.d81", "o.d81"}, 1, "",
+         "runs into block 42/0"},
+        {"a file beside the partitions", {"-w", "NEW.prg", "p.d81", "pf.d81"}, 0, "  2: \"NEW\" PRG, 20 blocks", ""},
+        {"-copy leaves each partition out with a warning", {"-copy", "pf.d81", "-new", "C,AB", "c.d81"}, 0,
+         "  0: \"NEW\" PRG, 20 blocks from 39/0",
+         "WARNING: 'pf.d81' entry 0 \"PART\" is a 1581 partition, an area of the disk and no file; it is not copied.\n"
+         "WARNING: 'pf.d81' entry 1 \"ODD\" is a 1581 partition"},
+        {"-wreplace frees no block of a partition", {"-wreplace", "-wname", "X", "-w", "NEW.prg", "cross.d81",
+         "xr.d81"}, 0, "  2: \"X\" PRG, 20 blocks from 39/1", ""},
+        {"so the partition's blocks stay used at the root", {"-check", "xr.d81"}, 0, "0 errors, 0 warnings", ""},
+        {"-mkpart takes the lowest free tracks and formats inside", {"-mkpart", "NEWP", "200", "p.d81", "mk.d81"}, 0,
+         "  2: \"NEWP\" CBM, 200 blocks, tracks 1-5, formatted inside\n", ""},
+        {"the new partition is a sub-directory", {"-part", "NEWP", "mk.d81"}, 0,
+         "0 \"NEWP            \" AB 3D  \n160 BLOCKS FREE.", ""},
+        {"-mkpart inside a partition", {"-part", "NEWP", "-mkpart", "IN", "120", "-w", "NEW.prg", "mk.d81", "mk2.d81"},
+         0, "  0: \"IN\" CBM, 120 blocks, tracks 2-4, formatted inside\n  1: \"NEW\" PRG, 20 blocks from", ""},
+        {"a partition full of partitions", {"-part", "PART", "-mkpart", "MORE", "120", "p.d81", "x.d81"}, 2, "",
+         "ERROR: Partition 'PART' of 'p.d81' has no 3 free tracks in a row (apart from track 41) for partition 'MORE'"},
+        {"-mkpart of a name taken", {"-mkpart", "ODD", "120", "p.d81", "x.d81"}, 1, "",
+         "ERROR: 'p.d81' holds an entry named 'ODD' already.\n"},
+        {"-mkpart of part of a track", {"-mkpart", "X", "130", "p.d81", "x.d81"}, 1, "",
+         "ERROR: '-mkpart X 130': a 1581 partition is whole tracks of 40 blocks, at least 120 blocks (3 tracks), such "
+         "as 160.\n"},
     };
     TempDir dir;
     writeBytes(dir.file("p.d81"), partitionedD81());
     writeBytes(dir.file("bad.d81"), bad);
+    writeBytes(dir.file("leak.d81"), leak);
+    writeBytes(dir.file("high.d81"), high);
+    writeBytes(dir.file("open.d81"), open);
+    writeBytes(dir.file("cross.d81"), cross);
+    writeBytes(dir.file("into.d81"), intoPart);
     const std::vector<uint8_t> payload = randomBytes(5000, 26);
     writeBytes(dir.file("NEW.prg"), payload);
+    writeBytes(dir.file("BIG.prg"), randomBytes(81 * 254, 27));  // a block more than DEEP holds
     for (const PartitionCase &c : cases) {
         SCOPED_TRACE(c.what);
         RunResult run = runBinary(c.args, dir.path);
@@ -387,6 +481,17 @@ TEST(Families, PartitionsAsSubDirectories) {
     EXPECT_EQ(readBytes(dir.file("out/new.prg")), payload);
     EXPECT_EQ(checkErrors(runBinary({"-check", "w.d81"}, dir.path)), 0);
     EXPECT_EQ(checkErrors(runBinary({"-check", "f.d81"}, dir.path)), 0);
+    EXPECT_EQ(checkErrors(runBinary({"-check", "rf.d81"}, dir.path)), 0);
+    RunResult made = runBinary({"-check", "mk2.d81"}, dir.path);
+    EXPECT_EQ(made.out, "0 errors, 0 warnings; 484 blocks used by files and the directory; 2680 blocks free by the "
+                        "map, 2680 by the chains\n");
+    // cc1541 lists what -mkpart made as the 1581 would: a CBM entry of its size, its tracks not free.
+    if (!haveProgram("cc1541")) GTEST_SKIP() << "cc1541 missing";
+    CcListing listing = ccList(dir, "mk2.d81");
+    EXPECT_EQ(listing.blocksFree, "2680 blocks free.");
+    EXPECT_TRUE(std::any_of(listing.entries.begin(), listing.entries.end(), [](const std::string &line) {
+        return line.starts_with("200  \"newp\"") && line.ends_with("cbm ");
+    })) << listing.entries.size();
 }
 
 }  // namespace

@@ -487,49 +487,56 @@ RunResult insert(const TempDir &dir, const std::string &image, const std::vector
 
 // Files inserted into a blank image: cc1541 lists them with their names, types
 // and block counts and the right free count, cbmconvert extracts exactly their
-// bytes, the map's counts agree with its bits, and -check finds nothing.
+// bytes, the map's counts agree with its bits, and -check finds nothing. One
+// set is files of many sizes, one a file of 664 blocks, which fills every
+// track, track 1 included.
 TEST(Insert, OtherToolsReadBackWhatWasInserted) {
     if (!haveProgram("cc1541") || !haveProgram("cbmconvert")) GTEST_SKIP() << "cc1541 or cbmconvert missing";
-    TempDir dir;
-    makeBlank(dir, "blank.d64");
-    std::vector<HostFile> files = hostFiles(kSizes, 200);
-    files.push_back({"empty.prg", {}});
-    RunResult result = insert(dir, "blank.d64", files);
-    ASSERT_EQ(result.status, 0) << result.err;
+    std::vector<HostFile> sizes = hostFiles(kSizes, 200);
+    sizes.push_back({"empty.prg", {}});
+    const std::vector<HostFile> fileSets[] = {sizes, {{"whole disk.prg", randomBytes(664 * 254, 201)}}};
+    for (const std::vector<HostFile> &files : fileSets) {
+        SCOPED_TRACE(files[0].name);
+        TempDir dir;
+        makeBlank(dir, "blank.d64");
+        RunResult result = insert(dir, "blank.d64", files);
+        ASSERT_EQ(result.status, 0) << result.err;
+        std::vector<uint8_t> image = readBytes(dir.file("out.d64"));
+        std::vector<std::vector<uint8_t>> slots = usedSlots(image);
+        std::vector<std::string> lines = splitLines(result.out);
+        ASSERT_EQ(slots.size(), files.size());
+        std::vector<CcEntry> expected;
+        int used = 0;
+        for (size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(files[i].name);
+            int blocks = blocksOf(files[i].data.size());
+            used += blocks;
+            std::string type = extensionOf(files[i].name);
+            expected.push_back({blocks, stemOf(files[i].name), type});
+            // "  N: "NAME" TYPE, B blocks from T/S, interleave 10", the start being the entry's.
+            std::string upperName = upper(stemOf(files[i].name)), upperType = upper(type);
+            char line[120];
+            std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i, interleave 10", i,
+                          upperName.c_str(), upperType.c_str(), blocks, blocks == 1 ? "" : "s", slots[i][3],
+                          slots[i][4]);
+            EXPECT_EQ(lines[i], line);
+            EXPECT_EQ(chainOf(image, slots[i][3], slots[i][4]).size(), static_cast<size_t>(blocks));
+            EXPECT_EQ(std::vector<uint8_t>(slots[i].begin() + 21, slots[i].begin() + 30), std::vector<uint8_t>(9, 0));
+        }
+        std::string blocksFree;
+        EXPECT_EQ(ccEntries(dir, "out.d64", &blocksFree), expected);
+        EXPECT_EQ(blocksFree, std::to_string(664 - used) + " blocks free.");
+        EXPECT_EQ(consistentFreeCount(image), 664 - used);
+        expectCheckFindsNothing(dir, "out.d64");
 
-    std::vector<uint8_t> image = readBytes(dir.file("out.d64"));
-    std::vector<std::vector<uint8_t>> slots = usedSlots(image);
-    std::vector<std::string> lines = splitLines(result.out);
-    ASSERT_EQ(slots.size(), files.size());
-    std::vector<CcEntry> expected;
-    int used = 0;
-    for (size_t i = 0; i < files.size(); ++i) {
-        SCOPED_TRACE(files[i].name);
-        int blocks = blocksOf(files[i].data.size());
-        used += blocks;
-        std::string type = extensionOf(files[i].name);
-        expected.push_back({blocks, stemOf(files[i].name), type});
-        // "  N: "NAME" TYPE, B blocks from T/S, interleave 10", the start being the entry's.
-        std::string upperName = upper(stemOf(files[i].name)), upperType = upper(type);
-        char line[120];
-        std::snprintf(line, sizeof line, "%3zu: \"%s\" %s, %i block%s from %i/%i, interleave 10", i, upperName.c_str(),
-                      upperType.c_str(), blocks, blocks == 1 ? "" : "s", slots[i][3], slots[i][4]);
-        EXPECT_EQ(lines[i], line);
-        EXPECT_EQ(chainOf(image, slots[i][3], slots[i][4]).size(), static_cast<size_t>(blocks));
-        EXPECT_EQ(std::vector<uint8_t>(slots[i].begin() + 21, slots[i].begin() + 30), std::vector<uint8_t>(9, 0));
+        run("mkdir '" + dir.file("cbm") + "'");
+        std::string out;
+        ASSERT_EQ(run("cd '" + dir.file("cbm") + "' && cbmconvert -N -d ../out.d64", &out), 0) << out;
+        std::map<std::string, std::vector<uint8_t>> extracted;
+        for (const std::string &name : listFolder(dir.file("cbm")))
+            extracted[name] = readBytes(dir.file("cbm/" + name));
+        expectSameFiles(extracted, byName(files));
     }
-    std::string blocksFree;
-    EXPECT_EQ(ccEntries(dir, "out.d64", &blocksFree), expected);
-    EXPECT_EQ(blocksFree, std::to_string(664 - used) + " blocks free.");
-    EXPECT_EQ(consistentFreeCount(image), 664 - used);
-    expectCheckFindsNothing(dir, "out.d64");
-
-    run("mkdir '" + dir.file("cbm") + "'");
-    std::string out;
-    ASSERT_EQ(run("cd '" + dir.file("cbm") + "' && cbmconvert -N -d ../out.d64", &out), 0) << out;
-    std::map<std::string, std::vector<uint8_t>> extracted;
-    for (const std::string &name : listFolder(dir.file("cbm"))) extracted[name] = readBytes(dir.file("cbm/" + name));
-    expectSameFiles(extracted, byName(files));
 }
 
 // Where the blocks go, as a 1541 places them: the first block on the track
@@ -554,6 +561,7 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
         std::vector<std::vector<std::string>> settings = {};  // options before each -w
         int interleave = 10;                        // the lines show it
         int blocksFree = -1;                        // by the map afterwards; -1: not looked at
+        const char *type = "PRG";                   // the first file's type as its line shows it
     };
     std::vector<Case> cases;
     cases.push_back({"a blank disk", formatImage(), {25 * 254, 2 * 254},
@@ -614,6 +622,19 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
         ImageBuffer image = formatImage();
         addFile(image, randomBytes(600, 1), "F0");  // 17/0, 17/10, 17/20
         cases.push_back({"a replaced file", image, {254}, {{"17/1"}}, {0}, "", {{"-wreplace"}}, 10, 663});
+        slotBytes(image, 18, 1, 0)[2] = 0xC2;  // locked
+        cases.push_back({"a replaced locked file stays locked", image, {254}, {{"17/1"}}, {0}, "", {{"-wreplace"}}, 10,
+                         663, "PRG<"});
+        addRawEntry(image, 0x82, 17, 20, "CROSS", 1);  // F0's last block is CROSS's too
+        cases.push_back({"a replaced file's block that another file uses stays used", image, {254}, {{"17/1"}}, {0},
+                         "", {{"-wreplace"}}, 10, 662, "PRG<"});
+    }
+    {
+        // 21 blocks fill track 17; once the file is replaced, the track is free again.
+        ImageBuffer image = formatImage();
+        addFile(image, randomBytes(21 * 254, 1), "F0");
+        cases.push_back({"a track a replaced file frees takes the next file", image, {254, 254}, {{"19/0"}, {"17/0"}},
+                         {0, 1}, "", {{"-wreplace"}, {}}, 10, 662});
     }
     for (Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -632,8 +653,9 @@ TEST(Insert, PlacesBlocksAsA1541Does) {
             int track = std::stoi(chain[0]), sector = std::stoi(chain[0].substr(chain[0].find('/') + 1));
             EXPECT_EQ(chainOf(image, track, sector), chain);
             char line[80];
-            std::snprintf(line, sizeof line, "%3i: \"F%zu\" PRG, %zu block%s from %s, interleave %i", c.numbers[i], i,
-                          chain.size(), chain.size() == 1 ? "" : "s", chain[0].c_str(), c.interleave);
+            std::snprintf(line, sizeof line, "%3i: \"F%zu\" %s, %zu block%s from %s, interleave %i", c.numbers[i], i,
+                          i == 0 ? c.type : "PRG", chain.size(), chain.size() == 1 ? "" : "s", chain[0].c_str(),
+                          c.interleave);
             EXPECT_EQ(lines[i], line);
             // The last block: link 0 and the index of its last data byte (1 for an empty file).
             std::string last = chain.back();
