@@ -430,7 +430,19 @@ const char *consoleLostStream() {
     return std::ferror(stderr) ? "standard error" : nullptr;
 }
 
+namespace {
+std::string *errorCapture = nullptr;  // where consoleErrorf writes while an error capture runs
+}  // namespace
+
+void consoleErrorCaptureStart(std::string &into) { errorCapture = &into; }
+
+void consoleErrorCaptureStop() { errorCapture = nullptr; }
+
 void consoleVerrorf(const char *format, va_list args) {
+    if (errorCapture) {
+        *errorCapture += consoleFormat(format, args);
+        return;
+    }
     consoleFlush();
     std::vfprintf(stderr, format, args);
     std::fflush(stderr);
@@ -447,6 +459,7 @@ void consoleErrorf(const char *format, ...) {
 void consoleForgetRun() {
     outputPrepared = outputIsTerminal = false;
     capture = nullptr;
+    errorCapture = nullptr;
     pendingKey = pushedByte = -1;
     consoleForgetPlatformRun();
 }

@@ -312,10 +312,17 @@ EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
     return edits.outcome;
 }
 
+std::string listedOnlyText(const char *edit, const char *named, TrackSector beyond) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "ERROR: '%s' names %s in or after block %i/%i, which the directory reaches through a link beyond "
+                  "the last sector of its track; such entries are listed, never edited, and nothing is written.",
+                  edit, named, beyond.track, beyond.sector);
+    return text;
+}
+
 void refuseListedOnly(const char *edit, const char *named, TrackSector beyond) {
-    exitWithError(1, "ERROR: '%s' names %s in or after block %i/%i, which the directory reaches through a "
-                     "link beyond the last sector of its track; such entries are listed, never edited, and "
-                     "nothing is written.", edit, named, beyond.track, beyond.sector);
+    exitWithError(1, "%s", listedOnlyText(edit, named, beyond).c_str());
 }
 
 void requireEditsMade(const EntryEditOutcome &outcome) {

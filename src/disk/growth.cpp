@@ -2,6 +2,7 @@
 // searches report.
 #include "disk/growth.h"
 
+#include <cstdarg>
 #include <cstring>
 
 #include "base/console.h"
@@ -11,24 +12,36 @@
 
 namespace {
 
+// printf into a message kept for the caller (a path may be of any length).
+__attribute__((format(printf, 1, 2))) std::string formatted(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = consoleFormat(format, args);
+    va_end(args);
+    return text;
+}
+
 bool isMapBlock(const DiskShape &shape, TrackSector at) { return at.track == shape.systemTrack && at.sector == 0; }
 
-// Ends the program when the chain from `start` runs into block 18/0 after its
-// start, or into a block that a listed file uses: extending it there would
-// relink a file or the map.
-void refuseForeignBlocks(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+// Why the chain from `start` must not be extended, or "": it runs into
+// block 18/0 after its start, or into a block that a listed file uses;
+// extending it there would relink a file or the map.
+std::string foreignBlockProblem(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
     const char *path = growth.path.c_str();
     BlockWalk walk = startWalk(start, kEditRules);
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
         if (isMapBlock(image.shape, at) && walk.visited > 1)
-            exitWithError(1, "ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
-                             "it cannot be extended.", path, at.track,
+            return formatted("ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
+                          "it cannot be extended.", path, at.track,
                           image.shape.family->map == MapLayout::D81 ? "header" : "availability map");
+
         if (!isMapBlock(image.shape, at) && blockSetHas(growth.inUse.files, at.track, at.sector))
-            exitWithError(1, "ERROR: The directory chain of '%s' runs into block %i/%i, which a listed file uses; "
-                             "it cannot be extended.", path, at.track, at.sector);
+            return formatted("ERROR: The directory chain of '%s' runs into block %i/%i, which a "
+                          "listed file uses; it cannot be extended.", path, at.track, at.sector);
+
     }
+    return "";
 }
 
 }  // namespace
@@ -41,19 +54,28 @@ DirectoryGrowth startGrowth(const ImageBuffer &image, const std::string &path, b
     return growth;
 }
 
-TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+std::string directoryEndProblem(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth,
+                                TrackSector &last) {
     const char *path = growth.path.c_str();
     LastBlock end = growth.traced ? findLastBlock(image, start) : lastBlockOf(image, start);
     if (end.stop == WalkStop::Loop)
-        exitWithError(1, "ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
+        return formatted("ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
+
     if (end.stop == WalkStop::OutOfRange)
-        exitWithError(1, "ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last sector of "
-                         "its track.", path, end.block.track, end.block.sector);
+        return formatted("ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last "
+                      "sector of its track.", path, end.block.track, end.block.sector);
     if (end.stop != WalkStop::EndOfChain)
-        exitWithError(1, "ERROR: The directory chain of '%s' leads to block %i/%i outside the image.", path,
-                      end.block.track, end.block.sector);
-    refuseForeignBlocks(image, start, growth);
-    return end.block;
+        return formatted("ERROR: The directory chain of '%s' leads to block %i/%i outside the "
+                      "image.", path, end.block.track, end.block.sector);
+    last = end.block;
+    return foreignBlockProblem(image, start, growth);
+}
+
+TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+    TrackSector last{0, 0};
+    std::string problem = directoryEndProblem(image, start, growth, last);
+    if (!problem.empty()) exitWithError(1, "%s", problem.c_str());
+    return last;
 }
 
 bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, bool directoryTrackOnly,
