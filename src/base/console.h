@@ -151,6 +151,9 @@ void consoleRestoreTerminal();
 // editors refuse to start otherwise.
 bool consoleIsInteractive();
 
+// True once the key source has ended (consoleReadKey then gives 'q' for ever).
+bool consoleKeysEnded();
+
 // The terminal's size in columns and rows; 80 x 24 when it cannot be asked.
 void consoleScreenSize(int &columns, int &rows);
 

@@ -182,6 +182,8 @@ void consoleRestoreTerminal() {
 
 bool consoleIsInteractive() { return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO); }
 
+bool consoleKeysEnded() { return inputEnded; }
+
 void consoleScreenSize(int &columns, int &rows) {
     struct winsize size = {};
     bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;

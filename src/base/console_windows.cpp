@@ -87,6 +87,8 @@ void consoleRestoreTerminal() {}
 
 bool consoleIsInteractive() { return isConsoleHandle(STD_INPUT_HANDLE) && isConsoleHandle(STD_OUTPUT_HANDLE); }
 
+bool consoleKeysEnded() { return inputEnded; }
+
 void consoleScreenSize(int &columns, int &rows) {
     CONSOLE_SCREEN_BUFFER_INFO info;
     bool known = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) != 0;

@@ -259,6 +259,11 @@ void printSeparator() { consolePrintf(options.csvOutput ? ";" : " "); }
 
 void printQuotedName(const uint8_t *name) {
     uint8_t field[kNameLength + 2];
+    quotedNameCodes(name, field);
+    printDiskChars(field, kNameLength + 2);
+}
+
+void quotedNameCodes(const uint8_t *name, uint8_t *field) {
     field[0] = '"';
     bool quotePending = true;
     for (int i = 0; i < kNameLength; ++i) {
@@ -272,7 +277,6 @@ void printQuotedName(const uint8_t *name) {
         field[i + 1] = code;
     }
     field[kNameLength + 1] = quotePending ? '"' : ' ';
-    printDiskChars(field, kNameLength + 2);
 }
 
 TypeMarks typeMarks(const DiskShape &shape, int type) {

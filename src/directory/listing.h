@@ -79,6 +79,8 @@ void printDiskChars(const uint8_t *codes, int count);
 // characters with the closing quote in place of the first 0xA0 (a blank
 // after them when there is none).
 void printQuotedName(const uint8_t *name);
+// The same field as 18 disk codes in `field`.
+void quotedNameCodes(const uint8_t *name, uint8_t *field);
 
 // What an entry line shows for a type byte: the splat mark ('*' or ' '), the
 // type name (three letters, "???" for types 5-7) and the lock mark ('<' or ' ').

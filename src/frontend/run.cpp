@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "base/filewrite.h"
 #include "base/nametext.h"
+#include "blocks/blocks.h"
 #include "check/check.h"
 #include "check/fix.h"
 #include "check/layout.h"
@@ -20,6 +21,7 @@
 #include "directory/dirart.h"
 #include "directory/listing.h"
 #include "directory/merge.h"
+#include "edit/editors.h"
 #include "disk/partition.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
@@ -224,10 +226,59 @@ void settleViewPosition(const ImageBuffer &image) {
         exitWithError(1, "ERROR: Number (%i) too high. [Maximum: %i]", options.viewSector, mostSector);
 }
 
+bool editorAsked() { return options.editDirectory || options.editBlocks || options.editMap; }
+
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles &&
-           !options.copyEntries;
+           !options.copyEntries && options.blockCommands.empty() && !editorAsked();
+}
+
+// The block commands in command-line order, each on the image as the ones
+// before it left it; the host file of -bwrite and the image of -bcopy are
+// read when the command runs. The first refusal ends the run, nothing written.
+void runBlockCommands(ImageBuffer &image) {
+    for (const BlockCommand &command : options.blockCommands) {
+        ImageBuffer file;
+        BlockInput input{nullptr, 0, nullptr};
+        if (command.kind == BlockCommandKind::Write) {
+            uint64_t size = 0;
+            LoadResult result = loadImage(command.path, file, size);
+            if (result != LoadResult::Loaded || size > kBlockSize)
+                exitWithMessage(1, "ERROR: '%s': '%s' %s.", command.given.c_str(), shownOnError(command.path).c_str(),
+                                result == LoadResult::Loaded || result == LoadResult::TooLarge
+                                    ? "holds more than the 256 bytes of a block"
+                                    : "could not be read");
+            input.fileBytes = file.bytes.data();
+            input.fileSize = file.bytes.size();
+        }
+        if (command.kind == BlockCommandKind::Copy && !command.path.empty()) {
+            loadOrExit(command.path, "File", file);
+            input.from = &file;
+        }
+        std::string problem = runBlockCommand(image, command, input);
+        if (!problem.empty()) exitWithMessage(1, "%s", problem.c_str());
+    }
+}
+
+// -edit, -bedit, -bamedit: the editor on the loaded image, writing to the
+// destination a run with an edit would write (the name given, else the
+// source's with ".out"). Refused without a terminal, before anything is read.
+void requireTerminal() {
+    const char *editor = options.editDirectory ? "-edit" : options.editBlocks ? "-bedit" : "-bamedit";
+    if (!consoleIsInteractive())
+        exitWithMessage(1, "ERROR: '%s' edits in a terminal; standard input and output must both be one.", editor);
+}
+
+int saveEdited(const ImageBuffer &image, const std::string &path) { return saveImage(image, path); }
+
+void runEditor(ImageBuffer &image, const RunPaths &paths) {
+    EditTarget target{paths.source, paths.destination, saveEdited};
+    if (target.destination.empty() && !defaultDestination(paths.source, *image.shape.family, target.destination))
+        exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
+    if (options.editBlocks) settleViewPosition(image);
+    if (options.editDirectory) runDirectoryEditor(image, target);
+    else runBlockEditor(image, target, options.editMap != 0);
 }
 
 // -copy: the chosen entries of `from`, each with its name and type bytes as
@@ -405,6 +456,7 @@ int runKestrel(int argc, char **argv) {
     if (options.jsonReport) return runJsonReport(paths.images);
     if (!paths.images.empty()) return runImages(paths);
 
+    if (editorAsked()) requireTerminal();
     ImageBuffer image;
     ImageBuffer second;
     // The image the run works on: loaded, or made blank by -new (which has no source).
@@ -418,7 +470,8 @@ int runKestrel(int argc, char **argv) {
     std::vector<ImageBuffer> copied(paths.copies.size());
     for (size_t i = 0; i < paths.copies.size(); ++i) loadOrExit(paths.copies[i].image, "File", copied[i]);
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
-        options.extractFiles || options.insertFiles || options.copyEntries)
+        options.extractFiles || options.insertFiles || options.copyEntries || options.editDirectory ||
+        options.editMap)
         requireMapBlock(image, "File", imagePath);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
     if (!options.partitions.empty()) {
@@ -444,6 +497,12 @@ int runKestrel(int argc, char **argv) {
         insertHostFiles(image, paths, imagePath, copied);
         if (editsGiven(false)) applyDirectoryEdits(image, DirEditPass::AllButUndeletes);
     }
+    if (editorAsked()) {
+        runEditor(image, paths);
+        exitIfOutputLost();
+        return 0;
+    }
+    runBlockCommands(image);
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;

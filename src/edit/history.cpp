@@ -1,0 +1,173 @@
+// The editors' undo list, held-back output, screens and keys.
+#include "edit/history.h"
+
+#include <cstring>
+
+#include "base/charmap.h"
+#include "base/console.h"
+#include "base/errors.h"
+#include "base/nametext.h"
+
+namespace {
+
+// Two changed bytes this close together make one run, not two.
+constexpr size_t kJoinGap = 16;
+
+// The runs of bytes in which `after` differs from `before` (same length).
+std::vector<ByteRun> changedRuns(const ImageBytes &before, const ImageBytes &after) {
+    std::vector<ByteRun> runs;
+    size_t size = before.size();
+    size_t at = 0;
+    while (at < size) {
+        // Whole blocks that did not change are passed over at memcmp's speed.
+        if (at % kBlockSize == 0 && at + kBlockSize <= size &&
+            std::memcmp(before.data() + at, after.data() + at, kBlockSize) == 0) {
+            at += kBlockSize;
+            continue;
+        }
+        if (before[at] == after[at]) {
+            ++at;
+            continue;
+        }
+        size_t end = at + 1, lastChanged = at;
+        while (end < size && end - lastChanged <= kJoinGap) {
+            if (before[end] != after[end]) lastChanged = end;
+            ++end;
+        }
+        ++lastChanged;
+        runs.push_back({at, std::vector<uint8_t>(before.begin() + at, before.begin() + lastChanged),
+                        std::vector<uint8_t>(after.begin() + at, after.begin() + lastChanged)});
+        at = lastChanged;
+    }
+    return runs;
+}
+
+void applyRuns(ImageBuffer &image, const EditStep &step, bool forward) {
+    for (const ByteRun &run : step.runs) {
+        const std::vector<uint8_t> &bytes = forward ? run.after : run.before;
+        std::memcpy(image.bytes.data() + run.offset, bytes.data(), bytes.size());
+    }
+}
+
+// The last line of a text, without its line end.
+std::string lastLine(const std::string &text) {
+    std::string line = text;
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    size_t cut = line.rfind('\n');
+    return cut == std::string::npos ? line : line.substr(cut + 1);
+}
+
+}  // namespace
+
+std::string recordEdit(ImageBuffer &image, EditHistory &history, const std::function<std::string()> &edit) {
+    history.snapshot.assign(image.bytes.begin(), image.bytes.end());
+    std::string printed, warnings;
+    consoleCaptureStart(printed);
+    consoleErrorCaptureStart(warnings);
+    std::string problem = edit();
+    consoleErrorCaptureStop();
+    consoleCaptureStop();
+    if (!problem.empty()) {
+        std::memcpy(image.bytes.data(), history.snapshot.data(), image.bytes.size());
+        return problem;
+    }
+    std::vector<ByteRun> runs = changedRuns(history.snapshot, image.bytes);
+    if (!runs.empty()) {
+        history.undo.push_back({std::move(runs), history.nextSerial++});
+        history.redo.clear();
+    }
+    std::string shown = consoleCapturedGlyphs(lastLine(printed));
+    return warnings.empty() ? shown : lastLine(warnings);
+}
+
+bool undoEdit(ImageBuffer &image, EditHistory &history) {
+    if (history.undo.empty()) return false;
+    applyRuns(image, history.undo.back(), false);
+    history.redo.push_back(std::move(history.undo.back()));
+    history.undo.pop_back();
+    return true;
+}
+
+bool redoEdit(ImageBuffer &image, EditHistory &history) {
+    if (history.redo.empty()) return false;
+    applyRuns(image, history.redo.back(), true);
+    history.undo.push_back(std::move(history.redo.back()));
+    history.redo.pop_back();
+    return true;
+}
+
+bool hasUnsavedChanges(const EditHistory &history) {
+    int last = history.undo.empty() ? 0 : history.undo.back().serial;
+    return last != history.savedSerial;
+}
+
+void markSaved(EditHistory &history) { history.savedSerial = history.undo.empty() ? 0 : history.undo.back().serial; }
+
+// ---- Keys -----------------------------------------------------------------------
+
+int readEditorKey() {
+    int key = consoleReadKey();
+    if (key == kKeyOutputClosed) exitIfOutputLost();
+    if (key != kKeyArrowPrefix) return key;
+    switch (consoleReadKey()) {
+        case kKeyUp: return kArrowUp;
+        case kKeyDown: return kArrowDown;
+        case kKeyLeft: return kArrowLeft;
+        case kKeyRight: return kArrowRight;
+        default: return -1;
+    }
+}
+
+int codeOfTypedKey(int key, int glyphSet) {
+    char text[5] = {static_cast<char>(key), 0, 0, 0, 0};
+    int length = key >= 0xF0 ? 4 : key >= 0xE0 ? 3 : key >= 0xC0 ? 2 : 1;
+    if (key < 0x20 || key == 0x7F || key == '%' || key > 0xF4 || (key >= 0x80 && key < 0xC2)) return -1;
+    for (int i = 1; i < length; ++i) {
+        int next = consoleReadKey();
+        if (next < 0x80 || next > 0xBF) return -1;
+        text[i] = static_cast<char>(next);
+    }
+    NameText name = decodeNameText(text, 1, glyphSet, -1);
+    return name.problem == NameTextProblem::None && name.length == 1 ? name.bytes[0] : -1;
+}
+
+// ---- Screens --------------------------------------------------------------------
+
+Screen startScreen() {
+    Screen screen{80, 24, "", 1, 0};
+    consoleScreenSize(screen.columns, screen.rows);
+    screen.text.reserve(static_cast<size_t>(screen.columns * screen.rows * 2));
+    return screen;
+}
+
+// Lines past the last row are dropped whole: their text is never added.
+void newLine(Screen &screen) {
+    if (screen.lines < screen.rows) screen.text += '\n';
+    ++screen.lines;
+    screen.width = 0;
+}
+
+namespace {
+bool lineShown(const Screen &screen) { return screen.lines <= screen.rows; }
+}  // namespace
+
+void addText(Screen &screen, const std::string &ascii) {
+    if (!lineShown(screen)) return;
+    for (char c : ascii) {
+        if (screen.width >= screen.columns) return;
+        screen.text += c >= 0x20 && c < 0x7F ? c : '?';
+        ++screen.width;
+    }
+}
+
+void addCodes(Screen &screen, const uint8_t *codes, int count, int glyphSet) {
+    if (!lineShown(screen)) return;
+    for (int i = 0; i < count && screen.width < screen.columns; ++i) {
+        screen.text += glyphOfCode(glyphSet, codes[i]);
+        ++screen.width;
+    }
+}
+
+void padToRow(Screen &screen, int row) {
+    while (screen.lines < row + 1) newLine(screen);
+}
