@@ -80,7 +80,7 @@ void drawBlock(BlockEditor &editor, Screen &screen, int &row, int &column) {
 
 void drawMap(BlockEditor &editor, Screen &screen, int &row, int &column) {
     int tracks = mapTracks(editor.image.shape);
-    int shown = screen.rows - kMapTop - 2 < 1 ? 1 : screen.rows - kMapTop - 2;
+    int shown = screen.rows - kMapTop - 3 < 1 ? 1 : screen.rows - kMapTop - 3;
     if (editor.mapAt.track < editor.mapTop) editor.mapTop = editor.mapAt.track;
     if (editor.mapAt.track >= editor.mapTop + shown) editor.mapTop = editor.mapAt.track - shown + 1;
     addTitle(screen, editor, "map, block " + blockName(editor.mapAt) + "  . free  # used");
@@ -106,14 +106,17 @@ void draw(BlockEditor &editor) {
     int row = 0, column = 0;
     if (editor.mapView) drawMap(editor, screen, row, column);
     else drawBlock(editor, screen, row, column);
-    padToRow(screen, screen.rows - 2);
+    padToRow(screen, screen.rows - 3);
     addText(screen, editor.leaving ? "The changes are not written. Leave without writing them? (y/n)" : editor.status);
     newLine(screen);
-    addText(screen, editor.mapView ? "arrows move  Space used/free  Enter edit the block  v block  u undo  U redo  w write  "
-                                     "x write+quit  q quit"
-                                   : editor.charPane ? "keys type PETSCII  Tab or Esc: hex  arrows move"
-                                   : "hex digits type  Tab chars  <> sector  [] track  g go to link  n next  p back  "
-                                     "m used/free  v map  u undo  U redo  w write  x write+quit  q quit");
+    addText(screen, editor.mapView    ? "arrows/hjkl move  Space used/free  Enter open the block  v block view"
+                    : editor.charPane ? "keys type PETSCII  Tab or Esc: back to hex digits  arrows move"
+                                      : "hex digits type  Tab characters  < > sector  [ ] track  g go to the link "
+                                        "there");
+    newLine(screen);
+    addText(screen, editor.mapView ? "u undo  U redo  w write  x write and quit  q quit"
+                                   : "n next in chain  p back  m used/free  v map  u undo  U redo  w write  x write "
+                                     "and quit  q quit");
     consoleDrawScreen(screen.text, row, column);
 }
 
@@ -208,7 +211,10 @@ void blockKey(BlockEditor &editor, int key) {
     if (editor.charPane) {
         int code = key < 0x100 && key != kKeyTab && key != kKeyEsc ? codeOfTypedKey(key, options.glyphSet) : -1;
         if (code >= 0) putByte(editor, code);
-        if (key == kKeyTab || key == kKeyEsc) editor.charPane = false;
+        if (key == kKeyTab || key == kKeyEsc) {
+            editor.charPane = false;
+            return;
+        }
     } else {
         int digit = hexDigit(key);
         if (digit >= 0 && editor.nibble < 0) {
@@ -263,7 +269,8 @@ void runBlockEditor(ImageBuffer &image, const EditTarget &target, bool mapView) 
     BlockEditor editor(image, target, {options.viewTrack, options.viewSector});
     if (!holds(image, editor.block)) editor.block = {image.shape.systemTrack, 0};
     editor.mapView = mapView;
-    editor.mapAt = isMapTrack(image, editor.block.track) ? editor.block : TrackSector{1, 0};
+    // -bamedit names no block: the map view starts at its first.
+    editor.mapAt = !mapView && isMapTrack(image, editor.block.track) ? editor.block : TrackSector{1, 0};
     consoleWatchResize();
     for (;;) {
         if (!holds(image, editor.block)) {

@@ -147,7 +147,7 @@ const char *helpLine(const Editor &editor) {
         case Mode::Number: return "digits  Backspace  Enter done  Esc cancel";
         case Mode::Leave: return "y leave without writing  any other key stays";
         default:
-            return "arrows/jk  J K move the entry  Enter name  I id  t l * type  b blocks  i d DEL line\n"
+            return "arrows/jk  J K move entry  Enter name  I id  t l * type  b blocks  i d DEL line\n"
                    "u undo  U redo  c character set  w write  x write and quit  q quit";
     }
 }

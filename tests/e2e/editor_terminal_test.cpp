@@ -1,0 +1,150 @@
+// The editors in a real terminal: tmux runs kestrel -edit, -bedit or
+// -bamedit on a pseudo-terminal, real keys are typed, and each session ends
+// with the image the same edits make on the command line, with no image at
+// all when the user leaves without writing, or with a screen. A resize draws
+// the screen anew in the new size; a kill signal leaves the terminal as it was.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/d64_builder.h"
+#include "support/run_binary.h"
+#include "support/shell.h"
+#include "support/tmux_session.h"
+
+namespace {
+
+std::string readText(const std::string &path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool rawMode(const std::string &settings) { return contains(settings, " -icanon ") && contains(settings, " -echo "); }
+
+using Args = std::vector<std::string>;
+
+struct KeySession {
+    const char *name;
+    Args args;                     // kestrel's options; disk.d64 follows
+    std::vector<std::string> keys;  // tmux send-keys words, sent one by one
+    std::vector<Args> commandLine;   // runs whose last image the editor must have written (empty: none written)
+    std::string screen;             // else the screen at the end holds this
+    int signal;                     // sent to kestrel after the keys (0: none)
+    int resizeRows;                 // the window is made 100 x this after the keys (0: stays 80 x 24)
+};
+
+void PrintTo(const KeySession &session, std::ostream *out) { *out << session.name; }
+
+const std::string kHelpEnd = "u undo  U redo  c character set  w write  x write and quit  q quit";
+
+// disk.d64 lists "one", "two", "three", as cc1541 writes them.
+const KeySession kSessions[] = {
+    // Move "one" down, name it X, $a6 and $a1 from the palette, insert two
+    // DEL lines above it, undo both, redo one, write and quit.
+    {"BuildArt", {"-edit"},
+     {"j", "J", "Enter", "x", "%a6", "Tab", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Right",
+      "Enter", "Enter", "i", "i", "u", "u", "U", "x"},
+     {{"-move", "0", "1"}, {"-rename", "1", "X%a6%a1"}, {"-adel"}, {"-move", "3", "1"}}, "", 0, 0},
+    // The disk name and id typed over, a block count, lock and splat, a DEL
+    // line inserted at the last entry and deleted again.
+    {"HeaderTypeAndDelete", {"-edit"},
+     {"Enter", "new", "Enter", "I", "99", "Enter", "j", "b", "7", "Enter", "l", "'*'", "G", "i", "d", "x"},
+     {{"-header", "NEW DISK", "-id", "99"}, {"-blocks", "0", "7", "-type", "0", "*PRG<"}, {"-adel"},
+      {"-move", "3", "2"}, {"-type", "2", "0"}},
+     "", 0, 0},
+    {"LeaveWithoutWriting", {"-edit"}, {"j", "t", "q", "y"}, {}, "STATUS:0", 0, 0},
+    {"UndoneChangesLeaveUnasked", {"-edit"}, {"j", "t", "u", "q"}, {}, "STATUS:0", 0, 0},
+    {"AsksBeforeLeaving", {"-edit"}, {"j", "l", "q"}, {}, "Leave without writing them? (y/n)", 0, 0},
+    {"LowerCaseSet", {"-edit"}, {"c"}, {}, "> 0 \"art disk", 0, 0},
+    {"ResizeRedraws", {"-edit"}, {}, {}, kHelpEnd, 0, 30},
+    {"SigtermRestoresTheTerminal", {"-edit"}, {"j", "t"}, {}, "STATUS:143", SIGTERM, 0},
+    // Two bytes typed (hex, then a character), the block marked free, written.
+    {"BlockEditor", {"-bedit", "18", "1"}, {"f", "f", "Tab", "a", "Tab", "m", "x"},
+     {{"-bpoke", "18/1", "0", "ff41", "-bfree", "18/1"}}, "", 0, 0},
+    {"MapView", {"-bamedit"}, {"Space", "j", "Space", "u", "x"}, {{"-bfree", "1/0"}}, "", 0, 0},
+};
+
+class EditorSession : public testing::TestWithParam<KeySession> {
+protected:
+    void SetUp() override {
+        if (!haveProgram("tmux") || !haveProgram("cc1541")) GTEST_SKIP() << "tmux or cc1541 missing";
+        writeBytes(dir.file("file"), randomBytes(300, 3));
+        int status = -1;
+        shellOutput("cd " + dir.path + " && cc1541 -q -n 'art disk' -i 23 -f one -w file -f two -w file "
+                    "-f three -w file disk.d64", &status);
+        ASSERT_EQ(status, 0);
+        std::string command;
+        for (const std::string &arg : GetParam().args) command += " " + arg;
+        std::ofstream script(dir.file("run.sh"));
+        script << "cd '" << dir.path << "'\n"
+               << "stty -g > before.txt\n"
+               << "sh -c 'echo $$ > pid.txt; exec " << KESTREL_BINARY << command << " disk.d64'\n"
+               << "echo \"STATUS:$?\"\n"
+               << "stty -g > after.txt\n"
+               << "sleep 600\n";
+        script.close();
+        session = std::make_unique<TmuxSession>(80, 24, "sh " + dir.file("run.sh"));
+        ASSERT_TRUE(waitUntil([&] { return rawMode(session->terminalSettings()); })) << session->screen();
+    }
+
+    // The image the command-line runs make, one after the other, from disk.d64.
+    std::vector<uint8_t> commandLineImage(const std::vector<Args> &runs) {
+        std::string from = "disk.d64";
+        for (size_t i = 0; i < runs.size(); ++i) {
+            std::string to = "step" + std::to_string(i) + ".d64";
+            Args args = runs[i];
+            args.insert(args.end(), {from, to});
+            RunResult run = runBinary(args, dir.path);
+            EXPECT_EQ(run.status, 0) << run.err;
+            from = to;
+        }
+        return readBytes(dir.file(from));
+    }
+
+    TempDir dir;
+    std::unique_ptr<TmuxSession> session;
+};
+
+}  // namespace
+
+TEST_P(EditorSession, EndsWithTheImageOrScreenExpected) {
+    const KeySession &keys = GetParam();
+    for (const std::string &key : keys.keys) session->sendKeys(key);
+    if (keys.resizeRows) {
+        ASSERT_TRUE(waitUntil([&] { return lastScreenLine(session->screen()) == kHelpEnd; })) << session->screen();
+        session->resize(100, keys.resizeRows);
+        // Drawn anew: the keys' last line on the last row of the larger window.
+        EXPECT_TRUE(waitUntil([&] {
+            std::vector<std::string> lines = splitLines(session->screen());
+            return static_cast<int>(lines.size()) >= keys.resizeRows && lines[keys.resizeRows - 1] == kHelpEnd;
+        })) << session->screen();
+    }
+    if (keys.signal) {
+        ASSERT_TRUE(waitUntil([&] { return !readText(dir.file("pid.txt")).empty(); }));
+        ASSERT_TRUE(waitUntil([&] { return contains(session->screen(), "changed"); })) << session->screen();
+        ASSERT_EQ(kill(static_cast<pid_t>(std::stol(readText(dir.file("pid.txt")))), keys.signal), 0);
+    }
+    if (!keys.screen.empty()) {
+        EXPECT_TRUE(waitUntil([&] { return contains(session->screen(), keys.screen); })) << session->screen();
+    }
+    if (keys.commandLine.empty()) {
+        EXPECT_TRUE(readBytes(dir.file("disk.out.d64")).empty());
+    } else {
+        ASSERT_TRUE(waitUntil([&] { return contains(session->screen(), "STATUS:0"); })) << session->screen();
+        std::vector<uint8_t> written = readBytes(dir.file("disk.out.d64"));
+        EXPECT_FALSE(written.empty());
+        EXPECT_TRUE(written == commandLineImage(keys.commandLine)) << "the editor wrote another image";
+    }
+    if (contains(session->screen(), "STATUS:")) {
+        ASSERT_TRUE(waitUntil([&] { return !readText(dir.file("after.txt")).empty(); }));
+        EXPECT_EQ(readText(dir.file("after.txt")), readText(dir.file("before.txt")));
+        EXPECT_FALSE(rawMode(session->terminalSettings()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tmux, EditorSession, testing::ValuesIn(kSessions),
+                         [](const testing::TestParamInfo<KeySession> &info) { return std::string(info.param.name); });
