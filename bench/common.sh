@@ -50,3 +50,20 @@ json_against_cat() {  # images...
     done
     ratio=$(awk -v k="$best_json" -v c="$best_cat" 'BEGIN { printf "%.2f", k / c }')
 }
+
+# A full disk made by cc1541: `entries` files (made for it in $work/files),
+# the first `larger` of them `blocks` + 1 blocks long, the others `blocks`
+# blocks (254 data bytes each). The caller checks that it came out full.
+full_disk() {  # image, name, entries, blocks, larger
+    local image=$1 name=$2 entries=$3 blocks=$4 larger=$5 i size args=()
+    mkdir -p "$work/files"
+    for ((i = 0; i < entries; i++)); do
+        size=$((254 * (i < larger ? blocks + 1 : blocks)))
+        head -c "$size" /dev/urandom >"$work/files/$i"
+        args+=(-f "file$i" -w "$work/files/$i")
+    done
+    # -m: the names are not checked for the hash collisions of one fast loader.
+    # The status is not looked at: whether the disk came out full is.
+    cc1541 -q -m -n "$name" -i "fb" "${args[@]}" "$image" >/dev/null 2>&1 || true
+    rm -r "$work/files"
+}

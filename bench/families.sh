@@ -26,22 +26,6 @@ trap 'rm -rf "$work"' EXIT
 build_kestrel "$root"
 ROW_WIDTH=40
 
-# A full disk made by cc1541: `entries` files, the first `larger` of them
-# `blocks` + 1 blocks long, the others `blocks` blocks (254 data bytes each).
-full_disk() {  # image, name, entries, blocks, larger
-    local image=$1 name=$2 entries=$3 blocks=$4 larger=$5 i size args=()
-    mkdir -p "$work/files"
-    for ((i = 0; i < entries; i++)); do
-        size=$((254 * (i < larger ? blocks + 1 : blocks)))
-        head -c "$size" /dev/urandom >"$work/files/$i"
-        args+=(-f "file$i" -w "$work/files/$i")
-    done
-    # -m: the names are not checked for the hash collisions of one fast loader.
-    # The status is not looked at: whether the disk came out full is, below.
-    cc1541 -q -m -n "$name" -i "fb" "${args[@]}" "$image" >/dev/null 2>&1 || true
-    rm -r "$work/files"
-}
-
 echo "== building images"
 full_disk "$work/full.d81" "full 81" 296 10 200  # 200 x 11 + 96 x 10 = 3,160 blocks
 full_disk "$work/full.d71" "full 71" 144 9 32    # 32 x 10 + 112 x 9 = 1,328 blocks

@@ -198,9 +198,12 @@ void consoleWatchResize() { catchSignal(SIGWINCH, askRedraw); }
 void consoleDrawScreen(const std::string &text, int row, int column) {
     std::string screen = "\x1b[H";
     screen.reserve(text.size() + 256);
-    for (char c : text) {
-        if (c == '\n') screen += "\x1b[K\r\n";
-        else screen += c;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        screen.append(text, at, end - at);
+        if (end < text.size()) screen += "\x1b[K\r\n";
+        at = end + 1;
     }
     screen += "\x1b[K\x1b[J\x1b[" + std::to_string(row + 1) + ";" + std::to_string(column + 1) + "H";
     consoleFlush();

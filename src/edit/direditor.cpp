@@ -63,6 +63,7 @@ struct Row {
 
 std::vector<Row> listedRows(ImageBuffer &image) {
     std::vector<Row> rows;
+    rows.reserve(kSlotsPerBlock * 8);
     DirectoryCursor cursor = startDirectory(image);
     while (uint8_t *slot = nextListedSlot(image, cursor, options.showAll != 0)) rows.push_back({slot, cursor.number});
     return rows;
@@ -78,13 +79,15 @@ void addAsciiCodes(std::vector<uint8_t> &codes, const char *ascii) {
     for (; *ascii; ++ascii) codes.push_back(static_cast<uint8_t>(*ascii));
 }
 
-// The codes of one entry line as the C64 lists it; `name` in place of the
-// slot's name when one is being typed.
+// The codes of one entry line as the C64 lists it (the count as "%-5i",
+// the quoted name, splat, type, lock); `name` in place of the slot's name
+// when one is being typed.
 std::vector<uint8_t> entryCodes(const DiskShape &shape, const uint8_t *slot, const uint8_t *name) {
     std::vector<uint8_t> codes;
-    char count[16];
-    std::snprintf(count, sizeof count, "%-5i", slotBlockCount(slot));
-    addAsciiCodes(codes, count);
+    codes.reserve(32);
+    std::string count = std::to_string(slotBlockCount(slot));
+    if (count.size() < kCountWidth) count.resize(kCountWidth, ' ');
+    addAsciiCodes(codes, count.c_str());
     uint8_t field[kNameLength + 2];
     quotedNameCodes(name ? name : slot + kSlotName, field);
     codes.insert(codes.end(), field, field + kNameLength + 2);
@@ -152,9 +155,8 @@ const char *helpLine(const Editor &editor) {
     }
 }
 
-void draw(Editor &editor) {
+void draw(Editor &editor, const std::vector<Row> &rows) {
     Screen screen = startScreen();
-    std::vector<Row> rows = listedRows(editor.image);
     int lines = static_cast<int>(rows.size()) + 2;  // the header, the entries, BLOCKS FREE
     if (editor.line > lines - 2) editor.line = lines - 2;
     int shown = listRows(screen);
@@ -440,14 +442,16 @@ bool browseKey(Editor &editor, const std::vector<Row> &rows, int key) {
 void runDirectoryEditor(ImageBuffer &image, const EditTarget &target) {
     Editor editor(image, target);
     if (options.glyphSet == kGlyphsC64Lower) editor.glyphSet = kGlyphsC64Lower;
+    startHistory(editor.history, image);
     consoleWatchResize();
     for (;;) {
-        draw(editor);
+        // Read once for the screen and the key: a key changes the directory only after both.
+        std::vector<Row> rows = listedRows(image);
+        draw(editor, rows);
         int key = readEditorKey();
         if (key == kKeyRedraw) continue;
         // The terminal has gone: nothing more can be typed or written.
         if (consoleKeysEnded()) break;
-        std::vector<Row> rows = listedRows(image);
         switch (editor.mode) {
             case Mode::Browse:
                 if (!browseKey(editor, rows, key)) break;

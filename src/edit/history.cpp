@@ -12,6 +12,7 @@ namespace {
 
 // Two changed bytes this close together make one run, not two.
 constexpr size_t kJoinGap = 16;
+constexpr size_t kSkipRun = 16 * kBlockSize;
 
 // The runs of bytes in which `after` differs from `before` (same length).
 std::vector<ByteRun> changedRuns(const ImageBytes &before, const ImageBytes &after) {
@@ -19,12 +20,17 @@ std::vector<ByteRun> changedRuns(const ImageBytes &before, const ImageBytes &aft
     size_t size = before.size();
     size_t at = 0;
     while (at < size) {
-        // Whole blocks that did not change are passed over at memcmp's speed.
-        if (at % kBlockSize == 0 && at + kBlockSize <= size &&
-            std::memcmp(before.data() + at, after.data() + at, kBlockSize) == 0) {
-            at += kBlockSize;
-            continue;
+        // Runs of blocks that did not change are passed over at memcmp's
+        // speed, sixteen blocks at a time where they can be.
+        bool skipped = false;
+        for (size_t length : {kSkipRun, static_cast<size_t>(kBlockSize)}) {
+            if (at % length == 0 && at + length <= size && std::memcmp(before.data() + at, after.data() + at, length) == 0) {
+                at += length;
+                skipped = true;
+                break;
+            }
         }
+        if (skipped) continue;
         if (before[at] == after[at]) {
             ++at;
             continue;
@@ -42,10 +48,10 @@ std::vector<ByteRun> changedRuns(const ImageBytes &before, const ImageBytes &aft
     return runs;
 }
 
-void applyRuns(ImageBuffer &image, const EditStep &step, bool forward) {
+void applyRuns(ImageBytes &image, const EditStep &step, bool forward) {
     for (const ByteRun &run : step.runs) {
         const std::vector<uint8_t> &bytes = forward ? run.after : run.before;
-        std::memcpy(image.bytes.data() + run.offset, bytes.data(), bytes.size());
+        std::memcpy(image.data() + run.offset, bytes.data(), bytes.size());
     }
 }
 
@@ -59,21 +65,26 @@ std::string lastLine(const std::string &text) {
 
 }  // namespace
 
+void startHistory(EditHistory &history, const ImageBuffer &image) {
+    history.shadow.assign(image.bytes.begin(), image.bytes.end());
+}
+
 std::string recordEdit(ImageBuffer &image, EditHistory &history, const std::function<std::string()> &edit) {
-    history.snapshot.assign(image.bytes.begin(), image.bytes.end());
     std::string printed, warnings;
     consoleCaptureStart(printed);
     consoleErrorCaptureStart(warnings);
     std::string problem = edit();
     consoleErrorCaptureStop();
     consoleCaptureStop();
+    EditStep step{changedRuns(history.shadow, image.bytes), 0};
     if (!problem.empty()) {
-        std::memcpy(image.bytes.data(), history.snapshot.data(), image.bytes.size());
+        applyRuns(image.bytes, step, false);
         return problem;
     }
-    std::vector<ByteRun> runs = changedRuns(history.snapshot, image.bytes);
-    if (!runs.empty()) {
-        history.undo.push_back({std::move(runs), history.nextSerial++});
+    if (!step.runs.empty()) {
+        applyRuns(history.shadow, step, true);
+        step.serial = history.nextSerial++;
+        history.undo.push_back(std::move(step));
         history.redo.clear();
     }
     std::string shown = consoleCapturedGlyphs(lastLine(printed));
@@ -82,7 +93,8 @@ std::string recordEdit(ImageBuffer &image, EditHistory &history, const std::func
 
 bool undoEdit(ImageBuffer &image, EditHistory &history) {
     if (history.undo.empty()) return false;
-    applyRuns(image, history.undo.back(), false);
+    applyRuns(image.bytes, history.undo.back(), false);
+    applyRuns(history.shadow, history.undo.back(), false);
     history.redo.push_back(std::move(history.undo.back()));
     history.undo.pop_back();
     return true;
@@ -90,7 +102,8 @@ bool undoEdit(ImageBuffer &image, EditHistory &history) {
 
 bool redoEdit(ImageBuffer &image, EditHistory &history) {
     if (history.redo.empty()) return false;
-    applyRuns(image, history.redo.back(), true);
+    applyRuns(image.bytes, history.redo.back(), true);
+    applyRuns(history.shadow, history.redo.back(), true);
     history.undo.push_back(std::move(history.redo.back()));
     history.redo.pop_back();
     return true;
@@ -160,10 +173,29 @@ void addText(Screen &screen, const std::string &ascii) {
     }
 }
 
+namespace {
+
+// The table of the set asked for last: a screen asks for one set many times.
+const GlyphTable &glyphTable(int glyphSet) {
+    static GlyphTable table{-1, {}, {}};
+    if (table.glyphSet == glyphSet) return table;
+    table.glyphSet = glyphSet;
+    for (int code = 0; code < 256; ++code) {
+        const char *glyph = glyphOfCode(glyphSet, static_cast<uint8_t>(code));
+        size_t length = std::strlen(glyph);
+        std::memcpy(table.glyph[code], glyph, length);
+        table.length[code] = static_cast<uint8_t>(length);
+    }
+    return table;
+}
+
+}  // namespace
+
 void addCodes(Screen &screen, const uint8_t *codes, int count, int glyphSet) {
     if (!lineShown(screen)) return;
+    const GlyphTable &table = glyphTable(glyphSet);
     for (int i = 0; i < count && screen.width < screen.columns; ++i) {
-        screen.text += glyphOfCode(glyphSet, codes[i]);
+        screen.text.append(table.glyph[codes[i]], table.length[codes[i]]);
         ++screen.width;
     }
 }

@@ -25,10 +25,14 @@ struct EditStep {
 struct EditHistory {
     std::vector<EditStep> undo;  // made, the last one last
     std::vector<EditStep> redo;  // taken back, the last one taken back last
-    ImageBytes snapshot;         // the image before the edit running now
+    ImageBytes shadow;           // the image as the last step left it (filled by startHistory)
     int nextSerial = 1;
     int savedSerial = 0;         // serial of the last step made when the image was written (0: none)
 };
+
+// Starts the history of an image: one copy of its bytes, which each edit is
+// compared with, so that no edit copies the whole image.
+void startHistory(EditHistory &history, const ImageBuffer &image);
 
 // Runs `edit` on the image with what it prints held back. When it returns a
 // message (it was refused) the image is put back as it was and the message is
@@ -58,6 +62,13 @@ constexpr int kKeyEnter = '\r', kKeyTab = '\t', kKeyBackspace = 0x7F, kKeyCtrlR 
 int readEditorKey();
 
 // ---- Screens --------------------------------------------------------------------
+
+// The glyph of each code in one set as UTF-8, looked up once per screen.
+struct GlyphTable {
+    int glyphSet;
+    char glyph[256][5];
+    uint8_t length[256];
+};
 
 // A screen being built: whole lines of `columns` at most, `rows` at most.
 struct Screen {
