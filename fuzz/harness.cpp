@@ -122,6 +122,9 @@ const char *const kTokens[] = {
     "-copy",
     // blank disks: the option, its name and id, the 40-track maps, error bytes, new images of each family
     "-new", "DEMO,23", "-40", "speeddos", "DolphinDOS", "-errorbytes", "n.d71", "n.D81", "n.img",
+    // block commands, the blocks and bytes they take, and the editors (refused: no terminal)
+    "-bwrite", "-bread", "-bpoke", "-bfill", "-bcopy", "-bused", "-bfree", "-chain", "1/0", "40/3", "a9 00 60",
+    "blk.bin", "-edit", "-bedit", "-bamedit",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -117,4 +117,11 @@ seed "" empty.d64 - -new DEMO,23 -40 speeddos -errorbytes -adel -fix out.d64
 seed "" empty.d64 - -new DEMO,23 -w h.prg -x n.d71
 seed "" empty.d64 - -new DEMO,23 -errorbytes -bam n.D81
 seed "" empty.d64 - -new DEMO,23 a.d64
+# Block commands in one run, in command-line order, and reading out; the
+# editors, which refuse without a terminal.
+# (A command line holds 15 arguments at most.)
+seed "" full.d64 empty.d64 -bfill 1/0 0xea -bpoke 1/0 4 'a9 00 60' -bused 1/0 a.d64 out.d64
+seed "" full.d64 empty.d64 -bcopy 17/5 b.d64 18/0 -chain 1 a.d64 out.d64
+seed "" files.d81 - -bwrite 40/3 e.seq -bfree 40/3 -bread 1/0 blk.bin -chain 40/3 a.d64 out.d64
+seed "" full.d64 - -edit a.d64
 echo "$n seeds in $out"
