@@ -56,6 +56,8 @@ const KeySession kSessions[] = {
      {{"-header", "NEW DISK", "-id", "99"}, {"-blocks", "0", "7", "-type", "0", "*PRG<"}, {"-adel"},
       {"-move", "3", "2"}, {"-type", "2", "0"}},
      "", 0, 0},
+    // An edit after an undo, undone in turn: back to the image as loaded.
+    {"UndoAfterUndo", {"-edit"}, {"j", "t", "u", "l", "u", "x"}, {{"-type", "0", "PRG"}}, "", 0, 0},
     {"LeaveWithoutWriting", {"-edit"}, {"j", "t", "q", "y"}, {}, "STATUS:0", 0, 0},
     {"UndoneChangesLeaveUnasked", {"-edit"}, {"j", "t", "u", "q"}, {}, "STATUS:0", 0, 0},
     {"AsksBeforeLeaving", {"-edit"}, {"j", "l", "q"}, {}, "Leave without writing them? (y/n)", 0, 0},
