@@ -14,6 +14,7 @@ void consoleVprintf(const char *format, va_list args);
 
 // printf into a string: for messages that are kept before they are printed.
 std::string consoleFormat(const char *format, va_list args);
+std::string consoleFormatf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // The ending of a plural noun after `count`: "" for 1, "s" for any other.
 inline const char *plural(int count) { return count == 1 ? "" : "s"; }

@@ -284,6 +284,14 @@ std::string consoleFormat(const char *format, va_list args) {
     return text;
 }
 
+std::string consoleFormatf(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = consoleFormat(format, args);
+    va_end(args);
+    return text;
+}
+
 void consoleCaptureStart(std::string &into) {
     capture = &into;
     captureEndsLine = false;

@@ -1,7 +1,6 @@
 // Block commands and the block changes of the block editor.
 #include "blocks/blocks.h"
 
-#include <cstdarg>
 #include <cstring>
 
 #include "base/console.h"
@@ -11,14 +10,6 @@
 #include "disk/walk.h"
 
 namespace {
-
-__attribute__((format(printf, 1, 2))) std::string formatted(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = consoleFormat(format, args);
-    va_end(args);
-    return text;
-}
 
 // The start block of entry `number` as the listing counts entries; false
 // when the directory holds no such entry or it has no start block.
@@ -47,14 +38,14 @@ std::string readBlockInto(const ImageBuffer &image, const BlockCommand &command)
     const uint8_t *block = blockAt(image, command.track, command.sector);
     WriteResult result = writeWholeFile(command.path, block, kBlockSize, WriteMode::Replace);
     if (result == WriteResult::Written) return "";
-    return formatted("ERROR: '%s': could not write '%s'.", command.given.c_str(),
+    return consoleFormatf("ERROR: '%s': could not write '%s'.", command.given.c_str(),
                      consoleOutsideText(command.path, ConsoleStream::Error).c_str());
 }
 
 // -bwrite: the file's bytes from the block's first byte on, the rest of the block 0.
 std::string writeBlockFrom(ImageBuffer &image, const BlockCommand &command, const BlockInput &input) {
     if (input.fileSize > static_cast<size_t>(kBlockSize))
-        return formatted("ERROR: '%s': '%s' holds %zu bytes; a block takes at most 256.", command.given.c_str(),
+        return consoleFormatf("ERROR: '%s': '%s' holds %zu bytes; a block takes at most 256.", command.given.c_str(),
                          consoleOutsideText(command.path, ConsoleStream::Error).c_str(), input.fileSize);
     uint8_t *block = blockAt(image, command.track, command.sector);
     std::memset(block, 0, kBlockSize);
@@ -77,13 +68,13 @@ std::string blockProblem(const ImageBuffer &image, const std::string &given, int
     if (track >= 1 && track <= highestTrack(image.shape) && sector < sectorsPerTrack(image.shape, track) &&
         blockPresent(image, track, sector))
         return "";
-    return formatted("ERROR: '%s' names block %i/%i, which the image does not hold.", given.c_str(), track, sector);
+    return consoleFormatf("ERROR: '%s' names block %i/%i, which the image does not hold.", given.c_str(), track, sector);
 }
 
 std::string putBlockBytes(ImageBuffer &image, const std::string &given, TrackSector block, int offset,
                           const uint8_t *bytes, size_t count) {
     if (offset < 0 || offset + count > static_cast<size_t>(kBlockSize))
-        return formatted("ERROR: '%s' puts %zu byte%s at offset %i, past the end of the block.", given.c_str(),
+        return consoleFormatf("ERROR: '%s' puts %zu byte%s at offset %i, past the end of the block.", given.c_str(),
                          count, count == 1 ? "" : "s", offset);
     std::memcpy(blockAt(image, block.track, block.sector) + offset, bytes, count);
     return "";
@@ -91,12 +82,12 @@ std::string putBlockBytes(ImageBuffer &image, const std::string &given, TrackSec
 
 std::string markBlock(ImageBuffer &image, const std::string &given, TrackSector block, bool used) {
     if (!isMapTrack(image, block.track))
-        return formatted("ERROR: '%s': track %i has no bits in the map (tracks 1-%i).", given.c_str(), block.track,
+        return consoleFormatf("ERROR: '%s': track %i has no bits in the map (tracks 1-%i).", given.c_str(), block.track,
                          mapTracks(image.shape));
     setBlockBit(image, block.track, block.sector, !used);
     // A bit that did not take lies in a map block the image lacks.
     if (isBlockFree(image, block.track, block.sector) != used) return "";
-    return formatted("ERROR: '%s': the image does not hold the map block of track %i.", given.c_str(), block.track);
+    return consoleFormatf("ERROR: '%s': the image does not hold the map block of track %i.", given.c_str(), block.track);
 }
 
 void printChain(const ImageBuffer &image, TrackSector start) {
@@ -116,7 +107,7 @@ std::string runBlockCommand(ImageBuffer &image, const BlockCommand &command, con
     TrackSector block{command.track, command.sector};
     if (command.kind == BlockCommandKind::Chain && command.track == 0) {
         if (!entryStart(image, command.sector, block))
-            return formatted("ERROR: '%s' names entry %i, which the directory does not hold or which has no file.",
+            return consoleFormatf("ERROR: '%s' names entry %i, which the directory does not hold or which has no file.",
                              command.given.c_str(), command.sector);
     }
     std::string problem = blockProblem(image, command.given, block.track, block.sector);

@@ -3,7 +3,6 @@
 // the ones a listing printed.
 #include "directory/dirart.h"
 
-#include <cstdarg>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,15 +17,6 @@
 #include "disk/inuse.h"
 
 namespace {
-
-// printf into a message kept for the caller.
-__attribute__((format(printf, 1, 2))) std::string formatProblem(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = consoleFormat(format, args);
-    va_end(args);
-    return text;
-}
 
 const char *const kFormNames[5] = {"DEL", "SEQ", "PRG", "USR", "REL"};
 const char *const kOptionNames[7] = {"-rename", "-type", "-blocks", "-move", "-undel", "-header", "-id"};
@@ -76,7 +66,7 @@ int findEntry(const Directory &dir, const char *option, int number, bool countAl
         }
         return static_cast<int>(i);
     }
-    problem = formatProblem("ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
+    problem = consoleFormatf("ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
     return -1;
 }
 
@@ -168,7 +158,7 @@ std::string blockInUseProblem(const ImageBuffer &image, const Directory &dir, co
         int owner = slotUsing(image, dir, at);
         user = owner < 0 ? "another file" : "the file of slot " + std::to_string(owner);
     }
-    return formatProblem("ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by %s.", number, at.track,
+    return consoleFormatf("ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by %s.", number, at.track,
                          at.sector, user.c_str());
 }
 
@@ -184,24 +174,24 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Direct
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
         if (blockSetHas(chain, at.track, at.sector))
-            problem = formatProblem("ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number,
+            problem = consoleFormatf("ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number,
                                     at.track, at.sector);
         else if (blockSetHas(used.directory, at.track, at.sector) || blockSetHas(used.files, at.track, at.sector))
             problem = blockInUseProblem(image, dir, used, number, at);
         else if (!isBlockFree(image, at.track, at.sector))
-            problem = formatProblem("ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.",
+            problem = consoleFormatf("ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.",
                                     number, at.track, at.sector);
         if (!problem.empty()) return {};
         blockSetAdd(chain, at.track, at.sector);
         blocks.push_back(at);
     }
     if (walk.stop == WalkStop::Loop)
-        problem = formatProblem("ERROR: Cannot undelete slot %i: its chain loops.", number);
+        problem = consoleFormatf("ERROR: Cannot undelete slot %i: its chain loops.", number);
     else if (walk.stop != WalkStop::EndOfChain && walk.visited == 0)
-        problem = formatProblem("ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
+        problem = consoleFormatf("ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
                                 walk.next.sector, whyNotAMapBlock(image, walk.next).c_str());
     else if (walk.stop != WalkStop::EndOfChain)
-        problem = formatProblem("ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.",
+        problem = consoleFormatf("ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.",
                                 number, walk.next.track, walk.next.sector);
     return blocks;
 }
@@ -210,10 +200,10 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Direct
 // the message when it cannot, with nothing changed.
 std::string undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int number) {
     if (slot[kSlotType] != 0)
-        return formatProblem("ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
+        return consoleFormatf("ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
                              slot[kSlotType]);
     if (slot[kSlotStartTrack] == 0)
-        return formatProblem("ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
+        return consoleFormatf("ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
     std::string problem;
     std::vector<TrackSector> blocks = reclaimableChain(image, dir, slot, number, problem);
     if (!problem.empty()) return problem;

@@ -2,7 +2,6 @@
 // searches report.
 #include "disk/growth.h"
 
-#include <cstdarg>
 #include <cstring>
 
 #include "base/console.h"
@@ -11,15 +10,6 @@
 #include "disk/walk.h"
 
 namespace {
-
-// printf into a message kept for the caller (a path may be of any length).
-__attribute__((format(printf, 1, 2))) std::string formatted(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = consoleFormat(format, args);
-    va_end(args);
-    return text;
-}
 
 bool isMapBlock(const DiskShape &shape, TrackSector at) { return at.track == shape.systemTrack && at.sector == 0; }
 
@@ -32,12 +22,12 @@ std::string foreignBlockProblem(const ImageBuffer &image, TrackSector start, con
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
         if (isMapBlock(image.shape, at) && walk.visited > 1)
-            return formatted("ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
+            return consoleFormatf("ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
                           "it cannot be extended.", path, at.track,
                           image.shape.family->map == MapLayout::D81 ? "header" : "availability map");
 
         if (!isMapBlock(image.shape, at) && blockSetHas(growth.inUse.files, at.track, at.sector))
-            return formatted("ERROR: The directory chain of '%s' runs into block %i/%i, which a "
+            return consoleFormatf("ERROR: The directory chain of '%s' runs into block %i/%i, which a "
                           "listed file uses; it cannot be extended.", path, at.track, at.sector);
 
     }
@@ -59,13 +49,13 @@ std::string directoryEndProblem(const ImageBuffer &image, TrackSector start, con
     const char *path = growth.path.c_str();
     LastBlock end = growth.traced ? findLastBlock(image, start) : lastBlockOf(image, start);
     if (end.stop == WalkStop::Loop)
-        return formatted("ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
+        return consoleFormatf("ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
 
     if (end.stop == WalkStop::OutOfRange)
-        return formatted("ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last "
+        return consoleFormatf("ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last "
                       "sector of its track.", path, end.block.track, end.block.sector);
     if (end.stop != WalkStop::EndOfChain)
-        return formatted("ERROR: The directory chain of '%s' leads to block %i/%i outside the "
+        return consoleFormatf("ERROR: The directory chain of '%s' leads to block %i/%i outside the "
                       "image.", path, end.block.track, end.block.sector);
     last = end.block;
     return foreignBlockProblem(image, start, growth);

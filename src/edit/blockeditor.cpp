@@ -107,7 +107,7 @@ void draw(BlockEditor &editor) {
     if (editor.mapView) drawMap(editor, screen, row, column);
     else drawBlock(editor, screen, row, column);
     padToRow(screen, screen.rows - 3);
-    addText(screen, editor.leaving ? "The changes are not written. Leave without writing them? (y/n)" : editor.status);
+    addText(screen, editor.status);
     newLine(screen);
     addText(screen, editor.mapView    ? "arrows/hjkl move  Space used/free  Enter open the block  v block view"
                     : editor.charPane ? "keys type PETSCII  Tab or Esc: back to hex digits  arrows move"
@@ -148,42 +148,19 @@ void toggleMapBit(BlockEditor &editor, TrackSector block) {
     if (editor.status.empty()) editor.status = given + (free ? " marked used." : " marked free.");
 }
 
-void write(BlockEditor &editor) {
-    if (editor.target.save(editor.image, editor.target.destination) != 0) {
-        editor.status = "ERROR: Could not write '" + consoleEscapeControls(editor.target.destination) + "'.";
-        return;
-    }
-    markSaved(editor.history);
-    editor.status = "Written to '" + consoleEscapeControls(editor.target.destination) + "'.";
-}
-
-int hexDigit(int key) {
-    if (key >= '0' && key <= '9') return key - '0';
-    if (key >= 'a' && key <= 'f') return key - 'a' + 10;
-    if (key >= 'A' && key <= 'F') return key - 'A' + 10;
-    return -1;
-}
-
 // Keys both views share; false once the editor is to end.
 bool commonKey(BlockEditor &editor, int key, bool &used) {
     used = true;
-    switch (key) {
-        case 'u': editor.status = undoEdit(editor.image, editor.history) ? "Undone." : "Nothing to undo."; break;
-        case 'U': case kKeyCtrlR:
-            editor.status = redoEdit(editor.image, editor.history) ? "Redone." : "Nothing to redo.";
-            break;
-        case 'v':
-            editor.mapView = !editor.mapView;
-            if (editor.mapView && isMapTrack(editor.image, editor.block.track)) editor.mapAt = editor.block;
-            break;
-        case 'w': write(editor); break;
-        case 'x': write(editor); return hasUnsavedChanges(editor.history);
-        case 'q': case kKeyEsc:
-            if (!hasUnsavedChanges(editor.history)) return false;
-            editor.leaving = true;
-            break;
-        default: used = false;
+    switch (historyKey(key, editor.image, editor.target, editor.history, editor.status)) {
+        case HistoryKey::Leave: return false;
+        case HistoryKey::AskFirst: editor.leaving = true; return true;
+        case HistoryKey::Done: return true;
+        case HistoryKey::NotOne: break;
     }
+    used = key == 'v';
+    if (!used) return true;
+    editor.mapView = !editor.mapView;
+    if (editor.mapView && isMapTrack(editor.image, editor.block.track)) editor.mapAt = editor.block;
     return true;
 }
 
@@ -287,6 +264,7 @@ void runBlockEditor(ImageBuffer &image, const EditTarget &target, bool mapView) 
         if (editor.leaving) {
             if (key == 'y' || key == 'Y') break;
             editor.leaving = false;
+            editor.status.clear();
             continue;
         }
         bool used = false;

@@ -322,13 +322,6 @@ void putCode(Editor &editor, int code) {
     if (editor.textAt < editor.textLength - 1) ++editor.textAt;
 }
 
-int hexDigit(int key) {
-    if (key >= '0' && key <= '9') return key - '0';
-    if (key >= 'a' && key <= 'f') return key - 'a' + 10;
-    if (key >= 'A' && key <= 'F') return key - 'A' + 10;
-    return -1;
-}
-
 void textKey(Editor &editor, const std::vector<Row> &rows, int key) {
     if (editor.hexDigits >= 0) {
         int digit = hexDigit(key);
@@ -386,17 +379,14 @@ void numberKey(Editor &editor, const std::vector<Row> &rows, int key) {
     edit(editor, DirEdit{DirEditKind::Blocks, entryAtCursor(editor, rows), static_cast<int>(blocks), NameText{}});
 }
 
-void write(Editor &editor) {
-    if (editor.target.save(editor.image, editor.target.destination) != 0) {
-        editor.status = "ERROR: Could not write '" + consoleEscapeControls(editor.target.destination) + "'.";
-        return;
-    }
-    markSaved(editor.history);
-    editor.status = "Written to '" + consoleEscapeControls(editor.target.destination) + "'.";
-}
-
 // Browse keys; false once the editor is to end.
 bool browseKey(Editor &editor, const std::vector<Row> &rows, int key) {
+    switch (historyKey(key, editor.image, editor.target, editor.history, editor.status)) {
+        case HistoryKey::Leave: return false;
+        case HistoryKey::AskFirst: editor.mode = Mode::Leave; return true;
+        case HistoryKey::Done: return true;
+        case HistoryKey::NotOne: break;
+    }
     int last = static_cast<int>(rows.size()) + 1;
     switch (key) {
         case kArrowUp: case 'k': if (editor.line > 0) --editor.line; break;
@@ -420,18 +410,7 @@ bool browseKey(Editor &editor, const std::vector<Row> &rows, int key) {
             break;
         case 'i': insertDelLine(editor, rows); break;
         case 'd': deleteDelLine(editor, rows); break;
-        case 'u': editor.status = undoEdit(editor.image, editor.history) ? "Undone." : "Nothing to undo."; break;
-        case 'U': case kKeyCtrlR:
-            editor.status = redoEdit(editor.image, editor.history) ? "Redone." : "Nothing to redo.";
-            break;
         case 'c': editor.glyphSet = editor.glyphSet == kGlyphsC64Upper ? kGlyphsC64Lower : kGlyphsC64Upper; break;
-        case 'w': write(editor); break;
-        case 'x': write(editor); return hasUnsavedChanges(editor.history);
-        case 'q': case kKeyEsc:
-            if (!hasUnsavedChanges(editor.history)) return false;
-            editor.mode = Mode::Leave;
-            editor.status = "The changes are not written. Leave without writing them? (y/n)";
-            break;
         default: break;
     }
     return true;

@@ -116,6 +116,32 @@ bool hasUnsavedChanges(const EditHistory &history) {
 
 void markSaved(EditHistory &history) { history.savedSerial = history.undo.empty() ? 0 : history.undo.back().serial; }
 
+std::string writeEdited(const ImageBuffer &image, const EditTarget &target, EditHistory &history) {
+    std::string shown = consoleEscapeControls(target.destination);
+    if (target.save(image, target.destination) != 0) return "ERROR: Could not write '" + shown + "'.";
+    markSaved(history);
+    return "Written to '" + shown + "'.";
+}
+
+HistoryKey historyKey(int key, ImageBuffer &image, const EditTarget &target, EditHistory &history,
+                      std::string &status) {
+    switch (key) {
+        case 'u': status = undoEdit(image, history) ? "Undone." : "Nothing to undo."; return HistoryKey::Done;
+        case 'U': case kKeyCtrlR:
+            status = redoEdit(image, history) ? "Redone." : "Nothing to redo.";
+            return HistoryKey::Done;
+        case 'w': status = writeEdited(image, target, history); return HistoryKey::Done;
+        case 'x':
+            status = writeEdited(image, target, history);
+            return hasUnsavedChanges(history) ? HistoryKey::Done : HistoryKey::Leave;
+        case 'q': case kKeyEsc:
+            if (!hasUnsavedChanges(history)) return HistoryKey::Leave;
+            status = "The changes are not written. Leave without writing them? (y/n)";
+            return HistoryKey::AskFirst;
+        default: return HistoryKey::NotOne;
+    }
+}
+
 // ---- Keys -----------------------------------------------------------------------
 
 int readEditorKey() {
@@ -129,6 +155,13 @@ int readEditorKey() {
         case kKeyRight: return kArrowRight;
         default: return -1;
     }
+}
+
+int hexDigit(int key) {
+    if (key >= '0' && key <= '9') return key - '0';
+    if (key >= 'a' && key <= 'f') return key - 'a' + 10;
+    if (key >= 'A' && key <= 'F') return key - 'A' + 10;
+    return -1;
 }
 
 int codeOfTypedKey(int key, int glyphSet) {

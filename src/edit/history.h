@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "disk/image.h"
+#include "edit/editors.h"
 
 // ---- Undo and redo --------------------------------------------------------------
 
@@ -49,6 +50,17 @@ bool redoEdit(ImageBuffer &image, EditHistory &history);
 // True when the image differs from what was last written (or loaded).
 bool hasUnsavedChanges(const EditHistory &history);
 void markSaved(EditHistory &history);
+
+// Writes the whole image to the target's destination; the status line's
+// text ("Written to ..." or the error), and the history marked written.
+std::string writeEdited(const ImageBuffer &image, const EditTarget &target, EditHistory &history);
+
+// The keys both editors read alike: u undo, U and Ctrl+R redo, w write,
+// x write and leave, q and Esc leave (asked first when there are changes
+// not written). What the editor is to do next; `status` gets the status text.
+enum class HistoryKey { NotOne, Done, Leave, AskFirst };
+HistoryKey historyKey(int key, ImageBuffer &image, const EditTarget &target, EditHistory &history,
+                      std::string &status);
 
 // ---- Keys -----------------------------------------------------------------------
 
@@ -95,3 +107,6 @@ void padToRow(Screen &screen, int row);
 // UTF-8 character (its lead byte `key`, the rest read here) that the set shows
 // for a code; -1 for a key that gives none.
 int codeOfTypedKey(int key, int glyphSet);
+
+// The value of a hex digit key of either case, -1 for another key.
+int hexDigit(int key);

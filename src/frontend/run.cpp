@@ -42,27 +42,17 @@ std::string shownOnOutput(const std::string &path) { return consoleOutsideText(p
 // A path as the message on standard error (the error exit) may show it.
 std::string shownOnError(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Error); }
 
-// printf into a string (the messages about an image, which -json and the
-// runs over many images report without ending the run).
-__attribute__((format(printf, 1, 2))) std::string formatText(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = consoleFormat(format, args);
-    va_end(args);
-    return text;
-}
-
 // Loads an image; returns why it could not be loaded, in the words of the file
 // errors with the path as it is ("File 'x' not found."), or an empty text
 // when it was loaded.
 std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
-    if (path.empty() || !imageExists(path)) return formatText("%s '%s' not found.", label, path.c_str());
+    if (path.empty() || !imageExists(path)) return consoleFormatf("%s '%s' not found.", label, path.c_str());
     uint64_t size = 0;
     LoadResult result = loadImage(path, image, size);
     if (result == LoadResult::TooLarge)
-        return formatText("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
+        return consoleFormatf("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
                           static_cast<unsigned long long>(size));
-    if (result != LoadResult::Loaded) return formatText("%s '%s' could not be read.", label, path.c_str());
+    if (result != LoadResult::Loaded) return consoleFormatf("%s '%s' could not be read.", label, path.c_str());
     confirmShape(path, image);
     return "";
 }
@@ -71,7 +61,7 @@ std::string loadProblem(const std::string &path, const char *label, ImageBuffer 
 // block 18/0: why an image too short to hold it cannot be used, or "".
 std::string mapBlockProblem(const ImageBuffer &image, const char *label, const std::string &path) {
     if (headerBlock(image) != nullptr) return "";
-    return formatText("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
+    return consoleFormatf("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
                       static_cast<unsigned long long>(image.bytes.size()));
 }
 
