@@ -45,8 +45,9 @@ std::string readBlockInto(const ImageBuffer &image, const BlockCommand &command)
 // -bwrite: the file's bytes from the block's first byte on, the rest of the block 0.
 std::string writeBlockFrom(ImageBuffer &image, const BlockCommand &command, const BlockInput &input) {
     if (input.fileSize > static_cast<size_t>(kBlockSize))
-        return consoleFormatf("ERROR: '%s': '%s' holds %zu bytes; a block takes at most 256.", command.given.c_str(),
-                         consoleOutsideText(command.path, ConsoleStream::Error).c_str(), input.fileSize);
+        return consoleFormatf("ERROR: '%s': '%s' holds %llu bytes; a block takes at most 256.", command.given.c_str(),
+                         consoleOutsideText(command.path, ConsoleStream::Error).c_str(),
+                         static_cast<unsigned long long>(input.fileSize));
     uint8_t *block = blockAt(image, command.track, command.sector);
     std::memset(block, 0, kBlockSize);
     if (input.fileSize > 0) std::memcpy(block, input.fileBytes, input.fileSize);
@@ -74,8 +75,8 @@ std::string blockProblem(const ImageBuffer &image, const std::string &given, int
 std::string putBlockBytes(ImageBuffer &image, const std::string &given, TrackSector block, int offset,
                           const uint8_t *bytes, size_t count) {
     if (offset < 0 || offset + count > static_cast<size_t>(kBlockSize))
-        return consoleFormatf("ERROR: '%s' puts %zu byte%s at offset %i, past the end of the block.", given.c_str(),
-                         count, count == 1 ? "" : "s", offset);
+        return consoleFormatf("ERROR: '%s' puts %llu byte%s at offset %i, past the end of the block.", given.c_str(),
+                         static_cast<unsigned long long>(count), count == 1 ? "" : "s", offset);
     std::memcpy(blockAt(image, block.track, block.sector) + offset, bytes, count);
     return "";
 }

@@ -29,7 +29,8 @@ using Args = std::vector<std::string>;
 
 struct KeySession {
     const char *name;
-    Args args;                     // kestrel's options; disk.d64 follows
+    const char *image;               // disk.d64, disk.d71 or disk.d81, as cc1541 makes it
+    Args args;                       // kestrel's options; the image follows
     std::vector<std::string> keys;  // tmux send-keys words, sent one by one
     std::vector<Args> commandLine;   // runs whose last image the editor must have written (empty: none written)
     std::string screen;             // else the screen at the end holds this
@@ -41,33 +42,47 @@ void PrintTo(const KeySession &session, std::ostream *out) { *out << session.nam
 
 const std::string kHelpEnd = "u undo  U redo  c character set  w write  x write and quit  q quit";
 
-// disk.d64 lists "one", "two", "three", as cc1541 writes them.
+// Each image lists "one", "two", "three", as cc1541 writes them.
 const KeySession kSessions[] = {
     // Move "one" down, name it X, $a6 and $a1 from the palette, insert two
     // DEL lines above it, undo both, redo one, write and quit.
-    {"BuildArt", {"-edit"},
+    {"BuildArt", "disk.d64", {"-edit"},
      {"j", "J", "Enter", "x", "%a6", "Tab", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Down", "Right",
       "Enter", "Enter", "i", "i", "u", "u", "U", "x"},
      {{"-move", "0", "1"}, {"-rename", "1", "X%a6%a1"}, {"-adel"}, {"-move", "3", "1"}}, "", 0, 0},
     // The disk name and id typed over, a block count, lock and splat, a DEL
     // line inserted at the last entry and deleted again.
-    {"HeaderTypeAndDelete", {"-edit"},
+    {"HeaderTypeAndDelete", "disk.d64", {"-edit"},
      {"Enter", "new", "Enter", "I", "99", "Enter", "j", "b", "7", "Enter", "l", "'*'", "G", "i", "d", "x"},
      {{"-header", "NEW DISK", "-id", "99"}, {"-blocks", "0", "7", "-type", "0", "*PRG<"}, {"-adel"},
       {"-move", "3", "2"}, {"-type", "2", "0"}},
      "", 0, 0},
+    // A D81: a DEL line at the top, named with two $C0; a D71: "one" moved to the end.
+    {"D81InsertAndRename", "disk.d81", {"-edit"}, {"j", "i", "Enter", "%c0%c0", "Enter", "x"},
+     {{"-adel"}, {"-move", "3", "0"}, {"-rename", "0", "%c0%c0"}}, "", 0, 0},
+    {"D71MoveDown", "disk.d71", {"-edit"}, {"j", "J", "J", "x"}, {{"-move", "0", "1", "-move", "1", "2"}}, "", 0, 0},
+    // Backspace closes the name up; the palette's Up from $20 gives $10.
+    {"BackspaceAndPalette", "disk.d64", {"-edit"}, {"j", "Enter", "abc", "BSpace", "BSpace", "Tab", "Up", "Enter", "Enter", "x"},
+     {{"-rename", "0", "A%10"}}, "", 0, 0},
+    {"TypeCycles", "disk.d64", {"-edit"}, {"j", "t", "t", "x"}, {{"-type", "0", "REL"}}, "", 0, 0},
+    {"DeclineLeaving", "disk.d64", {"-edit"}, {"j", "l", "q", "n", "x"}, {{"-type", "0", "PRG<"}}, "", 0, 0},
+    {"BlockCountRefused", "disk.d64", {"-edit"}, {"j", "b", "99999", "Enter"}, {}, "A block count is 0 to 65535.", 0, 0},
+    {"DeleteOnlyDelLines", "disk.d64", {"-edit"}, {"j", "d"}, {}, "Only a DEL line without a file is deleted here.", 0, 0},
+    // n follows 18/0's link to 18/1, > goes on to 18/2, p comes back to 18/0.
+    {"BlockEditorMoves", "disk.d64", {"-bedit"}, {"n", "'>'", "4", "2", "p", "'['", "']'", "x"},
+     {{"-bpoke", "18/2", "0", "42"}}, "", 0, 0},
     // An edit after an undo, undone in turn: back to the image as loaded.
-    {"UndoAfterUndo", {"-edit"}, {"j", "t", "u", "l", "u", "x"}, {{"-type", "0", "PRG"}}, "", 0, 0},
-    {"LeaveWithoutWriting", {"-edit"}, {"j", "t", "q", "y"}, {}, "STATUS:0", 0, 0},
-    {"UndoneChangesLeaveUnasked", {"-edit"}, {"j", "t", "u", "q"}, {}, "STATUS:0", 0, 0},
-    {"AsksBeforeLeaving", {"-edit"}, {"j", "l", "q"}, {}, "Leave without writing them? (y/n)", 0, 0},
-    {"LowerCaseSet", {"-edit"}, {"c"}, {}, "> 0 \"art disk", 0, 0},
-    {"ResizeRedraws", {"-edit"}, {}, {}, kHelpEnd, 0, 30},
-    {"SigtermRestoresTheTerminal", {"-edit"}, {"j", "t"}, {}, "STATUS:143", SIGTERM, 0},
+    {"UndoAfterUndo", "disk.d64", {"-edit"}, {"j", "t", "u", "l", "u", "x"}, {{"-type", "0", "PRG"}}, "", 0, 0},
+    {"LeaveWithoutWriting", "disk.d64", {"-edit"}, {"j", "t", "q", "y"}, {}, "STATUS:0", 0, 0},
+    {"UndoneChangesLeaveUnasked", "disk.d64", {"-edit"}, {"j", "t", "u", "q"}, {}, "STATUS:0", 0, 0},
+    {"AsksBeforeLeaving", "disk.d64", {"-edit"}, {"j", "l", "q"}, {}, "Leave without writing them? (y/n)", 0, 0},
+    {"LowerCaseSet", "disk.d64", {"-edit"}, {"c"}, {}, "> 0 \"art disk", 0, 0},
+    {"ResizeRedraws", "disk.d64", {"-edit"}, {}, {}, kHelpEnd, 0, 30},
+    {"SigtermRestoresTheTerminal", "disk.d64", {"-edit"}, {"j", "t"}, {}, "STATUS:143", SIGTERM, 0},
     // Two bytes typed (hex, then a character), the block marked free, written.
-    {"BlockEditor", {"-bedit", "18", "1"}, {"f", "f", "Tab", "a", "Tab", "m", "x"},
+    {"BlockEditor", "disk.d64", {"-bedit", "18", "1"}, {"f", "f", "Tab", "a", "Tab", "m", "x"},
      {{"-bpoke", "18/1", "0", "ff41", "-bfree", "18/1"}}, "", 0, 0},
-    {"MapView", {"-bamedit"}, {"Space", "j", "Space", "u", "x"}, {{"-bfree", "1/0"}}, "", 0, 0},
+    {"MapView", "disk.d64", {"-bamedit"}, {"Space", "j", "Space", "u", "x"}, {{"-bfree", "1/0"}}, "", 0, 0},
 };
 
 class EditorSession : public testing::TestWithParam<KeySession> {
@@ -76,15 +91,17 @@ protected:
         if (!haveProgram("tmux") || !haveProgram("cc1541")) GTEST_SKIP() << "tmux or cc1541 missing";
         writeBytes(dir.file("file"), randomBytes(300, 3));
         int status = -1;
+        image = GetParam().image;
+        destination = "disk.out" + image.substr(image.find('.'));
         shellOutput("cd " + dir.path + " && cc1541 -q -n 'art disk' -i 23 -f one -w file -f two -w file "
-                    "-f three -w file disk.d64", &status);
+                    "-f three -w file " + image, &status);
         ASSERT_EQ(status, 0);
         std::string command;
         for (const std::string &arg : GetParam().args) command += " " + arg;
         std::ofstream script(dir.file("run.sh"));
         script << "cd '" << dir.path << "'\n"
                << "stty -g > before.txt\n"
-               << "sh -c 'echo $$ > pid.txt; exec " << KESTREL_BINARY << command << " disk.d64'\n"
+               << "sh -c 'echo $$ > pid.txt; exec " << KESTREL_BINARY << command << " " << image << "'\n"
                << "echo \"STATUS:$?\"\n"
                << "stty -g > after.txt\n"
                << "sleep 600\n";
@@ -93,11 +110,11 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return rawMode(session->terminalSettings()); })) << session->screen();
     }
 
-    // The image the command-line runs make, one after the other, from disk.d64.
+    // The image the command-line runs make, one after the other, from the image.
     std::vector<uint8_t> commandLineImage(const std::vector<Args> &runs) {
-        std::string from = "disk.d64";
+        std::string from = image;
         for (size_t i = 0; i < runs.size(); ++i) {
-            std::string to = "step" + std::to_string(i) + ".d64";
+            std::string to = "step" + std::to_string(i) + image.substr(image.find('.'));
             Args args = runs[i];
             args.insert(args.end(), {from, to});
             RunResult run = runBinary(args, dir.path);
@@ -108,6 +125,7 @@ protected:
     }
 
     TempDir dir;
+    std::string image, destination;
     std::unique_ptr<TmuxSession> session;
 };
 
@@ -134,10 +152,10 @@ TEST_P(EditorSession, EndsWithTheImageOrScreenExpected) {
         EXPECT_TRUE(waitUntil([&] { return contains(session->screen(), keys.screen); })) << session->screen();
     }
     if (keys.commandLine.empty()) {
-        EXPECT_TRUE(readBytes(dir.file("disk.out.d64")).empty());
+        EXPECT_TRUE(readBytes(dir.file(destination)).empty());
     } else {
         ASSERT_TRUE(waitUntil([&] { return contains(session->screen(), "STATUS:0"); })) << session->screen();
-        std::vector<uint8_t> written = readBytes(dir.file("disk.out.d64"));
+        std::vector<uint8_t> written = readBytes(dir.file(destination));
         EXPECT_FALSE(written.empty());
         EXPECT_TRUE(written == commandLineImage(keys.commandLine)) << "the editor wrote another image";
     }
