@@ -36,6 +36,7 @@ struct KeySession {
     std::string screen;             // else the screen at the end holds this
     int signal;                     // sent to kestrel after the keys (0: none)
     int resizeRows;                 // the window is made 100 x this after the keys (0: stays 80 x 24)
+    const char *patch = "";         // a shell command run on the image before kestrel (damage)
 };
 
 void PrintTo(const KeySession &session, std::ostream *out) { *out << session.name; }
@@ -71,6 +72,18 @@ const KeySession kSessions[] = {
     // n follows 18/0's link to 18/1, > goes on to 18/2, p comes back to 18/0.
     {"BlockEditorMoves", "disk.d64", {"-bedit"}, {"n", "'>'", "4", "2", "p", "'['", "']'", "x"},
      {{"-bpoke", "18/2", "0", "42"}}, "", 0, 0},
+    // Six DEL lines inserted at the top: the seventh entry of 18/1's eight
+    // slots, then the directory grows into a new block, as -adel grows it.
+    {"InsertGrowsTheDirectory", "disk.d64", {"-edit"}, {"i", "i", "i", "i", "i", "i", "x"},
+     {{"-adel"}, {"-move", "3", "0"}, {"-adel"}, {"-move", "4", "0"}, {"-adel"}, {"-move", "5", "0"}, {"-adel"},
+      {"-move", "6", "0"}, {"-adel"}, {"-move", "7", "0"}, {"-adel"}, {"-move", "8", "0"}},
+     "", 0, 0},
+    // 18/1 links to itself: the edit's warning goes to the status line, not over the screen.
+    {"WarningOnTheStatusLine", "disk.d64", {"-edit"}, {"j", "t"}, {},
+     "\nWARNING: The directory chain loops back to block 18/1; the edits see each of its\n", 0, 0,
+     "printf '\\022\\001' | dd of=disk.d64 bs=1 seek=91648 conv=notrunc status=none"},
+    {"BlockEditorStaysInTheImage", "disk.d64", {"-bedit", "18", "1"}, {"'['", "'['", "g"}, {},
+     "Block 0/0 is not in the image.", 0, 0},
     // An edit after an undo, undone in turn: back to the image as loaded.
     {"UndoAfterUndo", "disk.d64", {"-edit"}, {"j", "t", "u", "l", "u", "x"}, {{"-type", "0", "PRG"}}, "", 0, 0},
     {"LeaveWithoutWriting", "disk.d64", {"-edit"}, {"j", "t", "q", "y"}, {}, "STATUS:0", 0, 0},
@@ -94,7 +107,7 @@ protected:
         image = GetParam().image;
         destination = "disk.out" + image.substr(image.find('.'));
         shellOutput("cd " + dir.path + " && cc1541 -q -n 'art disk' -i 23 -f one -w file -f two -w file "
-                    "-f three -w file " + image, &status);
+                    "-f three -w file " + image + " && " + (*GetParam().patch ? GetParam().patch : "true"), &status);
         ASSERT_EQ(status, 0);
         std::string command;
         for (const std::string &arg : GetParam().args) command += " " + arg;
