@@ -410,7 +410,10 @@ bool browseKey(Editor &editor, const std::vector<Row> &rows, int key) {
             break;
         case 'i': insertDelLine(editor, rows); break;
         case 'd': deleteDelLine(editor, rows); break;
-        case 'c': editor.glyphSet = editor.glyphSet == kGlyphsC64Upper ? kGlyphsC64Lower : kGlyphsC64Upper; break;
+        case 'c':
+            editor.glyphSet = editor.glyphSet == kGlyphsC64Upper ? kGlyphsC64Lower : kGlyphsC64Upper;
+            options.glyphSet = editor.glyphSet;  // the status line's glyphs too
+            break;
         default: break;
     }
     return true;
@@ -421,6 +424,7 @@ bool browseKey(Editor &editor, const std::vector<Row> &rows, int key) {
 void runDirectoryEditor(ImageBuffer &image, const EditTarget &target) {
     Editor editor(image, target);
     if (options.glyphSet == kGlyphsC64Lower) editor.glyphSet = kGlyphsC64Lower;
+    options.glyphSet = editor.glyphSet;  // the status line's glyphs, which the edits print
     startHistory(editor.history, image);
     consoleWatchResize();
     for (;;) {

@@ -197,12 +197,21 @@ namespace {
 bool lineShown(const Screen &screen) { return screen.lines <= screen.rows; }
 }  // namespace
 
-void addText(Screen &screen, const std::string &ascii) {
+void addText(Screen &screen, const std::string &text) {
     if (!lineShown(screen)) return;
-    for (char c : ascii) {
-        if (screen.width >= screen.columns) return;
-        screen.text += c >= 0x20 && c < 0x7F ? c : '?';
-        ++screen.width;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t at = 0; at < text.size() && screen.width < screen.columns; ++screen.width) {
+        unsigned char lead = bytes[at];
+        size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+        bool whole = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4 && at + length <= text.size());
+        for (size_t i = 1; whole && i < length; ++i) whole = (bytes[at + i] & 0xC0) == 0x80;
+        if (lead < 0x20 || lead == 0x7F || !whole) {
+            screen.text += '?';
+            ++at;
+        } else {
+            screen.text.append(text, at, length);
+            at += length;
+        }
     }
 }
 

@@ -95,8 +95,9 @@ struct Screen {
 Screen startScreen();
 // Starts the next line.
 void newLine(Screen &screen);
-// Program text (ASCII, control codes shown as '?') on the line, cut at the edge.
-void addText(Screen &screen, const std::string &ascii);
+// Text (ASCII, or UTF-8 glyphs of one column each; a control code or a
+// byte of no whole character shown as '?') on the line, cut at the edge.
+void addText(Screen &screen, const std::string &text);
 // Disk codes as glyphs of `glyphSet` (kGlyphsC64Upper, kGlyphsC64Lower), cut at the edge.
 void addCodes(Screen &screen, const uint8_t *codes, int count, int glyphSet);
 // Empty lines up to `row` (from 0), so that what follows starts there.

@@ -65,6 +65,9 @@ const KeySession kSessions[] = {
     // Backspace closes the name up; the palette's Up from $20 gives $10.
     {"BackspaceAndPalette", "disk.d64", {"-edit"}, {"j", "Enter", "abc", "BSpace", "BSpace", "Tab", "Up", "Enter", "Enter", "x"},
      {{"-rename", "0", "A%10"}}, "", 0, 0},
+    // A glyph typed (pasted) as UTF-8 gives the code the set shows it for, as -rename reads it.
+    {"GlyphTyped", "disk.d64", {"-edit"}, {"j", "Enter", "\u2592", "Enter", "x"}, {{"-U", "-rename", "0", "\u2592NE"}},
+     "", 0, 0},
     {"TypeCycles", "disk.d64", {"-edit"}, {"j", "t", "t", "x"}, {{"-type", "0", "REL"}}, "", 0, 0},
     {"DeclineLeaving", "disk.d64", {"-edit"}, {"j", "l", "q", "n", "x"}, {{"-type", "0", "PRG<"}}, "", 0, 0},
     {"BlockCountRefused", "disk.d64", {"-edit"}, {"j", "b", "99999", "Enter"}, {}, "A block count is 0 to 65535.", 0, 0},
@@ -181,3 +184,38 @@ TEST_P(EditorSession, EndsWithTheImageOrScreenExpected) {
 
 INSTANTIATE_TEST_SUITE_P(Tmux, EditorSession, testing::ValuesIn(kSessions),
                          [](const testing::TestParamInfo<KeySession> &info) { return std::string(info.param.name); });
+
+// Ctrl+Z from an interactive sh: the shell gets its terminal back as it was;
+// fg makes it raw again and draws the editor's screen anew, edits kept.
+TEST(EditorInTmuxShell, CtrlZStopsAndFgDrawsAnew) {
+    if (!haveProgram("tmux")) GTEST_SKIP() << "tmux not installed";
+    TempDir dir;
+    writeImage(dir.file("disk.d64"), formatImage("STOPPED", "zz"));
+    TmuxSession shell(80, 24, shellPaneCommand(dir.path));
+    ASSERT_TRUE(waitUntil([&] { return lastScreenLine(shell.screen()) == "$"; })) << shell.screen();
+    shell.typeLine("stty -g > before.txt; " + std::string(KESTREL_BINARY) + " -edit disk.d64");
+    ASSERT_TRUE(waitUntil([&] { return rawMode(shell.terminalSettings()); })) << shell.screen();
+    shell.sendKeys("I");
+    shell.sendKeys("ab");
+    shell.sendKeys("Enter");
+    ASSERT_TRUE(waitUntil([&] { return contains(shell.screen(), "\" AB"); })) << shell.screen();
+    shell.sendKeys("C-z");
+    ASSERT_TRUE(waitUntil([&] { return contains(shell.screen(), "Stopped"); })) << shell.screen();
+    ASSERT_TRUE(waitUntil([&] { return !rawMode(shell.terminalSettings()); })) << shell.screen();
+    shell.typeLine("stty -g > stopped.txt; fg");
+    ASSERT_TRUE(waitUntil([&] { return rawMode(shell.terminalSettings()); })) << shell.screen();
+    EXPECT_EQ(readText(dir.file("stopped.txt")), readText(dir.file("before.txt")));
+    EXPECT_TRUE(waitUntil([&] {
+        std::string screen = shell.screen();
+        return screen.rfind("kestrel -edit disk.d64", 0) == 0 && contains(screen, "\" AB") && !contains(screen, "Stopped");
+    })) << shell.screen();
+    shell.sendKeys("x");
+    ASSERT_TRUE(waitUntil([&] { return !rawMode(shell.terminalSettings()); })) << shell.screen();
+    std::vector<uint8_t> written = readBytes(dir.file("disk.out.d64"));
+    ASSERT_EQ(written.size(), 174848u);
+    EXPECT_EQ(written[0x165A2], 'A');
+    EXPECT_EQ(written[0x165A3], 'B');
+    shell.typeLine("stty -g > after.txt");
+    ASSERT_TRUE(waitUntil([&] { return !readText(dir.file("after.txt")).empty(); }));
+    EXPECT_EQ(readText(dir.file("after.txt")), readText(dir.file("before.txt")));
+}
