@@ -460,8 +460,7 @@ int runKestrel(int argc, char **argv) {
     std::vector<ImageBuffer> copied(paths.copies.size());
     for (size_t i = 0; i < paths.copies.size(); ++i) loadOrExit(paths.copies[i].image, "File", copied[i]);
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
-        options.extractFiles || options.insertFiles || options.copyEntries || options.editDirectory ||
-        options.editMap)
+        options.extractFiles || options.insertFiles || options.copyEntries || editorAsked())
         requireMapBlock(image, "File", imagePath);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
     if (!options.partitions.empty()) {
