@@ -11,7 +11,8 @@
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
     -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -copy -wname -wtype -wtrack -wil -wreplace -il
-    -dirtrack -tracks40 -clash -part -mkpart -new -40 -errorbytes -h --help --version --'
+    -dirtrack -tracks40 -clash -part -mkpart -new -40 -errorbytes -edit -bedit -bamedit -bwrite -bread -bpoke -bfill
+    -bcopy -bused -bfree -chain -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -52,7 +53,11 @@ _kestrel() {
         case $word in
             --) ended=1 ;;
             -rd | -sd) values=(number) optional=1 ;;
-            -block | -x) optional=2 ;;
+            -block | -x | -bedit) optional=2 ;;
+            -bwrite | -bread) values=(value file) ;;
+            -bpoke) values=(value value value) ;;
+            -bfill | -bcopy) values=(value value) ;;
+            -bused | -bfree | -chain) values=(value) ;;
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
             -mkpart) values=(value number) ;;
             -undel | -header | -id | -part | -new | -wname | -wtype | -wtrack | -wil | -il) values=(value) ;;

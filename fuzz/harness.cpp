@@ -126,6 +126,9 @@ const char *const kTokens[] = {
     "-clash", "skip", "replace", "refuse", ".", "*.p0?", "?.prg", "*",
     // a new 1581 partition and sizes for it
     "-mkpart", "120", "160",
+    // block commands, the blocks and bytes they take, and the editors (refused: no terminal)
+    "-bwrite", "-bread", "-bpoke", "-bfill", "-bcopy", "-bused", "-bfree", "-chain", "1/0", "40/3", "a9 00 60",
+    "blk.bin", "-edit", "-bedit", "-bamedit",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

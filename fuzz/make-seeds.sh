@@ -126,4 +126,11 @@ seed "" files.d81 - -clash replace -w '?.prg' -w h.prg a.d64 out.d64
 seed "" files.d81 - -mkpart PART 160 -w h.prg -check a.d64 out.d64
 seed "" part.d81 - -part PART -mkpart GAME 120 -fix a.d64 out.d64
 seed "" part.d81 files.d81 -copy a.d64 -mkpart GAME 120 b.d64 out.d64
+# Block commands in one run, in command-line order, and reading out; the
+# editors, which refuse without a terminal.
+# (A command line holds 15 arguments at most.)
+seed "" full.d64 empty.d64 -bfill 1/0 0xea -bpoke 1/0 4 'a9 00 60' -bused 1/0 a.d64 out.d64
+seed "" full.d64 empty.d64 -bcopy 17/5 b.d64 18/0 -chain 1 a.d64 out.d64
+seed "" files.d81 - -bwrite 40/3 e.seq -bfree 40/3 -bread 1/0 blk.bin -chain 40/3 a.d64 out.d64
+seed "" full.d64 - -edit a.d64
 echo "$n seeds in $out"

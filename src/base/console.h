@@ -14,6 +14,7 @@ void consoleVprintf(const char *format, va_list args);
 
 // printf into a string: for messages that are kept before they are printed.
 std::string consoleFormat(const char *format, va_list args);
+std::string consoleFormatf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // The ending of a plural noun after `count`: "" for 1, "s" for any other.
 inline const char *plural(int count) { return count == 1 ? "" : "s"; }
@@ -147,6 +148,37 @@ int consoleReadKeyByte(int waitMs);
 
 // Restores the terminal settings if raw mode was entered; harmless otherwise.
 void consoleRestoreTerminal();
+
+// ---- Full-screen editors ----------------------------------------------------------
+// The editors draw whole screens and read keys through consoleReadKey; the
+// block viewer uses none of this.
+
+// True when standard input and standard output are both terminals: the
+// editors refuse to start otherwise.
+bool consoleIsInteractive();
+
+// True once the key source has ended (consoleReadKey then gives 'q' for ever).
+bool consoleKeysEnded();
+
+// The terminal's size in columns and rows; 80 x 24 when it cannot be asked.
+void consoleScreenSize(int &columns, int &rows);
+
+// From now on a change of the terminal's size makes a waiting consoleReadKey
+// return kKeyRedraw (POSIX: SIGWINCH). On Windows the editor reads the size
+// at each draw instead.
+void consoleWatchResize();
+
+// Draws one whole screen: `text` is UTF-8 with no control code but the line
+// ends between its lines; each line is written from the left edge and the
+// rest of it cleared, the rows below the last are cleared, and the cursor
+// is left at (row, column), both from 0.
+void consoleDrawScreen(const std::string &text, int row, int column);
+
+// While an error capture runs, consoleErrorf appends to `into` instead of
+// writing to standard error (a full-screen editor shows the warnings of an
+// edit on its status line). One at a time; Stop ends it.
+void consoleErrorCaptureStart(std::string &into);
+void consoleErrorCaptureStop();
 
 #ifdef KESTREL_FUZZ
 // Fuzz build only: forgets what the console learned in one run (how standard

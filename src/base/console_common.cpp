@@ -284,6 +284,14 @@ std::string consoleFormat(const char *format, va_list args) {
     return text;
 }
 
+std::string consoleFormatf(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = consoleFormat(format, args);
+    va_end(args);
+    return text;
+}
+
 void consoleCaptureStart(std::string &into) {
     capture = &into;
     captureEndsLine = false;
@@ -444,7 +452,19 @@ const char *consoleLostStream() {
     return std::ferror(stderr) ? "standard error" : nullptr;
 }
 
+namespace {
+std::string *errorCapture = nullptr;  // where consoleErrorf writes while an error capture runs
+}  // namespace
+
+void consoleErrorCaptureStart(std::string &into) { errorCapture = &into; }
+
+void consoleErrorCaptureStop() { errorCapture = nullptr; }
+
 void consoleVerrorf(const char *format, va_list args) {
+    if (errorCapture) {
+        *errorCapture += consoleFormat(format, args);
+        return;
+    }
     consoleFlush();
     std::vfprintf(stderr, format, args);
     std::fflush(stderr);
@@ -461,6 +481,7 @@ void consoleErrorf(const char *format, ...) {
 void consoleForgetRun() {
     outputPrepared = outputIsTerminal = false;
     capture = nullptr;
+    errorCapture = nullptr;
     pendingKey = pushedByte = -1;
     consoleForgetPlatformRun();
 }

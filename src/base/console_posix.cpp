@@ -3,6 +3,7 @@
 // on every way out: normal and error exits, every catchable signal that ends
 // the process, and a stop (Ctrl+Z), after which a continue enters it again.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "base/console.h"
 
@@ -82,6 +84,9 @@ void enterRawAgain(int) {
     }
     errno = savedErrno;
 }
+
+// The terminal changed its size: the editor draws its screen anew.
+void askRedraw(int) { redrawPending = 1; }
 
 void catchEveryWayOut() {
     for (int signalNumber : kEndingSignals) catchSignal(signalNumber, restoreAndEnd);
@@ -173,6 +178,37 @@ void consoleRestoreTerminal() {
     if (!rawModeActive) return;
     rawModeActive = 0;
     setTerminal(savedTerminal);
+}
+
+bool consoleIsInteractive() { return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO); }
+
+bool consoleKeysEnded() { return inputEnded; }
+
+void consoleScreenSize(int &columns, int &rows) {
+    struct winsize size = {};
+    bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;
+    columns = known ? size.ws_col : 80;
+    rows = known ? size.ws_row : 24;
+}
+
+void consoleWatchResize() { catchSignal(SIGWINCH, askRedraw); }
+
+// Cursor home, each line over the old one with the rest of the row erased,
+// the rows below erased, the cursor placed: no blank screen between two draws.
+void consoleDrawScreen(const std::string &text, int row, int column) {
+    std::string screen = "\x1b[H";
+    screen.reserve(text.size() + 256);
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        screen.append(text, at, end - at);
+        if (end < text.size()) screen += "\x1b[K\r\n";
+        at = end + 1;
+    }
+    screen += "\x1b[K\x1b[J\x1b[" + std::to_string(row + 1) + ";" + std::to_string(column + 1) + "H";
+    consoleFlush();
+    std::fwrite(screen.data(), 1, screen.size(), stdout);
+    consoleFlush();
 }
 
 #ifdef KESTREL_FUZZ

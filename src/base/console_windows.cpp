@@ -85,6 +85,30 @@ int consoleReadKeyByte(int) {
 
 void consoleRestoreTerminal() {}
 
+bool consoleIsInteractive() { return isConsoleHandle(STD_INPUT_HANDLE) && isConsoleHandle(STD_OUTPUT_HANDLE); }
+
+bool consoleKeysEnded() { return inputEnded; }
+
+void consoleScreenSize(int &columns, int &rows) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    bool known = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) != 0;
+    columns = known ? info.srWindow.Right - info.srWindow.Left + 1 : 80;
+    rows = known ? info.srWindow.Bottom - info.srWindow.Top + 1 : 24;
+}
+
+// A console sends no signal on a resize; the editor asks the size at each draw.
+void consoleWatchResize() {}
+
+// A cleared screen, the text through the glyph writer, the cursor placed by
+// the console API (no escape sequences, which older consoles print).
+void consoleDrawScreen(const std::string &text, int row, int column) {
+    consoleClearScreen();
+    consoleText(text.data(), text.size());
+    consoleFlush();
+    COORD at = {static_cast<SHORT>(column), static_cast<SHORT>(row)};
+    SetConsoleCursorPosition(GetStdHandle(STD_OUTPUT_HANDLE), at);
+}
+
 // A glyph on a console is written as UTF-16, so it takes one column whatever
 // the console's code page is; stdio's pending bytes go first to keep the order.
 // A glyph above U+FFFF (the C64's own, U+1FBxx) becomes a surrogate pair: two

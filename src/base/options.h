@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "base/nametext.h"
@@ -34,6 +35,18 @@ enum class NameClash { Refuse, Skip, Replace };
 struct ViewNumber {
     int value;
     bool sector;  /* a sector number, else a track */
+};
+
+// One block command (-bwrite -bread -bpoke -bfill -bcopy -bused -bfree -chain).
+enum class BlockCommandKind { Write, Read, Poke, Fill, Copy, Used, Free, Chain };
+struct BlockCommand {
+    BlockCommandKind kind;
+    int track, sector;          /* the block it works on; -chain N: track 0, sector the entry number */
+    int fromTrack, fromSector;  /* -bcopy: the block copied into it */
+    int offset;                 /* -bpoke: where the bytes go; -bfill: the byte */
+    std::vector<uint8_t> bytes; /* -bpoke: the bytes */
+    std::string path;           /* -bwrite, -bread: the host file; -bcopy: the other image ("" this one) */
+    std::string given;          /* the command as given ("-bfill 18/1"), for its messages */
 };
 
 struct Options {
@@ -98,6 +111,12 @@ struct Options {
     NameText newId;         /* -new: the disk id's 2 bytes */
     int newMapTracks40;     /* -40: 0 (35 tracks), 1 SpeedDOS, 2 DolphinDOS map of tracks 36-40 */
     int newErrorBytes;      /* -errorbytes: an error byte ($01) per block after the blocks */
+    /* block commands, run after the directory edits, in command-line order */
+    std::vector<BlockCommand> blockCommands;
+    /* the editors in the terminal */
+    int editDirectory;      /* -edit: the directory-art editor */
+    int editBlocks;         /* -bedit [track [sector]]: the block editor at viewTrack/viewSector */
+    int editMap;            /* -bamedit: the block editor's map view */
 };
 
 extern Options options;

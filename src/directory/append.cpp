@@ -22,12 +22,26 @@ bool fillEmptySlot(uint8_t *block) {
 
 }  // namespace
 
-void appendDelEntry(ImageBuffer &image, const std::string &path) {
+std::string appendDelLine(ImageBuffer &image, const std::string &path, bool &diskFull) {
+    diskFull = false;
     DirectoryGrowth growth = startGrowth(image, path, true);
     for (;;) {
-        TrackSector last = requireDirectoryEnd(image, driveDirectoryStart(image), growth);
-        if (fillEmptySlot(blockAt(image, last.track, last.sector))) return;
+        TrackSector last{0, 0};
+        std::string problem = directoryEndProblem(image, driveDirectoryStart(image), growth, last);
+        if (!problem.empty()) return problem;
+        if (fillEmptySlot(blockAt(image, last.track, last.sector))) return "";
         TrackSector added;
-        if (!growDirectory(image, last, growth, false, added)) exitWithError(2, "ERROR: Disk full!");
+        if (!growDirectory(image, last, growth, false, added)) {
+            diskFull = true;
+            return "ERROR: Disk full!";
+        }
     }
+}
+
+void appendDelEntry(ImageBuffer &image, const std::string &path) {
+    bool diskFull = false;
+    std::string problem = appendDelLine(image, path, diskFull);
+    // A full disk keeps the drive's own message and the usage after it.
+    if (diskFull) exitWithError(2, "%s", problem.c_str());
+    if (!problem.empty()) exitWithMessage(1, "%s", problem.c_str());
 }

@@ -14,3 +14,8 @@
 // when no block is free, and with status 1, naming `path`, when the chain
 // must not be extended (requireDirectoryEnd); the image is then unchanged.
 void appendDelEntry(ImageBuffer &image, const std::string &path);
+
+// The same, reporting instead of ending the program: "" when the entry was
+// added, else the message ("ERROR: Disk full!" with diskFull set, or why the
+// chain must not be extended) and the image unchanged.
+std::string appendDelLine(ImageBuffer &image, const std::string &path, bool &diskFull);

@@ -51,20 +51,23 @@ Directory readDirectory(ImageBuffer &image) {
 }
 
 // The slot of entry `number`, counted as the listing counts (every slot when
-// countAll, else those with a type byte other than 0); an error exit naming
-// `option` when the directory has no such entry or the edits may not write it.
-int requireEntry(const Directory &dir, const char *option, int number, bool countAll) {
+// countAll, else those with a type byte other than 0); -1 and the message
+// naming `option` in `problem` when the directory has no such entry or the
+// edits may not write it.
+int findEntry(const Directory &dir, const char *option, int number, bool countAll, std::string &problem) {
     int left = number;
     for (size_t i = 0; i < dir.slots.size(); ++i) {
         if (!countAll && dir.slots[i][kSlotType] == 0) continue;
         if (left-- > 0) continue;
         if (i >= dir.editableSlots) {
             std::string named = "entry " + std::to_string(number);
-            refuseListedOnly(option, named.c_str(), dir.beyondBlock);
+            problem = listedOnlyText(option, named.c_str(), dir.beyondBlock);
+            return -1;
         }
         return static_cast<int>(i);
     }
-    exitWithMessage(1, "ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
+    problem = consoleFormatf("ERROR: '%s' names entry %i, which the directory does not hold.", option, number);
+    return -1;
 }
 
 // A type byte as the listing names it ("PRG<", "*SEQ"), then the byte itself.
@@ -146,24 +149,24 @@ std::string whyNotAMapBlock(const ImageBuffer &image, TrackSector start) {
     return "lies above track " + std::to_string(mapTracks(image.shape)) + ", where the map has no bits";
 }
 
-// The error exit for a block of the chain that something else uses: the
+// The message for a block of the chain that something else uses: the
 // directory, or the file of a slot.
-[[noreturn]] void refuseBlockInUse(const ImageBuffer &image, const Directory &dir, const BlocksInUse &used,
-                                   int number, TrackSector at) {
+std::string blockInUseProblem(const ImageBuffer &image, const Directory &dir, const BlocksInUse &used, int number,
+                              TrackSector at) {
     std::string user = "the directory";
     if (!blockSetHas(used.directory, at.track, at.sector)) {
         int owner = slotUsing(image, dir, at);
         user = owner < 0 ? "another file" : "the file of slot " + std::to_string(owner);
     }
-    exitWithMessage(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by %s.", number, at.track,
-                    at.sector, user.c_str());
+    return consoleFormatf("ERROR: Cannot undelete slot %i: block %i/%i of its chain is used by %s.", number, at.track,
+                         at.sector, user.c_str());
 }
 
 // The blocks of a scratched file's chain, each free in the map and used by
-// nothing else; an error exit naming the slot when the chain is broken,
-// loops, or meets a block in use.
+// nothing else; the message naming the slot in `problem` when the chain is
+// broken, loops, or meets a block in use.
 std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Directory &dir, const uint8_t *slot,
-                                          int number) {
+                                          int number, std::string &problem) {
     BlocksInUse used = collectBlocksInUse(image);
     BlockSet chain{};
     std::vector<TrackSector> blocks;
@@ -171,35 +174,39 @@ std::vector<TrackSector> reclaimableChain(const ImageBuffer &image, const Direct
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
         if (blockSetHas(chain, at.track, at.sector))
-            exitWithMessage(1, "ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number, at.track,
-                            at.sector);
-        if (blockSetHas(used.directory, at.track, at.sector) || blockSetHas(used.files, at.track, at.sector))
-            refuseBlockInUse(image, dir, used, number, at);
-        if (!isBlockFree(image, at.track, at.sector))
-            exitWithMessage(1, "ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.", number,
-                            at.track, at.sector);
+            problem = consoleFormatf("ERROR: Cannot undelete slot %i: its chain loops at block %i/%i.", number,
+                                    at.track, at.sector);
+        else if (blockSetHas(used.directory, at.track, at.sector) || blockSetHas(used.files, at.track, at.sector))
+            problem = blockInUseProblem(image, dir, used, number, at);
+        else if (!isBlockFree(image, at.track, at.sector))
+            problem = consoleFormatf("ERROR: Cannot undelete slot %i: block %i/%i of its chain is marked used.",
+                                    number, at.track, at.sector);
+        if (!problem.empty()) return {};
         blockSetAdd(chain, at.track, at.sector);
         blocks.push_back(at);
     }
     if (walk.stop == WalkStop::Loop)
-        exitWithMessage(1, "ERROR: Cannot undelete slot %i: its chain loops.", number);
-    if (walk.stop != WalkStop::EndOfChain && walk.visited == 0)
-        exitWithMessage(1, "ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
-                        walk.next.sector, whyNotAMapBlock(image, walk.next).c_str());
-    if (walk.stop != WalkStop::EndOfChain)
-        exitWithMessage(1, "ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.", number,
-                        walk.next.track, walk.next.sector);
+        problem = consoleFormatf("ERROR: Cannot undelete slot %i: its chain loops.", number);
+    else if (walk.stop != WalkStop::EndOfChain && walk.visited == 0)
+        problem = consoleFormatf("ERROR: Cannot undelete slot %i: its start block %i/%i %s.", number, walk.next.track,
+                                walk.next.sector, whyNotAMapBlock(image, walk.next).c_str());
+    else if (walk.stop != WalkStop::EndOfChain)
+        problem = consoleFormatf("ERROR: Cannot undelete slot %i: its chain is broken by a link to block %i/%i.",
+                                number, walk.next.track, walk.next.sector);
     return blocks;
 }
 
-// Gives a scratched entry back its file: closed PRG, its chain's blocks used.
-void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int number) {
+// Gives a scratched entry back its file: closed PRG, its chain's blocks used;
+// the message when it cannot, with nothing changed.
+std::string undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int number) {
     if (slot[kSlotType] != 0)
-        exitWithMessage(1, "ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
-                        slot[kSlotType]);
+        return consoleFormatf("ERROR: Cannot undelete slot %i: it is not scratched (type byte $%02x).", number,
+                             slot[kSlotType]);
     if (slot[kSlotStartTrack] == 0)
-        exitWithMessage(1, "ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
-    std::vector<TrackSector> blocks = reclaimableChain(image, dir, slot, number);
+        return consoleFormatf("ERROR: Cannot undelete slot %i: it names no file (start track 0).", number);
+    std::string problem;
+    std::vector<TrackSector> blocks = reclaimableChain(image, dir, slot, number, problem);
+    if (!problem.empty()) return problem;
     for (TrackSector block : blocks) setBlockBit(image, block.track, block.sector, false);
     consolePrintf("-undel %i: ", number);
     printQuotedName(slot + kSlotName);
@@ -210,6 +217,7 @@ void undeleteEntry(ImageBuffer &image, const Directory &dir, uint8_t *slot, int 
     printType(image.shape, kClosedPrg);
     const int count = static_cast<int>(blocks.size());
     consolePrintf(", %i block%s marked used\n", count, plural(count));
+    return "";
 }
 
 // ---- Disk name and id ----------------------------------------------------------
@@ -239,25 +247,31 @@ void setDiskText(ImageBuffer &image, const char *option, int offset, int length,
     consolePrintf("\"\n");
 }
 
-// One edit; the numbers count as the listing does, -undel's every slot.
-void applyEdit(ImageBuffer &image, Directory &dir, const DirEdit &edit) {
+// One edit; the numbers count as the listing does, -undel's every slot. The
+// message when the edit names no entry it may write or is refused; the
+// image is then as it was.
+std::string applyEdit(ImageBuffer &image, Directory &dir, const DirEdit &edit) {
     const char *option = kOptionNames[static_cast<int>(edit.kind)];
-    bool countAll = options.showAll != 0;
-    auto entrySlot = [&](int number, bool all) { return dir.slots[requireEntry(dir, option, number, all)]; };
+    bool countAll = options.showAll != 0 || edit.kind == DirEditKind::Undelete;
+    std::string problem;
+    int at = -1;
+    if (edit.kind != DirEditKind::Header && edit.kind != DirEditKind::Id) {
+        at = findEntry(dir, option, edit.entry, countAll, problem);
+        if (at < 0) return problem;
+    }
+    int to = edit.kind == DirEditKind::Move ? findEntry(dir, option, edit.value, countAll, problem) : -1;
+    if (!problem.empty()) return problem;
+    uint8_t *slot = at >= 0 ? dir.slots[at] : nullptr;
     switch (edit.kind) {
-        case DirEditKind::Rename: renameEntry(entrySlot(edit.entry, countAll), edit.entry, edit.text); break;
-        case DirEditKind::Type:
-            retypeEntry(image.shape, entrySlot(edit.entry, countAll), edit.entry, edit.value);
-            break;
-        case DirEditKind::Blocks: setShownBlocks(entrySlot(edit.entry, countAll), edit.entry, edit.value); break;
-        case DirEditKind::Move:
-            moveEntry(dir, requireEntry(dir, option, edit.entry, countAll),
-                      requireEntry(dir, option, edit.value, countAll), edit);
-            break;
-        case DirEditKind::Undelete: undeleteEntry(image, dir, entrySlot(edit.entry, true), edit.entry); break;
+        case DirEditKind::Rename: renameEntry(slot, edit.entry, edit.text); break;
+        case DirEditKind::Type: retypeEntry(image.shape, slot, edit.entry, edit.value); break;
+        case DirEditKind::Blocks: setShownBlocks(slot, edit.entry, edit.value); break;
+        case DirEditKind::Move: moveEntry(dir, at, to, edit); break;
+        case DirEditKind::Undelete: return undeleteEntry(image, dir, slot, edit.entry);
         case DirEditKind::Header: setDiskText(image, option, diskNameOffset(image), kNameLength, edit.text); break;
         case DirEditKind::Id: setDiskText(image, option, diskIdOffset(image), kDiskIdLength, edit.text); break;
     }
+    return "";
 }
 
 }  // namespace
@@ -281,6 +295,13 @@ void applyDirectoryEdits(ImageBuffer &image, DirEditPass pass) {
     Directory dir = readDirectory(image);
     for (const DirEdit &edit : options.dirEdits) {
         bool undelete = edit.kind == DirEditKind::Undelete;
-        if (pass == DirEditPass::All || undelete == (pass == DirEditPass::Undeletes)) applyEdit(image, dir, edit);
+        if (pass != DirEditPass::All && undelete != (pass == DirEditPass::Undeletes)) continue;
+        std::string problem = applyEdit(image, dir, edit);
+        if (!problem.empty()) exitWithMessage(1, "%s", problem.c_str());
     }
+}
+
+std::string makeDirectoryEdit(ImageBuffer &image, const DirEdit &edit) {
+    Directory dir = readDirectory(image);
+    return applyEdit(image, dir, edit);
 }

@@ -3,6 +3,9 @@
 // directory and the map block only; files' contents are never touched.
 #pragma once
 
+#include <string>
+
+#include "base/options.h"
 #include "disk/image.h"
 
 constexpr int kDiskIdLength = 5;  // id, 0xA0 and DOS type, as the listing shows them
@@ -21,6 +24,14 @@ enum class DirEditPass { All, Undeletes, AllButUndeletes };
 // directory as the ones before it left it, and prints one line per edit
 // with the entry number and the old and new value. Entries are counted as
 // the listing counts them (-undel counts every slot). Ends the program with
-// status 1 when an edit names no entry or an undelete is refused; the image,
-// then partly edited, must not be written. Precondition: the header block (18/0, 40/0) is present.
+// status 1 and makeDirectoryEdit's message when an edit is refused; the
+// image, then partly edited, must not be written. Precondition: the header
+// block (18/0, 40/0) is present.
 void applyDirectoryEdits(ImageBuffer &image, DirEditPass pass);
+
+// One edit as applyDirectoryEdits makes each (its line printed), on the
+// directory as it stands: "" when it was made, else why not ("ERROR: ...",
+// no line end: it names no entry that the directory holds and the edits may
+// write, or the undelete is refused), the image left as it was. The editors
+// make every change of the directory through here.
+std::string makeDirectoryEdit(ImageBuffer &image, const DirEdit &edit);

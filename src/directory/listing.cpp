@@ -276,6 +276,11 @@ void printSeparator() { consolePrintf(options.csvOutput ? ";" : " "); }
 
 void printQuotedName(const uint8_t *name) {
     uint8_t field[kNameLength + 2];
+    quotedNameCodes(name, field);
+    printDiskChars(field, kNameLength + 2);
+}
+
+void quotedNameCodes(const uint8_t *name, uint8_t *field) {
     field[0] = '"';
     bool quotePending = true;
     for (int i = 0; i < kNameLength; ++i) {
@@ -289,7 +294,6 @@ void printQuotedName(const uint8_t *name) {
         field[i + 1] = code;
     }
     field[kNameLength + 1] = quotePending ? '"' : ' ';
-    printDiskChars(field, kNameLength + 2);
 }
 
 TypeMarks typeMarks(const DiskShape &shape, int type) {
@@ -329,10 +333,17 @@ EntryEditOutcome showDirectory(ImageBuffer &image, int printListing) {
     return edits.outcome;
 }
 
+std::string listedOnlyText(const char *edit, const char *named, TrackSector beyond) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "ERROR: '%s' names %s in or after block %i/%i, which the directory reaches through a link beyond "
+                  "the last sector of its track; such entries are listed, never edited, and nothing is written.",
+                  edit, named, beyond.track, beyond.sector);
+    return text;
+}
+
 void refuseListedOnly(const char *edit, const char *named, TrackSector beyond) {
-    exitWithMessage(1, "ERROR: '%s' names %s in or after block %i/%i, which the directory reaches through a "
-                     "link beyond the last sector of its track; such entries are listed, never edited, and "
-                     "nothing is written.", edit, named, beyond.track, beyond.sector);
+    exitWithMessage(1, "%s", listedOnlyText(edit, named, beyond).c_str());
 }
 
 void requireEditsMade(const EntryEditOutcome &outcome) {

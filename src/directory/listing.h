@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "disk/bam.h"
 #include "disk/directory.h"
@@ -63,6 +64,8 @@ void requireEditsMade(const EntryEditOutcome &outcome);
 // the bytes of 19/0, which may be a file's). `edit` is the option as given
 // ("-rd 9"), `named` what it names ("an entry", "entry 9").
 [[noreturn]] void refuseListedOnly(const char *edit, const char *named, TrackSector beyond);
+// Its message, for an edit that reports instead of ending the program.
+std::string listedOnlyText(const char *edit, const char *named, TrackSector beyond);
 
 // Prints the quoted name, splat mark, type name and lock mark of one slot;
 // with -csv the name field is one a CSV reader reads back whole (see
@@ -76,6 +79,8 @@ void printDiskChars(const uint8_t *codes, int count);
 // characters with the closing quote in place of the first 0xA0 (a blank
 // after them when there is none).
 void printQuotedName(const uint8_t *name);
+// The same field as 18 disk codes in `field`.
+void quotedNameCodes(const uint8_t *name, uint8_t *field);
 
 // What an entry line shows for a type byte: the splat mark ('*' or ' '), the
 // type name (three letters, "???" for types 5-7) and the lock mark ('<' or ' ').

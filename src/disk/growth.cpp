@@ -13,22 +13,23 @@ namespace {
 
 bool isMapBlock(const DiskShape &shape, TrackSector at) { return at.track == shape.systemTrack && at.sector == 0; }
 
-// Ends the program when the chain from `start` runs into block 18/0 after its
-// start, or into a block that a listed file uses: extending it there would
-// relink a file or the map.
-void refuseForeignBlocks(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+// Why the chain from `start` must not be extended, or "": it runs into
+// block 18/0 after its start, or into a block that a listed file uses;
+// extending it there would relink a file or the map.
+std::string foreignBlockProblem(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
     const char *path = growth.path.c_str();
     BlockWalk walk = startWalk(start, kEditRules);
     while (walkNext(image, walk)) {
         TrackSector at = walk.at;
         if (isMapBlock(image.shape, at) && walk.visited > 1)
-            exitWithMessage(1, "ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
-                             "it cannot be extended.", path, at.track,
-                            image.shape.family->map == MapLayout::D81 ? "header" : "availability map");
+            return consoleFormatf("ERROR: The directory chain of '%s' runs into block %i/0, the %s; "
+                          "it cannot be extended.", path, at.track,
+                          image.shape.family->map == MapLayout::D81 ? "header" : "availability map");
         if (!isMapBlock(image.shape, at) && blockSetHas(growth.inUse.files, at.track, at.sector))
-            exitWithMessage(1, "ERROR: The directory chain of '%s' runs into block %i/%i, which a listed file uses; "
-                             "it cannot be extended.", path, at.track, at.sector);
+            return consoleFormatf("ERROR: The directory chain of '%s' runs into block %i/%i, which a "
+                          "listed file uses; it cannot be extended.", path, at.track, at.sector);
     }
+    return "";
 }
 
 }  // namespace
@@ -41,19 +42,27 @@ DirectoryGrowth startGrowth(const ImageBuffer &image, const std::string &path, b
     return growth;
 }
 
-TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+std::string directoryEndProblem(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth,
+                                TrackSector &last) {
     const char *path = growth.path.c_str();
     LastBlock end = growth.traced ? findLastBlock(image, start) : lastBlockOf(image, start);
     if (end.stop == WalkStop::Loop)
-        exitWithMessage(1, "ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
+        return consoleFormatf("ERROR: The directory chain of '%s' loops; it cannot be extended.", path);
     if (end.stop == WalkStop::OutOfRange)
-        exitWithMessage(1, "ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last sector of "
-                         "its track.", path, end.block.track, end.block.sector);
+        return consoleFormatf("ERROR: The directory chain of '%s' leads to block %i/%i, beyond the last "
+                      "sector of its track.", path, end.block.track, end.block.sector);
     if (end.stop != WalkStop::EndOfChain)
-        exitWithMessage(1, "ERROR: The directory chain of '%s' leads to block %i/%i outside the image.", path,
-                        end.block.track, end.block.sector);
-    refuseForeignBlocks(image, start, growth);
-    return end.block;
+        return consoleFormatf("ERROR: The directory chain of '%s' leads to block %i/%i outside the "
+                      "image.", path, end.block.track, end.block.sector);
+    last = end.block;
+    return foreignBlockProblem(image, start, growth);
+}
+
+TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth) {
+    TrackSector last{0, 0};
+    std::string problem = directoryEndProblem(image, start, growth, last);
+    if (!problem.empty()) exitWithMessage(1, "%s", problem.c_str());
+    return last;
 }
 
 bool growDirectory(ImageBuffer &image, TrackSector last, DirectoryGrowth &growth, bool directoryTrackOnly,

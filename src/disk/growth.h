@@ -31,6 +31,10 @@ DirectoryGrowth startGrowth(const ImageBuffer &image, const std::string &path, b
 // its track, or runs into a block that a listed file uses or into the header
 // block 18/0 or 40/0 (as its start only, for the merge, the header is the anchor).
 TrackSector requireDirectoryEnd(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth);
+// The same, reporting instead of ending the program: "" and the end in
+// `last`, or the message ("ERROR: ...", no line end) and `last` untouched.
+std::string directoryEndProblem(const ImageBuffer &image, TrackSector start, const DirectoryGrowth &growth,
+                                TrackSector &last);
 
 // Adds a directory block after `last`, as the DEL append always has: the
 // interleaved search from `last` with interleave 3 finds it, it is linked

@@ -340,6 +340,99 @@ bool readInsertSetting(const char *arg, ArgCursor &args) {
     return true;
 }
 
+// ---- Block commands ----------------------------------------------------------------
+
+struct BlockCommandOption {
+    const char *name;
+    BlockCommandKind kind;
+    int values;  // arguments it takes (-bcopy: 2, or 3 with an image)
+};
+const BlockCommandOption kBlockCommandOptions[] = {
+    {"-bwrite", BlockCommandKind::Write, 2}, {"-bread", BlockCommandKind::Read, 2},
+    {"-bpoke", BlockCommandKind::Poke, 3},   {"-bfill", BlockCommandKind::Fill, 2},
+    {"-bcopy", BlockCommandKind::Copy, 2},   {"-bused", BlockCommandKind::Used, 1},
+    {"-bfree", BlockCommandKind::Free, 1},   {"-chain", BlockCommandKind::Chain, 1},
+};
+
+// True when `text` is T/S: two whole numbers around one '/'.
+bool isBlockAddress(const char *text) {
+    const char *slash = std::strchr(text, '/');
+    if (!slash || slash == text || !slash[1]) return false;
+    std::string track(text, static_cast<size_t>(slash - text));
+    return isWholeNumber(track.c_str()) && isWholeNumber(slash + 1);
+}
+
+// A block as T/S (a track of any family, a sector of its longest track); the
+// image settles whether it holds it.
+void readBlockAddress(const char *text, const char *option, int &track, int &sector) {
+    if (!std::strchr(text, '/'))
+        exitWithMessage(1, "ERROR: '%s' takes a block as TRACK/SECTOR (e.g. 18/1), not '%s'.", option,
+                        consoleOutsideText(text, ConsoleStream::Error).c_str());
+    std::string trackText = text;
+    size_t slash = trackText.find('/');
+    sector = parseNumberArg(text + slash + 1, 0, kMostSectors - 1);
+    trackText.resize(slash);
+    track = parseNumberArg(trackText.c_str(), 1, kMostTracks);
+}
+
+// Bytes as hexadecimal digits, two a byte, blanks allowed between bytes.
+std::vector<uint8_t> readHexBytes(const char *text, const char *option) {
+    std::vector<uint8_t> bytes;
+    for (const char *at = text; *at;) {
+        if (*at == ' ') {
+            ++at;
+            continue;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(at[0])) || !std::isxdigit(static_cast<unsigned char>(at[1])))
+            exitWithMessage(1, "ERROR: '%s' takes its bytes as pairs of hex digits (e.g. 'a9 00'), not '%s'.",
+                            option, consoleOutsideText(text, ConsoleStream::Error).c_str());
+        bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(at, 2), nullptr, 16)));
+        at += 2;
+    }
+    if (bytes.empty()) exitWithMessage(1, "ERROR: '%s' has no bytes to put.", option);
+    return bytes;
+}
+
+// The block commands, queued in command-line order. False when `arg` is none of them.
+bool readBlockCommand(const char *arg, ArgCursor &args) {
+    const BlockCommandOption *option = nullptr;
+    for (const BlockCommandOption &candidate : kBlockCommandOptions)
+        if (sameArg(arg, candidate.name)) option = &candidate;
+    if (!option) return false;
+    if (!args.hasNext(option->values))
+        exitWithMessage(1, "ERROR: Argument%s for '%s' missing.", option->values > 1 ? "s" : "", arg);
+    BlockCommand command{option->kind, 0, 0, 0, 0, 0, {}, "", arg};
+    const char *first = args.take();
+    command.given = std::string(arg) + " " + first;
+    if (option->kind == BlockCommandKind::Chain && !std::strchr(first, '/'))
+        command.sector = parseNumberArg(first, 0, kMaxEntryNumber);
+    else
+        readBlockAddress(first, arg, command.track, command.sector);
+    switch (option->kind) {
+        case BlockCommandKind::Write:
+        case BlockCommandKind::Read: command.path = args.take(); break;
+        case BlockCommandKind::Poke:
+            command.offset = parseNumberArg(args.take(), 0, 255);
+            command.bytes = readHexBytes(args.take(), arg);
+            break;
+        case BlockCommandKind::Fill: command.offset = parseNumberArg(args.take(), 0, 255); break;
+        case BlockCommandKind::Copy:
+            // -bcopy T/S [IMAGE] T/S: an image between the two blocks is the one copied from.
+            if (!isBlockAddress(args.argv[args.next])) {
+                if (!args.hasNext(2)) exitWithMessage(1, "ERROR: Block to copy after '%s' missing.", arg);
+                command.path = args.take();
+                if (command.path.empty()) exitWithMessage(1, "ERROR: Image name after '%s' missing.", arg);
+            }
+            readBlockAddress(args.take(), arg, command.fromTrack, command.fromSector);
+            break;
+        default: break;
+    }
+    bool changes = option->kind != BlockCommandKind::Read && option->kind != BlockCommandKind::Chain;
+    if (changes) options.imageModified = 1;
+    options.blockCommands.push_back(command);
+    return true;
+}
+
 // How many of the arguments after `arg` it consumes as its values, by the
 // rules of the readers above (at most those left); 0 for an option without
 // values and for a plain argument.
@@ -354,7 +447,19 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
         if (is(name)) values = 1;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
+    for (const BlockCommandOption &option : kBlockCommandOptions)
+        if (is(option.name)) values = option.values;
+    if (is("-bcopy") && args.hasNext(2) && !isBlockAddress(args.argv[args.next + 1])) values = 3;
+    if (is("-bedit")) values = numbersAhead(args, 0, 2);
     return std::min(values, args.argc - args.next);
+}
+
+// The editor asked for, or nullptr.
+const char *editorGiven() {
+    if (options.editDirectory) return "-edit";
+    if (options.editBlocks) return "-bedit";
+    if (options.editMap) return "-bamedit";
+    return nullptr;
 }
 
 void placePlainArgument(const char *arg, RunPaths &paths) {
@@ -364,7 +469,7 @@ void placePlainArgument(const char *arg, RunPaths &paths) {
                                                 "so '%s' has no place.", consoleOutsideText(arg, ConsoleStream::Error).c_str());
     else if (paths.source.empty()) paths.source = arg;
     else if (options.secondImageNeeded && paths.second.empty()) paths.second = arg;
-    else if (options.imageModified && paths.destination.empty()) paths.destination = arg;
+    else if ((options.imageModified || editorGiven()) && paths.destination.empty()) paths.destination = arg;
     else exitWithError(1, "ERROR: Bad argument %s", consoleOutsideText(arg, ConsoleStream::Error).c_str());
 }
 
@@ -402,6 +507,15 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         readStartChange(args);
     } else if (readDirectoryEdit(arg, args)) {
         // queued in options.dirEdits
+    } else if (readBlockCommand(arg, args)) {
+        // queued in options.blockCommands
+    } else if (is("-edit")) {
+        options.editDirectory = 1;
+    } else if (is("-bedit")) {
+        options.editBlocks = 1;
+        readViewPosition(args);
+    } else if (is("-bamedit")) {
+        options.editMap = 1;
     } else if (is("-h") || is("--help")) {
         options.showHelp = 1;
     } else if (is("--version")) {
@@ -496,7 +610,34 @@ const char *actionWithoutListing() {
     if (options.copyEntries) return "-copy";
     if (options.makePartitions) return "-mkpart";
     if (options.extractFiles) return "-x";
+    if (!options.blockCommands.empty()) return options.blockCommands.front().given.c_str();
+    if (options.editDirectory || options.editBlocks || options.editMap) return "an editor";
     return nullptr;
+}
+
+// An editor works alone on one image: it writes when told to, so no other
+// edit, action or second image goes with it (only -part, -U/-Ul, -p, -va and
+// a destination name).
+void refuseEditorConflicts(const RunPaths &paths) {
+    const char *editor = editorGiven();
+    if (!editor) return;
+    int editors = options.editDirectory + options.editBlocks + options.editMap;
+    if (editors > 1)
+        exitWithMessage(1, "ERROR: '-edit', '-bedit' and '-bamedit' each open an editor; give one of them.");
+    const char *other = options.imageModified ? "an editing option"
+                        : options.checkDisk    ? "'-check'"
+                        : options.extractFiles ? "'-x'"
+                        : options.bamView      ? "'-bam'"
+                        : options.blockViewer  ? "'-block'"
+                        : options.exportTrackSector ? "'-e'"
+                        : options.jsonReport   ? "'-json'"
+                        : !options.blockCommands.empty() ? "a block command"
+                                                         : nullptr;
+    if (other)
+        exitWithMessage(1, "ERROR: '%s' cannot be combined with %s; the editor writes the image itself.", editor,
+                        other);
+    if (paths.source.empty())
+        exitWithMessage(1, "ERROR: '%s' edits one image; name it.", editor);
 }
 
 // Combinations refused before anything is read: two entry ranges (-rd and
@@ -573,8 +714,11 @@ bool isCheckExtractOrCsv(const char *arg) {
 // The options of a run on one image: the edits, which write one destination,
 // and the map view and block viewer.
 bool isForOneImage(const char *arg) {
-    static const char *const kOneImage[] = {"-rd", "-sd",  "-start", "-merge", "-adel", "-fix",
-                                            "-w",  "-copy", "-block", "-bam",   "-part",  "-new", "-mkpart"};
+    static const char *const kOneImage[] = {"-rd",  "-sd",   "-start", "-merge", "-adel",  "-fix",  "-w",
+                                            "-copy", "-block", "-bam",  "-part",  "-new",   "-mkpart", "-edit",
+                                            "-bedit", "-bamedit"};
+    for (const BlockCommandOption &option : kBlockCommandOptions)
+        if (sameArg(arg, option.name)) return true;
     for (const char *name : kOneImage)
         if (sameArg(arg, name)) return true;
     for (const DirEditOption &option : kDirEditOptions)
@@ -602,6 +746,7 @@ RunPaths parseCommandLine(int argc, char **argv) {
     // is not looked at, and nothing is refused.
     while (args.hasNext() && !options.showHelp && !options.showVersion) applyArgument(args.take(), args, paths);
     if (options.showHelp || options.showVersion) return paths;
+    refuseEditorConflicts(paths);
     refuseConflicts(args, paths);
     refuseJsonConflicts(paths);
     if (!options.jsonReport && paths.images.size() < 2) {  // one image (or none): the run of one image

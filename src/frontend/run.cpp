@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "base/filewrite.h"
 #include "base/nametext.h"
+#include "blocks/blocks.h"
 #include "check/check.h"
 #include "check/fix.h"
 #include "check/layout.h"
@@ -20,6 +21,7 @@
 #include "directory/dirart.h"
 #include "directory/listing.h"
 #include "directory/merge.h"
+#include "edit/editors.h"
 #include "disk/partition.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
@@ -41,27 +43,17 @@ std::string shownOnOutput(const std::string &path) { return consoleOutsideText(p
 // A path as the message on standard error (the error exit) may show it.
 std::string shownOnError(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Error); }
 
-// printf into a string (the messages about an image, which -json and the
-// runs over many images report without ending the run).
-__attribute__((format(printf, 1, 2))) std::string formatText(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = consoleFormat(format, args);
-    va_end(args);
-    return text;
-}
-
 // Loads an image; returns why it could not be loaded, in the words of the file
 // errors with the path as it is ("File 'x' not found."), or an empty text
 // when it was loaded.
 std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
-    if (path.empty() || !imageExists(path)) return formatText("%s '%s' not found.", label, path.c_str());
+    if (path.empty() || !imageExists(path)) return consoleFormatf("%s '%s' not found.", label, path.c_str());
     uint64_t size = 0;
     LoadResult result = loadImage(path, image, size);
     if (result == LoadResult::TooLarge)
-        return formatText("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
+        return consoleFormatf("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
                           static_cast<unsigned long long>(size));
-    if (result != LoadResult::Loaded) return formatText("%s '%s' could not be read.", label, path.c_str());
+    if (result != LoadResult::Loaded) return consoleFormatf("%s '%s' could not be read.", label, path.c_str());
     confirmShape(path, image);
     return "";
 }
@@ -70,7 +62,7 @@ std::string loadProblem(const std::string &path, const char *label, ImageBuffer 
 // block 18/0: why an image too short to hold it cannot be used, or "".
 std::string mapBlockProblem(const ImageBuffer &image, const char *label, const std::string &path) {
     if (headerBlock(image) != nullptr) return "";
-    return formatText("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
+    return consoleFormatf("%s '%s' is too short to hold block 18/0 (%llu bytes).", label, path.c_str(),
                       static_cast<unsigned long long>(image.bytes.size()));
 }
 
@@ -252,10 +244,12 @@ void settleViewPosition(const ImageBuffer &image) {
     }
 }
 
+bool editorAsked() { return options.editDirectory || options.editBlocks || options.editMap; }
+
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles &&
-           !options.copyEntries && !options.makePartitions;
+           !options.copyEntries && !options.makePartitions && options.blockCommands.empty() && !editorAsked();
 }
 
 // The name of a copied entry as the listing shows it, for a message on
@@ -266,6 +260,53 @@ std::string copiedName(const CopiedFile &file) {
     consoleDiskCodes(file.entry.name, file.entry.length);
     consoleCaptureStop();
     return consoleEscapeControls(consoleCapturedGlyphs(captured));
+}
+
+// The block commands in command-line order, each on the image as the ones
+// before it left it; the host file of -bwrite and the image of -bcopy are
+// read when the command runs. The first refusal ends the run, nothing written.
+void runBlockCommands(ImageBuffer &image) {
+    for (const BlockCommand &command : options.blockCommands) {
+        ImageBuffer file;
+        BlockInput input{nullptr, 0, nullptr};
+        if (command.kind == BlockCommandKind::Write) {
+            uint64_t size = 0;
+            LoadResult result = loadImage(command.path, file, size);
+            if (result != LoadResult::Loaded || size > kBlockSize)
+                exitWithMessage(1, "ERROR: '%s': '%s' %s.", command.given.c_str(), shownOnError(command.path).c_str(),
+                                result == LoadResult::Loaded || result == LoadResult::TooLarge
+                                    ? "holds more than the 256 bytes of a block"
+                                    : "could not be read");
+            input.fileBytes = file.bytes.data();
+            input.fileSize = file.bytes.size();
+        }
+        if (command.kind == BlockCommandKind::Copy && !command.path.empty()) {
+            loadOrExit(command.path, "File", file);
+            input.from = &file;
+        }
+        std::string problem = runBlockCommand(image, command, input);
+        if (!problem.empty()) exitWithMessage(1, "%s", problem.c_str());
+    }
+}
+
+// -edit, -bedit, -bamedit: the editor on the loaded image, writing to the
+// destination a run with an edit would write (the name given, else the
+// source's with ".out"). Refused without a terminal, before anything is read.
+void requireTerminal() {
+    const char *editor = options.editDirectory ? "-edit" : options.editBlocks ? "-bedit" : "-bamedit";
+    if (!consoleIsInteractive())
+        exitWithMessage(1, "ERROR: '%s' edits in a terminal; standard input and output must both be one.", editor);
+}
+
+int saveEdited(const ImageBuffer &image, const std::string &path) { return saveImage(image, path); }
+
+void runEditor(ImageBuffer &image, const RunPaths &paths) {
+    EditTarget target{paths.source, paths.destination, saveEdited};
+    if (target.destination.empty() && !defaultDestination(paths.source, *image.shape.family, target.destination))
+        exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
+    if (options.editBlocks) settleViewPosition(image);
+    if (options.editDirectory) runDirectoryEditor(image, target);
+    else runBlockEditor(image, target, options.editMap != 0);
 }
 
 // -copy: the chosen entries of `from`, each with its name and type bytes as
@@ -430,14 +471,14 @@ std::string partitionProblem(ImageBuffer &image, const RunPaths &paths) {
         const NameText &name = options.partitions[i];
         const std::string &shown = paths.partitions[i];
         const uint8_t *slot = findEntryNamed(image, name.bytes, name.length);
-        if (!slot) return formatText("No entry named '%s' in the directory from %i/0.", shown.c_str(),
+        if (!slot) return consoleFormatf("No entry named '%s' in the directory from %i/0.", shown.c_str(),
                                      image.shape.systemTrack);
         DiskShape inside;
         PartitionFit fit = partitionShape(image.shape, slot, inside);
         if (fit != PartitionFit::Fits)
-            return formatText("'%s' cannot be entered as a sub-directory: %s.", shown.c_str(), partitionFitText(fit));
+            return consoleFormatf("'%s' cannot be entered as a sub-directory: %s.", shown.c_str(), partitionFitText(fit));
         if (!partitionFormatted(image, inside))
-            return formatText("Partition '%s' (tracks %i-%i) holds no 1581 header and map at %i/0-%i/2; it was "
+            return consoleFormatf("Partition '%s' (tracks %i-%i) holds no 1581 header and map at %i/0-%i/2; it was "
                               "never formatted inside.", shown.c_str(), inside.areaFirst, inside.areaLast,
                               inside.systemTrack, inside.systemTrack);
         image.shape = inside;
@@ -505,6 +546,7 @@ int runKestrel(int argc, char **argv) {
     if (!paths.images.empty() && !options.checkDisk && !options.extractFiles) return runCatalogue(paths);
     if (!paths.images.empty()) return runImages(paths);
 
+    if (editorAsked()) requireTerminal();
     ImageBuffer image;
     ImageBuffer second;
     // The image the run works on: loaded, or made blank by -new (which has no source).
@@ -518,7 +560,7 @@ int runKestrel(int argc, char **argv) {
     std::vector<ImageBuffer> copied(paths.copies.size());
     for (size_t i = 0; i < paths.copies.size(); ++i) loadOrExit(paths.copies[i].image, "File", copied[i]);
     if (options.mergeImages || listingRuns() || options.bamView || !options.dirEdits.empty() || options.fixMap ||
-        options.extractFiles || options.insertFiles || options.copyEntries || options.makePartitions)
+        options.extractFiles || options.insertFiles || options.copyEntries || options.makePartitions || editorAsked())
         requireMapBlock(image, "File", imagePath);
     if (options.mergeImages) requireMapBlock(second, "2nd file", paths.second);
     if (!options.partitions.empty()) {
@@ -543,6 +585,12 @@ int runKestrel(int argc, char **argv) {
         insertHostFiles(image, paths, imagePath, copied);
         if (editsGiven(false)) applyDirectoryEdits(image, DirEditPass::AllButUndeletes);
     }
+    if (editorAsked()) {
+        runEditor(image, paths);
+        exitIfOutputLost();
+        return 0;
+    }
+    runBlockCommands(image);
     if (options.fixMap) fixMap(image);
     int status = 0;
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;

@@ -450,7 +450,7 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
         std::set<std::string> offered;
     } const cases[] = {
         {{"kestrel", "-"}, options},
-        {{"kestrel", "-ch"}, {"-check"}},
+        {{"kestrel", "-ch"}, {"-chain", "-check"}},
         {{"kestrel", "-p0"}, {"-p00"}},
         {{"kestrel", ""}, images},
         {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64", "sub"}},

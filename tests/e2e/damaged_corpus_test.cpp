@@ -64,6 +64,11 @@ const std::vector<Action> &actions() {
         // file of -x; entries 0 to 40 reach every kind of damage here.
         {"extract", {"-x", "0", "40", "a.d64"}, "", nullptr},
         {"insert-extract", {"-va", "-w", "host.prg", "-x", "0", "40", "a.d64", "out.d64"}, "", "out.d64"},
+        {"block-commands",
+         {"-bfill", "1/0", "0", "-bused", "18/0", "-bfree", "19/0", "-bcopy", "17/5", "b.d64", "18/1", "-chain", "18/1",
+          "a.d64", "out.d64"},
+         "", "out.d64"},
+        {"chains", {"-chain", "0", "-chain", "2", "a.d64"}, "", nullptr},
     };
     return list;
 }

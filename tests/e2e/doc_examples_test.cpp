@@ -120,7 +120,7 @@ const Claim kClaims[] = {
     {"-start 0", R"~(kestrel -json fixed.d64 | jq -e '.entries[0].start_address == 2049' >/dev/null)~"},
     {"-adel art.d64$", R"~(names art.out.d64 | grep -q ',E7 PRG, DEL$')~"},
     {"-adel art.d64 art.d64", R"~(names art.d64 | grep -q ',E7 PRG, DEL$')~"},
-    {"-adel art.d64 current.d64", R"~([ -L current.d64 ] && names v1.d64 | grep -q '^E0 PRG,.*,E7 PRG, DEL$')~"},
+    {"-adel art.d64 current.d64", R"~([ -L current.d64 ] && names v1.d64 | grep -q '^E0 PRG,.*,E7 PRG, DEL, DEL$')~"},
     {"-merge a.d64 b.d64 ab.d64", R"~([ "$(names ab.d64)" = "A1 PRG,A2 PRG,B1 PRG,B2 PRG,B3 PRG" ])~"},
     {"-type 0 PRG< -blocks 0 0 art.d64", R"~(names art.out.d64 | grep -q '^\*\* MEGA DEMO \*\* PRG<,E1 PRG')~"},
     {"-type 1 DEL< -blocks 1 0 art.out.d64 art2.d64", R"~(names art2.d64 | grep -q '^\*\* MEGA DEMO \*\* PRG<,─\{16\} DEL<,E2')~"},
@@ -181,6 +181,8 @@ const Claim kClaims[] = {
     {"-mkpart DEMOS 400 disk.d81 out.d81", R"~(kestrel -part DEMOS out.d81 | grep -q '^0 "DEMOS ' && kestrel -check out.d81 | grep -q '^0 errors')~"},
     {"-mkpart TOOLS 120 -w intro.prg demos.d81",
      R"~([ "$(names demos.d81)" = "TOOLS CBM,INTRO PRG" ] && kestrel -part TOOLS demos.d81 | grep -q '^0 "TOOLS ')~"},
+    {"-bread 1/0 back.bin -chain 18/0 blocks.d64",
+     R"~([ "$(head -c 8 back.bin | od -An -tx1 | tr -d ' \n')" = 626f6f74a9006000 ] && [ $(stat -c %s back.bin) = 256 ])~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
 };
 
@@ -463,7 +465,10 @@ struct Lab {
                     if (!carried) bring(name, folder, problems);
                 }
             }
-            std::vector<std::string> before = listFolder(folder);
+            // What a command made: names that are new, and files it wrote over (an edit in place).
+            std::map<std::string, std::filesystem::file_time_type> before;
+            for (const std::string &name : listFolder(folder))
+                before[name] = std::filesystem::last_write_time(folder + "/" + name);
             std::string out = root.file("out" + std::to_string(runs) + ".txt"), err;
             int status = shell(example.command, folder, out, &err);
             if (status != 0)
@@ -471,7 +476,8 @@ struct Lab {
                                    std::to_string(status) + ": " + err);
             std::set<std::string> news;
             for (const std::string &name : listFolder(folder))
-                if (std::find(before.begin(), before.end(), name) == before.end()) news.insert(name);
+                if (!before.count(name) || before[name] != std::filesystem::last_write_time(folder + "/" + name))
+                    news.insert(name);
             earlier.push_back({folder, news});
             for (const Claim &claim : kClaims) {
                 std::string err;

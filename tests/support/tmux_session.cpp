@@ -33,6 +33,10 @@ std::string TmuxSession::terminalSettings() const {
 
 void TmuxSession::sendKeys(const std::string &keys) const { shellOutput(tmux("send-keys " + keys)); }
 
+void TmuxSession::resize(int width, int height) const {
+    shellOutput(tmux("resize-window -x " + std::to_string(width) + " -y " + std::to_string(height)));
+}
+
 void TmuxSession::typeLine(const std::string &text) const {
     shellOutput(tmux("send-keys -l " + shellWord(text)));
     sendKeys("Enter");

@@ -25,6 +25,8 @@ public:
     std::string terminalSettings() const;
     // Types `keys` in tmux's send-keys words ("Up", "Enter", or plain text).
     void sendKeys(const std::string &keys) const;
+    // Makes the window `width` x `height`: the program in it gets SIGWINCH.
+    void resize(int width, int height) const;
     // Types `text` as it stands, then Enter: a command line for a shell.
     void typeLine(const std::string &text) const;
 
