@@ -86,6 +86,8 @@ struct Options {
     NameText newId;         /* -new: the disk id's 2 bytes */
     int newMapTracks40;     /* -40: 0 (35 tracks), 1 SpeedDOS, 2 DolphinDOS map of tracks 36-40 */
     int newErrorBytes;      /* -errorbytes: an error byte ($01) per block after the blocks */
+    /* -convert: the image written as the kind the destination's extension names (.d64 .d71 .g64 .g71) */
+    int convertImage;       /* -convert: write the destination, the run's one action */
 };
 
 extern Options options;

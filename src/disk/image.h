@@ -33,12 +33,16 @@ struct UninitializedAllocator : std::allocator<T> {
 
 using ImageBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
+struct GcrDisk;  // gcr/gcrdisk.h: the tracks of a G64 or G71 image
+
 // The whole image file as one flat byte array; its size is the length that
 // was read. The shape is set once, when the file is loaded (shapeForSize and
-// what the header confirms), and travels with the bytes.
+// what the header confirms), and travels with the bytes. A G64 or G71 is
+// loaded as its decoded blocks, `gcr` keeping the tracks they came from.
 struct ImageBuffer {
     ImageBytes bytes;
     DiskShape shape;
+    std::shared_ptr<const GcrDisk> gcr = nullptr;  // the GCR image the blocks were decoded from, or none
 };
 
 // One 256-byte block: track from 1, sector from 0.

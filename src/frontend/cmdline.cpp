@@ -413,6 +413,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         readForty(args);
     } else if (is("-errorbytes")) {
         options.newErrorBytes = 1;
+    } else if (is("-convert")) {
+        options.convertImage = options.imageModified = 1;
     } else if (is("-into")) {
         if (!args.hasNext() || !*args.argv[args.next]) exitWithError(1, "ERROR: Folder name after '-into' missing.");
         if (!paths.into.empty()) exitWithError(1, "ERROR: '-into' is given twice; give one folder per run.");
@@ -488,6 +490,9 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
     if (options.newImage && options.mergeImages)
         exitWithError(1, "ERROR: '-new' cannot be combined with '-merge'; merge into the new image in a second run.");
     if (options.newImage && paths.destination.empty()) exitWithError(1, "ERROR: Name of the new image missing.");
+    if (options.convertImage && !options.newImage && paths.destination.empty())
+        exitWithMessage(1, "ERROR: '-convert' writes the image named after the source; its extension (.d64, .d71, "
+                           ".g64, .g71) gives the kind.");
 }
 
 // The JSON report lists images and nothing else.
@@ -525,7 +530,7 @@ bool isCheckOrExtract(const char *arg) { return sameArg(arg, "-check") || sameAr
 // and the map view and block viewer.
 bool isForOneImage(const char *arg) {
     static const char *const kOneImage[] = {"-rd", "-sd",  "-start", "-merge", "-adel", "-fix",
-                                            "-w",  "-copy", "-block", "-bam",   "-part",  "-new"};
+                                            "-w",  "-copy", "-block", "-bam",   "-part",  "-new", "-convert"};
     for (const char *name : kOneImage)
         if (sameArg(arg, name)) return true;
     for (const DirEditOption &option : kDirEditOptions)

@@ -23,6 +23,7 @@
 #include "disk/partition.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
+#include "gcr/gcrdisk.h"
 #include "files/extract.h"
 #include "files/insert.h"
 #include "make/blank.h"
@@ -50,10 +51,11 @@ __attribute__((format(printf, 1, 2))) std::string formatText(const char *format,
     return text;
 }
 
-// Loads an image; returns why it could not be loaded, in the words of the file
-// errors with the path as it is ("File 'x' not found."), or an empty text
-// when it was loaded.
-std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
+// Loads an image (a G64 or G71 decoded into its blocks); returns why it could
+// not be loaded, in the words of the file errors with the path as it is
+// ("File 'x' not found."), or an empty text when it was loaded. `gcrFault`,
+// when given, tells whether the reason is the GCR image's own.
+std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image, bool *gcrFault = nullptr) {
     if (path.empty() || !imageExists(path)) return formatText("%s '%s' not found.", label, path.c_str());
     uint64_t size = 0;
     LoadResult result = loadImage(path, image, size);
@@ -61,6 +63,9 @@ std::string loadProblem(const std::string &path, const char *label, ImageBuffer 
         return formatText("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
                           static_cast<unsigned long long>(size));
     if (result != LoadResult::Loaded) return formatText("%s '%s' could not be read.", label, path.c_str());
+    std::string fault = decodeGcrFile(path, image);
+    if (gcrFault) *gcrFault = !fault.empty();
+    if (!fault.empty()) return formatText("%s '%s' %s.", label, path.c_str(), fault.c_str());
     confirmShape(path, image);
     return "";
 }
@@ -81,7 +86,9 @@ std::string mapBlockProblem(const ImageBuffer &image, const char *label, const s
 
 // Loads an image, or ends with a file error naming it ("File" or "2nd file").
 void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    std::string problem = loadProblem(path, label, image);
+    bool gcrFault = false;
+    std::string problem = loadProblem(path, label, image, &gcrFault);
+    if (gcrFault) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     if (!problem.empty()) exitWithImageProblem(problem);
 }
 
@@ -227,7 +234,7 @@ void settleViewPosition(const ImageBuffer &image) {
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles &&
-           !options.copyEntries;
+           !options.copyEntries && !options.convertImage;
 }
 
 // -copy: the chosen entries of `from`, each with its name and type bytes as
@@ -317,9 +324,9 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
 // Refused, before anything else runs, for another extension and for a name
 // something already stands at (the write itself refuses one that appears meanwhile).
 void makeNewImage(const std::string &path, ImageBuffer &image) {
-    const DiskFamily *family = familyNamed(fileExtension(path).c_str());
+    const DiskFamily *family = familyOfExtension(fileExtension(path));
     if (!family)
-        exitWithError(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not '%s'.",
+        exitWithError(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71, .d81, .g64 or .g71, not '%s'.",
                       shownOnError(path).c_str());
     if (options.newMapTracks40 && family != &kFamilyD64)
         exitWithError(1, "ERROR: '-40' makes a D64 of 40 tracks; '%s' names a %s.", shownOnError(path).c_str(),
@@ -363,24 +370,42 @@ bool editsGiven(bool undeletes) {
                        [undeletes](const DirEdit &edit) { return (edit.kind == DirEditKind::Undelete) == undeletes; });
 }
 
-void writeDestination(const ImageBuffer &image, const RunPaths &paths) {
-    consolePrintf("\n");
+// -convert: an image read from GCR and written as a block image prints what
+// was read; a family the destination's extension does not name, or a GCR
+// image whose track table is one entry off, is refused.
+void reportConversion(const ImageBuffer &image, const std::string &imagePath, const std::string &destination) {
+    const DiskFamily *family = familyOfExtension(fileExtension(destination));
+    if (family && family != image.shape.family)
+        exitWithMessage(1, "ERROR: '%s' is a %s image; '-convert' cannot write it as '%s'.",
+                        shownOnError(imagePath).c_str(), image.shape.family->name, shownOnError(destination).c_str());
+    std::string extension = fileExtension(destination);
+    if (!image.gcr || extension == "g64" || extension == "g71") return;
+    if (image.gcr->shiftedTrack)
+        exitWithMessage(1, "ERROR: '%s': track %i holds the sectors of track %i (the track table is one entry off); "
+                           "nothing was written.", shownOnError(imagePath).c_str(), image.gcr->shiftedTrack,
+                        image.gcr->shiftedFrom);
+    printGcrConversion(image);
+}
+
+void writeDestination(const ImageBuffer &image, const RunPaths &paths, const std::string &imagePath) {
     std::string destination = paths.destination;
+    if (options.convertImage) reportConversion(image, imagePath, destination);
+    consolePrintf("\n");
     if (destination.empty()) {
-        if (!defaultDestination(paths.source, *image.shape.family, destination))
+        const char *format = image.gcr ? gcrFormatName(image) : image.shape.family->name;
+        if (!defaultDestination(paths.source, format, destination))
             exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
         consolePrintf("Destination file set to '%s'.\n", shownOnOutput(destination).c_str());
     }
+    ImageFileOut out = imageFileOut(image, destination);
+    if (!out.problem.empty())
+        exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(imagePath).c_str(), out.problem.c_str());
     // Output that did not arrive must not be followed by a written file.
     exitIfOutputLost();
-    if (options.newImage) {
-        WriteResult result = writeWholeFile(destination, image.bytes.data(), image.bytes.size(), WriteMode::CreateNew);
-        if (result == WriteResult::AlreadyExists) exitNameTaken(destination);
-        if (result != WriteResult::Written)
-            exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
-        return;
-    }
-    if (saveImage(image, destination) != 0)
+    WriteResult result = writeWholeFile(destination, out.data, out.size,
+                                        options.newImage ? WriteMode::CreateNew : WriteMode::Replace);
+    if (options.newImage && result == WriteResult::AlreadyExists) exitNameTaken(destination);
+    if (result != WriteResult::Written)
         exitWithError(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
 
@@ -451,7 +476,7 @@ int runKestrel(int argc, char **argv) {
         std::string problem = extractFiles(image, paths.into, extractContainer());
         if (!problem.empty()) exitWithError(1, "ERROR: %s", shownOnError(problem).c_str());
     }
-    if (options.imageModified) writeDestination(image, paths);
+    if (options.imageModified) writeDestination(image, paths, imagePath);
     exitIfOutputLost();
     return status;
 }
