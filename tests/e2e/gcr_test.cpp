@@ -274,3 +274,43 @@ TEST(GcrEdits, OnlyChangedDataBlocksAreRewritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// -convert and writes of GCR images that cannot be: one line on standard
+// error, status 1, nothing written.
+TEST(GcrConvert, RefusalsWriteNothing) {
+    TempDir dir;
+    for (const char *image : {"a.d64", "a.d71", "a.d81"}) ASSERT_EQ(runBinary({"-new", "A,AB", image}, dir.path).status, 0);
+    struct Case {
+        std::vector<std::string> args;
+        const char *message;
+    };
+    const Case cases[] = {
+        {{"-convert", "a.d64"},
+         "ERROR: '-convert' writes the image named after the source; its extension (.d64, .d71, .g64, .g71) gives "
+         "the kind.\n"},
+        {{"-convert", "a.d64", "b.d71"}, "ERROR: 'a.d64' is a d64 image; '-convert' cannot write it as 'b.d71'.\n"},
+        {{"-convert", "a.d81", "b.G64"}, "ERROR: 'a.d81' is a d81 image; '-convert' cannot write it as 'b.G64'.\n"},
+        {{"-convert", "a.d71", "b.g64"}, "ERROR: 'a.d71' is a d71 image; '-convert' cannot write it as 'b.g64'.\n"},
+        {{"a.d71", "-adel", "b.g64"},
+         "ERROR: 'a.d71' is a d71 image, which has no GCR-1541 (.g64) form; nothing was written.\n"},
+        {{"a.d81", "-adel", "b.g71"},
+         "ERROR: 'a.d81' is a d81 image, which has no GCR-1571 (.g71) form (a 1581 does not record GCR); nothing "
+         "was written.\n"},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        RunResult run = runBinary(row.args, dir.path);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, row.message);
+        EXPECT_EQ(listFolder(dir.path), (std::vector<std::string>{"a.d64", "a.d71", "a.d81"}));
+    }
+    // A D71 converts to a G71 and back.
+    ASSERT_EQ(runBinary({"-convert", "a.d71", "a.g71"}, dir.path).status, 0);
+    ASSERT_EQ(runBinary({"-convert", "a.g71", "b.d71"}, dir.path).status, 0);
+    EXPECT_EQ(readBytes(dir.file("b.d71")), readBytes(dir.file("a.d71")));
+    EXPECT_TRUE(contains(runBinary({"-json", "a.g71"}, dir.path).out, "\"format\":\"g71\",\"tracks\":70"));
+}
+
+}  // namespace
