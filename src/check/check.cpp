@@ -660,6 +660,7 @@ void printFindingText(const BlockAccount &account, const Finding &found) {
 }
 
 void checkFindings(const ImageBuffer &image, CheckReport &report) {
+    readAllTracks(image);
     BlockAccount account;
     buildAccount(image, account, options.showAll != 0);
     report = CheckReport{};

@@ -55,6 +55,8 @@ const uint8_t *blockAt(const ImageBuffer &image, int track, int sector) {
     if (track < 1 || track > highestTrack(image.shape)) return nullptr;
     uint64_t offset = static_cast<uint64_t>(blockOffset(image.shape, track, sector));
     if (offset + kBlockSize > imageBlockBytes(image)) return nullptr;
+    if (image.readTrack) [[unlikely]]
+        image.readTrack(image, track);
     return image.bytes.data() + offset;
 }
 

@@ -43,6 +43,10 @@ struct ImageBuffer {
     ImageBytes bytes;
     DiskShape shape;
     std::shared_ptr<const GcrDisk> gcr = nullptr;  // the GCR image the blocks were decoded from, or none
+    // Called by blockAt before it hands out a block of `track`, when set: a
+    // GCR image decodes each track the first time one of its blocks is asked
+    // for, so that a listing reads the directory's track, not the disk.
+    void (*readTrack)(const ImageBuffer &image, int track) = nullptr;
 };
 
 // One 256-byte block: track from 1, sector from 0.
@@ -88,7 +92,8 @@ uint64_t imageBlockBytes(const ImageBuffer &image);
 
 // The one gate for block access: the block's bytes when its track is 1 to
 // highestTrack (40 on a D64 of any length) and all 256 bytes lie inside the
-// image's blocks (imageBlockBytes), else nullptr. Only the low 8 bits of track
+// image's blocks (imageBlockBytes), else nullptr; the track is decoded first
+// when the image's blocks come from GCR (readTrack). Only the low 8 bits of track
 // and sector count, as for blockOffset.
 const uint8_t *blockAt(const ImageBuffer &image, int track, int sector);
 uint8_t *blockAt(ImageBuffer &image, int track, int sector);

@@ -380,6 +380,7 @@ void reportConversion(const ImageBuffer &image, const std::string &imagePath, co
                         shownOnError(imagePath).c_str(), image.shape.family->name, shownOnError(destination).c_str());
     std::string extension = fileExtension(destination);
     if (!image.gcr || extension == "g64" || extension == "g71") return;
+    readAllTracks(image);
     if (image.gcr->shiftedTrack)
         exitWithMessage(1, "ERROR: '%s': track %i holds the sectors of track %i (the track table is one entry off); "
                            "nothing was written.", shownOnError(imagePath).c_str(), image.gcr->shiftedTrack,

@@ -33,6 +33,16 @@ struct DecodeTable {
 };
 constexpr DecodeTable kDecode;
 
+// Each byte as its two codes, ten bits.
+struct EncodeTable {
+    uint16_t codesOf[256];
+    constexpr EncodeTable() : codesOf() {
+        for (int byte = 0; byte < 256; ++byte)
+            codesOf[byte] = static_cast<uint16_t>(kGcrCode[byte >> 4] << 5 | kGcrCode[byte & 0xF]);
+    }
+};
+constexpr EncodeTable kEncode;
+
 // ---- The track as a circular bit stream ----
 
 // A sync is this many one bits or more; the data after it starts at the
@@ -49,11 +59,21 @@ constexpr uint32_t kNone = UINT32_MAX;
 // Bytes past the bits a read may reach, so that 8-byte loads stay inside.
 constexpr size_t kLoadSlack = 16;
 
+// Leaves the bytes resize() adds unset: makeStream fills them all.
+struct UninitializedBytes : std::allocator<uint8_t> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedBytes;
+    };
+    template <typename U>
+    void construct(U *) {}
+};
+
 // The track's bytes followed by as many of them again (circularly) as a read
 // that starts within the revolution can reach: every read below is a plain
 // read of this buffer, never outside it.
 struct Stream {
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t, UninitializedBytes> bytes;
     uint64_t bits;      // bits of one revolution
     uint64_t waitBits;  // the longest wait for a sync: 20 ms, a tenth of a revolution at 300 rpm
     uint64_t limit;     // bits a read may reach
@@ -64,7 +84,7 @@ Stream makeStream(const uint8_t *gcr, size_t length) {
     stream.bits = static_cast<uint64_t>(length) * 8;
     stream.waitBits = std::max<uint64_t>(stream.bits / 10, 8 * 16);
     size_t reach = length + stream.waitBits / 8 + kHeaderGcrBytes + kDataBlockGcrBytes + 8;
-    stream.bytes.assign(reach + kLoadSlack, 0);
+    stream.bytes.resize(reach + kLoadSlack);  // every byte is filled below when the track has any
     for (size_t done = 0; length > 0 && done < stream.bytes.size();) {
         size_t count = std::min(length, stream.bytes.size() - done);
         std::memcpy(stream.bytes.data() + done, gcr, count);
@@ -312,10 +332,14 @@ const char *readErrorName(int error) {
     }
 }
 
-void readTrack(const uint8_t *gcr, size_t length, int track, int sectors, DiskId id, uint8_t *blocks,
-               SectorRead *reads) {
+DiskId readTrack(const uint8_t *gcr, size_t length, int track, int sectors, DiskId id, uint8_t *blocks,
+                 SectorRead *reads, bool ownId) {
     Stream stream = makeStream(gcr, length);
     TrackPass pass = passOver(stream, track, sectors, blocks);
+    const HeaderFound &first = pass.headers[0];
+    DiskId own{first.bit != kNone && first.goodGcr, first.bytes[5], first.bytes[4]};
+    if (first.bit == kNone) own = {false, 0, 0};
+    if (ownId) id = own;
     for (int s = 0; s < sectors; ++s) {
         SectorRead &read = reads[s];
         read = pass.data[static_cast<size_t>(s)];
@@ -323,6 +347,7 @@ void readTrack(const uint8_t *gcr, size_t length, int track, int sectors, DiskId
         read.error = sectorError(pass, s, id);
         if (!read.dataFound) fillUnreadable(blocks + 256 * s);
     }
+    return own;
 }
 
 bool hasSync(const uint8_t *gcr, size_t length) {
@@ -331,20 +356,26 @@ bool hasSync(const uint8_t *gcr, size_t length) {
     return nextSync(stream, 0, stream.bits, onesBefore(stream, 0)) != kNone;
 }
 
-DiskId headerIdOf(const uint8_t *gcr, size_t length, int track, int sector) {
+bool holdsHeaderOf(const uint8_t *gcr, size_t length, int track, int sectors) {
+    if (length == 0) return false;
     Stream stream = makeStream(gcr, length);
-    std::vector<uint8_t> blocks(static_cast<size_t>(sector + 1) * 256);
-    TrackPass pass = passOver(stream, track, sector + 1, blocks.data());
-    const HeaderFound &header = pass.headers[static_cast<size_t>(sector)];
-    if (header.bit == kNone || !header.goodGcr) return {false, 0, 0};
-    return {true, header.bytes[5], header.bytes[4]};
+    uint64_t sync = nextSync(stream, 0, stream.bits, onesBefore(stream, 0));
+    while (sync != kNone) {
+        uint8_t bytes[4];
+        decodeBytes(stream, sync, 4, bytes);
+        if (bytes[0] == kHeaderMark && bytes[3] == track && bytes[2] < sectors) return true;
+        uint64_t resume = bytes[0] == kDataMark ? sync + kDataBlockGcrBytes * 8 : sync + 1;
+        if (resume >= stream.bits) break;
+        sync = nextSync(stream, resume, stream.bits, resume == sync + 1 ? 0 : onesBefore(stream, resume));
+    }
+    return false;
 }
 
 void encodeGcr(const uint8_t *bytes, size_t count, uint8_t *gcr) {
     for (size_t i = 0; i + 4 <= count; i += 4, gcr += 5) {
-        uint64_t word = 0;
-        for (size_t k = 0; k < 4; ++k)
-            word = word << 10 | static_cast<uint64_t>(kGcrCode[bytes[i + k] >> 4]) << 5 | kGcrCode[bytes[i + k] & 0xF];
+        uint64_t word = static_cast<uint64_t>(kEncode.codesOf[bytes[i]]) << 30 |
+                        static_cast<uint64_t>(kEncode.codesOf[bytes[i + 1]]) << 20 |
+                        static_cast<uint64_t>(kEncode.codesOf[bytes[i + 2]]) << 10 | kEncode.codesOf[bytes[i + 3]];
         for (int k = 0; k < 5; ++k) gcr[k] = static_cast<uint8_t>(word >> (32 - 8 * k));
     }
 }

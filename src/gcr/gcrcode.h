@@ -51,15 +51,20 @@ struct DiskId {
 // data block of the sector can be read (20, 21, 22), $4B and 255 bytes $01,
 // the pattern the format writes. Every loop is bounded by the track's length;
 // a track of nothing but ones, or of no sync, ends in 21 for every sector.
-void readTrack(const uint8_t *gcr, size_t length, int track, int sectors, DiskId id, uint8_t *blocks,
-               SectorRead *reads);
+// Returns the id in the header of sector 0 (known false when it has none or
+// its GCR is bad); with `ownId` the headers are compared with that id
+// instead of `id` (track 18, where the drive takes the disk's id from).
+DiskId readTrack(const uint8_t *gcr, size_t length, int track, int sectors, DiskId id, uint8_t *blocks,
+                 SectorRead *reads, bool ownId = false);
 
 // True when the track holds a sync anywhere (circularly).
 bool hasSync(const uint8_t *gcr, size_t length);
 
-// The id in the first header of `track`/`sector` on the track, as readTrack
-// finds it; known false when there is none or its GCR is bad.
-DiskId headerIdOf(const uint8_t *gcr, size_t length, int track, int sector);
+// True when a header ($08) of `track` and one of its `sectors` follows a sync
+// on the track: a drive finds at least one of its sectors (it reads with
+// neither 20 nor 21). Data blocks are passed over unread (a header hidden
+// inside bad GCR is not looked for: this only chooses 35 or 40 tracks).
+bool holdsHeaderOf(const uint8_t *gcr, size_t length, int track, int sectors);
 
 // How a sector is written into a track (encodeTrack).
 struct SectorWrite {

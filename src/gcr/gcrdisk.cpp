@@ -96,7 +96,7 @@ std::string trackList(const std::vector<int> &halves) {
 // Reads the table: each entry's offset, length inside the file, speed;
 // faults of single entries go to disk.faults.
 std::string readTable(GcrDisk &disk) {
-    const std::vector<uint8_t> &file = disk.file;
+    const ImageBytes &file = disk.file;
     size_t entries = file.size() > 9 ? file[9] : 0;
     if (file.size() < kTableStart) return "is too short for the header of a GCR image";
     if (entries == 0) return "has a track table of 0 entries";
@@ -137,12 +137,15 @@ bool readable(int error) { return error != kHeaderNotFound && error != kNoSync; 
 
 // Reads one track's sectors into the decoded image; a missing track reads as no sync.
 void readDiskTrack(GcrDisk &disk, ImageBuffer &decoded, int track) {
+    disk.pending[static_cast<size_t>(track)] = 0;
     int sectors = sectorsPerTrack(decoded.shape, track);
     int entry = entryOfTrack(disk, track);
     uint8_t *blocks = blockAt(decoded, track, 0);
     SectorRead reads[kMostSectors];
     const uint8_t *gcr = trackBytes(disk, entry);
-    readTrack(gcr, gcr ? disk.tracks[static_cast<size_t>(entry)].length : 0, track, sectors, disk.id, blocks, reads);
+    DiskId own = readTrack(gcr, gcr ? disk.tracks[static_cast<size_t>(entry)].length : 0, track, sectors, disk.id,
+                           blocks, reads, track == decoded.shape.systemTrack);
+    if (track == decoded.shape.systemTrack) disk.id = own;
     int first = blockOffset(decoded.shape, track, 0) / kBlockSize;
     uint8_t *errorBytes = decoded.bytes.data() + static_cast<size_t>(blockCount(decoded.shape)) * kBlockSize;
     for (int s = 0; s < sectors; ++s) {
@@ -150,6 +153,8 @@ void readDiskTrack(GcrDisk &disk, ImageBuffer &decoded, int track) {
                                                         reads[s].dataBit};
         errorBytes[first + s] = jobCodeOf(reads[s].error);
     }
+    std::memcpy(disk.blocks.data() + static_cast<size_t>(first) * kBlockSize, blocks,
+                static_cast<size_t>(sectors) * kBlockSize);
     // A track whose headers all name the track next to it: the table is one entry off.
     bool allNotFound = gcr != nullptr;
     for (int s = 0; s < sectors && allNotFound; ++s) allNotFound = reads[s].error == kHeaderNotFound;
@@ -158,7 +163,7 @@ void readDiskTrack(GcrDisk &disk, ImageBuffer &decoded, int track) {
         std::vector<uint8_t> scratch(static_cast<size_t>(sectors) * kBlockSize);
         readTrack(gcr, disk.tracks[static_cast<size_t>(entry)].length, other, sectors, disk.id, scratch.data(), reads);
         if (!readable(reads[0].error)) continue;
-        if (!disk.shiftedTrack) disk.shiftedTrack = track, disk.shiftedFrom = other;
+        if (!disk.shiftedTrack || track < disk.shiftedTrack) disk.shiftedTrack = track, disk.shiftedFrom = other;
         disk.faults.push_back("track " + std::to_string(track) + " holds the sectors of track " +
                                   std::to_string(other) + ": the track table is one entry off");
     }
@@ -199,7 +204,19 @@ void cutToMapTracks(ImageBuffer &decoded, GcrDisk &disk) {
     std::memmove(decoded.bytes.data() + blocks * kBlockSize, decoded.bytes.data() + wide * kBlockSize, blocks);
     decoded.bytes.resize(blocks * (kBlockSize + 1));
     disk.sectors.resize(blocks);
+    disk.blocks.resize(blocks * kBlockSize);
+    disk.pending.resize(static_cast<size_t>(shape.tracks) + 1);
     decoded.shape = shape;
+}
+
+// ImageBuffer::readTrack of an image read from GCR: decodes the track when it
+// has not been yet. The image and its GcrDisk are never made const (loaded
+// into plain buffers), so they may change here behind the gate's const.
+void readPendingTrack(const ImageBuffer &image, int track) {
+    GcrDisk &disk = const_cast<GcrDisk &>(*image.gcr);
+    if (track < 1 || static_cast<size_t>(track) >= disk.pending.size() || !disk.pending[static_cast<size_t>(track)])
+        return;
+    readDiskTrack(disk, const_cast<ImageBuffer &>(image), track);
 }
 
 }  // namespace
@@ -221,35 +238,44 @@ int errorOfJobCode(int code) {
 
 std::string readGcrImage(ImageBuffer &image) {
     auto disk = std::make_shared<GcrDisk>();
-    disk->file.assign(image.bytes.begin(), image.bytes.end());
-    disk->twoSides = image.bytes.size() >= 8 && std::memcmp(image.bytes.data(), "GCR-1571", 8) == 0;
-    image.bytes.clear();
+    disk->file.swap(image.bytes);
+    disk->twoSides = disk->file.size() >= 8 && std::memcmp(disk->file.data(), "GCR-1571", 8) == 0;
     std::string problem = readTable(*disk);
     if (!problem.empty()) return problem;
     const DiskFamily &family = disk->twoSides ? kFamilyD71 : kFamilyD64;
     ImageBuffer decoded;
     decoded.shape = formattedShape(family, disk->twoSides ? family.mapTracks : kExtendedD64Tracks, true);
-    int blocks = blockCount(decoded.shape);
-    decoded.bytes.resize(static_cast<size_t>(blocks) * (kBlockSize + 1));
-    disk->sectors.resize(static_cast<size_t>(blocks));
-    int entry18 = entryOfTrack(*disk, family.systemTrack);
-    const uint8_t *track18 = trackBytes(*disk, entry18);
-    if (track18) disk->id = headerIdOf(track18, disk->tracks[static_cast<size_t>(entry18)].length, family.systemTrack, 0);
-    for (int track = 1; track <= decoded.shape.tracks; ++track) readDiskTrack(*disk, decoded, track);
+    size_t blocks = static_cast<size_t>(blockCount(decoded.shape));
+    decoded.bytes.resize(blocks * (kBlockSize + 1));
+    disk->sectors.resize(blocks);
+    disk->blocks.resize(blocks * kBlockSize);
+    disk->pending.assign(static_cast<size_t>(decoded.shape.tracks) + 1, 1);
+    // A D64 has tracks 36-40 when a sector of theirs reads: when a header of
+    // one of them is found there (not all 20 or 21).
     bool extraTracksRead = false;
-    for (int track = family.mapTracks + 1; track <= decoded.shape.tracks && !disk->twoSides; ++track)
-        for (int s = 0; s < sectorsPerTrack(decoded.shape, track); ++s)
-            extraTracksRead |= readable(disk->sectors[static_cast<size_t>(blockOffset(decoded.shape, track, s) / kBlockSize)].error);
+    for (int track = family.mapTracks + 1; track <= decoded.shape.tracks && !disk->twoSides; ++track) {
+        int entry = entryOfTrack(*disk, track);
+        const uint8_t *gcr = trackBytes(*disk, entry);
+        extraTracksRead = extraTracksRead || (gcr && holdsHeaderOf(gcr, disk->tracks[static_cast<size_t>(entry)].length,
+                                                                   track, sectorsPerTrack(decoded.shape, track)));
+    }
     if (!disk->twoSides && !extraTracksRead) cutToMapTracks(decoded, *disk);
+    // The system track first: error 29 compares each header with the id of 18/0's.
+    readDiskTrack(*disk, decoded, family.systemTrack);
     noteLeftOut(*disk, decoded.shape);
-    disk->blocks.assign(decoded.bytes.begin(), decoded.bytes.begin() + static_cast<long>(blockCount(decoded.shape)) * kBlockSize);
     image.bytes.swap(decoded.bytes);
     image.shape = decoded.shape;
     image.gcr = std::move(disk);
+    image.readTrack = readPendingTrack;
     return "";
 }
 
+void readAllTracks(const ImageBuffer &image) {
+    for (int track = 1; image.gcr && track <= image.shape.tracks; ++track) readPendingTrack(image, track);
+}
+
 void blockFileBytes(const ImageBuffer &image, std::vector<uint8_t> &out) {
+    readAllTracks(image);
     size_t blocks = static_cast<size_t>(blockCount(image.shape)) * kBlockSize;
     size_t end = std::min(image.bytes.size(), blocks);
     bool errors = false;
@@ -275,7 +301,7 @@ int wantedError(const ImageBuffer &image, int track, int sector) {
 // Every block the edits changed, rewritten in place in a copy of the file.
 std::string patchFile(const ImageBuffer &image, std::vector<uint8_t> &out) {
     const GcrDisk &disk = *image.gcr;
-    out = disk.file;
+    out.assign(disk.file.begin(), disk.file.end());
     for (int track = 1; track <= image.shape.tracks; ++track) {
         for (int s = 0; s < sectorsPerTrack(image.shape, track); ++s) {
             size_t index = static_cast<size_t>(blockOffset(image.shape, track, s) / kBlockSize);
@@ -307,11 +333,12 @@ std::string encodeFile(const ImageBuffer &image, bool twoSides, std::vector<uint
     const uint8_t *header = headerBlock(image);
     DiskId id{true, header ? header[family.idOffset] : uint8_t{0}, header ? header[family.idOffset + 1] : uint8_t{0}};
     size_t entries = static_cast<size_t>(kWrittenEntries) * (twoSides ? 2 : 1);
+    out.reserve(kTableStart + entries * 8 + static_cast<size_t>(image.shape.tracks) * (kWrittenStoredSize + 2));
     out.assign(kTableStart + entries * 8, 0);
     std::memcpy(out.data(), twoSides ? "GCR-1571" : "GCR-1541", 8);
     out[9] = static_cast<uint8_t>(entries);
     putWord(out, 10, kWrittenStoredSize, 2);
-    GcrDisk layout{{}, twoSides, std::vector<GcrTrackEntry>(entries), {}, {}, {}, {}, {}, 0, 0};
+    GcrDisk layout{{}, twoSides, std::vector<GcrTrackEntry>(entries), {}, {}, {}, {}, {}, {}, 0, 0};
     for (size_t entry = 0; entry < entries; ++entry) {
         int halves = halvesOfEntry(layout, static_cast<int>(entry));
         putWord(out, kTableStart + 4 * (entries + entry), zoneOf(sectorsPerTrack(image.shape, halves / 2)).speed, 4);
@@ -338,11 +365,13 @@ std::string encodeFile(const ImageBuffer &image, bool twoSides, std::vector<uint
 }  // namespace
 
 std::string gcrFileBytes(const ImageBuffer &image, bool twoSides, std::vector<uint8_t> &out) {
+    readAllTracks(image);
     if (image.gcr && image.gcr->twoSides == twoSides) return patchFile(image, out);
     return encodeFile(image, twoSides, out);
 }
 
 void printGcrConversion(const ImageBuffer &image) {
+    readAllTracks(image);
     const GcrDisk &disk = *image.gcr;
     int counts[32] = {};
     int sectors = 0;

@@ -30,9 +30,11 @@ struct GcrSector {
 };
 
 struct GcrDisk {
-    std::vector<uint8_t> file;          // the image file as read
+    ImageBytes file;                    // the image file as read
     bool twoSides;                      // a GCR-1571 image
     std::vector<GcrTrackEntry> tracks;  // the table, by entry (entry 2(T-1) is track T)
+    // Filled track by track as the tracks are first read (ImageBuffer::readTrack):
+    std::vector<uint8_t> pending;       // by track: 1 while it is not decoded yet
     std::vector<GcrSector> sectors;     // by block position of the decoded image (blockOffset / 256)
     ImageBytes blocks;                  // the decoded blocks as read: which an edit changed
     DiskId id;                          // the id in the header of 18/0, which error 29 compares with
@@ -51,11 +53,16 @@ const char *gcrFormatName(const ImageBuffer &image);
 // Decodes the G64 or G71 file held in image.bytes: on success the image
 // holds the decoded blocks and error bytes (a D64 of 35 tracks, or 40 when a
 // sector of tracks 36-40 reads; a D71 of 70), its shape says so, image.gcr
-// keeps the file, and "" is returned. A table that does not fit in the file
+// keeps the file, and "" is returned. Each track is decoded when a block of
+// it is first asked for (blockAt), or by readAllTracks. A table that does not fit in the file
 // returns why, in words that follow the file's name; the image is then left
 // empty. Faults of single tracks (offsets or lengths past the end) are not
 // failures: those tracks read as no sync, and GcrDisk::faults names them.
 std::string readGcrImage(ImageBuffer &image);
+
+// Decodes every track not decoded yet: what needs each sector's read error
+// (the check, a conversion, a write) calls it first. Nothing for other images.
+void readAllTracks(const ImageBuffer &image);
 
 // The GCR image file of `image` into `out` ("GCR-1571" when `twoSides`): the
 // file it was read from with each changed block rewritten in place, or, for
