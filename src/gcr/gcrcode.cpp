@@ -249,6 +249,13 @@ TrackPass passOver(const Stream &stream, int track, int sectors, uint8_t *blocks
         if (!taken) {
             uint8_t bytes[kHeaderBytes];
             decodeBytes(stream, sync, kHeaderBytes, bytes);
+            // A block whose first code starts with a 1 (a mark of $FF) loses
+            // that bit to the sync: its track and sector are read a bit earlier.
+            if (bytes[0] != kHeaderMark && bytes[0] != kDataMark && sync > 0) {
+                uint8_t early[kHeaderBytes];
+                decodeBytes(stream, sync - 1, kHeaderBytes, early);
+                if (early[3] == track && early[2] < sectors) pass.markedWrong[early[2]] = 1;
+            }
             int sector = bytes[2];
             if (bytes[3] == track && sector < sectors) {
                 HeaderFound &header = pass.headers[static_cast<size_t>(sector)];
