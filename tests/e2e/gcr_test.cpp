@@ -8,7 +8,7 @@
 // own writer, and edits written back in place.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,10 +36,11 @@ std::vector<uint8_t> sourceDisk() {
 // "T/S NN" for each read error -check reports.
 std::set<std::string> readErrors(const std::string &checkOutput) {
     std::set<std::string> found;
-    static const std::regex line("block ([0-9]+)/([0-9]+): ([0-9]+) ");
     for (const std::string &text : splitLines(checkOutput)) {
-        std::smatch match;
-        if (std::regex_search(text, match, line)) found.insert(match[1].str() + "/" + match[2].str() + " " + match[3].str());
+        size_t at = text.find("block ");
+        int track, sector, error;
+        if (at != std::string::npos && std::sscanf(text.c_str() + at, "block %d/%d: %d ", &track, &sector, &error) == 3)
+            found.insert(std::to_string(track) + "/" + std::to_string(sector) + " " + std::to_string(error));
     }
     return found;
 }
