@@ -22,7 +22,8 @@
 //   image "b.d64"                the second image; absent means a copy of a.d64
 //
 // `kestrel_fuzz --make-seed OUT KEYS A.D64 B.D64|- ARG...` writes such an
-// input for a real image pair and command line; fuzz/make-seeds.sh uses it.
+// input for a real image pair and command line (an image given as
+// g64:FILE.d64:KNOBS takes the G64 form); fuzz/make-seeds.sh uses it.
 //
 // Files: each process works in <TMPDIR>/kestrel-fuzz-XXXXXX/run, emptied before
 // every input; names never hold "/", so no run is meant to leave that folder.
@@ -48,6 +49,7 @@
 #include "directory/listing.h"
 #include "disk/chain.h"
 #include "frontend/run.h"
+#include "gcr/gcrdisk.h"
 
 #ifdef __AFL_HAVE_MANUAL_CONTROL
 __AFL_FUZZ_INIT();
@@ -129,6 +131,8 @@ const char *const kTokens[] = {
     // block commands, the blocks and bytes they take, and the editors (refused: no terminal)
     "-bwrite", "-bread", "-bpoke", "-bfill", "-bcopy", "-bused", "-bfree", "-chain", "1/0", "40/3", "a9 00 60",
     "blk.bin", "-edit", "-bedit", "-bamedit",
+    // GCR images: the conversion and the names that choose what it writes
+    "-convert", "out.g64", "out.d71", "n.G64", "out.g71",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 
@@ -212,7 +216,9 @@ constexpr uint32_t kMaxImageLength = 0x40000;
 // error bytes, and a block to spare.
 constexpr uint32_t kMaxFamilyImageLength = 819200 + 3200 + 256;
 
-// An image in one of three forms, chosen by the first byte:
+void readG64Form(Reader &in, std::vector<uint8_t> &bytes);
+
+// An image in one of four forms, chosen by the first byte:
 //   even:      raw: 24-bit length, then that many bytes (or as many as are left);
 //   1 mod 4:   sparse: 24-bit length, fill byte, 16-bit patch count, then patches
 //              of (track, sector, offset in block, length 1..256 with 0 for 256,
@@ -223,8 +229,13 @@ constexpr uint32_t kMaxFamilyImageLength = 819200 + 3200 + 256;
 //              (offset / 256) instead of track and sector, and the length goes up
 //              to kMaxFamilyImageLength: the form of D71 and D81 images, whose
 //              layouts the D64 one cannot address.
+//   7 mod 8:   a G64 (readG64Form).
 void readImage(Reader &in, std::vector<uint8_t> &bytes) {
     int form = in.byte();
+    if (form % 8 == 7) {
+        readG64Form(in, bytes);
+        return;
+    }
     bool numbered = form % 4 == 3;
     uint32_t length = in.number(3) % ((numbered ? kMaxFamilyImageLength : kMaxImageLength) + 1);
     const uint8_t *from;
@@ -251,6 +262,97 @@ void readImage(Reader &in, std::vector<uint8_t> &bytes) {
         size_t copied = std::min(inside, got);
         std::memcpy(&bytes[offset], from, copied);
         std::memset(&bytes[offset] + copied, 0, inside - copied);  // past the input's end
+    }
+}
+
+// A G64 written by kestrel's GCR writer from a D64 in the sparse form (its
+// length cut to 35 tracks) with error bytes, then damaged the ways GCR tools
+// fail on:
+//   error count (0..15), then (track, sector, error) each: the read error recorded;
+//   shift (bits 0..7) and rotation (16 bits) of every track: syncs off byte
+//   boundaries, sectors wrapping past a track's end;
+//   count (0..3) of (track, kind): a killer track, no sync, missing, its half
+//   track holding its data, its offset or length past the end of the file;
+//   the table's N, its stored size (16 bits; 0 keeps them);
+//   patches (16-bit count) of (24-bit offset, length, bytes) over the file.
+constexpr int kGcrErrors[] = {0x02, 0x03, 0x04, 0x05, 0x06, 0x09, 0x0B, 0x10};
+constexpr size_t kD64Bytes = 174848;
+constexpr size_t kG64Table = 12;
+constexpr size_t kG64Entries = 84;
+
+uint32_t g64Word(const std::vector<uint8_t> &g64, size_t at) {
+    return g64[at] | g64[at + 1] << 8 | g64[at + 2] << 16 | static_cast<uint32_t>(g64[at + 3]) << 24;
+}
+
+void putG64Word(std::vector<uint8_t> &g64, size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) g64[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Rotates a track's bytes by `bytes` and then `bits` to the right, circularly.
+void rotateTrack(uint8_t *track, size_t length, size_t bytes, int bits) {
+    std::rotate(track, track + (length - bytes % length) % length, track + length);
+    if (bits == 0) return;
+    uint8_t carry = track[length - 1];
+    for (size_t i = 0; i < length; ++i) {
+        uint8_t byte = track[i];
+        track[i] = static_cast<uint8_t>(byte >> bits | carry << (8 - bits));
+        carry = byte;
+    }
+}
+
+// Fills the bytes of the track at `offset` (when the file holds them).
+void fillTrack(std::vector<uint8_t> &g64, uint32_t offset, uint8_t byte) {
+    constexpr size_t kShortestTrack = 6250;
+    if (offset > 0 && offset + 2 + kShortestTrack <= g64.size()) std::memset(g64.data() + offset + 2, byte, kShortestTrack);
+}
+
+void readG64Form(Reader &in, std::vector<uint8_t> &bytes) {
+    std::vector<uint8_t> blocks(kD64Bytes, in.byte());
+    for (uint32_t patches = in.number(2) % 800; patches > 0 && !in.done(); --patches) {
+        int track = in.byte() % 35 + 1;
+        size_t offset = trackStart(track) + static_cast<size_t>(in.byte() % 21) * 256 + in.byte();
+        const uint8_t *from;
+        size_t got = in.take(in.byte() + 1u, from);
+        for (size_t i = 0; i < got && offset + i < kD64Bytes; ++i) blocks[offset + i] = from[i];
+    }
+    ImageBuffer image;
+    image.bytes.assign(blocks.begin(), blocks.end());
+    image.bytes.resize(kD64Bytes + 683, 0x01);
+    image.shape = shapeForSize(image.bytes.size());
+    for (int n = in.byte() % 16; n > 0; --n) {
+        int track = in.byte() % 35 + 1, sector = in.byte() % sectorsOn(track);
+        image.bytes[kD64Bytes + trackStart(track) / 256 + static_cast<size_t>(sector)] =
+            static_cast<uint8_t>(kGcrErrors[in.byte() % 8]);
+    }
+    gcrFileBytes(image, false, bytes);
+    size_t shiftBytes = in.number(2), shiftBits = in.byte() % 8;
+    for (size_t entry = 0; entry < kG64Entries; entry += 2) {
+        uint32_t offset = g64Word(bytes, kG64Table + 4 * entry);
+        if (offset == 0) continue;
+        size_t length = bytes[offset] | bytes[offset + 1] << 8;
+        rotateTrack(bytes.data() + offset + 2, length, shiftBytes, static_cast<int>(shiftBits));
+    }
+    for (int n = in.byte() % 4; n > 0; --n) {
+        size_t entry = static_cast<size_t>(in.byte() % 35) * 2, at = kG64Table + 4 * entry;
+        uint32_t offset = g64Word(bytes, at);
+        switch (in.byte() % 6) {
+            case 0: fillTrack(bytes, offset, 0xFF); break;                       // killer track
+            case 1: fillTrack(bytes, offset, 0x55); break;                       // no sync
+            case 2: putG64Word(bytes, at, 0, 4); break;                          // missing
+            case 3: putG64Word(bytes, at + 4, offset, 4); break;                 // its half track too
+            case 4: putG64Word(bytes, at, 0x7FFFFF00, 4); break;                 // past the end
+            default:                                                             // longer than stored
+                if (offset > 0 && offset + 2 <= bytes.size()) putG64Word(bytes, offset, 0xFFFF, 2);
+                break;
+        }
+    }
+    if (uint8_t entries = in.byte()) bytes[9] = entries;
+    if (uint32_t stored = in.number(2)) putG64Word(bytes, 10, stored, 2);
+    for (uint32_t patches = in.number(2); patches > 0 && !in.done(); --patches) {
+        size_t offset = in.number(3) % bytes.size();
+        const uint8_t *from;
+        size_t got = in.take(in.byte() + 1u, from);
+        for (size_t i = 0; i < got && offset + i < bytes.size(); ++i) bytes[offset + i] = from[i];
     }
 }
 
@@ -522,6 +624,42 @@ void encodeImage(const std::vector<uint8_t> &bytes, std::vector<uint8_t> &out) {
     out[countAt + 1] = static_cast<uint8_t>(patches);
 }
 
+// An image in the G64 form (readG64Form): the D64's blocks as patches of
+// their non-zero bytes, then the knobs' bytes as given (in hex).
+void encodeG64Form(const std::vector<uint8_t> &d64, const std::string &knobs, std::vector<uint8_t> &out) {
+    out.insert(out.end(), {7, 0});
+    size_t countAt = out.size();
+    out.insert(out.end(), {0, 0});
+    int patches = 0;
+    for (int track = 1; track <= 35; ++track) {
+        for (int sector = 0; sector < sectorsOn(track); ++sector) {
+            size_t start = trackStart(track) + static_cast<size_t>(sector) * 256;
+            size_t end = std::min(start + 256, d64.size());
+            while (start < end && d64[start] == 0) ++start;
+            while (end > start && d64[end - 1] == 0) --end;
+            if (start >= end) continue;
+            size_t offset = start - trackStart(track) - static_cast<size_t>(sector) * 256;
+            out.insert(out.end(), {static_cast<uint8_t>(track - 1), static_cast<uint8_t>(sector),
+                                   static_cast<uint8_t>(offset), static_cast<uint8_t>(end - start - 1)});
+            out.insert(out.end(), d64.begin() + static_cast<long>(start), d64.begin() + static_cast<long>(end));
+            ++patches;
+        }
+    }
+    out[countAt] = static_cast<uint8_t>(patches >> 8);
+    out[countAt + 1] = static_cast<uint8_t>(patches);
+    for (size_t i = 0; i + 1 < knobs.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(knobs.substr(i, 2), nullptr, 16)));
+}
+
+// An image argument of --make-seed: a file, or "g64:FILE:KNOBS" for the G64 form.
+void encodeImageArgument(const std::string &argument, std::vector<uint8_t> &out) {
+    if (argument.rfind("g64:", 0) != 0) {
+        encodeImage(readFile(argument.c_str()), out);
+        return;
+    }
+    size_t colon = argument.find(':', 4);
+    encodeG64Form(readFile(argument.substr(4, colon - 4).c_str()), argument.substr(colon + 1), out);
+}
+
 int makeSeed(int argc, char **argv) {
     if (argc < 6) {
         std::fprintf(stderr, "usage: %s --make-seed OUT KEYS A.D64 B.D64|- ARG...\n", argv[0]);
@@ -532,8 +670,8 @@ int makeSeed(int argc, char **argv) {
     std::string keys = argv[3];
     out.push_back(static_cast<uint8_t>(keys.size()));
     out.insert(out.end(), keys.begin(), keys.end());
-    encodeImage(readFile(argv[4]), out);
-    if (std::strcmp(argv[5], "-") != 0) encodeImage(readFile(argv[5]), out);
+    encodeImageArgument(argv[4], out);
+    if (std::strcmp(argv[5], "-") != 0) encodeImageArgument(argv[5], out);
     return writeFile(argv[2], out) ? 0 : 3;
 }
 

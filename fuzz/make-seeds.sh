@@ -133,4 +133,25 @@ seed "" full.d64 empty.d64 -bfill 1/0 0xea -bpoke 1/0 4 'a9 00 60' -bused 1/0 a.
 seed "" full.d64 empty.d64 -bcopy 17/5 b.d64 18/0 -chain 1 a.d64 out.d64
 seed "" files.d81 - -bwrite 40/3 e.seq -bfree 40/3 -bread 1/0 blk.bin -chain 40/3 a.d64 out.d64
 seed "" full.d64 - -edit a.d64
+# G64s (the harness's G64 form: full.d64 through kestrel's GCR writer, then
+# knobs), one per pitfall of GCR readers, each listed, checked, converted and
+# edited in place.
+g64_knobs=(
+  "00 0000 00 00 00 0000 0000"                                           # as written
+  "07 000000 000101 000202 000303 000404 000505 100006 0000 00 00 00 0000 0000"  # each read error
+  "00 0123 03 00 00 0000 0000"                                           # syncs 3 bits off, sectors wrapping
+  "00 0000 00 03 0400 1e01 0b02 00 0000 0000"                            # killer, no sync, missing track
+  "00 0000 00 03 0203 0804 2205 00 0000 0000"                            # half track, offset and length past the end
+  "00 0000 00 00 46 1e0c 0000"                                           # N = 70, stored size 7,692
+  "00 0000 00 00 00 0000 0001 0002ac 03 45585401"                        # an EXT block over track 1
+)
+for knobs in "${g64_knobs[@]}"; do
+  image="g64:full.d64:${knobs// /}"
+  seed "" "$image" - -check a.d64
+  seed "" "$image" - -convert a.d64 out.d64
+  seed "" "$image" - -vantsfbc a.d64
+  seed "" "$image" - -w h.prg -rename 0 x -fix a.d64 out.g64
+done
+seed "" full.d64 - -convert a.d64 out.g64
+seed "" empty.d64 - -new DEMO,23 n.G64
 echo "$n seeds in $out"

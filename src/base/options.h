@@ -117,6 +117,8 @@ struct Options {
     int editDirectory;      /* -edit: the directory-art editor */
     int editBlocks;         /* -bedit [track [sector]]: the block editor at viewTrack/viewSector */
     int editMap;            /* -bamedit: the block editor's map view */
+    /* -convert: the image written as the kind the destination's extension names (.d64 .d71 .g64 .g71) */
+    int convertImage;       /* -convert: write the destination, the run's one action */
 };
 
 extern Options options;

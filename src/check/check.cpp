@@ -9,6 +9,7 @@
 #include "check/layout.h"
 #include "disk/partition.h"
 #include "disk/blockset.h"
+#include "gcr/gcrdisk.h"
 
 namespace {
 
@@ -508,9 +509,58 @@ void reportMalformedExtensions(Tally &tally, const ImageBuffer &image, const Blo
     }
 }
 
+// Two id bytes as the listing shows them, then in hex: "2A" ($32 $41).
+void printIdBytes(uint8_t id1, uint8_t id2) {
+    consolePrintf("\"");
+    consoleDiskCode(id1);
+    consoleDiskCode(id2);
+    consolePrintf("\" ($%02x $%02x)", id1, id2);
+}
+
+// An image read from GCR: each sector's read error, naming the block and
+// whose it is; the headers' disk id when 18/0 holds another; the faults of
+// the container and what a block image could not hold.
+void reportReadErrors(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
+    const GcrDisk &disk = *image.gcr;
+    for (int track = 1; track <= account.tracks; ++track) {
+        for (int sector = 0; sector < sectorsPerTrack(image.shape, track); ++sector) {
+            size_t index = static_cast<size_t>(blockOffset(image.shape, track, sector) / kBlockSize);
+            int error = index < disk.sectors.size() ? disk.sectors[index].error : 0;
+            if (error == 0) continue;
+            beginLine(tally, false, account, ownerOf(account, track, sector));
+            consolePrintf("block %i/%i: %i %s\n", track, sector, error, readErrorName(error));
+        }
+    }
+    const uint8_t *header = headerBlock(image);
+    int idOffset = image.shape.family->idOffset;
+    if (header && disk.id.known && (header[idOffset] != disk.id.id1 || header[idOffset + 1] != disk.id.id2)) {
+        beginLine(tally, false, account, kOwnerNone);
+        consolePrintf("the sector headers carry the disk id ");
+        printIdBytes(disk.id.id1, disk.id.id2);
+        consolePrintf(", %s holds ", headerText(image.shape).c_str());
+        printIdBytes(header[idOffset], header[idOffset + 1]);
+        consolePrintf(" at $%02x-$%02x; a drive goes by the headers'\n", idOffset, idOffset + 1);
+    }
+    for (const std::string &fault : disk.faults) {
+        beginLine(tally, false, account, kOwnerNone);
+        consolePrintf("%s\n", fault.c_str());
+    }
+    std::string leftOut;
+    for (const std::string &phrase : disk.leftOut) leftOut += (leftOut.empty() ? "" : "; ") + phrase;
+    if (leftOut.empty()) return;
+    beginLine(tally, false, account, kOwnerNone);
+    consolePrintf("a %s image cannot hold what this %s holds: %s\n", image.shape.family->name, gcrFormatName(image),
+                  leftOut.c_str());
+}
+
 void reportErrorBytes(Tally &tally, const ImageBuffer &image, const BlockAccount &account) {
     // The disk's check reports them; a sub-directory's would repeat it.
-    if (errorByteOf(image, 1, 0) < 0 || insidePartition(image.shape)) return;
+    if (insidePartition(image.shape)) return;
+    if (image.gcr) {
+        reportReadErrors(tally, image, account);
+        return;
+    }
+    if (errorByteOf(image, 1, 0) < 0) return;
     for (int track = 1; track <= account.tracks; ++track) {
         for (int sector = 0; sector < sectorsPerTrack(image.shape, track); ++sector) {
             int code = errorByteOf(image, track, sector);
@@ -673,6 +723,7 @@ void checkDirectory(const ImageBuffer &image, CheckReport &report, SubDirectoryV
 }  // namespace
 
 void checkFindings(const ImageBuffer &image, CheckReport &report) {
+    readAllTracks(image);
     SubDirectoryVisits visits{};
     checkDirectory(image, report, visits, nullptr);
     if (visits.passedOver == 0) return;

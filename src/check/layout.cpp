@@ -4,6 +4,7 @@
 
 #include "disk/blockset.h"
 #include "disk/entrychains.h"
+#include "gcr/gcrdisk.h"
 
 namespace {
 
@@ -78,19 +79,4 @@ int errorByteOf(const ImageBuffer &image, int track, int sector) {
     return image.bytes[base + static_cast<uint64_t>(index)];
 }
 
-int dosErrorNumber(int errorByte) {
-    switch (errorByte) {
-        case 0x00:
-        case 0x01: return 0;
-        case 0x02: return 20;
-        case 0x03: return 21;
-        case 0x04: return 22;
-        case 0x05: return 23;
-        case 0x07: return 25;
-        case 0x08: return 26;
-        case 0x09: return 27;
-        case 0x0B: return 29;
-        case 0x0F: return 74;
-        default: return -1;
-    }
-}
+int dosErrorNumber(int errorByte) { return errorOfJobCode(errorByte); }

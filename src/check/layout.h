@@ -67,5 +67,6 @@ inline uint64_t realSectorMask(const DiskShape &shape, int track) {
 int errorByteOf(const ImageBuffer &image, int track, int sector);
 
 // The DOS error number an error byte stands for: 0 for "no error" (0x00 and
-// 0x01), -1 for a value the drive does not use.
+// 0x01), 24 for both 0x06 and 0x10 (imagers and emulators differ), -1 for a
+// value the drive does not use.
 int dosErrorNumber(int errorByte);

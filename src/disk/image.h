@@ -34,12 +34,20 @@ struct UninitializedAllocator : std::allocator<T> {
 
 using ImageBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
+struct GcrDisk;  // gcr/gcrdisk.h: the tracks of a G64 or G71 image
+
 // The whole image file as one flat byte array; its size is the length that
 // was read. The shape is set once, when the file is loaded (shapeForSize and
-// what the header confirms), and travels with the bytes.
+// what the header confirms), and travels with the bytes. A G64 or G71 is
+// loaded as its decoded blocks, `gcr` keeping the tracks they came from.
 struct ImageBuffer {
     ImageBytes bytes;
     DiskShape shape;
+    std::shared_ptr<const GcrDisk> gcr = nullptr;  // the GCR image the blocks were decoded from, or none
+    // Called by blockAt before it hands out a block of `track`, when set: a
+    // GCR image decodes each track the first time one of its blocks is asked
+    // for, so that a listing reads the directory's track, not the disk.
+    void (*readTrack)(const ImageBuffer &image, int track) = nullptr;
 };
 
 // One 256-byte block: track from 1, sector from 0.
@@ -65,13 +73,16 @@ inline uint64_t imageBlockBytes(const ImageBuffer &image) {
 // highestTrack (40 on a D64 of any length) and all 256 bytes lie inside the
 // image's blocks (imageBlockBytes), else nullptr. Only the low 8 bits of track
 // and sector count, as for blockOffset. One index into the family's track
-// table and the bounds checks; inline, as every block access asks it.
+// table and the bounds checks; inline, as every block access asks it. The
+// track is decoded first when the image's blocks come from GCR (readTrack).
 inline const uint8_t *blockAt(const ImageBuffer &image, int track, int sector) {
     const DiskShape &shape = image.shape;
     unsigned held = static_cast<unsigned>(track & 0xFF);
     if (held - 1 >= static_cast<unsigned>(highestTrack(shape))) return nullptr;
     uint64_t offset = static_cast<uint64_t>(shape.family->trackTable->start[held] + (sector & 0xFF)) * kBlockSize;
     if (offset + kBlockSize > imageBlockBytes(image)) return nullptr;
+    if (image.readTrack) [[unlikely]]
+        image.readTrack(image, static_cast<int>(held));
     return image.bytes.data() + offset;
 }
 inline uint8_t *blockAt(ImageBuffer &image, int track, int sector) {

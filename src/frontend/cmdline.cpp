@@ -571,6 +571,8 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         readForty(args);
     } else if (is("-errorbytes")) {
         options.newErrorBytes = 1;
+    } else if (is("-convert")) {
+        options.convertImage = options.imageModified = 1;
     } else if (is("-into")) {
         if (!args.hasNext() || !*args.argv[args.next]) exitWithMessage(1, "ERROR: Folder name after '-into' missing.");
         if (!paths.into.empty()) exitWithMessage(1, "ERROR: '-into' is given twice; give one folder per run.");
@@ -677,6 +679,9 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
     if (options.newImage && options.mergeImages)
         exitWithMessage(1, "ERROR: '-new' cannot be combined with '-merge'; merge into the new image in a second run.");
     if (options.newImage && paths.destination.empty()) exitWithMessage(1, "ERROR: Name of the new image missing.");
+    if (options.convertImage && !options.newImage && paths.destination.empty())
+        exitWithMessage(1, "ERROR: '-convert' writes the image named after the source; its extension (.d64, .d71, "
+                           ".g64, .g71) gives the kind.");
 }
 
 // The JSON report lists images and nothing else.
@@ -716,7 +721,7 @@ bool isCheckExtractOrCsv(const char *arg) {
 bool isForOneImage(const char *arg) {
     static const char *const kOneImage[] = {"-rd",  "-sd",   "-start", "-merge", "-adel",  "-fix",  "-w",
                                             "-copy", "-block", "-bam",  "-part",  "-new",   "-mkpart", "-edit",
-                                            "-bedit", "-bamedit"};
+                                            "-bedit", "-bamedit", "-convert"};
     for (const BlockCommandOption &option : kBlockCommandOptions)
         if (sameArg(arg, option.name)) return true;
     for (const char *name : kOneImage)

@@ -6,6 +6,7 @@
 
 #include "base/console.h"
 #include "base/filewrite.h"
+#include "gcr/gcrdisk.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -268,15 +269,43 @@ void confirmShape(const std::string &path, ImageBuffer &image) {
                       family->name);
 }
 
+const DiskFamily *familyOfExtension(const std::string &extension) {
+    if (extension == "g64") return &kFamilyD64;
+    if (extension == "g71") return &kFamilyD71;
+    return familyNamed(extension.c_str());
+}
+
+std::string decodeGcrFile(const std::string &path, ImageBuffer &image) {
+    if (!isGcrImage(image.bytes.data(), image.bytes.size())) return "";
+    std::string problem = readGcrImage(image);
+    if (!problem.empty() || !image.gcr) return problem;
+    std::string shown = consoleOutsideText(path, ConsoleStream::Error);
+    for (const std::string &fault : image.gcr->faults) consoleErrorf("WARNING: '%s': %s.\n", shown.c_str(), fault.c_str());
+    return "";
+}
+
+ImageFileOut imageFileOut(const ImageBuffer &image, const std::string &path) {
+    ImageFileOut out{image.bytes.data(), image.bytes.size(), {}, {}};
+    std::string extension = fileExtension(path);
+    if (extension == "g64" || extension == "g71") out.problem = gcrFileBytes(image, extension == "g71", out.made);
+    else if (image.gcr) blockFileBytes(image, out.made);
+    else return out;
+    out.data = out.made.data();
+    out.size = out.made.size();
+    return out;
+}
+
 int saveImage(const ImageBuffer &image, const std::string &path) {
-    WriteResult result = writeWholeFile(path, image.bytes.data(), image.bytes.size(), WriteMode::Replace);
+    ImageFileOut out = imageFileOut(image, path);
+    if (!out.problem.empty()) return 1;
+    WriteResult result = writeWholeFile(path, out.data, out.size, WriteMode::Replace);
     return result == WriteResult::Written ? 0 : 1;
 }
 
-bool defaultDestination(const std::string &source, const DiskFamily &family, std::string &destination) {
+bool defaultDestination(const std::string &source, const char *format, std::string &destination) {
     size_t componentStart = fileNameStart(source);
     size_t dot = source.find_last_of('.');
     if (dot == std::string::npos || dot < componentStart) return false;
-    destination = source.substr(0, dot) + ".out." + family.name;
+    destination = source.substr(0, dot) + ".out." + format;
     return true;
 }

@@ -63,11 +63,35 @@ LoadResult loadImage(const std::string &path, ImageBuffer &image, uint64_t &file
 // another family than the size is only a hint and changes nothing.
 void confirmShape(const std::string &path, ImageBuffer &image);
 
-// Writes the whole buffer to `path` through writeWholeFile (base/filewrite.h)
-// in Replace mode: 0 when written, 1 when not (then nothing has changed).
+// The family an image name's extension names: .d64 and .g64 a 1541's, .d71
+// and .g71 a 1571's, .d81 a 1581's; nullptr for any other.
+const DiskFamily *familyOfExtension(const std::string &extension);
+
+// A GCR image (G64 or G71, known by its signature whatever its name) that
+// loadImage read is decoded into its blocks (gcr/gcrdisk.h), and each fault
+// of its container is a "WARNING: ..." line on standard error. Returns why
+// it cannot be read, after the file's name ("has a track table ..."), or "";
+// any other image is left as it is.
+std::string decodeGcrFile(const std::string &path, ImageBuffer &image);
+
+// The bytes written for `image` under `path`: a .g64 or .g71 name gets the
+// GCR image (the one read, rewritten in place, or encoded from the blocks),
+// an image read from GCR under any other name its block image (error bytes
+// only when a sector has an error), every other image its own bytes.
+struct ImageFileOut {
+    const uint8_t *data;
+    size_t size;
+    std::vector<uint8_t> made;  // the bytes made for it, when they are not the image's own
+    std::string problem;        // why it cannot be written so (after the source's name), else ""
+};
+ImageFileOut imageFileOut(const ImageBuffer &image, const std::string &path);
+
+// Writes imageFileOut's bytes to `path` through writeWholeFile
+// (base/filewrite.h) in Replace mode: 0 when written, 1 when not (then
+// nothing has changed). Precondition: imageFileOut found no problem.
 int saveImage(const ImageBuffer &image, const std::string &path);
 
 // The source name up to its extension's ".", followed by ".out." and the
-// family's name (".out.d64", ".out.d71", ".out.d81"). Only a
+// format's name (".out.d64", ".out.d71", ".out.d81", ".out.g64"). Only a
 // "." in the last path component counts. Returns false when there is none.
-bool defaultDestination(const std::string &source, const DiskFamily &family, std::string &destination);
+bool defaultDestination(const std::string &source, const char *format, std::string &destination);

@@ -25,6 +25,7 @@
 #include "disk/partition.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
+#include "gcr/gcrdisk.h"
 #include "files/extract.h"
 #include "files/insert.h"
 #include "make/blank.h"
@@ -43,10 +44,11 @@ std::string shownOnOutput(const std::string &path) { return consoleOutsideText(p
 // A path as the message on standard error (the error exit) may show it.
 std::string shownOnError(const std::string &path) { return consoleOutsideText(path, ConsoleStream::Error); }
 
-// Loads an image; returns why it could not be loaded, in the words of the file
-// errors with the path as it is ("File 'x' not found."), or an empty text
-// when it was loaded.
-std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
+// Loads an image (a G64 or G71 decoded into its blocks); returns why it could
+// not be loaded, in the words of the file errors with the path as it is
+// ("File 'x' not found."), or an empty text when it was loaded. `gcrFault`,
+// when given, tells whether the reason is the GCR image's own.
+std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image, bool *gcrFault = nullptr) {
     if (path.empty() || !imageExists(path)) return consoleFormatf("%s '%s' not found.", label, path.c_str());
     uint64_t size = 0;
     LoadResult result = loadImage(path, image, size);
@@ -54,6 +56,9 @@ std::string loadProblem(const std::string &path, const char *label, ImageBuffer 
         return consoleFormatf("%s '%s' is too large for a disk image (%llu bytes).", label, path.c_str(),
                           static_cast<unsigned long long>(size));
     if (result != LoadResult::Loaded) return consoleFormatf("%s '%s' could not be read.", label, path.c_str());
+    std::string fault = decodeGcrFile(path, image);
+    if (gcrFault) *gcrFault = !fault.empty();
+    if (!fault.empty()) return consoleFormatf("%s '%s' %s.", label, path.c_str(), fault.c_str());
     confirmShape(path, image);
     return "";
 }
@@ -74,7 +79,9 @@ std::string mapBlockProblem(const ImageBuffer &image, const char *label, const s
 
 // Loads an image, or ends with a file error naming it ("File" or "2nd file").
 void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    std::string problem = loadProblem(path, label, image);
+    bool gcrFault = false;
+    std::string problem = loadProblem(path, label, image, &gcrFault);
+    if (gcrFault) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     if (!problem.empty()) exitWithImageProblem(problem);
 }
 
@@ -249,7 +256,8 @@ bool editorAsked() { return options.editDirectory || options.editBlocks || optio
 bool listingRuns() {
     return !options.blockViewer && !options.bamView && !options.appendDel && options.dirEdits.empty() &&
            !options.checkDisk && !options.fixMap && !options.extractFiles && !options.insertFiles &&
-           !options.copyEntries && !options.makePartitions && options.blockCommands.empty() && !editorAsked();
+           !options.copyEntries && !options.makePartitions && options.blockCommands.empty() && !editorAsked() &&
+           !options.convertImage;
 }
 
 // The name of a copied entry as the listing shows it, for a message on
@@ -302,7 +310,8 @@ int saveEdited(const ImageBuffer &image, const std::string &path) { return saveI
 
 void runEditor(ImageBuffer &image, const RunPaths &paths) {
     EditTarget target{paths.source, paths.destination, saveEdited};
-    if (target.destination.empty() && !defaultDestination(paths.source, *image.shape.family, target.destination))
+    const char *format = image.gcr ? gcrFormatName(image) : image.shape.family->name;
+    if (target.destination.empty() && !defaultDestination(paths.source, format, target.destination))
         exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
     if (options.editBlocks) settleViewPosition(image);
     if (options.editDirectory) runDirectoryEditor(image, target);
@@ -445,10 +454,10 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
 // Refused, before anything else runs, for another extension and for a name
 // something already stands at (the write itself refuses one that appears meanwhile).
 void makeNewImage(const std::string &path, ImageBuffer &image) {
-    const DiskFamily *family = familyNamed(fileExtension(path).c_str());
+    const DiskFamily *family = familyOfExtension(fileExtension(path));
     if (!family)
-        exitWithMessage(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, "
-                           "not '%s'.", shownOnError(path).c_str());
+        exitWithMessage(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71, .d81, .g64 "
+                           "or .g71, not '%s'.", shownOnError(path).c_str());
     if (options.newMapTracks40 && family != &kFamilyD64)
         exitWithMessage(1, "ERROR: '-40' makes a D64 of 40 tracks; '%s' names a %s.", shownOnError(path).c_str(),
                         family->name);
@@ -499,25 +508,49 @@ bool editsGiven(bool undeletes) {
                        [undeletes](const DirEdit &edit) { return (edit.kind == DirEditKind::Undelete) == undeletes; });
 }
 
+// -convert: an image read from GCR and written as a block image prints what
+// was read; a family the destination's extension does not name, or a GCR
+// image whose track table is one entry off, is refused.
+void reportConversion(const ImageBuffer &image, const std::string &imagePath, const std::string &destination) {
+    const DiskFamily *family = familyOfExtension(fileExtension(destination));
+    if (family && family != image.shape.family)
+        exitWithMessage(1, "ERROR: '%s' is a %s image; '-convert' cannot write it as '%s'.",
+                        shownOnError(imagePath).c_str(), image.shape.family->name, shownOnError(destination).c_str());
+    std::string extension = fileExtension(destination);
+    if (!image.gcr || extension == "g64" || extension == "g71") return;
+    readAllTracks(image);
+    if (image.gcr->shiftedTrack)
+        exitWithMessage(1, "ERROR: '%s': track %i holds the sectors of track %i (the track table is one entry off); "
+                           "nothing was written.", shownOnError(imagePath).c_str(), image.gcr->shiftedTrack,
+                        image.gcr->shiftedFrom);
+    printGcrConversion(image);
+}
+
 // Writes the edited image. Every way it can fail first takes back the files
 // an -x of the same run wrote (`extracted`): the run then leaves nothing.
-void writeDestination(const ImageBuffer &image, const RunPaths &paths, ExtractedFiles &extracted) {
-    consolePrintf("\n");
+void writeDestination(const ImageBuffer &image, const RunPaths &paths, const std::string &imagePath,
+                      ExtractedFiles &extracted) {
     std::string destination = paths.destination;
+    if (options.convertImage) reportConversion(image, imagePath, destination);
+    consolePrintf("\n");
     if (destination.empty()) {
-        if (!defaultDestination(paths.source, *image.shape.family, destination)) {
+        const char *format = image.gcr ? gcrFormatName(image) : image.shape.family->name;
+        if (!defaultDestination(paths.source, format, destination)) {
             takeBackExtraction(extracted);
             exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
         }
         consolePrintf("Destination file set to '%s'.\n", shownOnOutput(destination).c_str());
     }
+    ImageFileOut out = imageFileOut(image, destination);
+    if (!out.problem.empty()) {
+        takeBackExtraction(extracted);
+        exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(imagePath).c_str(), out.problem.c_str());
+    }
     // Output that did not arrive must not be followed by a written file.
     if (consoleLostStream()) takeBackExtraction(extracted);
     exitIfOutputLost();
-    WriteResult result = options.newImage ? writeWholeFile(destination, image.bytes.data(), image.bytes.size(),
-                                                           WriteMode::CreateNew)
-                                          : saveImage(image, destination) == 0 ? WriteResult::Written
-                                                                               : WriteResult::Failed;
+    WriteResult result = writeWholeFile(destination, out.data, out.size,
+                                        options.newImage ? WriteMode::CreateNew : WriteMode::Replace);
     if (result == WriteResult::Written) return;
     takeBackExtraction(extracted);
     if (result == WriteResult::AlreadyExists) exitNameTaken(destination);
@@ -553,6 +586,9 @@ int runKestrel(int argc, char **argv) {
     const std::string &imagePath = options.newImage ? paths.destination : paths.source;
     if (options.newImage) makeNewImage(paths.destination, image);
     else loadOrExit(paths.source, "File", image);
+    // An edit, and an editor's undo copy, work on every track: a GCR image
+    // decodes them all now rather than one by one behind a copy's back.
+    if (options.imageModified || editorAsked()) readAllTracks(image);
     if (options.secondImageNeeded) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
         loadOrExit(paths.second, "2nd file", second);
@@ -599,7 +635,7 @@ int runKestrel(int argc, char **argv) {
         std::string problem = extractFiles(image, paths.into, extractContainer(), &extracted);
         if (!problem.empty()) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     }
-    if (options.imageModified) writeDestination(image, paths, extracted);
+    if (options.imageModified) writeDestination(image, paths, imagePath, extracted);
     keepExtraction(extracted);
     exitIfOutputLost();
     return status;

@@ -12,6 +12,7 @@
 #include "base/options.h"
 #include "disk/bam.h"
 #include "disk/directory.h"
+#include "gcr/gcrdisk.h"
 
 namespace {
 
@@ -289,11 +290,13 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
     appendLiteral(line, "{\"image\":");
     appendTextString(line, path);
     line.add(',');
-    uint64_t size = image.bytes.size();
+    // A G64 or G71 reports its own size and format; its blocks are decoded.
+    uint64_t size = image.gcr ? image.gcr->file.size() : image.bytes.size();
     appendNumberField(line, "size", static_cast<long long>(size));
     appendKey(line, "format");
     line.add('"');
-    line.add(image.shape.family->name, std::strlen(image.shape.family->name));
+    const char *format = image.gcr ? gcrFormatName(image) : image.shape.family->name;
+    line.add(format, std::strlen(format));
     appendLiteral(line, "\",");
     appendNumberField(line, "tracks", image.shape.tracks);
     appendBoolField(line, "error_bytes", image.shape.errorBytes);

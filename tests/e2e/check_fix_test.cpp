@@ -520,6 +520,21 @@ const Plant kPlants[] = {
          d[174848 + 357] = 0x05;  // 18/0 is block 357
          return std::string("warning: 18/0: the error byte reports DOS error 23 ($05)");
      }, 0},
+    {"error byte 24 as an imager writes it", ccFiles, [](Bytes &d) {  // $06; an emulator writes $10, read alike
+         d.resize(174848 + 683, 0x01);
+         d[174848 + 358] = 0x06;
+         return std::string("warning: 18/1: the error byte reports DOS error 24 ($06)");
+     }, 0},
+    {"error byte 24 as an emulator writes it", ccFiles, [](Bytes &d) {
+         d.resize(174848 + 683, 0x01);
+         d[174848 + 0] = 0x10;
+         return std::string("warning: 1/0: the error byte reports DOS error 24 ($10)");
+     }, 0},
+    {"error byte 28", ccFiles, [](Bytes &d) {
+         d.resize(174848 + 683, 0x01);
+         d[174848 + 682] = 0x0A;
+         return std::string("warning: 35/16: the error byte reports DOS error 28 ($0a)");
+     }, 0},
     {"noise in the SpeedDOS map of tracks 36-40", ccSpeedDos, [](Bytes &d) {  // read as no map; -fix leaves it
          const uint8_t noise[] = {0x55, 0x12, 0x34, 0x56};
          std::copy(std::begin(noise), std::end(noise), d.begin() + kMap + 0xD0);

@@ -234,7 +234,7 @@ TEST(CommandLine, AddedErrorsAreOneLineWithoutUsage) {
         // -new: the image it makes is the one path; nothing is written when it is refused.
         {{"-new", "DEMO,23", "a.d64"}, "ERROR: 'a.d64' already exists; '-new' never replaces a file."},
         {{"-new", "DEMO,23", "-w", "a.d64", "n.img"},
-         "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, not 'n.img'."},
+         "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71, .d81, .g64 or .g71, not 'n.img'."},
         {{"-new", "ABCDEFGHIJKLMNOPQ,23", "n.d64"},
          "ERROR: The text 'ABCDEFGHIJKLMNOPQ' for '-new' is too long (0 to 16 bytes, %XX for any byte)."},
         {{"-new", "DEMO,234", "n.d64"}, "ERROR: The text '234' for '-new' is too long (2 bytes, %XX for any byte)."},
@@ -442,9 +442,9 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
     }
     for (const std::string &option : options) EXPECT_TRUE(named.count(option)) << option << " is not in the help";
 
-    for (const char *name : {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64"}) writeBytes(dir.file(name), {1});
+    for (const char *name : {"a.d64", "B.D71", "c.d81", "d.G64", "notes.txt", "-vintage.d64"}) writeBytes(dir.file(name), {1});
     fs::create_directory(dir.file("sub"));
-    const std::set<std::string> images = {"-vintage.d64", "a.d64", "B.D71", "c.d81", "sub"};
+    const std::set<std::string> images = {"-vintage.d64", "a.d64", "B.D71", "c.d81", "d.G64", "sub"};
     struct Case {
         std::vector<std::string> words;
         std::set<std::string> offered;
@@ -453,7 +453,7 @@ TEST(CommandLine, HelpAndCompletionNameEveryOptionTheParserAccepts) {
         {{"kestrel", "-ch"}, {"-chain", "-check"}},
         {{"kestrel", "-p0"}, {"-p00"}},
         {{"kestrel", ""}, images},
-        {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "notes.txt", "-vintage.d64", "sub"}},
+        {{"kestrel", "-w", ""}, {"a.d64", "B.D71", "c.d81", "d.G64", "notes.txt", "-vintage.d64", "sub"}},
         {{"kestrel", "-w", "notes.txt", "a"}, {"a.d64"}},
         {{"kestrel", "-copy", "-"}, {"-vintage.d64"}},  // the image, not an option
         {{"kestrel", "-rename", "0", ""}, {}},  // a name

@@ -79,6 +79,9 @@ std::map<std::string, std::string> fixtures() {
         {"disk.d81", "cp \"$BUILT/parts.d81\" p.d81 && prg pacman.prg 3000 && kestrel -part GAMES -w pacman.prg"
                      " p.d81 disk.d81 >/dev/null && rm p.d81 pacman.prg"},
         {"blank.d64", "kestrel -new BLANK,00 blank.d64 >/dev/null"},
+        // a G64 whose block 1/0 reads with error 23 (data checksum)
+        {"original.g64", "disk o.d64 game music && { cat o.d64; printf '\\005'; printf '\\001%.0s' $(seq 682); }"
+                         " > e.d64 && kestrel -convert e.d64 original.g64 >/dev/null && rm o.d64 e.d64"},
         {"speed.d64", "kestrel -new SPEED,SP -40 speeddos speed.d64 >/dev/null"},
         {"letters.d64", "prg h.tmp 300 && kestrel -Ul -new Letters,lc -wname 'Hello World' -w h.tmp letters.d64"
                         " >/dev/null && rm h.tmp"},
@@ -183,6 +186,9 @@ const Claim kClaims[] = {
      R"~([ "$(names demos.d81)" = "TOOLS CBM,INTRO PRG" ] && kestrel -part TOOLS demos.d81 | grep -q '^0 "TOOLS ')~"},
     {"-bread 1/0 back.bin -chain 18/0 blocks.d64",
      R"~([ "$(head -c 8 back.bin | od -An -tx1 | tr -d ' \n')" = 626f6f74a9006000 ] && [ $(stat -c %s back.bin) = 256 ])~"},
+    {"-check original.g64", R"~(grep -q 'block 1/0: 23 data checksum' "$OUT")~"},
+    {"-convert original.g64 original.d64", R"~([ $(stat -c %s original.d64) = 175531 ] && [ $(tail -c 683 original.d64 | head -c 1 | od -An -tu1) = 5 ])~"},
+    {"-vntsfbc original.d64", R"~(grep -q '"GAME" *PRG' "$OUT")~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
 };
 

@@ -1,0 +1,37 @@
+// Test helper: writes a G64 from the blocks of a 35-track D64, bit by bit
+// with its own GCR writer, and knobs that damage it the way worn disks, copy
+// protection and faulty tools do, so that a test states what a drive must
+// read from each sector.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+struct G64Knobs {
+    std::map<std::pair<int, int>, int> errors;  // (track, sector) -> DOS error recorded: 20-24, 27, 29
+    int entries = 84;           // half-track entries of the table
+    int shiftBits = 0;          // every track's bits rotated by this many: no sync on a byte boundary
+    int rotateBytes = 0;        // every track starts this many bytes later: the last sector wraps past the end
+    int killerTrack = 0;        // this track holds nothing but one bits
+    int noSyncTrack = 0;        // this track holds nothing but $55
+    int missingTrack = 0;       // this track's offset is 0
+    int halfTrackWithData = 0;  // half track T.5 holds a copy of track T
+    bool extBlock = false;      // an "EXT" block right after the table; the tracks follow it
+    int offsetPastEnd = 0;      // this track's offset lies past the end of the file
+    int lengthPastEnd = 0;      // this track, stored last, claims 9,000 bytes
+    int longTrack = 0;          // this track holds 8,000 bytes (the stored size becomes 8,000)
+    bool tableOneOff = false;   // each track T >= 2 is stored at the entry of T + 1 (track 1 stays)
+    const char *headerId = nullptr;  // the two id characters in every header instead of 18/0's
+};
+
+// The G64 of `d64` (174,848 bytes) with the knobs applied.
+std::vector<uint8_t> buildG64(const std::vector<uint8_t> &d64, const G64Knobs &knobs = {});
+
+// The offset of a block in a 35-track D64.
+size_t d64BlockOffset(int track, int sector);
+
+// Sectors of a track of a 1541.
+int sectorsOfTrack(int track);
