@@ -189,6 +189,8 @@ const Claim kClaims[] = {
     {"-check original.g64", R"~(grep -q 'block 1/0: 23 data checksum' "$OUT")~"},
     {"-convert original.g64 original.d64", R"~([ $(stat -c %s original.d64) = 175531 ] && [ $(tail -c 683 original.d64 | head -c 1 | od -An -tu1) = 5 ])~"},
     {"-vntsfbc original.d64", R"~(grep -q '"GAME" *PRG' "$OUT")~"},
+    {"-part GAMES -json disk.d81", R"~(jq -e '.entries | map(.name) == ["ARCADE", "PACMAN"]' "$OUT" >/dev/null)~"},
+    {"-fix -check disk.d81 mended.d81", R"~(grep -q '^0 errors' "$OUT" && kestrel -part GAMES mended.d81 | grep -q '"PACMAN"')~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
 };
 
