@@ -114,8 +114,9 @@ ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t
     ContainerRead read;
     if (letter == 'r') {
         int recordLength = bytes[kPc64RecordLength];
-        if (recordLength == 0)
-            return refused("holds a REL file of record length 0 (its byte 25), which no drive writes");
+        if (recordLength == 0 || recordLength > kBlockPayload)
+            return refused("holds a REL file of record length " + std::to_string(recordLength) +
+                           " (its byte 25); a drive writes records of 1 to 254 bytes");
         file.structure.form = FileForm::Rel;
         file.structure.recordLength = recordLength;
         if (file.length % static_cast<size_t>(recordLength) != 0)

@@ -54,7 +54,7 @@ struct ContainerRead {
 // in bytes 0-7, the name in 8-23 without the 0x00 that pad it (a 0x00 inside
 // the name is kept; 0xA0 padding is the disk's own), the data from byte 26
 // on. Refused: a file shorter than its header, a wrong signature, an empty
-// name, a REL file of record length 0. A REL file whose data is no whole
+// name, a REL file of record length 0 or 255. A REL file whose data is no whole
 // number of records gives a warning. Precondition: hostFileKindOf(fileName)
 // is Pc64.
 ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t size);

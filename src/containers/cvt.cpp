@@ -51,8 +51,8 @@ std::string readRecordTable(const uint8_t *bytes, size_t size, bool versioned, F
         }
         int lastBytes = versioned ? last - 1 : last;
         if (lastBytes < 0 || lastBytes > static_cast<int>(kCvtBlock) || (lastBytes == 0 && blocks > 1))
-            return "lies: record " + std::to_string(record) + " of its table ends in a block of " +
-                   std::to_string(lastBytes) + " bytes";
+            return "lies: record " + std::to_string(record) + " of its table gives " + std::to_string(last) +
+                   " for the bytes of its last block, which holds 1 to 254";
         size_t length = (blocks - 1) * kCvtBlock + static_cast<size_t>(lastBytes);
         if (at + length > size)
             return "lies: record " + std::to_string(record) + " of its table (" + std::to_string(blocks) +

@@ -251,7 +251,7 @@ std::vector<uint8_t> pc64Rel(const std::string &name, int recordLength, size_t r
     std::vector<uint8_t> out{'C', '6', '4', 'F', 'i', 'l', 'e', 0};
     putName(out, name);
     put(out, {0, recordLength});
-    std::vector<uint8_t> data = randomstd::vector<uint8_t>(records * static_cast<size_t>(recordLength), seed);
+    std::vector<uint8_t> data = randomBytes(records * static_cast<size_t>(recordLength), seed);
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }
@@ -269,7 +269,7 @@ std::vector<uint8_t> geosConvert(const std::string &name, bool vlir, const std::
     for (char c : std::string("PRG formatted GEOS file V1.0")) out.push_back(static_cast<uint8_t>(c));
     padToBlock(out);
     put(out, {3, 21, 0xBF});  // the info block: icon, types, addresses, class
-    std::vector<uint8_t> icon = randomstd::vector<uint8_t>(63, 77);
+    std::vector<uint8_t> icon = randomBytes(63, 77);
     out.insert(out.end(), icon.begin(), icon.end());
     put(out, {0x83, vlir ? 6 : 7, vlir, 0, 0x40, 0xFF, 0x4F, 0, 0x40});
     for (char c : std::string("Check File  V1.0")) out.push_back(static_cast<uint8_t>(c));
