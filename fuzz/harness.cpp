@@ -126,6 +126,8 @@ const char *const kTokens[] = {
     "-clash", "skip", "replace", "refuse", ".", "*.p0?", "?.prg", "*",
     // a new 1581 partition and sizes for it
     "-mkpart", "120", "160",
+    // REL files of a record length given with -w, GEOS files written as CVT files, a record length
+    "-wrel", "-cvt", "50",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

@@ -58,7 +58,7 @@ const char *kHelpers =
     " | paste -sd, -; }\n";
 
 // The input files the examples name: each made by its shell line in a folder
-// of its own ($BUILT holds the byte-built tape.t64 and parts.d81, $SRC is
+// of its own ($BUILT holds the byte-built tape.t64, parts.d81 and paint.cvt, $SRC is
 // the source tree), whose whole content an example's folder then gets.
 std::map<std::string, std::string> fixtures() {
     std::map<std::string, std::string> made = {
@@ -90,6 +90,10 @@ std::map<std::string, std::string> fixtures() {
         {"notes.s00", "prg notes.seq 900 && cbmconvert -P -n notes.seq >/dev/null && rm notes.seq"},
         {"old", "mkdir old && cd old && prg game.prg 4000 && prg notes.seq 900 && cbmconvert -P -n game.prg notes.seq"
                 " >/dev/null && rm game.prg notes.seq"},
+        {"ledger.dat", "yes ledger | head -c 5000 > ledger.dat"},
+        {"accounts.r00", "yes accounts | head -c 3000 > accounts.l1e && cbmconvert -v0 -P -n accounts.l1e"
+                         " && rm accounts.l1e"},
+        {"paint.cvt", "cp \"$BUILT/paint.cvt\" paint.cvt"},
         {"tapes", "mkdir tapes && cp \"$BUILT/tape.t64\" tapes/a.t64 && cp \"$BUILT/tape.t64\" tapes/b.t64"},
     };
     for (const char *tape : {"tape.t64", "games.t64", "demo.t64"}) made[tape] = std::string("cp \"$BUILT/tape.t64\" ") + tape;
@@ -181,6 +185,13 @@ const Claim kClaims[] = {
     {"-mkpart DEMOS 400 disk.d81 out.d81", R"~(kestrel -part DEMOS out.d81 | grep -q '^0 "DEMOS ' && kestrel -check out.d81 | grep -q '^0 errors')~"},
     {"-mkpart TOOLS 120 -w intro.prg demos.d81",
      R"~([ "$(names demos.d81)" = "TOOLS CBM,INTRO PRG" ] && kestrel -part TOOLS demos.d81 | grep -q '^0 "TOOLS ')~"},
+    {"-wrel 50 -w ledger.dat -w accounts.r00 -w paint.cvt -check books.d81",
+     R"~([ "$(names books.d81)" = "LEDGER REL,ACCOUNTS REL,PAINT USR" ] && grep -q '^0 errors' "$OUT" && kestrel -json books.d81 |
+        jq -e '[.entries[] | .record_length // .geos.structure] == [50, 30, "vlir"]' >/dev/null)~"},
+    {"-copy books.d81 blank.d64 books.d64", R"~([ "$(names books.d64)" = "LEDGER REL,ACCOUNTS REL,PAINT USR" ] && kestrel -check books.d64)~"},
+    {"-x -p00 -cvt books.d64 -into back",
+     R"~([ "$(ls back | paste -sd, -)" = accounts.r00,ledger.r00,paint.cvt ] && cmp paint.cvt back/paint.cvt &&
+        cmp <(tail -c +27 accounts.r00) <(tail -c +27 back/accounts.r00))~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
 };
 
@@ -394,6 +405,8 @@ struct Lab {
         writeBytes(root.file("built/tape.t64"), tapeImage({{"SNAKE", 0x82, 0x0801, 0x0801 + 600, randomBytes(600, 1)},
                                                            {"SCORES", 0x81, 0x1000, 0x1000 + 100, randomBytes(100, 2)}},
                                                           2));
+        writeBytes(root.file("built/paint.cvt"),
+                   geosConvert("paint", true, {randomBytes(600, 3), {}, randomBytes(40, 4)}));
     }
 
     // Runs `command` in `folder` as the examples run, $OUT naming
