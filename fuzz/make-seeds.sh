@@ -149,14 +149,14 @@ def cvt(name, vlir, records):
 open('seq.cvt', 'wb').write(cvt('seq', 0, [bytes(300)]))
 open('vlir.cvt', 'wb').write(cvt('vlir', 1, [b'a' * 300, b'', b'b' * 10]))
 PY
-yes ledger | head -c 500 > ledger.l32 && cbmconvert -v0 -P -n ledger.l32 >/dev/null 2>&1 || true
+head -c 500 < <(yes ledger) > ledger.l32 && cbmconvert -v0 -P -n ledger.l32 >/dev/null 2>&1 || true
 cbmconvert -v0 -D4 geos.d64 -n seq.cvt vlir.cvt >/dev/null 2>&1 || true
 cbmconvert -v0 -D4 rel.d64 -p ledger.r00 >/dev/null 2>&1 || true
 seed "" empty.d64 - -w seq.cvt -w vlir.cvt -wrel 50 -w h.prg -check a.d64 out.d64
 seed "" files.d81 - -w vlir.cvt -w ledger.r00 -x -cvt -p00 -into out a.d64 out.d64
 for disk in geos.d64 rel.d64; do
   [ -s "$disk" ] || continue
-  seed "" blank.d71 "$disk" -copy b.d64 -check -json a.d64 out.d64
+  seed "" blank.d81 "$disk" -copy b.d64 -check -json a.d64 out.d64
   seed "" "$disk" - -x -cvt -into out -json a.d64
 done
 echo "$n seeds in $out"
