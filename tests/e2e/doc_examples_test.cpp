@@ -94,6 +94,7 @@ std::map<std::string, std::string> fixtures() {
         {"accounts.r00", "head -c 3000 < <(yes accounts) > accounts.l1e && cbmconvert -v0 -P -n accounts.l1e"
                          " && rm accounts.l1e"},
         {"paint.cvt", "cp \"$BUILT/paint.cvt\" paint.cvt"},
+        {"geos.d64", "cp \"$BUILT/paint.cvt\" . && cbmconvert -v0 -D4 geos.d64 -n paint.cvt && rm paint.cvt"},
         {"tapes", "mkdir tapes && cp \"$BUILT/tape.t64\" tapes/a.t64 && cp \"$BUILT/tape.t64\" tapes/b.t64"},
     };
     for (const char *tape : {"tape.t64", "games.t64", "demo.t64"}) made[tape] = std::string("cp \"$BUILT/tape.t64\" ") + tape;
@@ -192,6 +193,9 @@ const Claim kClaims[] = {
     {"-x -p00 -cvt books.d64 -into back",
      R"~([ "$(ls back | paste -sd, -)" = accounts.r00,ledger.r00,paint.cvt ] && cmp "$BUILT/paint.cvt" back/paint.cvt &&
         [ $(od -An -tu1 -j25 -N1 back/accounts.r00) = 30 ] && [ $(stat -c %s back/accounts.r00) = 3026 ])~"},
+    {"-copy geos.d64 -check apps.d81",
+     R"~([ "$(names apps.d81)" = "PAINT USR" ] && grep -q '^0 errors' "$OUT" && kestrel -x -cvt apps.d81 -into x >/dev/null &&
+        cmp "$BUILT/paint.cvt" x/paint.cvt)~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
 };
 
