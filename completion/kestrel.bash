@@ -10,9 +10,9 @@
 
 # Every option kestrel takes (the test suite holds this list to the parser's).
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
-    -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -w -copy -wname -wtype -wtrack -wil -wreplace -il
-    -dirtrack -tracks40 -clash -part -mkpart -new -40 -errorbytes -convert -edit -bedit -bamedit -bwrite -bread -bpoke
-    -bfill -bcopy -bused -bfree -chain -h --help --version --'
+    -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -cvt -w -copy -wname -wtype -wtrack -wil -wrel
+    -wreplace -il -dirtrack -tracks40 -clash -part -mkpart -new -40 -errorbytes -convert -edit -bedit -bamedit -bwrite
+    -bread -bpoke -bfill -bcopy -bused -bfree -chain -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -60,7 +60,7 @@ _kestrel() {
             -bused | -bfree | -chain) values=(value) ;;
             -start | -rename | -type | -blocks | -move) values=(number value) ;;
             -mkpart) values=(value number) ;;
-            -undel | -header | -id | -part | -new | -wname | -wtype | -wtrack | -wil | -il) values=(value) ;;
+            -undel | -header | -id | -part | -new | -wname | -wtype | -wtrack | -wil | -wrel | -il) values=(value) ;;
             -40) values=(map) ;;
             -clash) values=(clash) ;;
             -w) values=(file) ;;

@@ -133,6 +133,8 @@ const char *const kTokens[] = {
     "blk.bin", "-edit", "-bedit", "-bamedit",
     // GCR images: the conversion and the names that choose what it writes
     "-convert", "out.g64", "out.d71", "n.G64", "out.g71",
+    // REL files of a record length given with -w, GEOS files written as CVT files, a record length
+    "-wrel", "-cvt", "50",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 

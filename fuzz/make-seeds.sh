@@ -154,4 +154,37 @@ for knobs in "${g64_knobs[@]}"; do
 done
 seed "" full.d64 - -convert a.d64 out.g64
 seed "" empty.d64 - -new DEMO,23 n.G64
+# REL and GEOS files: a sequential and a VLIR GEOS Convert file (one record
+# empty), byte-built; D64s cbmconvert makes of them and of a REL file;
+# -w of each kind, -wrel of a plain file, -copy across families, -x -cvt.
+python3 - <<'PY'
+def cvt(name, vlir, records):
+    pad = lambda b: b + bytes(-len(b) % 254)
+    blocks = sum((len(r) + 253) // 254 for r in records) + 1 + vlir
+    entry = bytes([0x83, 0, 0]) + name.upper().encode().ljust(16, b'\xa0')
+    entry += bytes([0, 0, vlir, 6 if vlir else 7, 88, 5, 17, 12, 30, blocks & 255, blocks >> 8])
+    out = pad(entry + b'PRG formatted GEOS file V1.0')
+    out += pad(bytes([3, 21, 0xBF]) + bytes(range(63)) + bytes([0x83, 6 if vlir else 7, vlir, 0, 0x40, 0xFF, 0x4F, 0, 0x40])
+               + b'Check File  V1.0')
+    if vlir:
+        table = b''
+        for r in records:
+            n = (len(r) + 253) // 254
+            table += bytes([0, 0xFF]) if n == 0 else bytes([n, len(r) - (n - 1) * 254 + 1])
+        out += pad(table)
+        return out + b''.join(pad(r) for r in records[:-1]) + records[-1]
+    return out + records[0]
+open('seq.cvt', 'wb').write(cvt('seq', 0, [bytes(300)]))
+open('vlir.cvt', 'wb').write(cvt('vlir', 1, [b'a' * 300, b'', b'b' * 10]))
+PY
+head -c 500 < <(yes ledger) > ledger.l32 && cbmconvert -v0 -P -n ledger.l32 >/dev/null 2>&1 || true
+cbmconvert -v0 -D4 geos.d64 -n seq.cvt vlir.cvt >/dev/null 2>&1 || true
+cbmconvert -v0 -D4 rel.d64 -p ledger.r00 >/dev/null 2>&1 || true
+seed "" empty.d64 - -w seq.cvt -w vlir.cvt -wrel 50 -w h.prg -check a.d64 out.d64
+seed "" files.d81 - -w vlir.cvt -w ledger.r00 -x -cvt -p00 -into out a.d64 out.d64
+for disk in geos.d64 rel.d64; do
+  [ -s "$disk" ] || continue
+  seed "" blank.d81 "$disk" -copy b.d64 -check -json a.d64 out.d64
+  seed "" "$disk" - -x -cvt -into out -json a.d64
+done
 echo "$n seeds in $out"

@@ -24,4 +24,7 @@ struct CheckReport {
     int firstUncovered;        /* the first and last of those tracks */
     int lastUncovered;
     const char *mapExtension;  /* the map of tracks 36-40: "SpeedDOS", "DolphinDOS", or nullptr */
+    std::string geosSignature; /* a GEOS disk: its signature as it stands ("GEOS format V1.2"); "" for another disk */
+    int geosBorderTrack;       /* a GEOS disk's border block, as 18/0 AB-AC name it */
+    int geosBorderSector;
 };

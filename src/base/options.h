@@ -26,6 +26,7 @@ struct InsertSettings {
     int startSector;  /* -wtrack T/S: its sector; -1: the track's lowest free one */
     int interleave;   /* -wil: sectors between blocks on a track; 0: the run's */
     int replace;      /* -wreplace: a file of the name is replaced, not refused */
+    int recordLength; /* -wrel: a REL file of records this long (1..254); 0: no REL file */
 };
 
 // What -w does with a file whose name the disk holds already (-clash).
@@ -97,6 +98,7 @@ struct Options {
     int insertFiles;        /* -w: insert the host files named (RunPaths::inserts) */
     int copyEntries;        /* -copy: copy entries of other images (RunPaths::copies) */
     int extractPc64;        /* -p00: -x writes PC64 files (name.p00 ...) instead of bare ones */
+    int extractCvt;         /* -cvt: -x writes each GEOS file as a CVT file (name.cvt) */
     /* -part: the 1581 partitions to work inside */
     std::vector<NameText> partitions; /* names, outermost first: each lies in the one before */
     int makePartitions;     /* -mkpart: make 1581 partitions where the run works (RunPaths::newPartitions) */

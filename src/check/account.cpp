@@ -5,18 +5,18 @@
 
 #include "check/layout.h"
 #include "disk/directory.h"
+#include "disk/filelayout.h"
 #include "disk/partition.h"
 #include "disk/walk.h"
 
 namespace {
 
-// REL side sectors.
-constexpr int kMaxSideSectors = 6;
+// REL side sectors (their counts in disk/filelayout.h).
 constexpr int kSideNumber = 2;
 constexpr int kSideRecordLength = 3;
-constexpr int kSideList = 4;       // track/sector of every side sector
+constexpr int kSideList = 4;       // track/sector of the group's side sectors
 constexpr int kSideDataList = 16;  // track/sector of up to 120 data blocks
-constexpr int kPairsPerSide = 120;
+constexpr int kSuperGroupList = 3; // a super side sector's first side sector of each group
 
 constexpr TrackSector kNoBlock{0, 0};
 
@@ -258,21 +258,34 @@ void accountBorderBlock(Accounting &a) {
 
 // ---- REL side sectors ----
 
-// The header of each side sector: its number, the record length, the list of
-// all side sectors.
+// The header of each side sector: its number within its group of six, the
+// record length, the list of the group's side sectors.
 void checkSideHeaders(Accounting &a, int owner, const std::vector<TrackSector> &sides, int recordLength) {
     for (size_t i = 0; i < sides.size(); ++i) {
         const uint8_t *side = blockAt(a.image, sides[i].track, sides[i].sector);
-        if (side[kSideNumber] != static_cast<int>(i))
-            reportAbout(a, FindingKind::RelSideNumber, owner, sides[i], side[kSideNumber], static_cast<int>(i));
+        int number = static_cast<int>(i % kRelSidesPerGroup);
+        if (side[kSideNumber] != number) reportAbout(a, FindingKind::RelSideNumber, owner, sides[i], side[kSideNumber], number);
         if (side[kSideRecordLength] != recordLength)
             reportAbout(a, FindingKind::RelSideRecordLength, owner, sides[i], side[kSideRecordLength], recordLength);
-        for (size_t j = 0; j < sides.size(); ++j) {
-            TrackSector listed = pairAt(side, kSideList + 2 * static_cast<int>(j));
+        size_t group = i - static_cast<size_t>(number);
+        for (size_t j = group; j < std::min(sides.size(), group + kRelSidesPerGroup); ++j) {
+            TrackSector listed = pairAt(side, kSideList + 2 * static_cast<int>(j - group));
             if (sameBlock(listed, sides[j])) continue;
-            reportListed(a, FindingKind::RelSideList, owner, sides[i], listed, sides[j], j);
+            reportListed(a, FindingKind::RelSideList, owner, sides[i], listed, sides[j], j - group);
             break;
         }
+    }
+}
+
+// A 1581's super side sector lists the first side sector of each group.
+void checkSuperSide(Accounting &a, int owner, TrackSector super, const std::vector<TrackSector> &sides) {
+    const uint8_t *block = blockAt(a.image, super.track, super.sector);
+    for (size_t group = 0; group * kRelSidesPerGroup < sides.size(); ++group) {
+        TrackSector listed = pairAt(block, kSuperGroupList + 2 * static_cast<int>(group));
+        TrackSector first = sides[group * kRelSidesPerGroup];
+        if (sameBlock(listed, first)) continue;
+        reportListed(a, FindingKind::RelSuperList, owner, super, listed, first, group);
+        return;
     }
 }
 
@@ -283,7 +296,7 @@ void checkSideDataList(Accounting &a, int owner, const std::vector<TrackSector> 
     size_t listedCount = 0;
     for (size_t i = 0; i < sides.size(); ++i) {
         const uint8_t *side = blockAt(a.image, sides[i].track, sides[i].sector);
-        int pairs = i + 1 < sides.size() ? kPairsPerSide : std::clamp((lastIndex - 15) / 2, 0, kPairsPerSide);
+        int pairs = i + 1 < sides.size() ? kRelPairsPerSide : std::clamp((lastIndex - 15) / 2, 0, kRelPairsPerSide);
         for (int p = 0; p < pairs; ++p, ++listedCount) {
             TrackSector listed = pairAt(side, kSideDataList + 2 * p);
             if (listedCount >= data.size() || sameBlock(listed, data[listedCount])) continue;
@@ -296,8 +309,17 @@ void checkSideDataList(Accounting &a, int owner, const std::vector<TrackSector> 
                     static_cast<int>(data.size()));
 }
 
-// Claims the side sectors and checks them against the entry and the data
-// chain (only when that chain was walked whole); returns the blocks claimed.
+// True when the first block of a REL file's side-sector chain is a 1581's
+// super side sector: a D81 (or partition) block whose byte 02 is $FE, where
+// side sector 0 holds 0.
+bool isSuperSide(const ImageBuffer &image, TrackSector first) {
+    const uint8_t *block = blockAt(image, first.track, first.sector);
+    return image.shape.family->map == MapLayout::D81 && block && block[kSideNumber] == kSuperSideMark;
+}
+
+// Claims the side sectors (after a 1581's super side sector) and checks them
+// against the entry and the data chain (only when that chain was walked
+// whole); returns the blocks claimed.
 int accountSideSectors(Accounting &a, const uint8_t *slot, int owner, TrackSector start,
                        const std::vector<TrackSector> &data, bool dataClean) {
     int recordLength = slot[kSlotRecordLength];
@@ -308,15 +330,27 @@ int accountSideSectors(Accounting &a, const uint8_t *slot, int owner, TrackSecto
     }
     std::vector<TrackSector> sides;
     ChainEnd end = walkClaiming(a, start, newChain(a, owner, ChainRole::SideSectors), walkBound(a.image.shape), &sides);
-    if (sides.size() > kMaxSideSectors) {
-        reportAbout(a, FindingKind::RelTooManySides, owner, kNoBlock, static_cast<int>(sides.size()),
-                    kMaxSideSectors);
+    bool super = !sides.empty() && isSuperSide(a.image, sides[0]);
+    TrackSector superBlock = super ? sides[0] : kNoBlock;
+    if (super) sides.erase(sides.begin());
+    int most = super ? kRelGroups * kRelSidesPerGroup : kRelSidesPerGroup;
+    if (static_cast<int>(sides.size()) > most) {
+        reportAbout(a, FindingKind::RelTooManySides, owner, kNoBlock, static_cast<int>(sides.size()), most);
         return end.blocks;
     }
-    if (!end.clean) return end.blocks;
+    if (!end.clean || sides.empty()) return end.blocks;
+    if (super) checkSuperSide(a, owner, superBlock, sides);
     checkSideHeaders(a, owner, sides, recordLength);
     if (dataClean) checkSideDataList(a, owner, sides, end.next.sector, data);
     return end.blocks;
+}
+
+// A drive fills a REL file's data with whole records.
+void checkRecordCount(Accounting &a, const uint8_t *slot, int owner, const ChainEnd &data) {
+    int recordLength = slot[kSlotRecordLength];
+    if (!data.clean || data.blocks == 0 || recordLength == 0 || data.next.sector < 1) return;
+    int bytes = (data.blocks - 1) * kBlockPayload + data.next.sector - 1;
+    if (bytes % recordLength != 0) reportAbout(a, FindingKind::RelRecordCount, owner, kNoBlock, bytes, recordLength);
 }
 
 // ---- GEOS ----
@@ -427,6 +461,7 @@ void accountEntry(Accounting &a, int entry) {
     ChainEnd data = accountDataChain(a, named.chains[0], owner, kind, kind.type == kTypeRel ? &dataOrder : nullptr);
     int blocks = data.blocks;
     if (named.count > 1) blocks += accountSecondChain(a, slot, owner, named.chains[1], dataOrder, data.clean);
+    if (kind.type == kTypeRel) checkRecordCount(a, slot, owner, data);
     if (kind.vlir && data.blocks == 1) blocks += accountVlirRecords(a, data.last, owner);
 
     int shown = slotBlockCount(slot);

@@ -42,12 +42,13 @@ enum class FindingKind : uint8_t {
     DirectoryOffTrack,    // directory block `to` lies off track 18
     RelRecordLength,      // record length 0
     RelNoSideSectors,     // side-sector link on track 0
-    RelTooManySides,      // `value` side-sector blocks, more than 6
+    RelTooManySides,      // `value` side-sector blocks, more than `expected` (6; 756 after a 1581's super side sector)
     RelSideNumber,        // side sector `at` carries number `value`, expected `expected`
     RelSideRecordLength,  // side sector `at` gives record length `value`, the entry `expected`
     RelSideList,          // side sector `at` lists `to` as side sector `value`; the chain has `other`
     RelDataCount,         // the side sectors list `value` data blocks, the chain has `expected`
     RelDataBlock,         // side sector `at` lists `to` as data block `value`; the chain has `other`
+    RelSuperList,         // super side sector `at` lists `to` as group `value`'s first side sector; the chain has `other`
     GeosNoInfo,           // info link on track 0
     GeosStructure,        // structure byte `value` is neither 0 nor 1
     SingleBlockLinks,     // chain (info, VLIR index, border block) `at` links on to `to`
@@ -58,6 +59,7 @@ enum class FindingKind : uint8_t {
     UnknownType,          // type byte `value` has type 5-7
     ShownCount,           // the entry shows `value` blocks, its chains have `expected`
     LastByteIndex,        // last block `at` has used-byte index `value`
+    RelRecordCount,       // the REL data holds `value` bytes, no whole number of `expected`-byte records
 };
 
 constexpr bool isError(FindingKind kind) { return kind < FindingKind::DirectoryLinkEnds; }

@@ -204,6 +204,15 @@ void printSideFinding(const Finding &found) {
                           found.at.track, found.at.sector, found.to.track, found.to.sector, found.value,
                           found.other.track, found.other.sector);
             break;
+        case FindingKind::RelSuperList:
+            consolePrintf("super side sector %i/%i names %i/%i as the first side sector of group %i, the chain has "
+                          "%i/%i", found.at.track, found.at.sector, found.to.track, found.to.sector, found.value,
+                          found.other.track, found.other.sector);
+            break;
+        case FindingKind::RelRecordCount:
+            consolePrintf("the REL data holds %i bytes, no whole number of %i-byte records", found.value,
+                          found.expected);
+            break;
         default: break;
     }
 }
@@ -633,6 +642,18 @@ void checkPartitions(Tally &tally, const ImageBuffer &image, SubDirectoryVisits 
     }
 }
 
+// The signature and border block of a GEOS disk, for the summary: the
+// signature's 16 bytes up to the first that is not printable ASCII.
+void noteGeosDisk(const ImageBuffer &image, CheckReport &report) {
+    TrackSector border;
+    if (!geosBorderBlock(image, border)) return;
+    const uint8_t *signature = headerBlock(image) + kGeosSignatureOffset;
+    for (int i = 0; i < kGeosSignatureLength && signature[i] >= 0x20 && signature[i] < 0x7F; ++i)
+        report.geosSignature += static_cast<char>(signature[i]);
+    report.geosBorderTrack = border.track;
+    report.geosBorderSector = border.sector;
+}
+
 void printSummary(const CheckReport &report) {
     consolePrintf("%i error%s, %i warning%s", report.errors, plural(report.errors), report.warnings,
                   plural(report.warnings));
@@ -647,6 +668,9 @@ void printSummary(const CheckReport &report) {
     if (report.usedUncovered > 0)
         consolePrintf("; %i used on tracks %i-%i, which the map does not cover", report.usedUncovered,
                       report.firstUncovered, report.lastUncovered);
+    if (!report.geosSignature.empty())
+        consolePrintf("; a GEOS disk (\"%s\" at 18/0 $AD, border block %i/%i)", report.geosSignature.c_str(),
+                      report.geosBorderTrack, report.geosBorderSector);
     consolePrintf("\n");
 }
 
@@ -692,6 +716,7 @@ void checkDirectory(const ImageBuffer &image, CheckReport &report, SubDirectoryV
     Tally &tally = report;
     MapView view{image, account, findMapExtension(image)};
     const uint8_t *map = headerBlock(image);
+    noteGeosDisk(image, report);
     reportTruncation(tally, image, account);
     reportUnknownSize(tally, image, account);
     if (!map) {

@@ -8,6 +8,7 @@
 #include "base/console.h"
 #include "base/filewrite.h"
 #include "disk/directory.h"
+#include "disk/entrychains.h"
 #include "disk/family.h"
 
 namespace {
@@ -24,26 +25,12 @@ constexpr size_t kTapeMaxEntries = 0x22;
 constexpr size_t kTapeUsedEntries = 0x24;
 constexpr size_t kTapeName = 0x10;
 constexpr uint8_t kTapeFile = 1;
-constexpr int kSlotRecordLength = 0x17;
 
 int word(const uint8_t *at) { return at[0] | at[1] << 8; }
 
 uint32_t longWord(const uint8_t *at) {
     return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
            static_cast<uint32_t>(at[3]) << 24;
-}
-
-// The entry for `length` name bytes at `name` (length 0..16) and `typeByte`:
-// padded with 0xA0. As with a host name, a lone 0xA0 stands for a name of
-// padding only (pc64Header writes one there).
-HostFileEntry entryOf(const uint8_t *name, size_t length, uint8_t typeByte) {
-    HostFileEntry entry{};
-    std::memset(entry.name, kPadding, sizeof entry.name);
-    std::memcpy(entry.name, name, length);
-    entry.length = static_cast<int>(length);
-    entry.typeByte = typeByte;
-    entry.problem = NameTextProblem::None;
-    return entry;
 }
 
 ContainerRead refused(const std::string &problem) {
@@ -86,11 +73,22 @@ size_t tapeFileLength(const uint8_t *bytes, size_t offset, size_t room, int star
 
 }  // namespace
 
+HostFileEntry containedEntry(const uint8_t *name, size_t length, uint8_t typeByte) {
+    HostFileEntry entry{};
+    std::memset(entry.name, kPadding, sizeof entry.name);
+    std::memcpy(entry.name, name, length);
+    entry.length = static_cast<int>(length);
+    entry.typeByte = typeByte;
+    entry.problem = NameTextProblem::None;
+    return entry;
+}
+
 HostFileKind hostFileKindOf(const std::string &fileName) {
     // A name that is all extension (".p00") names a hidden file, no container.
     if (fileName.find_last_of('.') == 0) return HostFileKind::Plain;
     std::string extension = fileExtension(fileName);
     if (extension == "t64") return HostFileKind::Tape;
+    if (extension == "cvt") return HostFileKind::Cvt;
     // A disk image's extension (.d64, .d71, .d81) has the form of a PC64 DEL
     // file's; such a file is a disk image, inserted as it is.
     if (familyNamed(extension.c_str())) return HostFileKind::Plain;
@@ -106,16 +104,25 @@ ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t
     if (std::memcmp(bytes, kPc64Signature, sizeof kPc64Signature) != 0)
         return refused("has no PC64 header (\"C64File\" at its start), though its extension names one");
     char letter = fileExtension(fileName)[0];
-    if (letter == 'r')
-        return refused("holds a REL file, which -w cannot write (it writes no side sectors)");
-    static const char kLetters[] = "dspu";
+    static const char kLetters[] = "dspur";
     uint8_t type = static_cast<uint8_t>(0x80 + (std::strchr(kLetters, letter) - kLetters));
     const uint8_t *name = bytes + kPc64Name;
     size_t length = kNameLength;
     while (length > 0 && name[length - 1] == 0) --length;
-    ContainedFile file{entryOf(name, length, type), kPc64HeaderSize, size - kPc64HeaderSize, -1};
+    ContainedFile file{containedEntry(name, length, type), kPc64HeaderSize, size - kPc64HeaderSize, -1, {}};
     if (file.entry.length == 0) return refused("holds an empty name, which a drive cannot address");
     ContainerRead read;
+    if (letter == 'r') {
+        int recordLength = bytes[kPc64RecordLength];
+        if (recordLength == 0 || recordLength > kBlockPayload)
+            return refused("holds a REL file of record length " + std::to_string(recordLength) +
+                           " (its byte 25); a drive writes records of 1 to 254 bytes");
+        file.structure.form = FileForm::Rel;
+        file.structure.recordLength = recordLength;
+        if (file.length % static_cast<size_t>(recordLength) != 0)
+            read.warnings.push_back("its " + std::to_string(file.length) + " bytes are no whole number of " +
+                                    std::to_string(recordLength) + "-byte records; the last record is cut short");
+    }
     read.files.push_back(file);
     return read;
 }
@@ -177,7 +184,7 @@ ContainerRead readTape(const uint8_t *bytes, size_t size) {
         const uint8_t *name = entry + kTapeName;
         size_t nameLength = tapeNameLength(name);
         bool seq = (entry[1] & 0x87) == 0x81;
-        ContainedFile file{entryOf(name, nameLength, seq ? 0x81 : 0x82), offset, length, seq ? -1 : start};
+        ContainedFile file{containedEntry(name, nameLength, seq ? 0x81 : 0x82), offset, length, seq ? -1 : start, {}};
         if (file.entry.length == 0)
             return refused("holds a file with an empty name (" + tapeEntryText(i, entry) +
                            "), which a drive cannot address");

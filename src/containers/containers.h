@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "base/nametext.h"
+#include "disk/filelayout.h"
 
 // What a host file's name (no folder) says it holds.
-enum class HostFileKind { Plain, Pc64, Tape };
+enum class HostFileKind { Plain, Pc64, Tape, Cvt };
 HostFileKind hostFileKindOf(const std::string &fileName);
 
 // One C64 file found in a container, ready for the insert. Its bytes stay in
@@ -27,7 +28,13 @@ struct ContainedFile {
     size_t offset;        // where its bytes begin in the container
     size_t length;        // how many there are
     int startAddress;     // a tape's PRG: the start address that goes in front of them; -1: none
+    FileStructure structure;  // REL record length, GEOS fields and records (offsets from `offset`); Plain else
 };
+
+// The entry for `length` name bytes at `name` (0..16) and `typeByte`, padded
+// with 0xA0. As with a host name, a lone 0xA0 stands for a name of padding
+// only (pc64Header writes one there).
+HostFileEntry containedEntry(const uint8_t *name, size_t length, uint8_t typeByte);
 
 // The bytes of `file` as they are inserted: its start address (low byte
 // first) if it has one, then its bytes from `container`, the buffer it was
@@ -43,11 +50,13 @@ struct ContainerRead {
 };
 
 // A PC64 file named `fileName` (its extension gives the type: P PRG, S SEQ,
-// U USR, D DEL; R is refused, -w writes no REL file): "C64File" and a 0 in
-// bytes 0-7, the name in 8-23 without the 0x00 that pad it (a 0x00 inside
+// U USR, D DEL, R REL with the record length of byte 25): "C64File" and a 0
+// in bytes 0-7, the name in 8-23 without the 0x00 that pad it (a 0x00 inside
 // the name is kept; 0xA0 padding is the disk's own), the data from byte 26
 // on. Refused: a file shorter than its header, a wrong signature, an empty
-// name. Precondition: hostFileKindOf(fileName) is Pc64.
+// name, a REL file of record length 0 or 255. A REL file whose data is no whole
+// number of records gives a warning. Precondition: hostFileKindOf(fileName)
+// is Pc64.
 ContainerRead readPc64(const std::string &fileName, const uint8_t *bytes, size_t size);
 
 // A T64 tape image: "C64" at byte 0, the number of directory entries at

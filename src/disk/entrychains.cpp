@@ -10,7 +10,6 @@ namespace {
 constexpr int kGeosVlir = 1;
 
 constexpr int kGeosBorderOffset = 0xAB;
-constexpr int kGeosSignatureOffset = 0xAD;
 constexpr char kGeosSignature[] = "GEOS format V1.";
 
 }  // namespace

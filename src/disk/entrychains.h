@@ -59,6 +59,14 @@ enum class VlirPair {
 // Record `record` (0..126) of the index block `index`; `start` is set for a Record.
 VlirPair vlirRecord(const uint8_t *index, int record, TrackSector &start);
 
+// A GEOS info block's class (20 bytes of ASCII, ended by a 0).
+constexpr int kGeosClassOffset = 0x4D;
+constexpr int kGeosClassLength = 20;
+
+// Where 18/0 holds a GEOS disk's signature, and its length.
+constexpr int kGeosSignatureOffset = 0xAD;
+constexpr int kGeosSignatureLength = 16;
+
 // True when 18/0 carries the signature of a GEOS disk ("GEOS format V1." at
 // AD); `border` is then set to the border block named at AB-AC.
 bool geosBorderBlock(const ImageBuffer &image, TrackSector &border);

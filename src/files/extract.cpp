@@ -13,6 +13,8 @@
 #include "base/options.h"
 #include "disk/chain.h"
 #include "disk/directory.h"
+#include "disk/entrychains.h"
+#include "disk/filelayout.h"
 
 namespace {
 
@@ -25,6 +27,8 @@ struct Extraction {
     TrackSector start;
     size_t length;          // bytes written (at most a chain's walkBound blocks, and a container's header)
     std::vector<uint8_t> header;  // the container's header, else empty
+    const uint8_t *slot;    // the entry's slot
+    bool cvt;               // a GEOS file written as a CVT file (-cvt)
 };
 
 // An entry with a chain to take off: not a 1581 partition (CBM), whose
@@ -38,30 +42,63 @@ bool chosen(const DiskShape &shape, const uint8_t *slot, int number) {
 
 // The chosen entries in directory order; a looping directory gives each of
 // its entries once (the cursor stops at the first block it meets again).
-std::vector<Extraction> collectExtractions(const ImageBuffer &image, ContainerHeader container) {
+std::vector<Extraction> collectExtractions(const ImageBuffer &image, ContainerHeader container, const GeosForm *geos) {
     std::vector<Extraction> files;
     files.reserve(static_cast<size_t>(image.shape.family->directoryCapacity));
     DirectoryCursor cursor = startDirectory(image);
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
         if (!chosen(image.shape, slot, cursor.number)) continue;
-        files.push_back({cursor.number, hostNameOfEntry(slot + kSlotName), hostExtensionOfType(slot[kSlotType]), {},
-                         {slot[kSlotStartTrack], slot[kSlotStartSector]}, 0, {}});
+        bool cvt = geos && entryKind(slot).geos;
+        files.push_back({cursor.number, hostNameOfEntry(slot + kSlotName),
+                         cvt ? geos->extension : hostExtensionOfType(slot[kSlotType]),
+                         {}, {slot[kSlotStartTrack], slot[kSlotStartSector]}, 0, {}, slot, cvt});
         char letter = 0;
-        if (container) container(slot, files.back().header, letter);
-        if (container) files.back().extension = std::string(1, letter);
+        if (container && !cvt) container(slot, files.back().header, letter);
+        if (container && !cvt) files.back().extension = std::string(1, letter);
     }
     return files;
 }
 
 // Host names, with "~1", "~2", ... in directory order for every file of a
-// group that would share one.
-void assignNames(std::vector<Extraction> &files) {
+// group that would share one; with `cvtOnly`, of the CVT files alone.
+void assignNames(std::vector<Extraction> &files, bool cvtOnly = false) {
     std::vector<HostNameParts> parts;
+    std::vector<Extraction *> named;
     parts.reserve(files.size());
-    // The stems are not needed after this: moved, not copied.
-    for (Extraction &file : files) parts.push_back({std::move(file.stem), "." + file.extension});
+    for (Extraction &file : files) {
+        if (cvtOnly && !file.cvt) continue;
+        parts.push_back({file.stem, "." + file.extension});
+        named.push_back(&file);
+    }
     std::vector<std::string> names = distinctHostNames(parts);
-    for (size_t i = 0; i < files.size(); ++i) files[i].name = std::move(names[i]);
+    for (size_t i = 0; i < named.size(); ++i) named[i]->name = std::move(names[i]);
+}
+
+// With a GEOS form, why a GEOS entry cannot be written in it, or "".
+std::string cvtProblem(const ImageBuffer &image, const std::vector<Extraction> &files) {
+    FileStructure structure;
+    for (const Extraction &file : files) {
+        if (!file.cvt) continue;
+        std::string problem = readFileStructure(image, file.slot, structure, nullptr);
+        if (!problem.empty())
+            return "Entry " + std::to_string(file.number) + " cannot be written as a ." + file.extension +
+                   " file: it " + problem + "; nothing was extracted.";
+    }
+    return "";
+}
+
+// The bytes of one file: the container's header and the chain's payload, or
+// a GEOS file in the GEOS form.
+void filePayload(const ImageBuffer &image, const Extraction &file, const GeosForm *geos, std::vector<uint8_t> &payload) {
+    if (!file.cvt) {
+        payload.assign(file.header.begin(), file.header.end());
+        readChain(image, file.start, payload);
+        return;
+    }
+    FileStructure structure;
+    std::vector<uint8_t> data;
+    readFileStructure(image, file.slot, structure, &data);
+    geos->write(file.slot, structure, data, payload);
 }
 
 // Container names: stem, ".", the letter and two digits, counted up in
@@ -71,6 +108,7 @@ void assignNames(std::vector<Extraction> &files) {
 std::string assignContainerNames(std::vector<Extraction> &files) {
     std::vector<std::string> taken;  // the names given so far, in one case
     for (Extraction &file : files) {
+        if (file.cvt) continue;
         std::string key = file.stem + "." + file.extension;
         for (char &c : key) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         int number = static_cast<int>(std::count(taken.begin(), taken.end(), key));
@@ -113,14 +151,15 @@ std::string boundProblem(const ImageBuffer &image) {
 // Writes the files, each whole, into the run's folder, then syncs the
 // folder once; on a failure, or past writeBound, takes back those written
 // and gives the message.
-std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files, NewFiles &written) {
+std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files, const GeosForm *geos,
+                       NewFiles &written) {
     // One file's payload at a time: a chain holds at most walkBound blocks.
     std::vector<uint8_t> payload;
     payload.reserve(static_cast<size_t>(walkBound(image.shape)) * (kBlockSize - 2));
     uint64_t total = 0;
     for (Extraction &file : files) {
-        payload.assign(file.header.begin(), file.header.end());
-        file.length = file.header.size() + static_cast<size_t>(readChain(image, file.start, payload));
+        filePayload(image, file, geos, payload);
+        file.length = payload.size();
         total += payload.size();
         if (total > writeBound(image)) {
             removeNewFiles(written);
@@ -140,14 +179,16 @@ std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files,
 }  // namespace
 
 std::string extractFiles(const ImageBuffer &image, const std::string &folderPath, ContainerHeader container,
-                         ExtractedFiles *kept) {
-    std::vector<Extraction> files = collectExtractions(image, container);
+                         ExtractedFiles *kept, const GeosForm *geos) {
+    std::vector<Extraction> files = collectExtractions(image, container, geos);
     if (files.empty() && options.extractFirst >= 0)
         return "No entry numbered " + std::to_string(options.extractFirst) + " to " +
                std::to_string(options.extractLast) + " has a file to extract.";
     if (files.empty()) return "";
+    if (std::string problem = cvtProblem(image, files); !problem.empty()) return problem;
     if (!container) assignNames(files);
     else if (std::string problem = assignContainerNames(files); !problem.empty()) return problem;
+    if (container) assignNames(files, true);
     ExtractedFiles own;
     ExtractedFiles &run = kept ? *kept : own;
     OutputFolder &folder = run.folder;
@@ -169,7 +210,7 @@ std::string extractFiles(const ImageBuffer &image, const std::string &folderPath
     // followed by a written image.
     if (consoleLostStream()) closeOutputFolder(folder, true);
     exitIfOutputLost();
-    std::string problem = writeFiles(image, files, written);
+    std::string problem = writeFiles(image, files, geos, written);
     if (!problem.empty()) {
         closeOutputFolder(folder, true);
         return problem;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/filewrite.h"
+#include "disk/filelayout.h"
 #include "disk/image.h"
 
 // A container written around each file instead of the bare payload (-x
@@ -16,6 +17,15 @@
 // payload and the letter of the extension, which gets two digits, "00" unless
 // files of the run would share the name ("p00", "p01", ... in directory order).
 using ContainerHeader = void (*)(const uint8_t *slot, std::vector<uint8_t> &header, char &letter);
+
+// A form GEOS entries are written in instead of their data chain (-x -cvt):
+// the extension of their files, and the writer of a file's bytes from the
+// entry's slot, structure and data (readFileStructure).
+struct GeosForm {
+    const char *extension;
+    void (*write)(const uint8_t *slot, const FileStructure &structure, const std::vector<uint8_t> &data,
+                  std::vector<uint8_t> &out);
+};
 
 // The bytes one image's -x may write at most, as a multiple of the image
 // file's length (see extractFiles).
@@ -36,7 +46,10 @@ struct ExtractedFiles {
 // extractFirst..extractLast (as -rd numbers them) that have a start block; an
 // entry that a looping directory lists again is written once. A file holds
 // exactly the payload that the listing measures for its -vf and -vc columns
-// (REL: the data chain). Entries that would share a host name get "~1", "~2",
+// (REL: the data chain). With `geos` (else null) each GEOS entry is written in
+// that form instead, NAME.EXT (never a container), all or nothing: a GEOS entry
+// whose info block, index or records cannot be read whole ends it before
+// anything is written. Entries that would share a host name get "~1", "~2",
 // ... before the extension, in directory order. With `container` (else null)
 // each file is that container, named as ContainerHeader says, and its line
 // gives the container's bytes. With nothing to write the folder is not opened.
@@ -52,7 +65,7 @@ struct ExtractedFiles {
 // takeBackExtraction or keepExtraction.
 // Precondition: the header block (18/0, 40/0) is present.
 std::string extractFiles(const ImageBuffer &image, const std::string &folder, ContainerHeader container = nullptr,
-                         ExtractedFiles *kept = nullptr);
+                         ExtractedFiles *kept = nullptr, const GeosForm *geos = nullptr);
 
 // Takes back a done extraction: removes its files and the folders it made.
 void takeBackExtraction(ExtractedFiles &kept);

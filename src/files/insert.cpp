@@ -14,6 +14,7 @@
 #include "disk/bam.h"
 #include "disk/directory.h"
 #include "disk/entrychains.h"
+#include "disk/filelayout.h"
 #include "disk/format.h"
 #include "disk/partition.h"
 #include "disk/placement.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-constexpr int kPayloadPerBlock = kBlockSize - 2;
 constexpr uint8_t kPadding = 0xA0;
 constexpr uint8_t kLockAndClosedBits = 0xC0;  // bit 6: locked ('<'); bit 7: closed (clear: '*')
 
@@ -182,34 +182,77 @@ TrackSector takeFileBlock(ImageBuffer &image, InsertRun &run, const NewChain &ch
     return block;
 }
 
-// Writes `bytes` as the chain; returns its first block. The last block's link
-// is 0 and the index of its last used byte; bytes beyond the data are 0.
-TrackSector writeChain(ImageBuffer &image, InsertRun &run, const NewChain &chain, const uint8_t *bytes, size_t size) {
-    TrackSector first = takeFileBlock(image, run, chain, nullptr, 0);
-    TrackSector at = first;
-    for (int index = 0; index < chain.count; ++index) {
-        size_t offset = static_cast<size_t>(index) * kPayloadPerBlock;
-        size_t length = std::min<size_t>(kPayloadPerBlock, size - std::min(size, offset));
-        TrackSector next{0, static_cast<int>(length) + 1};
-        if (index + 1 < chain.count) next = takeFileBlock(image, run, chain, &at, index + 1);
-        uint8_t *block = blockAt(image, at.track, at.sector);
-        block[0] = static_cast<uint8_t>(next.track);
-        block[1] = static_cast<uint8_t>(next.sector);
-        if (length) std::memcpy(block + 2, bytes + offset, length);
-        std::memset(block + 2 + length, 0, kPayloadPerBlock - length);
-        at = next;
-    }
-    return first;
+// Takes the chain's blocks in turn, each the next after the one before (the
+// first where the chain starts), all marked used.
+std::vector<TrackSector> takeFileBlocks(ImageBuffer &image, InsertRun &run, const NewChain &chain) {
+    std::vector<TrackSector> blocks;
+    blocks.reserve(static_cast<size_t>(chain.count));
+    for (int taken = 0; taken < chain.count; ++taken)
+        blocks.push_back(takeFileBlock(image, run, chain, taken > 0 ? &blocks.back() : nullptr, taken));
+    return blocks;
 }
 
-// Bytes 02-1F of the slot: the closed type, the first block, the name, zeros
-// (no REL or GEOS fields) and the block count.
-void writeEntry(uint8_t *slot, const HostFileEntry &entry, TrackSector first, int count) {
+// Blocks a file of this structure takes: its chain, REL side sectors (and a
+// super side sector), a GEOS info block, index and records.
+int fileBlockCount(const ImageBuffer &image, const FileStructure &structure, size_t size) {
+    if (isGeosForm(structure.form)) return geosBlockCount(structure, size);
+    int data = chainBlocksFor(size);
+    if (structure.form != FileForm::Rel) return data;
+    return data + relSideSectors(data) + (relUsesSuperSide(image) ? 1 : 0);
+}
+
+// Where the written file's chains start: its first block and the block its
+// entry names in bytes 15-16 (track 0: none).
+struct WrittenFile {
+    TrackSector first;
+    TrackSector second;
+};
+
+// Takes the blocks of a REL file in the drive's order and writes its data
+// chain, side sectors and super side sector.
+WrittenFile writeRel(ImageBuffer &image, InsertRun &run, const NewChain &chain, int recordLength,
+                     const uint8_t *bytes, size_t size) {
+    bool super = relUsesSuperSide(image);
+    std::vector<RelPart> order = relStreamOrder(chainBlocksFor(size), super);
+    std::vector<TrackSector> blocks = takeFileBlocks(image, run, chain);
+    std::vector<TrackSector> data, sides;
+    TrackSector superBlock{0, 0};
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (order[i].kind == RelPart::Data) data.push_back(blocks[i]);
+        else if (order[i].kind == RelPart::Side) sides.push_back(blocks[i]);
+        else superBlock = blocks[i];
+    }
+    writeRelFile(image, data, sides, superBlock, recordLength, bytes, size);
+    return {data[0], super ? superBlock : sides[0]};
+}
+
+// Takes the file's blocks and writes it by its structure.
+WrittenFile writeFile(ImageBuffer &image, InsertRun &run, const NewChain &chain, const FileStructure &structure,
+                      const uint8_t *bytes, size_t size) {
+    if (structure.form == FileForm::Rel) return writeRel(image, run, chain, structure.recordLength, bytes, size);
+    std::vector<TrackSector> blocks = takeFileBlocks(image, run, chain);
+    if (!isGeosForm(structure.form)) {
+        writeChainBlocks(image, blocks.data(), chain.count, bytes, size);
+        return {blocks[0], {0, 0}};
+    }
+    WrittenFile written{};
+    written.first = writeGeosFile(image, blocks, structure, bytes, size, written.second);
+    return written;
+}
+
+// Bytes 02-1F of the slot: the closed type, the first block, the name, the
+// REL or GEOS fields (zeros for a plain file) and the block count.
+void writeEntry(uint8_t *slot, const HostFileEntry &entry, const WrittenFile &written, int count,
+                const FileStructure &structure) {
     std::memset(slot + kSlotType, 0, kSlotSize - kSlotType);
     slot[kSlotType] = entry.typeByte;
-    slot[kSlotStartTrack] = static_cast<uint8_t>(first.track);
-    slot[kSlotStartSector] = static_cast<uint8_t>(first.sector);
+    slot[kSlotStartTrack] = static_cast<uint8_t>(written.first.track);
+    slot[kSlotStartSector] = static_cast<uint8_t>(written.first.sector);
     std::memcpy(slot + kSlotName, entry.name, kNameLength);
+    slot[kSlotSideOrInfo] = static_cast<uint8_t>(written.second.track);
+    slot[kSlotSideOrInfo + 1] = static_cast<uint8_t>(written.second.sector);
+    if (structure.form == FileForm::Rel) slot[kSlotRecordLength] = static_cast<uint8_t>(structure.recordLength);
+    if (isGeosForm(structure.form)) std::memcpy(slot + kSlotRecordLength, structure.geosFields, kGeosFields);
     slot[kSlotBlockCount] = static_cast<uint8_t>(count & 0xFF);
     slot[kSlotBlockCount + 1] = static_cast<uint8_t>(count >> 8);
 }
@@ -314,6 +357,18 @@ const char *optionOpening(const ImageBuffer &image, const PlacementRules &rules,
     return "";
 }
 
+// Ends the run with status 1 when a REL file of `size` bytes needs more side
+// sectors than a REL file on this image may have (six on a 1541 or 1571).
+void requireSideSectorRoom(const ImageBuffer &image, const InsertRun &run, const std::string &shownPath,
+                           size_t size) {
+    int data = chainBlocksFor(size);
+    int most = relMostSideSectors(image);
+    if (relSideSectors(data) <= most) return;
+    exitWithMessage(1, "ERROR: REL file '%s' needs %i data blocks; the %i side sectors a REL file on '%s' may have "
+                       "list at most %i.", shownPath.c_str(), data, most, run.growth.path.c_str(),
+                    most * kRelPairsPerSide);
+}
+
 // The slot a new entry goes into: the one of its name when the scan found one
 // (a replacement), else the first free slot, else the first of a block the
 // directory grows by on its track (status 2 when that has none free).
@@ -377,6 +432,20 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
 
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
                 const InsertSettings &settings, const uint8_t *bytes, size_t size) {
+    insertStructuredFile(image, run, hostPath, entry, settings, FileStructure{}, bytes, size);
+}
+
+void insertRelFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
+                   const InsertSettings &settings, int recordLength, const uint8_t *bytes, size_t size) {
+    FileStructure structure;
+    structure.form = FileForm::Rel;
+    structure.recordLength = recordLength;
+    insertStructuredFile(image, run, hostPath, entry, settings, structure, bytes, size);
+}
+
+void insertStructuredFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
+                          const HostFileEntry &entry, const InsertSettings &settings,
+                          const FileStructure &structure, const uint8_t *bytes, size_t size) {
     std::string shownPath = consoleOutsideText(hostPath, ConsoleStream::Error);
     PlacementRules rules = run.rules;
     if (settings.interleave > 0) rules.interleave = settings.interleave;
@@ -413,15 +482,16 @@ void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
         exitWithMessage(1, "ERROR: Type byte $%02x for '%s' is that of a 1581 partition (CBM), which '-w' does not "
                            "make on '%s'; give DEL, SEQ, PRG or USR.", written.typeByte, shownPath.c_str(),
                         run.growth.path.c_str());
+    if (structure.form == FileForm::Rel) requireSideSectorRoom(image, run, shownPath, size);
     int number = 0;
     uint8_t *slot = takeSlot(image, run, scan, number);
-    int count = size == 0 ? 1 : static_cast<int>((size + kPayloadPerBlock - 1) / kPayloadPerBlock);
+    int count = fileBlockCount(image, structure, size);
     NewChain chain{rules, start, count, shownPath, scan.namedSlot != nullptr};
-    TrackSector first = writeChain(image, run, chain, bytes, size);
+    WrittenFile file = writeFile(image, run, chain, structure, bytes, size);
     warnAfterSearch(image, run.growth, nullptr);
     // Only now, with the new file whole, does the old one give up its blocks.
     if (scan.namedSlot) freeReplacedFile(image, run, rules, slot);
-    writeEntry(slot, written, first, count);
+    writeEntry(slot, written, file, count, structure);
     if (inSystemBlock(image, slot)) run.fullTracks.reset();
     printInserted(image.shape, number, slot, rules.interleave);
 }
@@ -481,7 +551,7 @@ void makePartition(ImageBuffer &image, InsertRun &run, const std::string &shownN
     HostFileEntry entry{};
     std::memcpy(entry.name, padded, kNameLength);
     entry.typeByte = 0x80 | kTypePartition;
-    writeEntry(slot, entry, {first, 0}, blocks);
+    writeEntry(slot, entry, {{first, 0}, {0, 0}}, blocks, FileStructure{});
     if (inSystemBlock(image, slot)) run.fullTracks.reset();
     // Formatted inside as the drive's "N" within it does: the partition's name, the disk's id.
     DiskShape inside;

@@ -11,6 +11,7 @@
 
 #include "base/nametext.h"
 #include "base/options.h"
+#include "disk/filelayout.h"
 #include "disk/growth.h"
 #include "disk/image.h"
 #include "disk/placement.h"
@@ -69,6 +70,27 @@ HostFileEntry requireEntryName(const std::string &hostPath, const std::string &f
 // header block is present.
 void insertFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
                 const InsertSettings &settings, const uint8_t *bytes, size_t size);
+
+// Inserts a REL file: `size` bytes of records of `recordLength` (1..254)
+// bytes, as insertFile inserts a file (same placement, messages and exits;
+// `entry` carries a REL type byte), its side sectors built as the image's
+// drive builds them: one for each 120 data blocks, at most 6 on a 1541 or
+// 1571, and on a 1581 (unless its I/O byte says otherwise) a super side
+// sector before them; its data and side sectors are taken in the order
+// relStreamOrder gives. The entry gets the record length and the first side
+// sector (or the super side sector) in bytes 15-17, and the blocks of all of
+// them as its count. Status 1 for more side sectors than the drive allows.
+void insertRelFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath, const HostFileEntry &entry,
+                   const InsertSettings &settings, int recordLength, const uint8_t *bytes, size_t size);
+
+// Inserts a file of any structure (disk/filelayout.h): a plain file as
+// insertFile, a REL file as insertRelFile, a GEOS file with its info block,
+// index block and records (for VLIR, `bytes` holds the records and the
+// structure says where each lies), taken in that order, the entry's GEOS
+// fields (structure, type, date) as the structure gives them.
+void insertStructuredFile(ImageBuffer &image, InsertRun &run, const std::string &hostPath,
+                          const HostFileEntry &entry, const InsertSettings &settings,
+                          const FileStructure &structure, const uint8_t *bytes, size_t size);
 
 // Makes a 1581 partition named `name` (1..16 bytes; `shownName` as the user
 // typed it, for messages) of `blocks` blocks (whole tracks, at least

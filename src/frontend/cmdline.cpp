@@ -17,7 +17,7 @@
 #include "frontend/numbers.h"
 
 // The settings of a -w before any -w... option: the host name's entry, the drive's placement.
-const InsertSettings kDriveInsert{{}, -1, 0, -1, 0, 0};
+const InsertSettings kDriveInsert{{}, -1, 0, -1, 0, 0, 0};
 
 namespace {
 
@@ -292,6 +292,22 @@ bool readDirectoryEdit(const char *arg, ArgCursor &args) {
 }
 
 
+// The longest REL record: a block's payload.
+constexpr int kMostRecordLength = 254;
+
+// A REL type from -wtype needs -wrel's record length, and -wrel a REL type
+// (its own when -wtype gives none): checked at the -w they apply to.
+void requireRelSettings(InsertSettings &insert, const char *file) {
+    bool relType = insert.typeByte >= 0 && (insert.typeByte & 7) == kTypeRel;
+    std::string shown = consoleOutsideText(file, ConsoleStream::Error);
+    if (relType && insert.recordLength == 0)
+        exitWithMessage(1, "ERROR: '-wtype' gives '%s' a REL type; give its record length with '-wrel N' (1 to 254) "
+                           "before the '-w'.", shown.c_str());
+    if (insert.recordLength > 0 && insert.typeByte >= 0 && !relType)
+        exitWithMessage(1, "ERROR: '-wrel' makes '%s' a REL file, but '-wtype' gives it another type.", shown.c_str());
+    if (insert.recordLength > 0 && insert.typeByte < 0) insert.typeByte = 0x80 | kTypeRel;
+}
+
 // The highest interleave -il and -wil take: a step round the longest track.
 constexpr int kMostInterleave = kMostSectors - 1;
 
@@ -308,27 +324,24 @@ void readStartBlock(const char *text, InsertSettings &insert) {
 }
 
 // The options that set how the next -w inserts its file, each applying to
-// that file only: -wname, -wtype, -wtrack, -wil, -wreplace. False when `arg`
+// that file only: -wname, -wtype, -wtrack, -wil, -wrel, -wreplace. False when `arg`
 // is none of them.
 bool readInsertSetting(const char *arg, ArgCursor &args) {
     auto is = [arg](const char *name) { return sameArg(arg, name); };
     InsertSettings &insert = args.insert;
     if (is("-wreplace")) {
         insert.replace = 1;
-    } else if (is("-wname") || is("-wtype") || is("-wtrack") || is("-wil")) {
+    } else if (is("-wname") || is("-wtype") || is("-wtrack") || is("-wil") || is("-wrel")) {
         if (!args.hasNext()) exitWithMessage(1, "ERROR: Argument for '%s' missing.", arg);
+        if (is("-wrel")) insert.recordLength = parseNumberArg(args.take(), 1, kMostRecordLength);
         if (is("-wname")) insert.name = readDiskText(args, arg, 1, kNameLength, -1);
         if (is("-wtrack")) readStartBlock(args.take(), insert);
         if (is("-wil")) insert.interleave = parseNumberArg(args.take(), 1, kMostInterleave);
         if (is("-wtype")) {
             const char *text = args.take();
             insert.typeByte = readTypeByte(text, arg);
-            // A REL file needs side sectors, which an insert does not write; a
-            // type byte of 0 marks the slot empty, free for the next entry.
+            // A type byte of 0 marks the slot empty, free for the next entry.
             std::string shown = consoleOutsideText(text, ConsoleStream::Error);
-            if ((insert.typeByte & 7) == kTypeRel)
-                exitWithMessage(1, "ERROR: '-wtype %s' gives a REL file, which needs side sectors that '-w' does not "
-                                 "write; give DEL, SEQ, PRG or USR.", shown.c_str());
             if (insert.typeByte == 0)
                 exitWithMessage(1, "ERROR: '-wtype %s' gives type byte 0, which marks a slot empty; give '-type N 0' "
                                  "after the '-w' to hide the entry.", shown.c_str());
@@ -443,7 +456,7 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     if (is("-copy")) return args.hasNext() ? 1 + numbersAhead(args, 1, 2) : 0;
     int values = is("-start") || is("-mkpart") ? 2 : 0;
     for (const char *name :
-         {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il", "-clash"})
+         {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il", "-clash", "-wrel"})
         if (is(name)) values = 1;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
@@ -539,9 +552,12 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         readExtractRange(args);
     } else if (is("-p00")) {
         options.extractPc64 = 1;
+    } else if (is("-cvt")) {
+        options.extractCvt = 1;
     } else if (is("-w")) {
         if (!args.hasNext()) exitWithMessage(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
+        requireRelSettings(args.insert, args.argv[args.next]);
         paths.inserts.push_back(args.take());
         options.insertSettings.push_back(args.insert);
         args.insert = kDriveInsert;
@@ -661,6 +677,8 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
         exitWithMessage(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
     if (options.extractPc64 && !options.extractFiles)
         exitWithMessage(1, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it.");
+    if (options.extractCvt && !options.extractFiles)
+        exitWithMessage(1, "ERROR: '-cvt' is a form of the files of '-x'; give '-x' with it.");
     if (args.insertOption)
         exitWithMessage(1, "ERROR: '%s' sets how the next '-w' inserts its file, but no '-w' follows it.",
                         args.insertOption);

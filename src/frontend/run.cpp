@@ -17,6 +17,7 @@
 #include "check/fix.h"
 #include "check/layout.h"
 #include "containers/containers.h"
+#include "containers/cvt.h"
 #include "directory/append.h"
 #include "directory/dirart.h"
 #include "directory/listing.h"
@@ -160,6 +161,10 @@ int runCatalogue(const RunPaths &paths) {
 // What -x writes around each file: a PC64 header with -p00, else nothing.
 ContainerHeader extractContainer() { return options.extractPc64 ? pc64Header : nullptr; }
 
+// How -x writes a GEOS file: a CVT file with -cvt, else its data chain alone.
+const GeosForm kCvtForm{"cvt", writeCvt};
+const GeosForm *extractGeosForm() { return options.extractCvt ? &kCvtForm : nullptr; }
+
 // The folder of each image's files when -x runs over many images: the
 // image's name without its extension by the host-name rule, "~1", "~2", ...
 // for names two images share, inside the -into folder.
@@ -215,7 +220,8 @@ int runImages(const RunPaths &paths) {
                 tally.errors += check.errors;
                 tally.warnings += check.warnings;
             }
-            if (options.extractFiles) problem = extractFiles(image, folders[i], extractContainer());
+            if (options.extractFiles)
+                problem = extractFiles(image, folders[i], extractContainer(), nullptr, extractGeosForm());
             tally.notExtracted += !problem.empty();
         } else {
             ++tally.notRead;
@@ -332,10 +338,11 @@ void copyEntries(ImageBuffer &image, InsertRun &run, const CopyRequest &copy, co
                       "not copied.\n", shown.c_str(), partition.number, copiedName(partition).c_str());
     if (!problem.empty()) exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shown.c_str(), problem.c_str());
     std::vector<uint8_t> data;
+    FileStructure structure;
     for (const CopiedFile &file : files) {
-        readCopiedFile(from, file, data);
-        insertFile(image, run, copy.image + " entry " + std::to_string(file.number), file.entry, kDriveInsert,
-                   data.data(), data.size());
+        readCopiedFile(from, file, structure, data);
+        insertStructuredFile(image, run, copy.image + " entry " + std::to_string(file.number), file.entry,
+                             kDriveInsert, structure, data.data(), data.size());
     }
 }
 
@@ -391,8 +398,8 @@ void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path,
     if (kind == HostFileKind::Plain) entry = requireEntryName(path, fileName, settings);
     // A container names and types each file it carries itself.
     if (kind != HostFileKind::Plain && (settings.name.length > 0 || settings.typeByte >= 0))
-        exitWithMessage(1, "ERROR: '%s' names and types the files it carries; '-wname' and '-wtype' do not "
-                           "apply to it.", shownOnError(path).c_str());
+        exitWithMessage(1, "ERROR: '%s' names and types the files it carries; '-wname', '-wtype' and '-wrel' do "
+                           "not apply to it.", shownOnError(path).c_str());
     ImageBuffer file;
     uint64_t size = 0;
     LoadResult result = loadImage(path, file, size);
@@ -400,12 +407,19 @@ void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path,
         exitWithMessage(2, "ERROR: Disk full '%s'! '%s' holds %llu bytes, more than any disk image.",
                         run.growth.path.c_str(), shownOnError(path).c_str(), static_cast<unsigned long long>(size));
     if (result != LoadResult::Loaded) exitWithMessage(1, "ERROR: Could not read '%s'.", shownOnError(path).c_str());
+    if (kind == HostFileKind::Plain && settings.recordLength > 0) {
+        insertRelFile(image, run, path, entry, settings, settings.recordLength, file.bytes.data(), file.bytes.size());
+        return;
+    }
     if (kind == HostFileKind::Plain) {
         insertFile(image, run, path, entry, settings, file.bytes.data(), file.bytes.size());
         return;
     }
-    ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
-                                                    : readTape(file.bytes.data(), file.bytes.size());
+    const uint8_t *bytes = file.bytes.data();
+    size_t length = file.bytes.size();
+    ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, bytes, length)
+                         : kind == HostFileKind::Cvt ? readCvt(bytes, length)
+                                                     : readTape(bytes, length);
     if (!read.problem.empty())
         exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
     for (const std::string &warning : read.warnings)
@@ -413,7 +427,8 @@ void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path,
     std::vector<uint8_t> data;  // one file at a time: a tape's files may share their bytes
     for (const ContainedFile &contained : read.files) {
         containedData(file.bytes.data(), contained, data);
-        insertFile(image, run, path, contained.entry, settings, data.data(), data.size());
+        insertStructuredFile(image, run, path, contained.entry, settings, contained.structure, data.data(),
+                             data.size());
     }
 }
 
@@ -632,7 +647,7 @@ int runKestrel(int argc, char **argv) {
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     ExtractedFiles extracted;
     if (options.extractFiles) {
-        std::string problem = extractFiles(image, paths.into, extractContainer(), &extracted);
+        std::string problem = extractFiles(image, paths.into, extractContainer(), &extracted, extractGeosForm());
         if (!problem.empty()) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     }
     if (options.imageModified) writeDestination(image, paths, imagePath, extracted);

@@ -12,18 +12,11 @@
 namespace {
 
 constexpr uint8_t kPadding = 0xA0;
-constexpr int kTypeUsr = 3;  // the highest type a file copies as: DEL, SEQ, PRG, USR
 
-// Why the entry in `slot` cannot be copied as a chain of data blocks, or nullptr.
+// Why the entry in `slot` is no file a drive copies, or nullptr.
 const char *kindProblem(const uint8_t *slot) {
     EntryKind kind = entryKind(slot);
-    if (kind.type == kTypeRel)
-        return "is a REL file, whose side sectors would have to be built anew for the disk it goes to; "
-               "copy its records with a program on the drive";
-    if (kind.type > kTypeUsr) return "has a type that is no file a drive copies (type 5 to 7)";
-    if (kind.geos)
-        return "is a GEOS file, whose info block and records are more than one chain; "
-               "copy it with GEOS";
+    if (kind.type > kTypeRel) return "has a type that is no file a drive copies (type 5 to 7)";
     return nullptr;
 }
 
@@ -62,16 +55,22 @@ std::string collectCopies(const ImageBuffer &image, int first, int last, std::ve
     while (const uint8_t *slot = nextListedSlot(image, cursor, options.showAll)) {
         bool inRange = first < 0 || (cursor.number >= first && cursor.number <= last);
         if (!inRange || slot[kSlotType] == 0 || !slotHasStartBlock(image.shape, slot)) continue;
-        CopiedFile file{cursor.number, entryOfSlot(slot), pairAt(slot, kSlotStartTrack)};
+        CopiedFile file{cursor.number, entryOfSlot(slot), slot};
         if (isPartition(image.shape, slot)) {
             partitions.push_back(file);
             continue;
         }
         std::string entryText = "entry " + std::to_string(cursor.number) + " ";
         if (const char *problem = kindProblem(slot)) return entryText + problem;
-        if (!chainIsWhole(image, file.start, verdicts))
+        EntryKind kind = entryKind(slot);
+        if (kind.type == kTypeRel || kind.geos) {
+            FileStructure structure;
+            std::string problem = readFileStructure(image, slot, structure, nullptr);
+            if (!problem.empty()) return entryText + problem;
+        } else if (!chainIsWhole(image, pairAt(slot, kSlotStartTrack), verdicts)) {
             return entryText + "has a chain that breaks off before its last block, so only part of the file "
                                "could be copied";
+        }
         files.push_back(file);
     }
     if (files.empty() && first >= 0)
@@ -80,7 +79,7 @@ std::string collectCopies(const ImageBuffer &image, int first, int last, std::ve
     return "";
 }
 
-void readCopiedFile(const ImageBuffer &image, const CopiedFile &file, std::vector<uint8_t> &data) {
-    data.clear();
-    readChain(image, file.start, data);
+void readCopiedFile(const ImageBuffer &image, const CopiedFile &file, FileStructure &structure,
+                    std::vector<uint8_t> &data) {
+    readFileStructure(image, file.slot, structure, &data);
 }

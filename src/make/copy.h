@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "base/nametext.h"
+#include "disk/filelayout.h"
 #include "disk/image.h"
 
 // One entry to copy (or left out): its entry number in the second image, the
 // 16 name bytes and the type byte (lock and closed bits included) of its
-// slot, and the first block of its chain.
+// slot, and the slot itself (in the second image, which no step edits).
 struct CopiedFile {
     int number;
     HostFileEntry entry;
-    TrackSector start;
+    const uint8_t *slot;
 };
 
 // The entries of `image` numbered first..last as the listing numbers them
@@ -28,15 +29,19 @@ struct CopiedFile {
 // have a type byte other than 0 and a start block, in directory order, each
 // checked to be whole; the 1581 partitions among them go to `partitions`
 // instead (an area of the disk, no file: the caller warns and copies the
-// rest). Returns "" when every other chosen entry can be copied; else, with
-// `files` in no particular state, why not, in words that follow "entry N":
-// a REL file (its side sectors belong to the disk it is on), a GEOS file
-// (info block, VLIR records), a type a drive does not know, a chain that
-// breaks off before its end (copying it would copy part of a file), or no
-// entry with a file in the range given. Each chain is walked once however
-// many entries name it. Precondition: the header block is present.
+// rest). Returns "" when every other chosen entry can be copied whole (a
+// REL file with its record length, a GEOS file with its info block and
+// records, by readFileStructure); else, with `files` in no particular state,
+// why not, in words that follow "entry N": a type a drive does not know, a
+// chain, info block or record that cannot be followed to its end (copying
+// it would copy part of a file), a REL record length of 0, a GEOS structure
+// byte other than 0 and 1, or no entry with a file in the range given. A
+// plain file's chain is walked once however many entries name it.
+// Precondition: the header block is present.
 std::string collectCopies(const ImageBuffer &image, int first, int last, std::vector<CopiedFile> &files,
                           std::vector<CopiedFile> &partitions);
 
-// Appends the payload of the file's chain to `data` (cleared first).
-void readCopiedFile(const ImageBuffer &image, const CopiedFile &file, std::vector<uint8_t> &data);
+// The file's structure and data (readFileStructure): the chain's payload,
+// for a VLIR file every record's. Precondition: collectCopies chose it.
+void readCopiedFile(const ImageBuffer &image, const CopiedFile &file, FileStructure &structure,
+                    std::vector<uint8_t> &data);

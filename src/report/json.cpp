@@ -5,13 +5,16 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "base/charmap.h"
 #include "base/console.h"
 #include "base/options.h"
 #include "disk/bam.h"
 #include "disk/directory.h"
+#include "disk/entrychains.h"
 #include "gcr/gcrdisk.h"
 
 namespace {
@@ -192,6 +195,67 @@ void appendFileFigures(JsonReport &report, const ImageBuffer &image, const uint8
     line.add('"');
 }
 
+// GEOS file types by number, as GEOS names them; "" past the table.
+const char *geosTypeName(int type) {
+    static const char *const kNames[] = {"non-GEOS", "BASIC", "assembler", "data", "system", "desk accessory",
+                                         "application", "application data", "font", "printer driver",
+                                         "input driver", "disk driver", "system boot", "temporary",
+                                         "auto-execute", "input driver 128"};
+    return type < static_cast<int>(std::size(kNames)) ? kNames[type] : "";
+}
+
+// Text a GEOS disk holds in ASCII (a class, a signature): its bytes up to the
+// first 0 (at most `count`), each byte above 0x7E as U+FFFD.
+std::string geosText(const uint8_t *bytes, int count) {
+    std::string text;
+    for (int i = 0; i < count && bytes[i] != 0; ++i)
+        text += bytes[i] < 0x7F ? std::string(1, static_cast<char>(bytes[i])) : std::string("\xEF\xBF\xBD");
+    return text;
+}
+
+// ,"date":"YYYY-MM-DD HH:MM" from a GEOS entry's bytes 19-1D (year 80-99 in
+// the 1900s, 0-79 in the 2000s), or null for a date no calendar has.
+void appendGeosDate(JsonLine &line, const uint8_t *date) {
+    appendKey(line, "date");
+    int year = date[0] + (date[0] < 80 ? 2000 : 1900), month = date[1], day = date[2], hour = date[3], minute = date[4];
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) {
+        appendLiteral(line, "null,");
+        return;
+    }
+    char text[24];
+    int length = std::snprintf(text, sizeof text, "\"%04d-%02d-%02d %02d:%02d\",", year, month, day, hour, minute);
+    line.add(text, static_cast<size_t>(length));
+}
+
+// ,"record_length":N for a REL file; ,"geos":{...} for a GEOS file: its
+// structure, GEOS type, date and, from its info block, its class.
+void appendStructureFields(JsonLine &line, const ImageBuffer &image, const uint8_t *slot) {
+    EntryKind kind = entryKind(slot);
+    if (kind.type == kTypeRel) {
+        appendLiteral(line, ",\"record_length\":");
+        appendNumber(line, slot[kSlotRecordLength]);
+        return;
+    }
+    if (!kind.geos) return;
+    appendLiteral(line, ",\"geos\":{\"structure\":\"");
+    if (kind.vlir) appendLiteral(line, "vlir\",");
+    else if (kind.unknownStructure) appendLiteral(line, "unknown\",");
+    else appendLiteral(line, "sequential\",");
+    appendNumberField(line, "structure_byte", slot[kSlotRecordLength]);
+    appendNumberField(line, "type", slot[kSlotGeosType]);
+    appendKey(line, "type_name");
+    appendTextString(line, geosTypeName(slot[kSlotGeosType]));
+    line.add(',');
+    appendGeosDate(line, slot + kSlotGeosType + 1);
+    appendHex(line, "date_hex", slot + kSlotGeosType + 1, 5);
+    appendKey(line, "class");
+    TrackSector info = pairAt(slot, kSlotSideOrInfo);
+    const uint8_t *block = isStartBlock(image.shape, info) ? blockAt(image, info.track, info.sector) : nullptr;
+    if (block) appendTextString(line, geosText(block + kGeosClassOffset, kGeosClassLength));
+    else appendLiteral(line, "null");
+    line.add('}');
+}
+
 void appendEntry(JsonReport &report, const ImageBuffer &image, const DirectoryCursor &cursor, const uint8_t *slot) {
     JsonLine &line = report.line;
     int type = slot[kSlotType];
@@ -214,6 +278,7 @@ void appendEntry(JsonReport &report, const ImageBuffer &image, const DirectoryCu
     appendNumberField(line, "sector", slot[kSlotStartSector]);
     appendNumberField(line, "shown_blocks", slotBlockCount(slot));
     appendFileFigures(report, image, slot);
+    appendStructureFields(line, image, slot);
     line.add('}');
 }
 
@@ -317,6 +382,16 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
     appendLiteral(line, "\",");
     appendHex(line, "id_hex", map + diskIdOffset(image), 5);
     appendNumberField(line, "blocks_free", blocksFree(image));
+    TrackSector border;
+    if (geosBorderBlock(image, border)) {
+        appendLiteral(line, "\"geos_disk\":{\"signature\":");
+        appendTextString(line, geosText(map + kGeosSignatureOffset, kGeosSignatureLength));
+        appendLiteral(line, ",\"border\":{");
+        appendNumberField(line, "track", border.track);
+        appendKey(line, "sector");
+        appendNumber(line, border.sector);
+        appendLiteral(line, "}},");
+    }
     appendEntries(report, image);
     if (check) appendCheck(line, *check);
     writeLine(report);

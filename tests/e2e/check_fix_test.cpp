@@ -60,64 +60,6 @@ void shell(const TempDir &dir, const std::string &command) {
     EXPECT_EQ(status, 0) << command << "\n" << out;
 }
 
-// ---- Input files for cbmconvert ----
-
-void put(Bytes &out, std::initializer_list<int> bytes) {
-    for (int b : bytes) out.push_back(static_cast<uint8_t>(b));
-}
-
-void putName(Bytes &out, const std::string &name) {
-    for (size_t i = 0; i < 16; ++i)
-        out.push_back(i < name.size() ? static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(name[i]))) : 0xA0);
-}
-
-void padToBlock(Bytes &out) {
-    while (out.size() % 254) out.push_back(0);
-}
-
-// A PC64 file of a relative file: "C64File", the name, the record length, the records.
-Bytes pc64Rel(const std::string &name, int recordLength, size_t records, uint32_t seed) {
-    Bytes out{'C', '6', '4', 'F', 'i', 'l', 'e', 0};
-    putName(out, name);
-    put(out, {0, recordLength});
-    Bytes data = randomBytes(records * static_cast<size_t>(recordLength), seed);
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
-}
-
-// A GEOS Convert file: the directory entry and signature, the info block,
-// for VLIR the record table (blocks and last-block index per record, 0/FF for
-// an empty one), then the data, every record but the last padded to whole blocks.
-Bytes geosConvert(const std::string &name, bool vlir, const std::vector<Bytes> &records) {
-    int dataBlocks = 0;
-    for (const Bytes &record : records) dataBlocks += static_cast<int>((record.size() + 253) / 254);
-    int blocks = dataBlocks + 1 + vlir;
-    Bytes out{0x83, 0, 0};
-    putName(out, name);
-    put(out, {0, 0, vlir, vlir ? 6 : 7, 88, 5, 17, 12, 30, blocks & 0xFF, blocks >> 8});
-    for (char c : std::string("PRG formatted GEOS file V1.0")) out.push_back(static_cast<uint8_t>(c));
-    padToBlock(out);
-    put(out, {3, 21, 0xBF});  // the info block: icon, types, addresses, class
-    Bytes icon = randomBytes(63, 77);
-    out.insert(out.end(), icon.begin(), icon.end());
-    put(out, {0x83, vlir ? 6 : 7, vlir, 0, 0x40, 0xFF, 0x4F, 0, 0x40});
-    for (char c : std::string("Check File  V1.0")) out.push_back(static_cast<uint8_t>(c));
-    padToBlock(out);
-    if (vlir) {
-        for (const Bytes &record : records) {
-            int n = static_cast<int>((record.size() + 253) / 254);
-            if (n == 0) put(out, {0, 0xFF});
-            else put(out, {n, static_cast<int>(record.size()) - (n - 1) * 254 + 1});
-        }
-        padToBlock(out);
-    }
-    for (size_t i = 0; i < records.size(); ++i) {
-        out.insert(out.end(), records[i].begin(), records[i].end());
-        if (vlir && i + 1 < records.size()) padToBlock(out);
-    }
-    return out;
-}
-
 // ---- Images made by the independent tools ----
 
 // Sixteen files of 2-9 blocks (PRG, SEQ, USR, one locked), two directory blocks.
@@ -192,7 +134,7 @@ struct Maker {
     Bytes (*make)(const TempDir &);
     int outsideDirectory;  // blocks used by the border block and its entries
     size_t extension;      // offset of the map of tracks 36-40 in 18/0, or 0
-    const char *mapNote;   // the summary's note on tracks 36-40
+    const char *mapNote;   // the summary's notes: tracks 36-40, a GEOS disk
 };
 
 const Maker kMakers[] = {
@@ -202,7 +144,7 @@ const Maker kMakers[] = {
     {"cc1541, one block free", ccOneFree, 0, 0, ""},
     {"cbmconvert REL", cbmRel, 0, 0, ""},
     {"cbmconvert GEOS", cbmGeos, 0, 0, ""},
-    {"GEOS border", geosBorder, 1 + 8, 0, ""},
+    {"GEOS border", geosBorder, 1 + 8, 0, "; a GEOS disk (\"GEOS format V1.0\" at 18/0 $AD, border block 20/0)"},
 };
 
 // The map entry of a track, or 0 where the map does not cover it.

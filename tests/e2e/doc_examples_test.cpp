@@ -58,7 +58,7 @@ const char *kHelpers =
     " | paste -sd, -; }\n";
 
 // The input files the examples name: each made by its shell line in a folder
-// of its own ($BUILT holds the byte-built tape.t64 and parts.d81, $SRC is
+// of its own ($BUILT holds the byte-built tape.t64, parts.d81 and paint.cvt, $SRC is
 // the source tree), whose whole content an example's folder then gets.
 std::map<std::string, std::string> fixtures() {
     std::map<std::string, std::string> made = {
@@ -93,6 +93,11 @@ std::map<std::string, std::string> fixtures() {
         {"notes.s00", "prg notes.seq 900 && cbmconvert -P -n notes.seq >/dev/null && rm notes.seq"},
         {"old", "mkdir old && cd old && prg game.prg 4000 && prg notes.seq 900 && cbmconvert -P -n game.prg notes.seq"
                 " >/dev/null && rm game.prg notes.seq"},
+        {"ledger.dat", "head -c 5000 < <(yes ledger) > ledger.dat"},
+        {"accounts.r00", "head -c 3000 < <(yes accounts) > accounts.l1e && cbmconvert -v0 -P -n accounts.l1e"
+                         " && rm accounts.l1e"},
+        {"paint.cvt", "cp \"$BUILT/paint.cvt\" paint.cvt"},
+        {"geos.d64", "cp \"$BUILT/paint.cvt\" . && cbmconvert -v0 -D4 geos.d64 -n paint.cvt && rm paint.cvt"},
         {"tapes", "mkdir tapes && cp \"$BUILT/tape.t64\" tapes/a.t64 && cp \"$BUILT/tape.t64\" tapes/b.t64"},
     };
     for (const char *tape : {"tape.t64", "games.t64", "demo.t64"}) made[tape] = std::string("cp \"$BUILT/tape.t64\" ") + tape;
@@ -191,6 +196,16 @@ const Claim kClaims[] = {
     {"-vntsfbc original.d64", R"~(grep -q '"GAME" *PRG' "$OUT")~"},
     {"-part GAMES -json disk.d81", R"~(jq -e '.entries | map(.name) == ["ARCADE", "PACMAN"]' "$OUT" >/dev/null)~"},
     {"-fix -check disk.d81 mended.d81", R"~(grep -q '^0 errors' "$OUT" && kestrel -part GAMES mended.d81 | grep -q '"PACMAN"')~"},
+    {"-wrel 50 -w ledger.dat -w accounts.r00 -w paint.cvt -check books.d81",
+     R"~([ "$(names books.d81)" = "LEDGER REL,ACCOUNTS REL,PAINT USR" ] && grep -q '^0 errors' "$OUT" && kestrel -json books.d81 |
+        jq -e '[.entries[] | .record_length // .geos.structure] == [50, 30, "vlir"]' >/dev/null)~"},
+    {"-copy books.d81 blank.d64 books.d64", R"~([ "$(names books.d64)" = "LEDGER REL,ACCOUNTS REL,PAINT USR" ] && kestrel -check books.d64)~"},
+    {"-x -p00 -cvt books.d64 -into back",
+     R"~([ "$(ls back | paste -sd, -)" = accounts.r00,ledger.r00,paint.cvt ] && cmp "$BUILT/paint.cvt" back/paint.cvt &&
+        [ $(od -An -tu1 -j25 -N1 back/accounts.r00) = 30 ] && [ $(stat -c %s back/accounts.r00) = 3026 ])~"},
+    {"-copy geos.d64 -check apps.d81",
+     R"~([ "$(names apps.d81)" = "PAINT USR" ] && grep -q '^0 errors' "$OUT" && kestrel -x -cvt apps.d81 -into x >/dev/null &&
+        cmp "$BUILT/paint.cvt" x/paint.cvt)~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
 };
 
@@ -404,6 +419,8 @@ struct Lab {
         writeBytes(root.file("built/tape.t64"), tapeImage({{"SNAKE", 0x82, 0x0801, 0x0801 + 600, randomBytes(600, 1)},
                                                            {"SCORES", 0x81, 0x1000, 0x1000 + 100, randomBytes(100, 2)}},
                                                           2));
+        writeBytes(root.file("built/paint.cvt"),
+                   geosConvert("paint", true, {randomBytes(600, 3), {}, randomBytes(40, 4)}));
     }
 
     // Runs `command` in `folder` as the examples run, $OUT naming

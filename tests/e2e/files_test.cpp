@@ -976,7 +976,16 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"a tape without entries", withFile, {"-w", "none.t64"}, 1, "directory has no entries"},
         {"a directory past the end", withFile, {"-w", "long.t64"}, 1, "'long.t64' is cut short"},
         {"a PC64 name without header", withFile, {"-w", "new.p07"}, 1, "'new.p07' has no PC64 header"},
-        {"a REL PC64 file", withFile, {"-w", "rel.R00"}, 1, "'rel.R00' holds a REL file"},
+        {"a REL PC64 file of record length 0", withFile, {"-w", "rel.R00"}, 1,
+         "ERROR: 'rel.R00' holds a REL file of record length 0 (its byte 25); a drive writes records of 1 to 254 "
+         "bytes; nothing was written.\n"},
+        {"a REL PC64 file of record length 255", withFile, {"-w", "long.r01"}, 1, "of record length 255"},
+        {"a REL file of more data blocks than 6 side sectors list", withFile, {"-wrel", "254", "-w", "huge.prg"}, 1,
+         "ERROR: REL file 'huge.prg' needs 721 data blocks; the 6 side sectors a REL file on 'disk.d64' may have "
+         "list at most 720.\n"},
+        {"-wrel with another type", withFile, {"-wrel", "10", "-wtype", "seq", "-w", "new.prg"}, 1,
+         "'-wrel' makes 'new.prg' a REL file, but '-wtype' gives it another type"},
+        {"-wrel with a container", withFile, {"-wrel", "10", "-w", "rel.R00"}, 1, "do not apply to it"},
         {"a replacement without room beside the old file", gameOnFullDisk, {"-wreplace", "-wname", "game", "-w", "big.prg"},
          2, "ERROR: Disk full 'disk.d64'! 'big.prg' needs 3 blocks, 1 is missing ('-wreplace' frees the old file's "
          "blocks once the new file is whole).\n"},
@@ -988,7 +997,9 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"track 36 without -tracks40", fortyTracks, {"-wtrack", "36", "-w", "new.prg"}, 1,
          "may take blocks of tracks 1 to 35 except the directory's, not 36 (give '-tracks40' to let them take tracks "
          "36-40 of a SpeedDOS or DolphinDOS map).\n"},
-        {"a REL type", withFile, {"-wtype", "rel", "-w", "new.prg"}, 1, "gives a REL file"},
+        {"a REL type without a record length", withFile, {"-wtype", "rel", "-w", "new.prg"}, 1,
+         "ERROR: '-wtype' gives 'new.prg' a REL type; give its record length with '-wrel N' (1 to 254) before the "
+         "'-w'.\n"},
         {"an empty slot's type", withFile, {"-wtype", "*del", "-w", "new.prg"}, 1, "gives type byte 0"},
         {"no -w after -wname", withFile, {"-w", "new.prg", "-wname", "x"}, 1, "but no '-w' follows it"},
         {"-il without -w", withFile, {"-il", "3"}, 1, "'-il' sets how '-w' inserts files"},
@@ -999,9 +1010,11 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
          "holds \"NEW\" PRG (entry 1), the name 'other.d64 entry 0' gives"},
         {"a -w after a copy of its name", withFile, {"-copy", "other.d64", "0", "-w", "new.prg"}, 1,
          "holds \"NEW\" PRG (entry 1), the name 'new.prg' gives"},
-        {"a copied REL file", withFile, {"-copy", "other.d64", "0", "2"}, 1, "ERROR: 'other.d64' entry 2 is a REL file"},
-        {"a copied GEOS file", withFile, {"-copy", "other.d64", "3"}, 1, "'other.d64' entry 3 is a GEOS file"},
-        {"every entry, a REL one among them", withFile, {"-copy", "other.d64"}, 1, "entry 2 is a REL file"},
+        {"a copied REL file of record length 0", withFile, {"-copy", "other.d64", "0", "2"}, 1,
+         "ERROR: 'other.d64' entry 2 is a REL file of record length 0, which no drive writes; nothing was written.\n"},
+        {"a copied GEOS file without an info block", withFile, {"-copy", "other.d64", "3"}, 1,
+         "'other.d64' entry 3 is a GEOS file whose info block (bytes 15-16) lies on no block of the disk"},
+        {"every entry, a REL one among them", withFile, {"-copy", "other.d64"}, 1, "entry 2 is a REL file of record"},
         {"a copied chain that breaks off", withFile, {"-copy", "other.d64", "4"}, 1, "entry 4 has a chain that breaks"},
         {"no entry to copy", withFile, {"-copy", "other.d64", "9"}, 1, "'other.d64' has no entry numbered 9 to 9"},
     };
@@ -1024,9 +1037,13 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         far[64 + 9] = 1;  // its data at 256 + 96, past the end
         none[0x22] = 0;   // a directory of no entries
         std::vector<uint8_t> rel = {'C', '6', '4', 'F', 'i', 'l', 'e', 0, 'R', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        std::vector<uint8_t> longRecords = rel;
+        longRecords[25] = 255;
+        writeBytes(dir.file("huge.prg"), randomBytes(720 * 254 + 1, 6));
         for (auto [name, bytes] : {std::pair{"cut.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 63)},
                                    {"long.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 95)},
-                                   {"far.t64", far}, {"none.t64", none}, {"new.p07", tape}, {"rel.R00", rel}})
+                                   {"far.t64", far}, {"none.t64", none}, {"new.p07", tape}, {"rel.R00", rel},
+                                   {"long.r01", longRecords}})
             writeBytes(dir.file(name), bytes);
         std::vector<std::string> before = listFolder(dir.path);
         std::vector<std::string> args = c.args;

@@ -1,6 +1,7 @@
 #include "support/d64_builder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -229,3 +230,62 @@ std::vector<uint8_t> tapeImage(const std::vector<TapeFile> &files, size_t slots)
     }
     return tape;
 }
+
+// ================================================================ PC64 and CVT
+
+void put(std::vector<uint8_t> &out, std::initializer_list<int> bytes) {
+    for (int b : bytes) out.push_back(static_cast<uint8_t>(b));
+}
+
+void putName(std::vector<uint8_t> &out, const std::string &name) {
+    for (size_t i = 0; i < 16; ++i)
+        out.push_back(i < name.size() ? static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(name[i]))) : 0xA0);
+}
+
+void padToBlock(std::vector<uint8_t> &out) {
+    while (out.size() % 254) out.push_back(0);
+}
+
+// A PC64 file of a relative file: "C64File", the name, the record length, the records.
+std::vector<uint8_t> pc64Rel(const std::string &name, int recordLength, size_t records, uint32_t seed) {
+    std::vector<uint8_t> out{'C', '6', '4', 'F', 'i', 'l', 'e', 0};
+    putName(out, name);
+    put(out, {0, recordLength});
+    std::vector<uint8_t> data = randomBytes(records * static_cast<size_t>(recordLength), seed);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+// A GEOS Convert file: the directory entry and signature, the info block,
+// for VLIR the record table (blocks and last-block index per record, 0/FF for
+// an empty one), then the data, every record but the last padded to whole blocks.
+std::vector<uint8_t> geosConvert(const std::string &name, bool vlir, const std::vector<std::vector<uint8_t>> &records) {
+    int dataBlocks = 0;
+    for (const std::vector<uint8_t> &record : records) dataBlocks += static_cast<int>((record.size() + 253) / 254);
+    int blocks = dataBlocks + 1 + vlir;
+    std::vector<uint8_t> out{0x83, 0, 0};
+    putName(out, name);
+    put(out, {0, 0, vlir, vlir ? 6 : 7, 88, 5, 17, 12, 30, blocks & 0xFF, blocks >> 8});
+    for (char c : std::string("PRG formatted GEOS file V1.0")) out.push_back(static_cast<uint8_t>(c));
+    padToBlock(out);
+    put(out, {3, 21, 0xBF});  // the info block: icon, types, addresses, class
+    std::vector<uint8_t> icon = randomBytes(63, 77);
+    out.insert(out.end(), icon.begin(), icon.end());
+    put(out, {0x83, vlir ? 6 : 7, vlir, 0, 0x40, 0xFF, 0x4F, 0, 0x40});
+    for (char c : std::string("Check File  V1.0")) out.push_back(static_cast<uint8_t>(c));
+    padToBlock(out);
+    if (vlir) {
+        for (const std::vector<uint8_t> &record : records) {
+            int n = static_cast<int>((record.size() + 253) / 254);
+            if (n == 0) put(out, {0, 0xFF});
+            else put(out, {n, static_cast<int>(record.size()) - (n - 1) * 254 + 1});
+        }
+        padToBlock(out);
+    }
+    for (size_t i = 0; i < records.size(); ++i) {
+        out.insert(out.end(), records[i].begin(), records[i].end());
+        if (vlir && i + 1 < records.size()) padToBlock(out);
+    }
+    return out;
+}
+

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -72,3 +73,23 @@ struct TapeFile {
     std::vector<uint8_t> data;
 };
 std::vector<uint8_t> tapeImage(const std::vector<TapeFile> &files, size_t slots);
+
+// ================================================================ PC64 and CVT
+
+// Appends bytes; a name as 16 upper-case bytes padded with 0xA0; zeros up to
+// a whole 254-byte block.
+void put(std::vector<uint8_t> &out, std::initializer_list<int> bytes);
+void putName(std::vector<uint8_t> &out, const std::string &name);
+void padToBlock(std::vector<uint8_t> &out);
+
+// A PC64 file of a relative file: "C64File", the name, the record length,
+// `records` records of pseudo-random bytes.
+std::vector<uint8_t> pc64Rel(const std::string &name, int recordLength, size_t records, uint32_t seed);
+
+// A GEOS Convert file, byte-built from the format notes: the directory entry
+// (USR, GEOS type 6 for VLIR, 7 for sequential, 1988-05-17 12:30) and
+// signature "PRG formatted GEOS file V1.0", the info block (class "Check File
+// V1.0"), for VLIR the record table (blocks and last-block index per record,
+// 0/FF for an empty one), then the data, every record but the last padded to
+// whole blocks (the last must not be empty).
+std::vector<uint8_t> geosConvert(const std::string &name, bool vlir, const std::vector<std::vector<uint8_t>> &records);
