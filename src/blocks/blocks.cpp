@@ -7,6 +7,7 @@
 #include "base/filewrite.h"
 #include "disk/bam.h"
 #include "disk/directory.h"
+#include "disk/partition.h"
 #include "disk/walk.h"
 
 namespace {
@@ -85,6 +86,11 @@ std::string markBlock(ImageBuffer &image, const std::string &given, TrackSector 
     if (!isMapTrack(image, block.track))
         return consoleFormatf("ERROR: '%s': track %i has no bits in the map (tracks 1-%i).", given.c_str(), block.track,
                          mapTracks(image.shape));
+    // A partition's map keeps every track outside its area used: the blocks
+    // there belong to the directory around it.
+    if (outsidePartition(image.shape, block.track))
+        return consoleFormatf("ERROR: '%s': track %i lies outside the partition (tracks %i-%i), whose map keeps it used.",
+                              given.c_str(), block.track, image.shape.areaFirst, image.shape.areaLast);
     setBlockBit(image, block.track, block.sector, !used);
     // A bit that did not take lies in a map block the image lacks.
     if (isBlockFree(image, block.track, block.sector) != used) return "";

@@ -22,8 +22,9 @@ std::string putBlockBytes(ImageBuffer &image, const std::string &given, TrackSec
                           const uint8_t *bytes, size_t count);
 
 // Marks a block used or free in the map (setBlockBit: the track's count
-// follows). The message when the block lies on no track the map covers or
-// the image lacks the map block that holds its bit.
+// follows): inside a partition (-part) the partition's own map. The message
+// when the block lies on no track the map covers, outside the partition's
+// area, or the image lacks the map block that holds its bit.
 std::string markBlock(ImageBuffer &image, const std::string &given, TrackSector block, bool used);
 
 // Prints the chain from `start`, each block as T/S on one line, then a line

@@ -146,7 +146,7 @@ bool readExtensionEntry(const ImageBuffer &image, int offset, int track, TrackMa
 }
 
 void writeExtensionEntry(ImageBuffer &image, int offset, int track, TrackMapEntry entry) {
-    uint8_t *bytes = const_cast<uint8_t *>(extensionEntryAt(image, offset, track));
+    uint8_t *bytes = writableBytes(image, extensionEntryAt(image, offset, track));
     if (!bytes) return;
     bytes[0] = entry.freeCount;
     for (int i = 0; i < 3; ++i) bytes[1 + i] = static_cast<uint8_t>(entry.freeBits >> (8 * i));

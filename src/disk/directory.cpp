@@ -80,5 +80,5 @@ const uint8_t *nextListedSlot(const ImageBuffer &image, DirectoryCursor &cursor,
 }
 
 uint8_t *nextListedSlot(ImageBuffer &image, DirectoryCursor &cursor, bool showAll) {
-    return const_cast<uint8_t *>(nextListedSlot(static_cast<const ImageBuffer &>(image), cursor, showAll));
+    return writableBytes(image, nextListedSlot(static_cast<const ImageBuffer &>(image), cursor, showAll));
 }

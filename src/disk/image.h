@@ -36,6 +36,16 @@ using ImageBytes = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
 struct GcrDisk;  // gcr/gcrdisk.h: the tracks of a G64 or G71 image
 
+// What the gate keeps while an editor's edit runs: each block it hands out
+// for writing, with the bytes the block held the first time, so that the
+// edit's changes are found (and taken back) in the blocks it could have
+// written, not by comparing the whole image.
+struct BlockJournal {
+    std::vector<int> positions;      // blocks kept (offset / 256), in the order first handed out
+    std::vector<uint8_t> before;     // their bytes as they were then, 256 a block, in that order
+    int16_t kept[kBlockPositions];   // index into positions by block position, -1 for a block not kept
+};
+
 // The whole image file as one flat byte array; its size is the length that
 // was read. The shape is set once, when the file is loaded (shapeForSize and
 // what the header confirms), and travels with the bytes. A G64 or G71 is
@@ -48,6 +58,9 @@ struct ImageBuffer {
     // GCR image decodes each track the first time one of its blocks is asked
     // for, so that a listing reads the directory's track, not the disk.
     void (*readTrack)(const ImageBuffer &image, int track) = nullptr;
+    // Set while an editor records an edit: every block handed out for
+    // writing is kept there first (writableBytes).
+    BlockJournal *journal = nullptr;
 };
 
 // One 256-byte block: track from 1, sector from 0.
@@ -85,8 +98,24 @@ inline const uint8_t *blockAt(const ImageBuffer &image, int track, int sector) {
         image.readTrack(image, static_cast<int>(held));
     return image.bytes.data() + offset;
 }
+
+// Keeps the block holding `at` in the journal, unless it is kept already.
+// Precondition: `at` points into one of the image's blocks.
+void keepBlockBefore(BlockJournal &journal, const ImageBuffer &image, const uint8_t *at);
+
+// The one way to write bytes the gate handed out (`at`, inside a block, or
+// nullptr): the block is kept in the image's journal first when one runs.
+// Every accessor that gives a writer a block or part of one goes through it.
+inline uint8_t *writableBytes(ImageBuffer &image, const uint8_t *at) {
+    if (image.journal && at) [[unlikely]]
+        keepBlockBefore(*image.journal, image, at);
+    return const_cast<uint8_t *>(at);
+}
+
+// The gate for writing: the block's bytes as blockAt gives them, kept first
+// in the journal (writableBytes).
 inline uint8_t *blockAt(ImageBuffer &image, int track, int sector) {
-    return const_cast<uint8_t *>(blockAt(static_cast<const ImageBuffer &>(image), track, sector));
+    return writableBytes(image, blockAt(static_cast<const ImageBuffer &>(image), track, sector));
 }
 
 inline bool blockPresent(const ImageBuffer &image, int track, int sector) {

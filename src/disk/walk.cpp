@@ -16,5 +16,5 @@ const uint8_t *walkInstead(const ImageBuffer &image, BlockWalk &walk, TrackSecto
 }
 
 uint8_t *walkInstead(ImageBuffer &image, BlockWalk &walk, TrackSector instead) {
-    return const_cast<uint8_t *>(walkInstead(static_cast<const ImageBuffer &>(image), walk, instead));
+    return writableBytes(image, walkInstead(static_cast<const ImageBuffer &>(image), walk, instead));
 }

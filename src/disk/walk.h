@@ -89,7 +89,7 @@ inline const uint8_t *walkNext(const ImageBuffer &image, BlockWalk &walk) {
     return bytes;
 }
 inline uint8_t *walkNext(ImageBuffer &image, BlockWalk &walk) {
-    return const_cast<uint8_t *>(walkNext(static_cast<const ImageBuffer &>(image), walk));
+    return writableBytes(image, walkNext(static_cast<const ImageBuffer &>(image), walk));
 }
 
 // Takes `instead` in place of the block walkNext just yielded (it counts as

@@ -248,7 +248,6 @@ void runBlockEditor(ImageBuffer &image, const EditTarget &target, bool mapView) 
     editor.mapView = mapView;
     // -bamedit names no block: the map view starts at its first.
     editor.mapAt = !mapView && isMapTrack(image, editor.block.track) ? editor.block : TrackSector{1, 0};
-    startHistory(editor.history, image);
     consoleWatchResize();
     for (;;) {
         if (!holds(image, editor.block)) {

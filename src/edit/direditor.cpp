@@ -425,7 +425,6 @@ void runDirectoryEditor(ImageBuffer &image, const EditTarget &target) {
     Editor editor(image, target);
     if (options.glyphSet == kGlyphsC64Lower) editor.glyphSet = kGlyphsC64Lower;
     options.glyphSet = editor.glyphSet;  // the status line's glyphs, which the edits print
-    startHistory(editor.history, image);
     consoleWatchResize();
     for (;;) {
         // Read once for the screen and the key: a key changes the directory only after both.

@@ -1,7 +1,9 @@
 // The editors' undo list, held-back output, screens and keys.
 #include "edit/history.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "base/charmap.h"
 #include "base/console.h"
@@ -12,39 +14,43 @@ namespace {
 
 // Two changed bytes this close together make one run, not two.
 constexpr size_t kJoinGap = 16;
-constexpr size_t kSkipRun = 16 * kBlockSize;
 
-// The runs of bytes in which `after` differs from `before` (same length).
-std::vector<ByteRun> changedRuns(const ImageBytes &before, const ImageBytes &after) {
+// The byte at `offset` as it was before the edit: the journal's copy when its
+// block is kept, else the image's (a block not handed out is unchanged).
+uint8_t byteBefore(const ImageBytes &image, const BlockJournal &journal, size_t offset) {
+    int kept = journal.kept[offset / kBlockSize];
+    if (kept < 0) return image[offset];
+    return journal.before[static_cast<size_t>(kept) * kBlockSize + offset % kBlockSize];
+}
+
+ByteRun runOf(const ImageBytes &image, const BlockJournal &journal, size_t first, size_t end) {
+    ByteRun run{first, std::vector<uint8_t>(end - first), std::vector<uint8_t>(image.begin() + first, image.begin() + end)};
+    for (size_t at = first; at < end; ++at) run.before[at - first] = byteBefore(image, journal, at);
+    return run;
+}
+
+// The runs of bytes in which the kept blocks differ from what they held, in
+// the image's order.
+std::vector<ByteRun> changedRuns(const ImageBytes &image, const BlockJournal &journal) {
+    std::vector<int> positions = journal.positions;
+    std::sort(positions.begin(), positions.end());
     std::vector<ByteRun> runs;
-    size_t size = before.size();
-    size_t at = 0;
-    while (at < size) {
-        // Runs of blocks that did not change are passed over at memcmp's
-        // speed, sixteen blocks at a time where they can be.
-        bool skipped = false;
-        for (size_t length : {kSkipRun, static_cast<size_t>(kBlockSize)}) {
-            if (at % length == 0 && at + length <= size && std::memcmp(before.data() + at, after.data() + at, length) == 0) {
-                at += length;
-                skipped = true;
-                break;
-            }
+    size_t first = 0, last = 0;  // the run being gathered: its first and its last changed byte
+    bool open = false;
+    for (int position : positions) {
+        size_t base = static_cast<size_t>(position) * kBlockSize;
+        const uint8_t *was = journal.before.data() + static_cast<size_t>(journal.kept[position]) * kBlockSize;
+        // Most blocks an edit is handed it only reads: passed over at memcmp's speed.
+        if (std::memcmp(was, image.data() + base, kBlockSize) == 0) continue;
+        for (size_t i = 0; i < static_cast<size_t>(kBlockSize); ++i) {
+            if (was[i] == image[base + i]) continue;
+            if (open && base + i - last > kJoinGap) runs.push_back(runOf(image, journal, first, last + 1));
+            if (!open || base + i - last > kJoinGap) first = base + i;
+            open = true;
+            last = base + i;
         }
-        if (skipped) continue;
-        if (before[at] == after[at]) {
-            ++at;
-            continue;
-        }
-        size_t end = at + 1, lastChanged = at;
-        while (end < size && end - lastChanged <= kJoinGap) {
-            if (before[end] != after[end]) lastChanged = end;
-            ++end;
-        }
-        ++lastChanged;
-        runs.push_back({at, std::vector<uint8_t>(before.begin() + at, before.begin() + lastChanged),
-                        std::vector<uint8_t>(after.begin() + at, after.begin() + lastChanged)});
-        at = lastChanged;
     }
+    if (open) runs.push_back(runOf(image, journal, first, last + 1));
     return runs;
 }
 
@@ -53,6 +59,17 @@ void applyRuns(ImageBytes &image, const EditStep &step, bool forward) {
         const std::vector<uint8_t> &bytes = forward ? run.after : run.before;
         std::memcpy(image.data() + run.offset, bytes.data(), bytes.size());
     }
+}
+
+// Puts the kept blocks back as they were and empties the journal.
+void putBack(ImageBytes &image, BlockJournal &journal, bool restore) {
+    for (size_t k = 0; k < journal.positions.size(); ++k) {
+        size_t base = static_cast<size_t>(journal.positions[k]) * kBlockSize;
+        if (restore) std::memcpy(image.data() + base, journal.before.data() + k * kBlockSize, kBlockSize);
+        journal.kept[journal.positions[k]] = -1;
+    }
+    journal.positions.clear();
+    journal.before.clear();
 }
 
 // The last line of a text, without its line end.
@@ -65,24 +82,24 @@ std::string lastLine(const std::string &text) {
 
 }  // namespace
 
-void startHistory(EditHistory &history, const ImageBuffer &image) {
-    history.shadow.assign(image.bytes.begin(), image.bytes.end());
+EditHistory::EditHistory() : journal(std::make_unique<BlockJournal>()) {
+    std::fill(std::begin(journal->kept), std::end(journal->kept), -1);
 }
 
 std::string recordEdit(ImageBuffer &image, EditHistory &history, const std::function<std::string()> &edit) {
     std::string printed, warnings;
     consoleCaptureStart(printed);
     consoleErrorCaptureStart(warnings);
+    BlockJournal &journal = *history.journal;
+    image.journal = &journal;
     std::string problem = edit();
+    image.journal = nullptr;
     consoleErrorCaptureStop();
     consoleCaptureStop();
-    EditStep step{changedRuns(history.shadow, image.bytes), 0};
-    if (!problem.empty()) {
-        applyRuns(image.bytes, step, false);
-        return problem;
-    }
+    EditStep step{problem.empty() ? changedRuns(image.bytes, journal) : std::vector<ByteRun>{}, 0};
+    putBack(image.bytes, journal, !problem.empty());
+    if (!problem.empty()) return problem;
     if (!step.runs.empty()) {
-        applyRuns(history.shadow, step, true);
         step.serial = history.nextSerial++;
         history.undo.push_back(std::move(step));
         history.redo.clear();
@@ -94,7 +111,6 @@ std::string recordEdit(ImageBuffer &image, EditHistory &history, const std::func
 bool undoEdit(ImageBuffer &image, EditHistory &history) {
     if (history.undo.empty()) return false;
     applyRuns(image.bytes, history.undo.back(), false);
-    applyRuns(history.shadow, history.undo.back(), false);
     history.redo.push_back(std::move(history.undo.back()));
     history.undo.pop_back();
     return true;
@@ -103,7 +119,6 @@ bool undoEdit(ImageBuffer &image, EditHistory &history) {
 bool redoEdit(ImageBuffer &image, EditHistory &history) {
     if (history.redo.empty()) return false;
     applyRuns(image.bytes, history.redo.back(), true);
-    applyRuns(history.shadow, history.redo.back(), true);
     history.undo.push_back(std::move(history.redo.back()));
     history.redo.pop_back();
     return true;

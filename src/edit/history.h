@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,22 +25,23 @@ struct EditStep {
     int serial;  // numbers the steps, so that a write can tell later steps from earlier ones
 };
 struct EditHistory {
+    EditHistory();
     std::vector<EditStep> undo;  // made, the last one last
     std::vector<EditStep> redo;  // taken back, the last one taken back last
-    ImageBytes shadow;           // the image as the last step left it (filled by startHistory)
+    std::unique_ptr<BlockJournal> journal;  // the blocks the edit being recorded was handed, empty between edits
     int nextSerial = 1;
     int savedSerial = 0;         // serial of the last step made when the image was written (0: none)
 };
 
-// Starts the history of an image: one copy of its bytes, which each edit is
-// compared with, so that no edit copies the whole image.
-void startHistory(EditHistory &history, const ImageBuffer &image);
-
-// Runs `edit` on the image with what it prints held back. When it returns a
-// message (it was refused) the image is put back as it was and the message is
-// returned; otherwise the bytes it changed become one undo step (none when it
-// changed nothing, and the redo list is dropped) and the returned text is the
-// last line it printed, after any warning it gave.
+// Runs `edit` on the image with what it prints held back, the image's
+// journal keeping each block the gate hands out for writing. When it returns
+// a message (it was refused) those blocks are put back as they were and the
+// message is returned; otherwise the bytes it changed in them become one undo
+// step (none when it changed nothing, and the redo list is dropped) and the
+// returned text is the last line it printed, after any warning it gave. So an
+// edit costs what it touched, whatever the image's size. Precondition: `edit`
+// writes only bytes the gate hands it while it runs (the edit functions ask
+// for their blocks afresh); bytes handed out before would escape the step.
 std::string recordEdit(ImageBuffer &image, EditHistory &history, const std::function<std::string()> &edit);
 
 // Takes back the last step (redo: makes again the last one taken back); false

@@ -154,20 +154,56 @@ TEST(BlockCommands, ChangeExactlyTheBlockNamedAndReadOut) {
     EXPECT_EQ(gameChain.substr(gameChain.rfind('\n') + 1), "20 blocks");
 }
 
-// A D81 (made blank by -new): the blocks of its last track and its map in
-// 40/2, 6 bytes a track from offset 16, the bit of sector s in byte s/8.
-TEST(BlockCommands, WorkOnTheBlocksAndMapOfAD81) {
+// A D81 (made blank by -new) with partition GAMES (-mkpart: tracks 1-3, its
+// map in 1/1). A map is two blocks after the header (tracks 1-40, 41-80), 6
+// bytes a track from offset 16, the bit of sector s in byte s/8: the root's in
+// 40/1-2, the partition's in its first track. Inside the partition -bused and
+// -bfree mark its own map and refuse a track outside its area; the other
+// commands reach every block of the disk.
+TEST(BlockCommands, WorkOnTheBlocksAndMapsOfAD81AndItsPartition) {
     TempDir dir;
     ASSERT_EQ(runBinary({"-new", "big,81", "blank.d81"}, dir.path).status, 0);
-    const Bytes blank = readBytes(dir.file("blank.d81"));
-    ASSERT_EQ(blank.size(), 819200u);
-    RunResult run = runBinary({"-bfill", "80/39", "255", "-bused", "80/39", "blank.d81", "out.d81"}, dir.path);
-    ASSERT_EQ(run.status, 0) << run.err;
-    Bytes expected = blank;
-    const size_t last = (79 * 40 + 39) * 256, map2 = (39 * 40 + 2) * 256, entry = map2 + 16 + 6 * 39;
-    std::fill(expected.begin() + last, expected.begin() + last + 256, 0xFF);
-    ASSERT_EQ(expected[entry], 40);
-    expected[entry] = 39;
-    expected[entry + 5] &= 0x7F;
-    EXPECT_EQ(readBytes(dir.file("out.d81")), expected);
+    ASSERT_EQ(runBinary({"-mkpart", "GAMES", "120", "blank.d81", "disk.d81"}, dir.path).status, 0);
+    const Bytes disk = readBytes(dir.file("disk.d81"));
+    ASSERT_EQ(disk.size(), 819200u);
+    auto block = [](int track, int sector) { return static_cast<size_t>((track - 1) * 40 + sector) * 256; };
+    // Marks the block in the map whose header lies on `system`, as the drive keeps it.
+    auto mark = [&](Bytes &b, int system, int track, int sector, bool used) {
+        size_t entry = block(system, 1 + (track - 1) / 40) + 16 + 6 * ((track - 1) % 40);
+        uint8_t bit = static_cast<uint8_t>(1 << (sector % 8));
+        ASSERT_EQ((b[entry + 1 + sector / 8] & bit) != 0, used) << "the block is marked so already";
+        b[entry + 1 + sector / 8] ^= bit;
+        b[entry] = static_cast<uint8_t>(b[entry] + (used ? -1 : 1));
+    };
+    auto fill = [&](Bytes &b, int track, int sector, uint8_t value) {
+        std::fill(b.begin() + block(track, sector), b.begin() + block(track, sector) + 256, value);
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::function<void(Bytes &)> change;  // nullptr: refused, nothing written
+        std::string message;                   // standard error holds it
+    } const cases[] = {
+        {{"-bfill", "80/39", "255", "-bused", "80/39"},
+         [&](Bytes &b) { fill(b, 80, 39, 0xFF); mark(b, 40, 80, 39, true); }, ""},
+        {{"-bused", "5/7"}, [&](Bytes &b) { mark(b, 40, 5, 7, true); }, ""},
+        {{"-part", "GAMES", "-bused", "3/5"}, [&](Bytes &b) { mark(b, 1, 3, 5, true); }, ""},
+        {{"-part", "GAMES", "-bfree", "1/3", "-bused", "2/39"},
+         [&](Bytes &b) { mark(b, 1, 1, 3, false); mark(b, 1, 2, 39, true); }, ""},
+        {{"-part", "GAMES", "-bfill", "50/0", "7"}, [&](Bytes &b) { fill(b, 50, 0, 7); }, ""},
+        {{"-part", "GAMES", "-bused", "4/0"}, nullptr,
+         "ERROR: '-bused 4/0': track 4 lies outside the partition (tracks 1-3), whose map keeps it used.\n"},
+        {{"-part", "GAMES", "-bfree", "41/0"}, nullptr, "track 41 lies outside the partition (tracks 1-3)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        std::remove(dir.file("out.d81").c_str());
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"disk.d81", "out.d81"});
+        RunResult run = runBinary(args, dir.path);
+        EXPECT_EQ(run.status, c.change ? 0 : 1) << run.err;
+        EXPECT_TRUE(contains(run.err, c.message)) << run.err;
+        Bytes expected = disk;
+        if (c.change) c.change(expected);
+        EXPECT_TRUE(readBytes(dir.file("out.d81")) == (c.change ? expected : Bytes{}));
+    }
 }

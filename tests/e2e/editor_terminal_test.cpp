@@ -36,7 +36,8 @@ struct KeySession {
     std::string screen;             // else the screen at the end holds this
     int signal;                     // sent to kestrel after the keys (0: none)
     int resizeRows;                 // the window is made 100 x this after the keys (0: stays 80 x 24)
-    const char *patch = "";         // a shell command run on the image before kestrel (damage)
+    const char *patch = "";         // a shell command run on the image before kestrel (damage, or
+                                    // kestrel's own edits: `kestrel` runs the binary under test)
 };
 
 void PrintTo(const KeySession &session, std::ostream *out) { *out << session.name; }
@@ -99,6 +100,20 @@ const KeySession kSessions[] = {
     {"BlockEditor", "disk.d64", {"-bedit", "18", "1"}, {"f", "f", "Tab", "a", "Tab", "m", "x"},
      {{"-bpoke", "18/1", "0", "ff41", "-bfree", "18/1"}}, "", 0, 0},
     {"MapView", "disk.d64", {"-bamedit"}, {"Space", "j", "Space", "u", "x"}, {{"-bfree", "1/0"}}, "", 0, 0},
+    // Inside a partition: nine DEL lines, the ninth growing the partition's
+    // directory (a block of its track, its own map), that one undone, the
+    // top line named; the rest of the disk as it was.
+    {"InsidePartition", "disk.d81", {"-part", "GAMES", "-edit"},
+     {"i", "i", "i", "i", "i", "i", "i", "i", "i", "u", "Enter", "ab", "Enter", "x"},
+     {{"-part", "GAMES", "-adel"}, {"-part", "GAMES", "-adel", "-move", "1", "0"},
+      {"-part", "GAMES", "-adel", "-move", "2", "0"}, {"-part", "GAMES", "-adel", "-move", "3", "0"},
+      {"-part", "GAMES", "-adel", "-move", "4", "0"}, {"-part", "GAMES", "-adel", "-move", "5", "0"},
+      {"-part", "GAMES", "-adel", "-move", "6", "0"}, {"-part", "GAMES", "-adel", "-move", "7", "0"},
+      {"-part", "GAMES", "-rename", "0", "AB"}},
+     "", 0, 0, "kestrel -mkpart GAMES 120 disk.d81 disk.d81 >/dev/null"},
+    // The partition's map view (tracks 2-4): 1/0 outside its area refused, 3/0 marked used.
+    {"PartitionMapView", "disk.d81", {"-part", "GAMES", "-bamedit"}, {"Space", "j", "j", "Space", "x"},
+     {{"-part", "GAMES", "-bused", "3/0"}}, "", 0, 0, "kestrel -mkpart GAMES 120 disk.d81 disk.d81 >/dev/null"},
 };
 
 class EditorSession : public testing::TestWithParam<KeySession> {
@@ -110,7 +125,8 @@ protected:
         image = GetParam().image;
         destination = "disk.out" + image.substr(image.find('.'));
         shellOutput("cd " + dir.path + " && cc1541 -q -n 'art disk' -i 23 -f one -w file -f two -w file "
-                    "-f three -w file " + image + " && " + (*GetParam().patch ? GetParam().patch : "true"), &status);
+                    "-f three -w file " + image + " && kestrel() { '" KESTREL_BINARY "' \"$@\"; } && " +
+                    (*GetParam().patch ? GetParam().patch : "true"), &status);
         ASSERT_EQ(status, 0);
         std::string command;
         for (const std::string &arg : GetParam().args) command += " " + arg;
