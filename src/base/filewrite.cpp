@@ -146,8 +146,9 @@ bool createTemporary(int, const std::string &folder, TemporaryFile &file, std::s
     return false;
 }
 
-// Writes all bytes, forces them to the device and closes the file.
-bool fillTemporary(TemporaryFile file, const uint8_t *bytes, size_t size, const OldFile *) {
+// Writes all bytes, forces them to the device (always: Windows has no sync
+// of a whole file system for a batch) and closes the file.
+bool fillTemporary(TemporaryFile file, const uint8_t *bytes, size_t size, const OldFile *, bool) {
     bool good = true;
     while (good && size > 0) {
         DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
@@ -227,12 +228,16 @@ void closeFolderHandles(OutputFolder &) {}
 
 // Windows: Ctrl+C ends a console program without the signals of POSIX; the
 // guard has nothing to do.
-struct WriteGuard {
-    bool createTemporary(int at, const std::string &folder, TemporaryFile &file, std::string &name) {
-        return ::createTemporary(at, folder, file, name);
-    }
-    void release() {}
-};
+void armGuard() {}
+void disarmGuard() {}
+bool createGuarded(int at, const std::string &folder, TemporaryFile &file, std::string &name) {
+    return createTemporary(at, folder, file, name);
+}
+void forgetTemporaries(int, const std::vector<std::string> &) {}
+struct InterruptionsHeld {};
+
+// Each file was flushed as it was written.
+bool syncWaitingData(const NewFiles &) { return true; }
 
 #else
 // ---- POSIX --------------------------------------------------------------------
@@ -329,8 +334,9 @@ void keepAttributes(TemporaryFile file, const OldFile *old) {
 }
 
 // Writes all bytes, takes over the attributes, forces everything to the
-// device and closes the file.
-bool fillTemporary(TemporaryFile file, const uint8_t *bytes, size_t size, const OldFile *old) {
+// device when `syncNow` says so (a batch syncs its files together later) and
+// closes the file.
+bool fillTemporary(TemporaryFile file, const uint8_t *bytes, size_t size, const OldFile *old, bool syncNow) {
     bool good = true;
     while (good && size > 0) {
         ssize_t written = write(file, bytes, size);
@@ -342,7 +348,7 @@ bool fillTemporary(TemporaryFile file, const uint8_t *bytes, size_t size, const 
         }
     }
     if (good) keepAttributes(file, old);
-    good = good && (fsync(file) == 0 || errno == EINVAL);
+    if (syncNow) good = good && (fsync(file) == 0 || errno == EINVAL);
     return close(file) == 0 && good;
 }
 
@@ -378,79 +384,136 @@ void syncFolder(int at, const std::string &folder) {
     close(handle);
 }
 
+// The data of a batch's temporary files, made durable once for all of them:
+// Linux syncs the file system of each folder they are in (one call for the
+// run instead of one a file), and should that fail, each file in turn, which
+// also tells whose data could not be written. Elsewhere each file was synced
+// as it was written.
+bool syncWaitingData(const NewFiles &files) {
+#ifdef __linux__
+    int at = folderHandle(files.folder);
+    std::vector<std::string> folders;
+    for (const std::string &temporary : files.temporaries)
+        if (std::find(folders.begin(), folders.end(), folderOf(temporary)) == folders.end())
+            folders.push_back(folderOf(temporary));
+    bool good = true;
+    for (const std::string &folder : folders) {
+        int handle = openat(at, folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool synced = handle >= 0 && syncfs(handle) == 0;
+        if (handle >= 0) close(handle);
+        for (size_t i = 0; !synced && i < files.temporaries.size(); ++i) {
+            if (folderOf(files.temporaries[i]) != folder) continue;
+            int file = openat(at, files.temporaries[i].c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            good = good && file >= 0 && (fsync(file) == 0 || errno == EINVAL);
+            if (file >= 0) close(file);
+        }
+    }
+    return good;
+#else
+    (void)files;
+    return true;
+#endif
+}
+
 // The signals that end a run from outside while a temporary file exists:
 // the terminal's Ctrl+C and hang-up, and kill's default.
 const int kInterruptions[] = {SIGHUP, SIGINT, SIGTERM};
 constexpr int kInterruptionCount = sizeof kInterruptions / sizeof kInterruptions[0];
 
-// The temporary file a signal takes away, kept where a handler may read it.
-char pendingName[PATH_MAX];
-volatile sig_atomic_t pendingFolder = AT_FDCWD;
-volatile sig_atomic_t temporaryPending = 0;
+// The temporary files a signal takes away, each by the folder it is relative
+// to and its name. Changed only while the interruptions are held off, so a
+// handler never meets it half-changed; the handler reads the first
+// `pendingCount` entries and allocates nothing.
+struct Pending {
+    int at;
+    std::string name;
+};
+std::vector<Pending> pending;
+volatile sig_atomic_t pendingCount = 0;
+int guardDepth = 0;  // armGuard calls not yet matched by disarmGuard
+struct sigaction savedSizeLimit;
+bool sizeLimitSet = false;
 struct sigaction savedInterruptions[kInterruptionCount];
+bool caught[kInterruptionCount] = {};
 
-// Removes the temporary file, then gives the signal to the action it had
+// Removes the temporary files, then gives the signal to the action it had
 // before the write (the viewer's terminal restore, or the default end).
-void removeTemporaryAndEnd(int signalNumber) {
-    if (temporaryPending) unlinkat(pendingFolder, pendingName, 0);
-    temporaryPending = 0;
+void removeTemporariesAndEnd(int signalNumber) {
+    for (sig_atomic_t i = 0; i < pendingCount; ++i) unlinkat(pending[i].at, pending[i].name.c_str(), 0);
+    pendingCount = 0;
     for (int i = 0; i < kInterruptionCount; ++i)
         if (kInterruptions[i] == signalNumber) sigaction(signalNumber, &savedInterruptions[i], nullptr);
     raise(signalNumber);  // delivered once the handler returns
 }
 
-// For as long as the guard lives: a file-size limit lets the write fail
-// (EFBIG) instead of ending the process with SIGXFSZ, and SIGHUP, SIGINT or
-// SIGTERM remove the temporary file before they end the process (a signal
-// the process was started ignoring stays ignored).
-struct WriteGuard {
-    struct sigaction saved;
-    bool set = !sizeLimitFailsWrites;  // SIGXFSZ is not ignored for the whole run already
-    bool caught[kInterruptionCount] = {};
-    WriteGuard() {
-        if (set) {
-            struct sigaction ignore = {};
-            ignore.sa_handler = SIG_IGN;
-            sigemptyset(&ignore.sa_mask);
-            sigaction(SIGXFSZ, &ignore, &saved);
-        }
-        struct sigaction remove = {};
-        remove.sa_handler = removeTemporaryAndEnd;
-        sigemptyset(&remove.sa_mask);
-        for (int i = 0; i < kInterruptionCount; ++i) {
-            if (sigaction(kInterruptions[i], nullptr, &savedInterruptions[i]) != 0 ||
-                savedInterruptions[i].sa_handler == SIG_IGN)
-                continue;
-            sigaction(kInterruptions[i], &remove, nullptr);
-            caught[i] = true;
-        }
-    }
-    // createTemporary, with the signals held off until the name is where the
-    // handler finds it.
-    bool createTemporary(int at, const std::string &folder, TemporaryFile &file, std::string &name) {
-        sigset_t interruptions, before;
+// For as long as it lives, SIGHUP, SIGINT and SIGTERM wait; one that came
+// meanwhile is delivered at its end.
+struct InterruptionsHeld {
+    sigset_t before;
+    InterruptionsHeld() {
+        sigset_t interruptions;
         sigemptyset(&interruptions);
         for (int signalNumber : kInterruptions) sigaddset(&interruptions, signalNumber);
         sigprocmask(SIG_BLOCK, &interruptions, &before);
-        bool created = ::createTemporary(at, folder, file, name);
-        if (created && name.size() < sizeof pendingName) {
-            name.copy(pendingName, name.size());
-            pendingName[name.size()] = '\0';
-            pendingFolder = at;
-            temporaryPending = 1;
-        }
-        sigprocmask(SIG_SETMASK, &before, nullptr);
-        return created;
     }
-    // The temporary file has its name or is gone: nothing is left to remove.
-    void release() { temporaryPending = 0; }
-    ~WriteGuard() {
-        release();
-        if (set) sigaction(SIGXFSZ, &saved, nullptr);
-        for (int i = 0; i < kInterruptionCount; ++i)
-            if (caught[i]) sigaction(kInterruptions[i], &savedInterruptions[i], nullptr);
-    }
+    ~InterruptionsHeld() { sigprocmask(SIG_SETMASK, &before, nullptr); }
 };
+
+// From armGuard until the matching disarmGuard (a write, or a batch from its
+// first file until its files are named or removed): a file-size limit lets
+// the write fail (EFBIG) instead of ending the process with SIGXFSZ, and
+// SIGHUP, SIGINT or SIGTERM remove the temporary files before they end the
+// process (a signal the process was started ignoring stays ignored).
+void armGuard() {
+    if (guardDepth++ > 0) return;
+    sizeLimitSet = !sizeLimitFailsWrites;  // SIGXFSZ is not ignored for the whole run already
+    if (sizeLimitSet) {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGXFSZ, &ignore, &savedSizeLimit);
+    }
+    struct sigaction remove = {};
+    remove.sa_handler = removeTemporariesAndEnd;
+    sigemptyset(&remove.sa_mask);
+    for (int i = 0; i < kInterruptionCount; ++i) {
+        caught[i] = false;
+        if (sigaction(kInterruptions[i], nullptr, &savedInterruptions[i]) != 0 ||
+            savedInterruptions[i].sa_handler == SIG_IGN)
+            continue;
+        sigaction(kInterruptions[i], &remove, nullptr);
+        caught[i] = true;
+    }
+}
+
+void disarmGuard() {
+    if (--guardDepth > 0) return;
+    if (sizeLimitSet) sigaction(SIGXFSZ, &savedSizeLimit, nullptr);
+    for (int i = 0; i < kInterruptionCount; ++i)
+        if (caught[i]) sigaction(kInterruptions[i], &savedInterruptions[i], nullptr);
+}
+
+// createTemporary, with the signals held off until the name is where the
+// handler finds it.
+bool createGuarded(int at, const std::string &folder, TemporaryFile &file, std::string &name) {
+    InterruptionsHeld held;
+    bool created = createTemporary(at, folder, file, name);
+    if (created) {
+        pending.push_back({at, name});
+        pendingCount = static_cast<sig_atomic_t>(pending.size());
+    }
+    return created;
+}
+
+// The temporary files `names` (in folder `at`) have their names or are gone:
+// a signal has nothing left to remove of them.
+void forgetTemporaries(int at, const std::vector<std::string> &names) {
+    InterruptionsHeld held;
+    std::erase_if(pending, [&](const Pending &entry) {
+        return entry.at == at && std::find(names.begin(), names.end(), entry.name) != names.end();
+    });
+    pendingCount = static_cast<sig_atomic_t>(pending.size());
+}
 
 // Opens the folder `name` in `parent` without following a link, making it
 // when it is missing (`made` then says so).
@@ -550,14 +613,25 @@ std::string fileExtension(const std::string &path) {
 
 namespace {
 
-// Whether a write syncs its folder itself, or leaves that to one sync of
-// the folder after a run of writes (syncNewFiles).
-enum class FolderSync { EachWrite, Later };
+// A batch's files are synced together (syncWaitingData) where the system
+// can sync a whole file system; elsewhere each file as it is written.
+#ifdef __linux__
+constexpr bool kSyncEachFile = false;
+#else
+constexpr bool kSyncEachFile = true;
+#endif
+
+// Arms the guard for as long as it lives.
+struct Guarded {
+    Guarded() { armGuard(); }
+    ~Guarded() { disarmGuard(); }
+    Guarded(const Guarded &) = delete;
+    Guarded &operator=(const Guarded &) = delete;
+};
 
 // The write, with `path` relative to `at` (a folder held open, or the working
 // folder); Replace is only asked for in the working folder.
-WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode,
-                    FolderSync sync = FolderSync::EachWrite) {
+WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_t size, WriteMode mode) {
     std::string target = path;
     OldFile old{};
     bool replacing = false;
@@ -571,17 +645,17 @@ WriteResult writeIn(int at, const std::string &path, const uint8_t *bytes, size_
         return WriteResult::AlreadyExists;
     }
 
-    WriteGuard guard;
+    Guarded guard;
     TemporaryFile file;
     std::string temporary;
     std::string folder = folderOf(target);
-    if (!guard.createTemporary(at, folder, file, temporary)) return WriteResult::Failed;
+    if (!createGuarded(at, folder, file, temporary)) return WriteResult::Failed;
     const OldFile *kept = replacing ? &old : nullptr;
     WriteResult result = WriteResult::Failed;
-    if (fillTemporary(file, bytes, size, kept)) result = moveIntoPlace(at, temporary, target, mode, kept);
+    if (fillTemporary(file, bytes, size, kept, true)) result = moveIntoPlace(at, temporary, target, mode, kept);
     if (result != WriteResult::Written) removeName(at, temporary);
-    guard.release();
-    if (result == WriteResult::Written && sync == FolderSync::EachWrite) syncFolder(at, folder);
+    forgetTemporaries(at, {temporary});
+    if (result == WriteResult::Written) syncFolder(at, folder);
     return result;
 }
 
@@ -614,15 +688,34 @@ bool nameTaken(const NewFiles &files, const std::string &name) {
 }
 
 WriteResult writeNewFile(NewFiles &files, const std::string &name, const uint8_t *bytes, size_t size) {
-    WriteResult result = writeIn(folderHandle(files.folder), pathInFolder(files.folder, name), bytes, size,
-                                 WriteMode::CreateNew, FolderSync::Later);
-    if (result == WriteResult::Written) files.paths.push_back(name);
-    return result;
+    int at = folderHandle(files.folder);
+    std::string path = pathInFolder(files.folder, name);
+    if (somethingAt(at, path)) return WriteResult::AlreadyExists;
+    if (files.waiting.empty()) armGuard();  // until the batch is named or removed
+    TemporaryFile file;
+    std::string temporary;
+    bool written = createGuarded(at, folderOf(path), file, temporary);
+    if (written && !fillTemporary(file, bytes, size, nullptr, kSyncEachFile)) {
+        removeName(at, temporary);
+        forgetTemporaries(at, {temporary});
+        written = false;
+    }
+    if (!written) {
+        if (files.waiting.empty()) disarmGuard();
+        return WriteResult::Failed;
+    }
+    files.waiting.push_back(name);
+    files.temporaries.push_back(temporary);
+    return WriteResult::Written;
 }
 
-void syncNewFiles(const NewFiles &files) {
+namespace {
+
+// Syncs each folder the run's names are in once, so that the names are
+// durable: one folder sync for a run of files instead of one a file.
+void syncFoldersOf(const NewFiles &files) {
     // The names of one run share a folder unless they are paths (the working
-    // folder's run, where a name may hold one): then each folder once.
+    // folder's run, where a name may hold one).
     std::vector<std::string> synced;
     for (const std::string &name : files.paths) {
         std::string folder = files.folder ? std::string() : folderOf(name);
@@ -632,7 +725,51 @@ void syncNewFiles(const NewFiles &files) {
     }
 }
 
+}  // namespace
+
+WriteResult nameNewFiles(NewFiles &files, std::string &failed) {
+    if (files.waiting.empty()) return WriteResult::Written;
+    int at = folderHandle(files.folder);
+    WriteResult result = WriteResult::Written;
+    if (!syncWaitingData(files)) {
+        result = WriteResult::Failed;
+        failed = files.waiting.front();
+    }
+    {
+        // A signal during the renames waits until every file is named or
+        // every file is removed: the run ends with all of them or none.
+        [[maybe_unused]] InterruptionsHeld held;
+        size_t named = 0;
+        for (; result == WriteResult::Written && named < files.waiting.size(); ++named) {
+            result = moveIntoPlace(at, files.temporaries[named], pathInFolder(files.folder, files.waiting[named]),
+                                   WriteMode::CreateNew, nullptr);
+            if (result != WriteResult::Written) {
+                failed = files.waiting[named];
+                break;
+            }
+            files.paths.push_back(files.waiting[named]);
+        }
+        // The named files' temporary names are gone; the rest are removed here.
+        forgetTemporaries(at, files.temporaries);
+        files.waiting.erase(files.waiting.begin(), files.waiting.begin() + static_cast<std::ptrdiff_t>(named));
+        files.temporaries.erase(files.temporaries.begin(), files.temporaries.begin() + static_cast<std::ptrdiff_t>(named));
+        if (result != WriteResult::Written) {
+            removeNewFiles(files);
+            return result;
+        }
+        disarmGuard();
+    }
+    syncFoldersOf(files);
+    return WriteResult::Written;
+}
+
 void removeNewFiles(NewFiles &files) {
-    for (const std::string &name : files.paths) removeName(folderHandle(files.folder), pathInFolder(files.folder, name));
+    int at = folderHandle(files.folder);
+    for (const std::string &name : files.paths) removeName(at, pathInFolder(files.folder, name));
+    for (const std::string &temporary : files.temporaries) removeName(at, temporary);
+    forgetTemporaries(at, files.temporaries);
+    if (!files.waiting.empty()) disarmGuard();
     files.paths.clear();
+    files.waiting.clear();
+    files.temporaries.clear();
 }

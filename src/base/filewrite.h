@@ -90,11 +90,16 @@ FolderResult openOutputFolder(const std::string &path, OutputFolder &folder, std
 // opening made, innermost first, each only when it is empty.
 void closeOutputFolder(OutputFolder &folder, bool removeMade);
 
-// New files of one all-or-nothing run (such as an extraction) in one folder:
-// what was written so far, so that it can be taken back when a later file fails.
+// New files of one all-or-nothing run (such as an extraction) in one folder,
+// written as a batch: each file's bytes go to a temporary file first
+// (writeNewFile), then all take their names at once (nameNewFiles). So the
+// data of the whole run reaches the device in one sync, and still no name
+// ever stands for a file whose data was not made durable.
 struct NewFiles {
     const OutputFolder *folder = nullptr;  // nullptr: the working folder, and names may be paths
-    std::vector<std::string> paths;        // in the order they were written, as named in the folder
+    std::vector<std::string> paths;        // named so far, in the order they were named, as named in the folder
+    std::vector<std::string> waiting;      // written to temporary files, not named yet, in the order written
+    std::vector<std::string> temporaries;  // the temporary file of each waiting name, in the same order
 };
 
 // True when something stands at `name` in the run's folder (a file, a
@@ -102,16 +107,25 @@ struct NewFiles {
 // all-or-nothing run asks before it writes its first file.
 bool nameTaken(const NewFiles &files, const std::string &name);
 
-// writeWholeFile in CreateNew mode, into the run's folder; a file written
-// joins `files`. The file itself is synced; its name in the folder is made
-// durable by syncNewFiles once the run has written all its files.
+// Writes the bytes to a new temporary file beside `name` in the run's folder
+// and adds the name to `files.waiting`; the file takes the name in
+// nameNewFiles. Refused (AlreadyExists) when something stands at the name
+// already. Until the files are named or removed, SIGHUP, SIGINT and SIGTERM
+// remove every temporary file of the run before they end the process. On a
+// failure nothing of this file stays; the files written before it wait on.
 WriteResult writeNewFile(NewFiles &files, const std::string &name, const uint8_t *bytes, size_t size);
 
-// Syncs the folder of the run's files once (each folder once where the
-// names are paths), so that their names are durable: one folder sync for
-// a run of files instead of one a file. Does nothing when none was written.
-void syncNewFiles(const NewFiles &files);
+// Names the waiting files: first their data is made durable (Linux: one
+// syncfs for the file system of their folder, with a sync of each file should
+// that fail; elsewhere each file was synced as it was written), then each
+// temporary file takes its name without replacing anything, then the folder
+// is synced once (each folder once where the names are paths). Written when
+// all are named. Otherwise every file of the run is removed, named or
+// waiting, as removeNewFiles does, and `failed` is the name that could not be
+// given: AlreadyExists when something took the name meanwhile, else Failed.
+WriteResult nameNewFiles(NewFiles &files, std::string &failed);
 
-// Removes every file that `files` holds (the names themselves, never what a
-// name might now link to) and empties it. Names already gone are skipped.
+// Removes every file that `files` holds, named (the names themselves, never
+// what a name might now link to) or waiting, and empties it. Names already
+// gone are skipped.
 void removeNewFiles(NewFiles &files);

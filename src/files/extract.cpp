@@ -148,9 +148,17 @@ std::string boundProblem(const ImageBuffer &image) {
            "many times); nothing was extracted.";
 }
 
-// Writes the files, each whole, into the run's folder, then syncs the
-// folder once; on a failure, or past writeBound, takes back those written
-// and gives the message.
+// The message for a file that could not be written or named.
+std::string writeProblem(const NewFiles &written, WriteResult result, const std::string &name) {
+    std::string shown = (written.folder ? written.folder->shown : "") + name;
+    return result == WriteResult::AlreadyExists ? "'" + shown + "' exists already; nothing was extracted."
+                                                : "Could not write '" + shown + "'; nothing was extracted.";
+}
+
+// Writes the files, each whole, into the run's folder as one batch: all
+// their data, then all their names (base/filewrite: one sync of the data,
+// one of the folder). On a failure, or past writeBound, takes back what was
+// written and gives the message.
 std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files, const GeosForm *geos,
                        NewFiles &written) {
     // One file's payload at a time: a chain holds at most walkBound blocks.
@@ -168,12 +176,11 @@ std::string writeFiles(const ImageBuffer &image, std::vector<Extraction> &files,
         WriteResult result = writeNewFile(written, file.name, payload.data(), payload.size());
         if (result == WriteResult::Written) continue;
         removeNewFiles(written);
-        std::string shown = (written.folder ? written.folder->shown : "") + file.name;
-        return result == WriteResult::AlreadyExists ? "'" + shown + "' exists already; nothing was extracted."
-                                                    : "Could not write '" + shown + "'; nothing was extracted.";
+        return writeProblem(written, result, file.name);
     }
-    syncNewFiles(written);
-    return "";
+    std::string failed;
+    WriteResult result = nameNewFiles(written, failed);
+    return result == WriteResult::Written ? "" : writeProblem(written, result, failed);
 }
 
 }  // namespace

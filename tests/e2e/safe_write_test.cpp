@@ -147,42 +147,47 @@ TEST(SafeWrite, FullFileSystemKeepsSourceAndDestination) {
     }
 }
 
-// Every file kestrel writes reaches the disk before it takes its name: under
-// strace the temporary file renamed (or linked, where renameat2 is missing)
-// onto each written name was synced before, for the destination image (also
-// the source itself) and for every file of -x (written as new files). Each
-// file and each folder is synced once: -x syncs its folder after its files.
-TEST(SafeWrite, TemporaryFileIsSyncedBeforeItTakesTheName) {
-    REQUIRE_TOOL("strace -o /dev/null true", "strace");
-    struct Case {
-        std::vector<std::string> args;
-        std::vector<std::string> written;
-        size_t syncs;  // fsync calls: each file and each folder once
+// The file-write calls of a trace (strace -f -y) as events, in order:
+// "create" and "write" for a temporary file (repeated writes once),
+// "fsync temporary", "fsync FOLDER", "syncfs FOLDER" (FOLDER relative to
+// `root`, "." for itself) and "name NAME" for a rename or link that gave a
+// name. Each line that named a file whose data no sync had reached before
+// (an fsync of its temporary file, or a syncfs of its folder after its
+// creation) goes to `undurable`.
+std::vector<std::string> writeEvents(const std::string &trace, const std::string &root,
+                                     std::vector<std::string> &undurable) {
+    auto pathIn = [](const std::string &text) {  // the first "<path>" strace -y added
+        size_t open = text.find('<');
+        return open == std::string::npos ? std::string() : text.substr(open + 1, text.find('>', open) - open - 1);
     };
-    const Case cases[] = {
-        {{"-rd", "0", "disk.d64", "new.d64"}, {"new.d64"}, 2},
-        {{"-adel", "disk.d64", "disk.d64"}, {"disk.d64"}, 2},
-        {{"-x", "disk.d64"}, {"first.prg", "second.prg"}, 3},
-        {{"-x", "disk.d64", "copy.d64", "-into", "out"}, {"first.prg", "second.prg", "first.prg", "second.prg"}, 6},
+    auto relative = [&](const std::string &path) {
+        return path == root ? std::string(".") : path.starts_with(root + "/") ? path.substr(root.size() + 1) : path;
     };
-    for (const Case &c : cases) {
-        TempDir dir;
-        writeImage(dir.file("disk.d64"), twoFileImage());
-        writeImage(dir.file("copy.d64"), twoFileImage());
-        // (The leak check of a sanitizer build cannot run under ptrace.)
-        std::string command = "cd '" + dir.path + "' && ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -y "
-                              "-o trace.txt -e trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat '" +
-                              kestrelBinary() + "'";
-        for (const std::string &arg : c.args) command += " " + arg;
-        SCOPED_TRACE(command);
-        int status = -1;
-        shellOutput(command + " >/dev/null 2>&1", &status);
-        ASSERT_EQ(status, 0);
-        // "PID fsync(3</dir/.kestrel-x.tmp>) = 0", "PID rename(".kestrel-x.tmp", "new.d64") = 0"
-        std::vector<std::string> synced, named;
-        for (const std::string &line : splitLines(shellOutput("cat '" + dir.file("trace.txt") + "'"))) {
-            size_t open = line.find('<');
-            if (contains(line, "sync(")) synced.push_back(line.substr(open + 1, line.find('>') - open - 1));
+    auto base = [](const std::string &path) { return path.substr(path.rfind('/') + 1); };
+    std::vector<std::string> events;
+    std::vector<std::pair<std::string, std::string>> created;  // folder, name of each temporary file
+    std::set<std::string> durable;
+    for (const std::string &line : splitLines(trace)) {  // "PID call(arguments) = result"
+        size_t space = line.find(' '), open = line.find('(');
+        if (space == std::string::npos || open == std::string::npos || open < space) continue;
+        std::string call = line.substr(space + 1, open - space - 1), arguments = line.substr(open);
+        std::string path = pathIn(arguments);
+        bool temporary = base(path).starts_with(".kestrel-");
+        if (call == "openat" && contains(line, "O_CREAT")) {
+            std::string made = pathIn(line.substr(line.rfind(" = ")));
+            if (!base(made).starts_with(".kestrel-")) continue;
+            created.push_back({made.substr(0, made.rfind('/')), base(made)});
+            events.push_back("create");
+        } else if (call == "write" && temporary) {
+            if (events.empty() || events.back() != "write") events.push_back("write");
+        } else if (call == "fsync" || call == "fdatasync") {
+            if (temporary) durable.insert(base(path));
+            events.push_back("fsync " + (temporary ? std::string("temporary") : relative(path)));
+        } else if (call == "syncfs") {
+            for (const auto &[folder, name] : created)
+                if (folder == path) durable.insert(name);
+            events.push_back("syncfs " + relative(path));
+        } else if (call.starts_with("rename") || call.starts_with("link")) {
             std::vector<std::string> quoted;  // the texts between pairs of quotes
             for (size_t at = line.find('"'); at != std::string::npos; at = line.find('"', at + 1)) {
                 size_t end = line.find('"', at + 1);
@@ -190,22 +195,66 @@ TEST(SafeWrite, TemporaryFileIsSyncedBeforeItTakesTheName) {
                 at = end;
             }
             if (quoted.size() < 2 || !contains(line, ") = 0")) continue;
-            std::string temporary = quoted[0].find('/') == 0 ? quoted[0] : dir.file(quoted[0]);
-            bool found = std::any_of(synced.begin(), synced.end(), [&](const std::string &path) {
-                return path == temporary || path.ends_with("/" + quoted[0]);
-            });
-            EXPECT_TRUE(found) << line;
-            named.push_back(quoted[1]);
+            if (!durable.count(base(quoted[0]))) undurable.push_back(line);
+            events.push_back("name " + quoted[1]);
         }
-        EXPECT_EQ(named, c.written);
-        EXPECT_EQ(synced.size(), c.syncs);
-        EXPECT_EQ(std::set<std::string>(synced.begin(), synced.end()).size(), synced.size());
+    }
+    return events;
+}
+
+// Every file kestrel writes reaches the disk before it takes its name: under
+// strace the temporary file renamed (or linked, where renameat2 is missing)
+// onto each written name was synced before, and each folder is synced after
+// its names. A single file (the destination image, also the source itself)
+// syncs its temporary file; the files of -x are a batch: all written, their
+// data synced at once (one syncfs of their folder), then all named, then the
+// folder synced once, for each image's folder in turn.
+TEST(SafeWrite, TemporaryFileIsSyncedBeforeItTakesTheName) {
+    REQUIRE_TOOL("strace -o /dev/null true", "strace");
+    const std::vector<std::string> single = {"create", "write", "fsync temporary"};
+    auto batch = [](const std::string &folder) {
+        return std::vector<std::string>{"create",       "write",           "create",          "write",
+                                        "syncfs " + folder, "name first.prg", "name second.prg", "fsync " + folder};
+    };
+    auto join = [](std::vector<std::string> a, const std::vector<std::string> &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {{"-rd", "0", "disk.d64", "new.d64"}, join(single, {"name new.d64", "fsync ."})},
+        {{"-adel", "disk.d64", "disk.d64"}, join(single, {"name disk.d64", "fsync ."})},
+        {{"-x", "disk.d64"}, batch(".")},
+        {{"-x", "disk.d64", "copy.d64", "-into", "out"}, join(batch("out/disk"), batch("out/copy"))},
+        {{"-x", "disk.d64", "-into", "one/two"}, batch("one/two")},
+    };
+    for (const Case &c : cases) {
+        TempDir dir;
+        writeImage(dir.file("disk.d64"), twoFileImage());
+        writeImage(dir.file("copy.d64"), twoFileImage());
+        // (The leak check of a sanitizer build cannot run under ptrace.)
+        std::string command = "cd '" + dir.path + "' && ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -y "
+                              "-o trace.txt -e trace=openat,write,fsync,fdatasync,syncfs,rename,renameat,renameat2,"
+                              "link,linkat '" + kestrelBinary() + "'";
+        for (const std::string &arg : c.args) command += " " + arg;
+        SCOPED_TRACE(command);
+        int status = -1;
+        shellOutput(command + " >/dev/null 2>&1", &status);
+        ASSERT_EQ(status, 0);
+        std::vector<std::string> undurable;
+        std::string root = std::filesystem::canonical(dir.path).string();
+        EXPECT_EQ(writeEvents(shellOutput("cat '" + dir.file("trace.txt") + "'"), root, undurable), c.events);
+        EXPECT_EQ(undurable, std::vector<std::string>{});
     }
 }
 
-// A signal that ends the run while the destination is flushed (strace sends
-// it as kestrel enters its first fsync) takes the temporary file with it: the
-// folder holds what it held before, and the process ends by that signal.
+// A signal that ends the run while the data is flushed (strace sends it as
+// kestrel enters its first fsync, or for -x the syncfs of its batch) takes
+// the temporary files with it, every one of the batch: the folder holds what
+// it held before, and the process ends by that signal.
 TEST(SafeWrite, SignalDuringTheFlushRemovesTheTemporaryFile) {
     REQUIRE_TOOL("strace -o /dev/null true", "strace");
     const std::vector<std::string> runs[] = {{"-rd", "0", "disk.d64", "new.d64"}, {"-adel", "disk.d64", "disk.d64"},
@@ -216,7 +265,7 @@ TEST(SafeWrite, SignalDuringTheFlushRemovesTheTemporaryFile) {
             writeImage(dir.file("disk.d64"), twoFileImage());
             std::vector<std::string> before = listFolder(dir.path);
             std::string command = "cd '" + dir.path + "' && ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o "
-                                  "/dev/null -e trace=fsync -e inject=fsync:signal=" + signal + ":when=1 '" +
+                                  "/dev/null -e trace=fsync,syncfs -e inject=fsync,syncfs:signal=" + signal + ":when=1 '" +
                                   kestrelBinary() + "'";
             for (const std::string &arg : args) command += " " + arg;
             SCOPED_TRACE(command);
