@@ -15,7 +15,7 @@
 #include "base/nametext.h"
 
 // What a host file's name (no folder) says it holds.
-enum class HostFileKind { Plain, Pc64, Tape };
+enum class HostFileKind { Plain, Pc64, Tape, Lynx };
 HostFileKind hostFileKindOf(const std::string &fileName);
 
 // One C64 file found in a container, ready for the insert. Its bytes stay in

@@ -21,8 +21,11 @@
 #include "directory/listing.h"
 #include "directory/merge.h"
 #include "disk/partition.h"
+#include "frontend/archive.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
+#include "frontend/packfiles.h"
+#include "containers/lynx.h"
 #include "files/extract.h"
 #include "files/insert.h"
 #include "make/blank.h"
@@ -53,9 +56,20 @@ __attribute__((format(printf, 1, 2))) std::string formatText(const char *format,
 
 // Loads an image; returns why it could not be loaded, in the words of the file
 // errors with the path as it is ("File 'x' not found."), or an empty text
-// when it was loaded.
-std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image) {
+// when it was loaded. An image inside an archive is read from there;
+// `archiveFault`, when given, tells whether the reason is the archive's or
+// its image's own (one of the messages added with archives).
+std::string loadProblem(const ImageName &name, const char *label, ImageBuffer &image, bool *archiveFault = nullptr) {
+    const std::string &path = name.file;
+    if (archiveFault) *archiveFault = false;
     if (path.empty() || !imageExists(path)) return formatText("%s '%s' not found.", label, path.c_str());
+    if (name.source != ImageSource::File || !name.problem.empty()) {
+        std::string problem = name.problem.empty() ? loadArchivedImage(name, image) : name.problem;
+        if (archiveFault) *archiveFault = !problem.empty();
+        if (!problem.empty()) return formatText("%s '%s' %s.", label, name.shown.c_str(), problem.c_str());
+        confirmShape(name.shown, image);
+        return "";
+    }
     uint64_t size = 0;
     LoadResult result = loadImage(path, image, size);
     if (result == LoadResult::TooLarge)
@@ -80,9 +94,12 @@ std::string mapBlockProblem(const ImageBuffer &image, const char *label, const s
     exitWithFileError("ERROR: %s", consoleOutsideText(problem, ConsoleStream::Output).c_str());
 }
 
-// Loads an image, or ends with a file error naming it ("File" or "2nd file").
+// Loads an image, or ends with a file error naming it ("File" or "2nd file");
+// an archive that gives no image, or several, ends the run with its message.
 void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    std::string problem = loadProblem(path, label, image);
+    bool archiveFault = false;
+    std::string problem = loadProblem(oneImageNamed(path), label, image, &archiveFault);
+    if (archiveFault) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     if (!problem.empty()) exitWithImageProblem(problem);
 }
 
@@ -112,14 +129,15 @@ std::string partitionProblem(ImageBuffer &image, const RunPaths &paths);
 // carries the image's check. Status 1 when any failed, else 3 when a check
 // found errors. With -part each image's line lists the partition entered
 // (an image without it gives its error line).
-int runJsonReport(const RunPaths &paths) {
+int runJsonReport(const std::vector<ImageName> &images, const RunPaths &paths) {
     JsonReport report;
     startJsonReport(report);
     ImageBuffer image;
     CheckReport check;
     int status = 0;
-    for (const std::string path : paths.images) {
-        std::string problem = loadProblem(path, "File", image);
+    for (const ImageName &name : images) {
+        const std::string &path = name.shown;
+        std::string problem = loadProblem(name, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) problem = partitionProblem(image, paths);
         if (problem.empty()) {
@@ -139,13 +157,14 @@ int runJsonReport(const RunPaths &paths) {
 // -csv over many images: one catalogue, a header row and the rows of every
 // image in turn through one buffer; an image that cannot be listed gives its
 // message on standard error and the run goes on. Status 1 when any failed.
-int runCatalogue(const RunPaths &paths) {
+int runCatalogue(const std::vector<ImageName> &images) {
     CsvCatalogue catalogue;
     printCatalogueHeader();
     ImageBuffer image;
     int status = 0;
-    for (const std::string path : paths.images) {
-        std::string problem = loadProblem(path, "File", image);
+    for (const ImageName &name : images) {
+        const std::string &path = name.shown;
+        std::string problem = loadProblem(name, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) {
             printCatalogueRows(catalogue, path, image);
@@ -161,16 +180,28 @@ int runCatalogue(const RunPaths &paths) {
 // What -x writes around each file: a PC64 header with -p00, else nothing.
 ContainerHeader extractContainer() { return options.extractPc64 ? pc64Header : nullptr; }
 
+// -x of one image: its files, or the one Lynx archive or ZipCode pack of
+// them (named after `stem`) into `folder`.
+std::string extractImage(const ImageBuffer &image, const std::string &folder, const std::string &stem,
+                         ExtractedFiles *kept = nullptr) {
+    if (options.extractLynx || options.extractZipCode) return writePackedImage(image, folder, stem, kept);
+    return extractFiles(image, folder, extractContainer(), kept);
+}
+
 // The folder of each image's files when -x runs over many images: the
 // image's name without its extension by the host-name rule, "~1", "~2", ...
-// for names two images share, inside the -into folder.
-std::vector<std::string> imageFolders(const RunPaths &paths) {
+// for names two images share, inside the -into folder; with -lnx or -zipcode
+// the -into folder itself, and `stems` the names.
+std::vector<std::string> imageFolders(const std::vector<ImageName> &images, const RunPaths &paths,
+                                      std::vector<std::string> &stems) {
     std::vector<HostNameParts> parts;
-    for (const std::string path : paths.images) parts.push_back({hostNameOfImage(path.substr(fileNameStart(path))), ""});
-    std::vector<std::string> folders = distinctHostNames(parts);
+    for (const ImageName &name : images) parts.push_back({folderNameOfImage(name), ""});
+    stems = distinctHostNames(parts);
     std::string into = paths.into;
+    if (options.extractLynx || options.extractZipCode) return std::vector<std::string>(stems.size(), into);
     if (!into.empty() && fileNameStart(into) != into.size()) into += '/';
-    for (std::string &folder : folders) folder = into + folder;
+    std::vector<std::string> folders;
+    for (const std::string &stem : stems) folders.push_back(into + stem);
     return folders;
 }
 
@@ -185,27 +216,28 @@ struct ImagesTally {
 
 // -check and -x over many images: each in turn through one buffer, under a
 // line that names it, with a blank line between; its check, then its
-// extraction into a folder of its own. An image that cannot be read, or whose
+// extraction into a folder of its own (without either, as for the images of
+// one archive, its listing). An image that cannot be read, or whose
 // extraction fails, gives its message on standard error and the run goes on.
 // With -check a line sums up all. Status 1 when an image failed, else 3 when
 // a check found errors.
-int runImages(const RunPaths &paths) {
-    std::vector<std::string> folders;
+int runImages(const std::vector<ImageName> &images, const RunPaths &paths) {
+    std::vector<std::string> folders, stems;
     if (options.extractFiles) {
         for (const std::string path : paths.images)
             if (isFolder(path))
                 exitWithMessage(1, "ERROR: '%s' is a folder, not an image; give '-into %s' to extract into it.",
                                 shownOnError(path).c_str(), shownOnError(path).c_str());
-        folders = imageFolders(paths);
+        folders = imageFolders(images, paths, stems);
     }
     ImagesTally tally{};
     ImageBuffer image;
     CheckReport check;
     bool first = true;
-    for (size_t i = 0; i < paths.images.size(); ++i) {
-        const std::string path = paths.images[i];
-        std::string problem = loadProblem(path, "File", image);
-        if (problem.empty() && options.extractFiles) problem = mapBlockProblem(image, "File", path);
+    for (size_t i = 0; i < images.size(); ++i) {
+        const std::string &path = images[i].shown;
+        std::string problem = loadProblem(images[i], "File", image);
+        if (problem.empty() && (options.extractFiles || !options.checkDisk)) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) {
             consolePrintf("%s%s:\n", first ? "" : "\n", shownOnOutput(path).c_str());
             first = false;
@@ -216,7 +248,8 @@ int runImages(const RunPaths &paths) {
                 tally.errors += check.errors;
                 tally.warnings += check.warnings;
             }
-            if (options.extractFiles) problem = extractFiles(image, folders[i], extractContainer());
+            if (options.extractFiles) problem = extractImage(image, folders[i], stems[i]);
+            if (!options.checkDisk && !options.extractFiles) showDirectory(image, options.exportTrackSector ? 0 : 1);
             tally.notExtracted += !problem.empty();
         } else {
             ++tally.notRead;
@@ -224,7 +257,7 @@ int runImages(const RunPaths &paths) {
         if (!problem.empty()) reportImageProblem(problem);
     }
     if (options.checkDisk) {
-        int count = static_cast<int>(paths.images.size());
+        int count = static_cast<int>(images.size());
         consolePrintf("%s%i image%s: %i error%s, %i warning%s in all; %i image%s with errors", first ? "" : "\n",
                       count, plural(count), tally.errors, plural(tally.errors), tally.warnings,
                       plural(tally.warnings), tally.withErrors, plural(tally.withErrors));
@@ -355,7 +388,8 @@ void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path,
         return;
     }
     ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, file.bytes.data(), file.bytes.size())
-                                                    : readTape(file.bytes.data(), file.bytes.size());
+                         : kind == HostFileKind::Tape ? readTape(file.bytes.data(), file.bytes.size())
+                                                      : readLynx(file.bytes.data(), file.bytes.size());
     if (!read.problem.empty())
         exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
     for (const std::string &warning : read.warnings)
@@ -403,7 +437,17 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
 // .d71, .d81, any case), 40 tracks with -40 and error bytes with -errorbytes.
 // Refused, before anything else runs, for another extension and for a name
 // something already stands at (the write itself refuses one that appears meanwhile).
-void makeNewImage(const std::string &path, ImageBuffer &image) {
+void makeNewImage(const std::string &path, const RunPaths &paths, ImageBuffer &image) {
+    if (!paths.zipDisk.empty()) {
+        if (fileExtension(path) != kFamilyD64.name)
+            exitWithMessage(1, "ERROR: '-zipdisk' makes a D64; name the new image .d64, not '%s'.",
+                            shownOnError(path).c_str());
+        NewFiles here;
+        if (nameTaken(here, path)) exitNameTaken(path);
+        std::string problem = loadZipCodeDisk(paths.zipDisk, image);
+        if (!problem.empty()) exitWithMessage(1, "ERROR: %s", problem.c_str());
+        return;
+    }
     const DiskFamily *family = familyNamed(fileExtension(path).c_str());
     if (!family)
         exitWithMessage(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71 or .d81, "
@@ -483,6 +527,25 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths, Extracted
     exitWithMessage(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
 
+// The images that the plain arguments of a run over many images give: an
+// archive's one after another, in its order.
+std::vector<ImageName> namedImages(const std::vector<const char *> &paths) {
+    std::vector<ImageName> images;
+    for (const char *path : paths)
+        for (ImageName &name : imagesNamed(path)) images.push_back(std::move(name));
+    return images;
+}
+
+// An edit of an image inside an archive is refused before anything is read:
+// kestrel writes no archive, and a destination beside it would be named after
+// the archive, not the image.
+void refuseArchiveEdits(const std::vector<ImageName> &source) {
+    if (!options.imageModified || (source.size() == 1 && source.front().source == ImageSource::File)) return;
+    const std::string &shown = source.size() == 1 ? source.front().shown : source.front().file;
+    exitWithMessage(1, "ERROR: '%s' lies inside an archive, which kestrel never writes; unpack the image "
+                       "(unzip, gunzip) and edit that.", shownOnError(shown).c_str());
+}
+
 }  // namespace
 
 int runKestrel(int argc, char **argv) {
@@ -501,15 +564,23 @@ int runKestrel(int argc, char **argv) {
         exitIfOutputLost();
         return 0;
     }
-    if (options.jsonReport) return runJsonReport(paths);
-    if (!paths.images.empty() && !options.checkDisk && !options.extractFiles) return runCatalogue(paths);
-    if (!paths.images.empty()) return runImages(paths);
+    if (options.jsonReport) return runJsonReport(namedImages(paths.images), paths);
+    if (!paths.images.empty() && !options.checkDisk && !options.extractFiles) return runCatalogue(namedImages(paths.images));
+    if (!paths.images.empty()) return runImages(namedImages(paths.images), paths);
+    if (!options.newImage) {
+        std::vector<ImageName> source = imagesNamed(paths.source);
+        refuseArchiveEdits(source);
+        // An archive of several images: the listing, -csv, -check and -x take each in turn.
+        if (source.size() > 1 && !options.imageModified && !options.blockViewer && !options.bamView)
+            return options.csvOutput && !options.checkDisk && !options.extractFiles ? runCatalogue(source)
+                                                                                     : runImages(source, paths);
+    }
 
     ImageBuffer image;
     ImageBuffer second;
     // The image the run works on: loaded, or made blank by -new (which has no source).
     const std::string &imagePath = options.newImage ? paths.destination : paths.source;
-    if (options.newImage) makeNewImage(paths.destination, image);
+    if (options.newImage) makeNewImage(paths.destination, paths, image);
     else loadOrExit(paths.source, "File", image);
     if (options.secondImageNeeded) {
         if (paths.second.empty()) exitWithError(1, "ERROR: Name of second file missing.");
@@ -548,7 +619,8 @@ int runKestrel(int argc, char **argv) {
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     ExtractedFiles extracted;
     if (options.extractFiles) {
-        std::string problem = extractFiles(image, paths.into, extractContainer(), &extracted);
+        const std::string &named = options.newImage ? paths.destination : paths.source;
+        std::string problem = extractImage(image, paths.into, folderNameOfImage(oneImageNamed(named)), &extracted);
         if (!problem.empty()) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     }
     if (options.imageModified) writeDestination(image, paths, extracted);
