@@ -118,11 +118,13 @@ std::string readEntry(const uint8_t *bytes, LineReader &lines, size_t number, bo
         return "lies: " + where + " has no type letter (D, S, P, U or R)";
     if (entry.letter == 'R' && (!lines.next(at, length) || lineNumber(bytes + at, length) < 0))
         return "lies: " + where + " is a REL file without a record length";
-    size_t before = lines.at;
-    entry.lastByte = lines.next(at, length) ? lineNumber(bytes + at, length) : -1;
-    if (entry.lastByte < 0 && last) lines.at = before;  // some writers leave the last file's out
-    else if (entry.lastByte < 1 || entry.lastByte > 255)
-        return "lies: " + where + " gives no byte count of its last block (1 to 255)";
+    // Some writers leave the last file's out: its directory ends there.
+    bool given = lines.next(at, length);
+    entry.lastByte = given ? lineNumber(bytes + at, length) : -1;
+    if (given || !last) {
+        if (entry.lastByte < 1 || entry.lastByte > 255)
+            return "lies: " + where + " gives no byte count of its last block (1 to 255)";
+    }
     return "";
 }
 
@@ -177,11 +179,13 @@ std::vector<uint8_t> directoryLines(const std::vector<LynxFile> &files) {
 // Why an entry cannot go into a Lynx archive, or "".
 std::string lynxProblem(int number, const uint8_t *slot) {
     EntryKind kind = entryKind(slot);
-    std::string entry = "entry " + std::to_string(number) + " ";
-    if (kind.type > kTypeRel) return entry + "has a type (5 to 7) that a Lynx archive has no letter for";
-    if (kind.geos) return entry + "is a GEOS file, whose info block and records a Lynx archive cannot hold";
+    std::string entry = "Entry " + std::to_string(number) + " ";
+    if (kind.type > kTypeRel) return entry + "has a type (5 to 7) that a Lynx archive has no letter for; nothing was written.";
+    if (kind.geos)
+        return entry + "is a GEOS file, whose info block and records a Lynx archive cannot hold; nothing was written.";
     if (std::memchr(slot + kSlotName, kReturn, kNameLength))
-        return entry + "has a carriage return ($0D) in its name, which ends a line of a Lynx directory";
+        return entry + "has a carriage return ($0D) in its name, which ends a line of a Lynx directory; nothing was "
+                       "written.";
     return "";
 }
 

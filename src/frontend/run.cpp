@@ -443,7 +443,8 @@ void makeNewImage(const std::string &path, const RunPaths &paths, ImageBuffer &i
             exitWithMessage(1, "ERROR: '-zipdisk' makes a D64; name the new image .d64, not '%s'.",
                             shownOnError(path).c_str());
         NewFiles here;
-        if (nameTaken(here, path)) exitNameTaken(path);
+        if (nameTaken(here, path))
+            exitWithMessage(1, "ERROR: '%s' already exists; '-zipdisk' never replaces a file.", shownOnError(path).c_str());
         std::string problem = loadZipCodeDisk(paths.zipDisk, image);
         if (!problem.empty()) exitWithMessage(1, "ERROR: %s", problem.c_str());
         return;

@@ -91,7 +91,13 @@ std::map<std::string, std::string> fixtures() {
         {"old", "mkdir old && cd old && prg game.prg 4000 && prg notes.seq 900 && cbmconvert -P -n game.prg notes.seq"
                 " >/dev/null && rm game.prg notes.seq"},
         {"tapes", "mkdir tapes && cp \"$BUILT/tape.t64\" tapes/a.t64 && cp \"$BUILT/tape.t64\" tapes/b.t64"},
+        {"games.d64.gz", "disk games.d64 game music demo editor tool scores,SEQ docs && gzip -n games.d64"},
     };
+    // two disks in one zip, also where an example names a member of it
+    for (const char *zip : {"disks.zip", "disks.zip!two.d64"})
+        made[zip] = "mkdir d && cd d && disk one.d64 first && disk two.d64 first third && python3 -c \"import zipfile;"
+                    " z = zipfile.ZipFile('../disks.zip', 'w', zipfile.ZIP_DEFLATED); z.write('one.d64');"
+                    " z.write('two.d64'); z.close()\" && cd .. && rm -r d";
     for (const char *tape : {"tape.t64", "games.t64", "demo.t64"}) made[tape] = std::string("cp \"$BUILT/tape.t64\" ") + tape;
     for (const char *file : {"intro.prg", "part1.prg", "part2.prg", "loader.prg", "boot.bin", "game.prg", "a.prg",
                              "b.prg", "tetris.prg", "notes.seq", "my%2Fgame.prg"})
@@ -182,6 +188,16 @@ const Claim kClaims[] = {
     {"-mkpart TOOLS 120 -w intro.prg demos.d81",
      R"~([ "$(names demos.d81)" = "TOOLS CBM,INTRO PRG" ] && kestrel -part TOOLS demos.d81 | grep -q '^0 "TOOLS ')~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
+    {"-x -lnx games.d64", R"~(grep -q '^games.lnx (7 files, 31288 bytes)$' "$OUT" && [ $(stat -c %s games.lnx) = 31288 ])~"},
+    {"-w games.lnx copy.d64", R"~([ "$(names copy.d64)" = "GAME PRG,MUSIC PRG,DEMO PRG,EDITOR PRG,TOOL PRG,SCORES SEQ,DOCS PRG" ])~"},
+    {"-x -zipcode games.d64 -into packs", R"~([ "$(ls packs | paste -sd, -)" = '1!games,2!games,3!games,4!games' ])~"},
+    {"-zipdisk packs/1!games back.d64", R"~(kestrel -x -zipcode back.d64 -into again >/dev/null &&
+        for n in 1 2 3 4; do cmp "packs/$n!games" "again/$n!back" || exit 1; done)~"},
+    {"kestrel disks.zip$", R"~(grep -q '^disks.zip!two.d64:$' "$OUT" && grep -q '"THIRD" *PRG' "$OUT")~"},
+    {"-json disks.zip", R"~([ "$(jq -r .image "$OUT" | paste -sd, -)" = 'disks.zip!one.d64,disks.zip!two.d64' ])~"},
+    {"-x disks.zip -into out", R"~([ -f 'out/disks.zip!one/first.prg' ] && [ -f 'out/disks.zip!two/third.prg' ])~"},
+    {"-check games.d64.gz", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
+    {"-copy disks.zip!two.d64 all.d64", R"~([ "$(names all.d64)" = "FIRST PRG,THIRD PRG" ])~"},
 };
 
 // ================================================================ reading the documents

@@ -977,6 +977,14 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"a directory past the end", withFile, {"-w", "long.t64"}, 1, "'long.t64' is cut short"},
         {"a PC64 name without header", withFile, {"-w", "new.p07"}, 1, "'new.p07' has no PC64 header"},
         {"a REL PC64 file", withFile, {"-w", "rel.R00"}, 1, "'rel.R00' holds a REL file"},
+        {"a Lynx archive cut short", withFile, {"-w", "cut.lnx"}, 1,
+         "ERROR: 'cut.lnx' lies: the data of entry 0 (\"A\") would end at byte 257, past the archive's end at 256; "
+         "nothing was written.\n"},
+        {"a Lynx archive of a REL file", withFile, {"-w", "rel.lnx"}, 1,
+         "'rel.lnx' holds a REL file, entry 0 (\"A\"), which -w cannot write (it writes no side sectors)"},
+        {"a Lynx archive without its signature", withFile, {"-w", "none.lnx"}, 1,
+         "'none.lnx' is no Lynx archive (no \"LYNX\" in its signature line)"},
+        {"a Lynx directory cut short", withFile, {"-w", "short.lnx"}, 1, "'short.lnx' is cut short: its directory"},
         {"a replacement without room beside the old file", gameOnFullDisk, {"-wreplace", "-wname", "game", "-w", "big.prg"},
          2, "ERROR: Disk full 'disk.d64'! 'big.prg' needs 3 blocks, 1 is missing ('-wreplace' frees the old file's "
          "blocks once the new file is whole).\n"},
@@ -1024,6 +1032,21 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         far[64 + 9] = 1;  // its data at 256 + 96, past the end
         none[0x22] = 0;   // a directory of no entries
         std::vector<uint8_t> rel = {'C', '6', '4', 'F', 'i', 'l', 'e', 0, 'R', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        // A Lynx archive of one file "A" of 3 bytes, without a BASIC stub.
+        auto lynx = [](const std::string &type) {
+            std::string text = " 1  *LYNX BY CBMCONVERT 2.0*\r 1 \rA" + std::string(15, '\xa0') + "\r 1\r" + type +
+                               "\r 4 \r";
+            std::vector<uint8_t> bytes(text.begin(), text.end());
+            bytes.resize(254, 0);
+            for (uint8_t byte : {1, 8, 7}) bytes.push_back(byte);
+            return bytes;
+        };
+        std::vector<uint8_t> good = lynx("P"), noSignature = good;
+        noSignature[7] = 'X';  // "LYNX" becomes "LYXX"
+        writeBytes(dir.file("cut.lnx"), std::vector<uint8_t>(good.begin(), good.end() - 1));
+        writeBytes(dir.file("rel.lnx"), lynx("R\r 30 "));
+        writeBytes(dir.file("none.lnx"), noSignature);
+        writeBytes(dir.file("short.lnx"), std::vector<uint8_t>(good.begin(), good.begin() + 40));
         for (auto [name, bytes] : {std::pair{"cut.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 63)},
                                    {"long.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 95)},
                                    {"far.t64", far}, {"none.t64", none}, {"new.p07", tape}, {"rel.R00", rel}})
