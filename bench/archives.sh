@@ -8,9 +8,11 @@
 #   1. wall time of one `kestrel -json all.zip` against one `unzip -p all.zip`,
 #      both into /dev/null, best of three interleaved rounds after a warm-up
 #      (target: at most twice unzip's time);
-#   2. the same for one .gz of one image, a thousand times over, against
-#      `gzip -dc` of each (wall time, one process per image either way);
-#   3. peak resident memory of -json over the zip of COUNT images beside that
+#   2. COUNT zips of one image each, as collections arrive: one `kestrel -json`
+#      over them all against `unzip -p` of each (unzip reads one archive a run);
+#   3. one .gz of one image each, COUNT times over, against `gzip -dc` of
+#      each (wall time, one process per image either way);
+#   4. peak resident memory of -json over the zip of COUNT images beside that
 #      over a zip of 10 (target: flat, within 10% plus the zip's directory).
 # Asserts nothing. Needs cmake, a C/C++ compiler, python3, unzip, gzip and
 # GNU time.
@@ -27,14 +29,19 @@ ROW_WIDTH=44
 if [ -n "${KESTREL:-}" ]; then kestrel=$KESTREL; else build_kestrel "$root"; fi
 
 echo "== building $count full images, their zip and a gzip of each"
-mkdir "$work/images" "$work/gz"
+mkdir "$work/images" "$work/gz" "$work/zips"
 python3 "$root/bench/make_images.py" fulls "$work/images" "$count"
 (cd "$work/images" && python3 -c "
 import sys, zipfile
 with zipfile.ZipFile('../all.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     for name in sys.argv[1:]: z.write(name)" *.d64)
+(cd "$work/images" && python3 -c "
+import sys, zipfile
+for name in sys.argv[1:]:
+    with zipfile.ZipFile('../zips/' + name + '.zip', 'w', zipfile.ZIP_DEFLATED) as z: z.write(name)" *.d64)
 for image in "$work"/images/*.d64; do gzip -c "$image" >"$work/gz/$(basename "$image").gz"; done
 zip=$work/all.zip
+zips=("$work"/zips/*.zip)
 gzs=("$work"/gz/*.gz)
 
 best() {  # command...: the best of three wall-clock runs, after a warm-up
@@ -45,6 +52,7 @@ best() {  # command...: the best of three wall-clock runs, after a warm-up
 }
 each_gunzip() { for file in "$@"; do gzip -dc "$file"; done; }
 each_json() { for file in "$@"; do "$kestrel" -json "$file"; done; }
+each_unzip() { for file in "$@"; do unzip -p "$file"; done; }
 # Rows of one comparison: the reference's and kestrel's best seconds, and their ratio.
 against() {  # reference's name, kestrel's name, reference command (one word), kestrel command (one word), files...
     local ref_s kestrel_s ratio
@@ -61,6 +69,10 @@ json_all() { "$kestrel" -json "$@"; }
 echo
 echo "== one run over the zip of $count images, $("$kestrel" -json "$zip" | wc -l) JSON lines (wall time, best of 3)"
 against "unzip -p" "kestrel -json" unzip_all json_all "$zip"
+
+echo
+echo "== $count zips of one image each: one kestrel -json over all, one unzip -p per zip (wall time, best of 3)"
+against "unzip -p, each" "kestrel -json" each_unzip json_all "${zips[@]}"
 
 echo
 echo "== one process per .gz, $count of them (wall time, best of 3)"

@@ -98,6 +98,9 @@ std::map<std::string, std::string> fixtures() {
         made[zip] = "mkdir d && cd d && disk one.d64 first && disk two.d64 first third && python3 -c \"import zipfile;"
                     " z = zipfile.ZipFile('../disks.zip', 'w', zipfile.ZIP_DEFLATED); z.write('one.d64');"
                     " z.write('two.d64'); z.close()\" && cd .. && rm -r d";
+    made["zips"] = "mkdir zips && cd zips && disk one.d64 first && disk two.d64 first third && python3 -c \"import zipfile;"
+                   " [f.write(d) or f.close() for z, d in (('a.zip', 'one.d64'), ('b.zip', 'two.d64')) for f in [zipfile.ZipFile(z, 'w')]]\""
+                   " && rm one.d64 two.d64";
     for (const char *tape : {"tape.t64", "games.t64", "demo.t64"}) made[tape] = std::string("cp \"$BUILT/tape.t64\" ") + tape;
     for (const char *file : {"intro.prg", "part1.prg", "part2.prg", "loader.prg", "boot.bin", "game.prg", "a.prg",
                              "b.prg", "tetris.prg", "notes.seq", "my%2Fgame.prg"})
@@ -194,7 +197,8 @@ const Claim kClaims[] = {
     {"-zipdisk packs/1!games back.d64", R"~(kestrel -x -zipcode back.d64 -into again >/dev/null &&
         for n in 1 2 3 4; do cmp "packs/$n!games" "again/$n!back" || exit 1; done)~"},
     {"kestrel disks.zip$", R"~(grep -q '^disks.zip!two.d64:$' "$OUT" && grep -q '"THIRD" *PRG' "$OUT")~"},
-    {"-json disks.zip", R"~([ "$(jq -r .image "$OUT" | paste -sd, -)" = 'disks.zip!one.d64,disks.zip!two.d64' ])~"},
+    {"-json zips/*.zip > zips.jsonl",
+     R"~([ "$(jq -r '.image + " " + (.entries | length | tostring)' zips.jsonl | paste -sd, -)" = 'zips/a.zip!one.d64 1,zips/b.zip!two.d64 2' ])~"},
     {"-x disks.zip -into out", R"~([ -f 'out/disks.zip!one/first.prg' ] && [ -f 'out/disks.zip!two/third.prg' ])~"},
     {"-check games.d64.gz", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
     {"-copy disks.zip!two.d64 all.d64", R"~([ "$(names all.d64)" = "FIRST PRG,THIRD PRG" ])~"},
