@@ -200,7 +200,8 @@ ContainerRead readLynx(const uint8_t *bytes, size_t size) {
     long directoryBlocks = lineNumber(bytes + at, length, &rest);
     const uint8_t *text = bytes + at + rest;
     size_t textLength = length - std::min(rest, length);
-    bool named = std::search(text, text + textLength, "LYNX", "LYNX" + 4) != text + textLength;
+    static constexpr char kSignature[] = "LYNX";
+    bool named = std::search(text, text + textLength, kSignature, kSignature + 4) != text + textLength;
     if (directoryBlocks < 1 || !named) return refused("is no Lynx archive (no \"LYNX\" in its signature line)");
     uint64_t dataStart = static_cast<uint64_t>(directoryBlocks) * kLynxBlock;
     if (dataStart > size)
