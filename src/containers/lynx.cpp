@@ -34,6 +34,7 @@ struct LineReader {
     // The next line (without its carriage return) into [start, start + length);
     // false when no carriage return comes before `end`.
     bool next(size_t &start, size_t &length) {
+        if (at >= end) return false;  // also an empty archive, whose buffer may have no address
         const uint8_t *found = static_cast<const uint8_t *>(std::memchr(bytes + at, kReturn, end - at));
         if (!found) return false;
         start = at;

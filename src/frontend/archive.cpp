@@ -187,7 +187,7 @@ std::string namesOf(const std::vector<ImageName> &names) {
 ByteSource bufferSource(const uint8_t *bytes, size_t size) {
     return {size, [bytes, size](uint64_t at, uint8_t *into, size_t count) {
                 if (at > size || count > size - at) return false;
-                std::memcpy(into, bytes + at, count);
+                if (count > 0) std::memcpy(into, bytes + at, count);  // an empty buffer may have no address
                 return true;
             }};
 }
