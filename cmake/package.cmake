@@ -53,14 +53,15 @@ block map and single blocks, checks a disk and repairs its map, takes files
 off a disk and puts files on it as a 1541 drive places them, and edits the
 directory byte for byte for directory art.")
   # Depends: what dpkg-shlibdeps finds (it needs `file` too), which is nothing
-  # for the static binary the build makes with GNU C++ and libc6 where it
-  # cannot link statically; without the tools, that reasoning.
+  # for the static binary the build makes with GNU C++ (zlib linked in), and
+  # libc6 and zlib1g where it cannot link statically; without the tools, that
+  # reasoning.
   find_program(KESTREL_FILE_TOOL file)
   find_program(KESTREL_SHLIBDEPS dpkg-shlibdeps)
   if(KESTREL_FILE_TOOL AND KESTREL_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   elseif(NOT KESTREL_CAN_LINK_STATIC)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS libc6)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, zlib1g")
   endif()
 endif()
 

@@ -1,6 +1,7 @@
 # bash completion for kestrel: its options; for a plain argument (the image,
 # the second image of -merge, the destination, the image -new makes) image
-# files (.d64, .d71, .d81, .g64, .g71 in any case) and folders; for the file of -w any
+# files (.d64, .d71, .d81, .g64, .g71, and the .zip and .gz archives images
+# are read from, in any case) and folders; for the file of -w and of -zipdisk any
 # file, for the image of -copy image files. Values that are
 # numbers, names or types get nothing offered; -40 gets its two maps, -clash
 # its three choices.
@@ -12,7 +13,7 @@
 _kestrel_options='-v -p -csv -e -bam -block -json -utf8 -U -Ul -rd -sd -start -adel -merge
     -rename -type -blocks -move -undel -header -id -check -fix -x -into -p00 -cvt -w -copy -wname -wtype -wtrack -wil -wrel
     -wreplace -il -dirtrack -tracks40 -clash -part -mkpart -new -40 -errorbytes -convert -edit -bedit -bamedit -bwrite
-    -bread -bpoke -bfill -bcopy -bused -bfree -chain -h --help --version --'
+    -bread -bpoke -bfill -bcopy -bused -bfree -chain -lnx -zipcode -zipdisk -h --help --version --'
 
 # True when kestrel takes the word as an optional number: a number in any of
 # its forms, or the empty word (which it then refuses).
@@ -27,7 +28,7 @@ _kestrel_files() {
     COMPREPLY=()
     while IFS= read -r name; do
         case ${name,,} in
-            *.d64 | *.d71 | *.d81 | *.g64 | *.g71) COMPREPLY+=("$name") ;;
+            *.d64 | *.d71 | *.d81 | *.g64 | *.g71 | *.zip | *.gz) COMPREPLY+=("$name") ;;
             *) if [[ $2 == any || -d $name ]]; then COMPREPLY+=("$name"); fi ;;
         esac
     done < <(compgen -f -- "$1")
@@ -63,7 +64,7 @@ _kestrel() {
             -undel | -header | -id | -part | -new | -wname | -wtype | -wtrack | -wil | -wrel | -il) values=(value) ;;
             -40) values=(map) ;;
             -clash) values=(clash) ;;
-            -w) values=(file) ;;
+            -w | -zipdisk) values=(file) ;;
             -copy) values=(image) optional=2 ;;
             -into) values=(folder) ;;
         esac

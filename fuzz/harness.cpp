@@ -31,6 +31,7 @@
 // file that kestrel wrote beside it (a name that climbed out with "..") ends
 // the process with abort(), which the fuzzer records as a crash.
 #include <dirent.h>
+#include <strings.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +47,7 @@
 #include "base/console.h"
 #include "base/errors.h"
 #include "containers/containers.h"
+#include "containers/zipcode.h"
 #include "directory/listing.h"
 #include "disk/chain.h"
 #include "frontend/run.h"
@@ -135,6 +137,8 @@ const char *const kTokens[] = {
     "-convert", "out.g64", "out.d71", "n.G64", "out.g71",
     // REL files of a record length given with -w, GEOS files written as CVT files, a record length
     "-wrel", "-cvt", "50",
+    // Lynx archives and ZipCode packs written by -x and read by -w and -zipdisk; images inside archives
+    "-lnx", "-zipcode", "-zipdisk", "1!a", "a.lnx", "a.zip", "a.d64.gz", "a.zip!a.d64",
 };
 constexpr int kTokenCount = sizeof kTokens / sizeof kTokens[0];
 
@@ -159,9 +163,12 @@ std::string readText(Reader &in) {
 
 // Host files for -w: "h.prg" (a load address and 300 bytes) and "e.seq"
 // (empty) in every run; a host token adds one of its own name whose length is
-// the next byte times 100, or, for the name of a container (a PC64 file or a
-// T64 tape image, containers/containers.h), whose bytes come from the input:
-// a 16-bit length, then that many bytes (or as many as are left).
+// the next byte times 100, or, for the name of a container (a PC64 file, a
+// T64 tape image or a Lynx archive, containers/containers.h) or of an archive
+// of images (.zip, .gz), whose bytes come from the input: a 16-bit length,
+// then that many bytes (or as many as are left). The name of a ZipCode file
+// ("1!rest") writes the whole pack, "1!rest" to "5!rest", each so (a length
+// of 0: that file is missing).
 bool writeHostBytes(const std::string &name, const std::vector<uint8_t> &bytes) {
     if (name.empty() || name == "." || name == "..") return true;
     std::FILE *file = std::fopen(name.c_str(), "wb");
@@ -169,6 +176,18 @@ bool writeHostBytes(const std::string &name, const std::vector<uint8_t> &bytes) 
     bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
+
+// True when a host file of this name travels with its bytes.
+bool carriesBytes(const std::string &name) {
+    auto endsWith = [&](const char *end) {
+        size_t n = std::strlen(end);
+        return name.size() > n && strcasecmp(name.c_str() + name.size() - n, end) == 0;
+    };
+    return hostFileKindOf(name) != HostFileKind::Plain || endsWith(".zip") || endsWith(".gz");
+}
+
+// The name of file `part` (1 to 5) of the ZipCode pack that `name` names.
+std::string packFile(const std::string &name, int part) { return std::to_string(part) + name.substr(1); }
 
 bool writeHostFile(const std::string &name, size_t length) {
     std::vector<uint8_t> bytes(length);
@@ -181,11 +200,18 @@ bool writeHostFile(const std::string &name, size_t length) {
 }
 
 void writeHostToken(Reader &in, const std::string &name) {
-    if (hostFileKindOf(name) == HostFileKind::Plain) {
+    const uint8_t *from;
+    if (zipCodePart(name) != 0) {
+        for (int part = 1; part <= kZipCodeParts; ++part) {
+            size_t got = in.take(in.number(2), from);
+            if (got > 0) writeHostBytes(packFile(name, part), std::vector<uint8_t>(from, from + got));
+        }
+        return;
+    }
+    if (!carriesBytes(name)) {
         writeHostFile(name, in.byte() * 100u);
         return;
     }
-    const uint8_t *from;
     size_t got = in.take(in.number(2), from);
     writeHostBytes(name, std::vector<uint8_t>(from, from + got));
 }
@@ -561,7 +587,22 @@ int runOne(const uint8_t *data, size_t size) {
 
 void encodeToken(const std::string &arg, std::vector<uint8_t> &out) {
     // A container in the folder the seed is made in travels with the seed.
-    std::vector<uint8_t> bytes = hostFileKindOf(arg) == HostFileKind::Plain ? std::vector<uint8_t>{} : readFile(arg.c_str());
+    if (zipCodePart(arg) != 0 && arg.size() < 24) {
+        std::vector<uint8_t> token = {kHostToken, static_cast<uint8_t>(arg.size())};
+        token.insert(token.end(), arg.begin(), arg.end());
+        bool whole = true;
+        for (int part = 1; part <= kZipCodeParts; ++part) {
+            std::vector<uint8_t> bytes = readFile(packFile(arg, part).c_str());
+            whole = whole && bytes.size() <= 0xFFFF && (part == kZipCodeParts || !bytes.empty());
+            token.insert(token.end(), {static_cast<uint8_t>(bytes.size() >> 8), static_cast<uint8_t>(bytes.size())});
+            token.insert(token.end(), bytes.begin(), bytes.end());
+        }
+        if (whole) {
+            out.insert(out.end(), token.begin(), token.end());
+            return;
+        }
+    }
+    std::vector<uint8_t> bytes = carriesBytes(arg) ? readFile(arg.c_str()) : std::vector<uint8_t>{};
     if (!bytes.empty() && arg.size() < 24 && bytes.size() <= 0xFFFF) {
         out.insert(out.end(), {kHostToken, static_cast<uint8_t>(arg.size())});
         out.insert(out.end(), arg.begin(), arg.end());

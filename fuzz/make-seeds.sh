@@ -187,4 +187,27 @@ for disk in geos.d64 rel.d64; do
   seed "" blank.d81 "$disk" -copy b.d64 -check -json a.d64 out.d64
   seed "" "$disk" - -x -cvt -into out -json a.d64
 done
+# A Lynx archive of cbmconvert's, read by -w and written by -x -lnx; a ZipCode
+# pack of disk2zip's, read by -zipdisk and written by -x -zipcode; images in a
+# zip (deflated and stored) and in a gzip file, read by the listing, -json,
+# -check, -x and -copy (a member named), and edits of them refused.
+cbmconvert -v0 -L mix.lnx -n small.prg three.seq
+seed "" empty.d64 - -w mix.lnx a.d64 out.d64
+seed "" full.d64 - -x -lnx -into out a.d64
+seed "" forty.d64 - -x -zipcode a.d64
+disk2zip -i 6172 full.d64 pack >/dev/null
+seed "" empty.d64 - -zipdisk '1!pack' -check n.d64
+python3 -c "import zipfile
+z = zipfile.ZipFile('images.zip', 'w')
+z.write('full.d64', compress_type=zipfile.ZIP_DEFLATED)
+z.write('loops.d64', 'sub/LOOPS.D64', compress_type=zipfile.ZIP_DEFLATED)
+z.write('small.prg', 'small.d64')
+z.close()"
+gzip -nc forty.d64 > forty.d64.gz
+seed "" full.d64 - -json images.zip forty.d64.gz
+seed "" full.d64 - -check -x images.zip -into out
+seed "" full.d64 - -csv images.zip 'images.zip!sub/LOOPS.D64'
+seed "" empty.d64 - -x forty.d64.gz
+seed "" empty.d64 - -new DEMO,23 -copy forty.d64.gz out.d64
+seed "" empty.d64 - -fix forty.d64.gz out.d64
 echo "$n seeds in $out"

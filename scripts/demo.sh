@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The plain build: CMake drives make and g++.
-demo_packages=(cmake g++ make)
+# The plain build: CMake drives make and g++; zlib reads images in archives.
+demo_packages=(cmake g++ make zlib1g-dev)
 
 . scripts/packages.sh
 ensure_packages "the kestrel build" "${demo_packages[@]}"

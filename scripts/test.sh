@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 test_packages=(
   cmake g++ make                    # the build
   googletest libgtest-dev           # unit and end-to-end suites
-  zlib1g-dev                        # CRC-32 cross-checks
+  zlib1g-dev                        # images in .zip and .gz archives; CRC-32 cross-checks
   cc1541 cbmconvert                 # independent D64 tools the results are checked against
   jq python3 python3-jsonschema     # checks of JSON output
   tmux                              # tests in a real terminal
@@ -18,6 +18,7 @@ test_packages=(
   clang libclang-rt-14-dev afl++    # fuzz smoke run (AFL++ with the sanitizers)
   valgrind                          # memcheck run (tests/valgrind/run.sh), bench/ instruction counts
   g++-mingw-w64-x86-64 wine64 wine  # the Windows build, tested under Wine
+  libz-mingw-w64-dev                # zlib for the Windows build (archives), linked statically
   mandoc groff-base                 # manual page lint (mandoc and groff)
   dpkg-dev file man-db              # the Debian package: its dependencies (dpkg-shlibdeps), man -w after dpkg -i
 )

@@ -99,6 +99,8 @@ struct Options {
     int copyEntries;        /* -copy: copy entries of other images (RunPaths::copies) */
     int extractPc64;        /* -p00: -x writes PC64 files (name.p00 ...) instead of bare ones */
     int extractCvt;         /* -cvt: -x writes each GEOS file as a CVT file (name.cvt) */
+    int extractLynx;        /* -lnx: -x writes one Lynx archive (name.lnx) of the entries */
+    int extractZipCode;     /* -zipcode: -x writes the disk as a ZipCode 4-pack (1!name ... 4!name) */
     /* -part: the 1581 partitions to work inside */
     std::vector<NameText> partitions; /* names, outermost first: each lies in the one before */
     int makePartitions;     /* -mkpart: make 1581 partitions where the run works (RunPaths::newPartitions) */

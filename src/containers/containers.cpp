@@ -89,6 +89,7 @@ HostFileKind hostFileKindOf(const std::string &fileName) {
     std::string extension = fileExtension(fileName);
     if (extension == "t64") return HostFileKind::Tape;
     if (extension == "cvt") return HostFileKind::Cvt;
+    if (extension == "lnx") return HostFileKind::Lynx;
     // A disk image's extension (.d64, .d71, .d81) has the form of a PC64 DEL
     // file's; such a file is a disk image, inserted as it is.
     if (familyNamed(extension.c_str())) return HostFileKind::Plain;

@@ -16,7 +16,7 @@
 #include "disk/filelayout.h"
 
 // What a host file's name (no folder) says it holds.
-enum class HostFileKind { Plain, Pc64, Tape, Cvt };
+enum class HostFileKind { Plain, Pc64, Tape, Cvt, Lynx };
 HostFileKind hostFileKindOf(const std::string &fileName);
 
 // One C64 file found in a container, ready for the insert. Its bytes stay in

@@ -456,7 +456,8 @@ int valuesTaken(const char *arg, const ArgCursor &args) {
     if (is("-copy")) return args.hasNext() ? 1 + numbersAhead(args, 1, 2) : 0;
     int values = is("-start") || is("-mkpart") ? 2 : 0;
     for (const char *name :
-         {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il", "-clash", "-wrel"})
+         {"-w", "-into", "-part", "-new", "-40", "-wname", "-wtype", "-wtrack", "-wil", "-il", "-clash", "-wrel",
+          "-zipdisk"})
         if (is(name)) values = 1;
     for (const DirEditOption &option : kDirEditOptions)
         if (is(option.name)) values = option.values;
@@ -554,6 +555,15 @@ void applyArgument(const char *arg, ArgCursor &args, RunPaths &paths) {
         options.extractPc64 = 1;
     } else if (is("-cvt")) {
         options.extractCvt = 1;
+    } else if (is("-lnx")) {
+        options.extractLynx = 1;
+    } else if (is("-zipcode")) {
+        options.extractZipCode = 1;
+    } else if (is("-zipdisk")) {
+        if (!args.hasNext() || !*args.argv[args.next]) exitWithMessage(1, "ERROR: ZipCode file name after '-zipdisk' missing.");
+        if (!paths.zipDisk.empty()) exitWithMessage(1, "ERROR: '-zipdisk' is given twice; one pack makes one disk.");
+        paths.zipDisk = args.take();
+        options.newImage = options.imageModified = 1;
     } else if (is("-w")) {
         if (!args.hasNext()) exitWithMessage(1, "ERROR: File name after '-w' missing.");
         options.insertFiles = options.imageModified = 1;
@@ -675,10 +685,21 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
                         edit, action);
     if (!paths.into.empty() && !options.extractFiles)
         exitWithMessage(1, "ERROR: '-into' names the folder for '-x'; give '-x' with it.");
-    if (options.extractPc64 && !options.extractFiles)
-        exitWithMessage(1, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it.");
-    if (options.extractCvt && !options.extractFiles)
-        exitWithMessage(1, "ERROR: '-cvt' is a form of the files of '-x'; give '-x' with it.");
+    const char *form = options.extractPc64      ? "-p00"
+                       : options.extractCvt     ? "-cvt"
+                       : options.extractLynx    ? "-lnx"
+                       : options.extractZipCode ? "-zipcode"
+                                                : nullptr;
+    if (form && !options.extractFiles)
+        exitWithMessage(1, "ERROR: '%s' is a form of the files of '-x'; give '-x' with it.", form);
+    if (options.extractPc64 + options.extractLynx + options.extractZipCode > 1)
+        exitWithMessage(1, "ERROR: '-p00', '-lnx' and '-zipcode' are forms of the files of '-x'; give one of them.");
+    if (options.extractCvt && (options.extractLynx || options.extractZipCode))
+        exitWithMessage(1, "ERROR: '-cvt' is a form of the files of '-x'; give it without '-lnx' or '-zipcode'.");
+    if (options.extractZipCode && options.extractFirst >= 0)
+        exitWithMessage(1, "ERROR: '-zipcode' packs the whole disk; give '-x' without entry numbers with it.");
+    if (!paths.zipDisk.empty() && options.newId.length > 0)
+        exitWithMessage(1, "ERROR: '-zipdisk' makes the new image of a ZipCode pack; give no '-new' with it.");
     if (args.insertOption)
         exitWithMessage(1, "ERROR: '%s' sets how the next '-w' inserts its file, but no '-w' follows it.",
                         args.insertOption);
@@ -691,7 +712,7 @@ void refuseConflicts(const ArgCursor &args, const RunPaths &paths) {
     if (options.nameClash != NameClash::Refuse && !options.insertFiles && !options.copyEntries)
         exitWithMessage(1, "ERROR: '-clash' sets what '-w' and '-copy' do with a name the disk holds; give one of "
                            "them with it.");
-    if ((options.newMapTracks40 || options.newErrorBytes) && !options.newImage)
+    if ((options.newMapTracks40 || options.newErrorBytes) && (!options.newImage || !paths.zipDisk.empty()))
         exitWithMessage(1, "ERROR: '%s' shapes a new image; give '-new' with it.",
                         options.newMapTracks40 ? "-40" : "-errorbytes");
     if (options.newImage && options.mergeImages)
@@ -728,7 +749,7 @@ const char *lastOptionOf(int argc, char **argv, bool (*wanted)(const char *)) {
 }
 
 bool isJson(const char *arg) { return sameArg(arg, "-json"); }
-bool isNew(const char *arg) { return sameArg(arg, "-new"); }
+bool isNew(const char *arg) { return sameArg(arg, "-new") || sameArg(arg, "-zipdisk"); }
 bool isGlyphSet(const char *arg) { return sameArg(arg, "-U") || sameArg(arg, "-Ul"); }
 bool isCheckExtractOrCsv(const char *arg) {
     return sameArg(arg, "-check") || sameArg(arg, "-x") || sameArg(arg, "-csv");
@@ -739,7 +760,7 @@ bool isCheckExtractOrCsv(const char *arg) {
 bool isForOneImage(const char *arg) {
     static const char *const kOneImage[] = {"-rd",  "-sd",   "-start", "-merge", "-adel",  "-fix",  "-w",
                                             "-copy", "-block", "-bam",  "-part",  "-new",   "-mkpart", "-edit",
-                                            "-bedit", "-bamedit", "-convert"};
+                                            "-bedit", "-bamedit", "-convert", "-zipdisk"};
     for (const BlockCommandOption &option : kBlockCommandOptions)
         if (sameArg(arg, option.name)) return true;
     for (const char *name : kOneImage)

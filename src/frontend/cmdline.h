@@ -41,6 +41,7 @@ struct RunPaths {
     std::vector<CopyRequest> copies;   // -copy IMAGE [num [last]], in command-line order
     std::vector<PartitionRequest> newPartitions;  // -mkpart NAME BLOCKS, in command-line order
     std::string into;                  // -into DIR: the folder -x writes into ("" for the current one)
+    std::string zipDisk;               // -zipdisk FILE: a file of the ZipCode 4-pack the new image is made of
 };
 
 // Reads argv[1..argc-1] into `options` and the paths. Every argument error

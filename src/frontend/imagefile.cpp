@@ -67,6 +67,8 @@ bool regularFilesIn(const std::string &folder, std::vector<std::string> &names) 
 
 void closeFile(int file) { _close(file); }
 
+bool seekTo(int file, uint64_t at) { return _lseeki64(file, static_cast<__int64>(at), SEEK_SET) >= 0; }
+
 // The C runtime's stat fails on a folder named with a separator at its end.
 bool folderAt(const std::string &path) {
     std::string name = path;
@@ -106,6 +108,8 @@ ssize_t readSome(int file, uint8_t *into, size_t count) {
 }
 
 void closeFile(int file) { close(file); }
+
+bool seekTo(int file, uint64_t at) { return lseek(file, static_cast<off_t>(at), SEEK_SET) >= 0; }
 
 bool folderAt(const std::string &path) {
     struct stat info;
@@ -236,6 +240,28 @@ LoadResult loadImage(const std::string &path, ImageBuffer &image, uint64_t &file
     if (result != LoadResult::Loaded) image.bytes.clear();
     image.shape = shapeForSize(image.bytes.size());
     return result;
+}
+
+LoadResult openReadableFile(const std::string &path, ReadableFile &file) {
+    LoadResult result;
+    file.handle = openRegularFile(path, file.size, result);
+    return file.handle < 0 ? result : LoadResult::Loaded;
+}
+
+bool readFileAt(const ReadableFile &file, uint64_t at, uint8_t *into, size_t count) {
+    if (!seekTo(file.handle, at)) return false;
+    size_t done = 0;
+    while (done < count) {
+        auto got = readSome(file.handle, into + done, count - done);
+        if (got <= 0) return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+void closeReadableFile(ReadableFile &file) {
+    if (file.handle >= 0) closeFile(file.handle);
+    file.handle = -1;
 }
 
 void confirmShape(const std::string &path, ImageBuffer &image) {

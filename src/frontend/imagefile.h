@@ -53,6 +53,23 @@ enum class LoadResult { Loaded, CannotOpen, CannotRead, TooLarge };
 // empty.
 LoadResult loadImage(const std::string &path, ImageBuffer &image, uint64_t &fileSize);
 
+// A regular file held open for reading piece by piece (a zip archive, whose
+// members are read one at a time), opened as loadImage opens a file: never a
+// FIFO, device or folder.
+struct ReadableFile {
+    int handle = -1;
+    uint64_t size = 0;
+};
+
+// Opens `path`: Loaded when it is open (close it with closeReadableFile),
+// else CannotOpen or CannotRead as loadImage says them.
+LoadResult openReadableFile(const std::string &path, ReadableFile &file);
+
+// Reads `count` bytes at offset `at`; false when they cannot all be read.
+bool readFileAt(const ReadableFile &file, uint64_t at, uint8_t *into, size_t count);
+
+void closeReadableFile(ReadableFile &file);
+
 // Confirms the shape loadImage gave the image by its size against what its
 // header says and what its name says, and prints a one-line "WARNING: ..." on
 // standard error for each doubt: a D71 whose 18/0 byte 03 has bit 7 clear is

@@ -24,9 +24,12 @@
 #include "directory/merge.h"
 #include "edit/editors.h"
 #include "disk/partition.h"
+#include "frontend/archive.h"
 #include "frontend/cmdline.h"
 #include "frontend/imagefile.h"
+#include "frontend/packfiles.h"
 #include "gcr/gcrdisk.h"
+#include "containers/lynx.h"
 #include "files/extract.h"
 #include "files/insert.h"
 #include "make/blank.h"
@@ -47,10 +50,21 @@ std::string shownOnError(const std::string &path) { return consoleOutsideText(pa
 
 // Loads an image (a G64 or G71 decoded into its blocks); returns why it could
 // not be loaded, in the words of the file errors with the path as it is
-// ("File 'x' not found."), or an empty text when it was loaded. `gcrFault`,
-// when given, tells whether the reason is the GCR image's own.
-std::string loadProblem(const std::string &path, const char *label, ImageBuffer &image, bool *gcrFault = nullptr) {
+// ("File 'x' not found."), or an empty text when it was loaded. An image
+// inside an archive is read from there. `ownFault`, when given, tells
+// whether the reason is the archive's or the GCR image's own (one of the
+// messages added with them) rather than a file error.
+std::string loadProblem(const ImageName &name, const char *label, ImageBuffer &image, bool *ownFault = nullptr) {
+    const std::string &path = name.file;
+    if (ownFault) *ownFault = false;
     if (path.empty() || !imageExists(path)) return consoleFormatf("%s '%s' not found.", label, path.c_str());
+    if (name.source != ImageSource::File || !name.problem.empty()) {
+        std::string problem = name.problem.empty() ? loadArchivedImage(name, image) : name.problem;
+        if (ownFault) *ownFault = !problem.empty();
+        if (!problem.empty()) return consoleFormatf("%s '%s' %s.", label, name.shown.c_str(), problem.c_str());
+        confirmShape(name.shown, image);
+        return "";
+    }
     uint64_t size = 0;
     LoadResult result = loadImage(path, image, size);
     if (result == LoadResult::TooLarge)
@@ -58,7 +72,7 @@ std::string loadProblem(const std::string &path, const char *label, ImageBuffer 
                           static_cast<unsigned long long>(size));
     if (result != LoadResult::Loaded) return consoleFormatf("%s '%s' could not be read.", label, path.c_str());
     std::string fault = decodeGcrFile(path, image);
-    if (gcrFault) *gcrFault = !fault.empty();
+    if (ownFault) *ownFault = !fault.empty();
     if (!fault.empty()) return consoleFormatf("%s '%s' %s.", label, path.c_str(), fault.c_str());
     confirmShape(path, image);
     return "";
@@ -78,11 +92,12 @@ std::string mapBlockProblem(const ImageBuffer &image, const char *label, const s
     exitWithFileError("ERROR: %s", consoleOutsideText(problem, ConsoleStream::Output).c_str());
 }
 
-// Loads an image, or ends with a file error naming it ("File" or "2nd file").
+// Loads an image, or ends with a file error naming it ("File" or "2nd file");
+// an archive that gives no image, or several, ends the run with its message.
 void loadOrExit(const std::string &path, const char *label, ImageBuffer &image) {
-    bool gcrFault = false;
-    std::string problem = loadProblem(path, label, image, &gcrFault);
-    if (gcrFault) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
+    bool ownFault = false;
+    std::string problem = loadProblem(oneImageNamed(path), label, image, &ownFault);
+    if (ownFault) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     if (!problem.empty()) exitWithImageProblem(problem);
 }
 
@@ -112,14 +127,15 @@ std::string partitionProblem(ImageBuffer &image, const RunPaths &paths);
 // carries the image's check. Status 1 when any failed, else 3 when a check
 // found errors. With -part each image's line lists the partition entered
 // (an image without it gives its error line).
-int runJsonReport(const RunPaths &paths) {
+int runJsonReport(const std::vector<ImageName> &images, const RunPaths &paths) {
     JsonReport report;
     startJsonReport(report);
     ImageBuffer image;
     CheckReport check;
     int status = 0;
-    for (const std::string path : paths.images) {
-        std::string problem = loadProblem(path, "File", image);
+    for (const ImageName &name : images) {
+        const std::string &path = name.shown;
+        std::string problem = loadProblem(name, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) problem = partitionProblem(image, paths);
         if (problem.empty()) {
@@ -139,13 +155,14 @@ int runJsonReport(const RunPaths &paths) {
 // -csv over many images: one catalogue, a header row and the rows of every
 // image in turn through one buffer; an image that cannot be listed gives its
 // message on standard error and the run goes on. Status 1 when any failed.
-int runCatalogue(const RunPaths &paths) {
+int runCatalogue(const std::vector<ImageName> &images) {
     CsvCatalogue catalogue;
     printCatalogueHeader();
     ImageBuffer image;
     int status = 0;
-    for (const std::string path : paths.images) {
-        std::string problem = loadProblem(path, "File", image);
+    for (const ImageName &name : images) {
+        const std::string &path = name.shown;
+        std::string problem = loadProblem(name, "File", image);
         if (problem.empty()) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) {
             printCatalogueRows(catalogue, path, image);
@@ -165,16 +182,28 @@ ContainerHeader extractContainer() { return options.extractPc64 ? pc64Header : n
 const GeosForm kCvtForm{"cvt", writeCvt};
 const GeosForm *extractGeosForm() { return options.extractCvt ? &kCvtForm : nullptr; }
 
+// -x of one image: its files, or the one Lynx archive or ZipCode pack of
+// them (named after `stem`) into `folder`.
+std::string extractImage(const ImageBuffer &image, const std::string &folder, const std::string &stem,
+                         ExtractedFiles *kept = nullptr) {
+    if (options.extractLynx || options.extractZipCode) return writePackedImage(image, folder, stem, kept);
+    return extractFiles(image, folder, extractContainer(), kept, extractGeosForm());
+}
+
 // The folder of each image's files when -x runs over many images: the
 // image's name without its extension by the host-name rule, "~1", "~2", ...
-// for names two images share, inside the -into folder.
-std::vector<std::string> imageFolders(const RunPaths &paths) {
+// for names two images share, inside the -into folder; with -lnx or -zipcode
+// the -into folder itself, and `stems` the names.
+std::vector<std::string> imageFolders(const std::vector<ImageName> &images, const RunPaths &paths,
+                                      std::vector<std::string> &stems) {
     std::vector<HostNameParts> parts;
-    for (const std::string path : paths.images) parts.push_back({hostNameOfImage(path.substr(fileNameStart(path))), ""});
-    std::vector<std::string> folders = distinctHostNames(parts);
+    for (const ImageName &name : images) parts.push_back({folderNameOfImage(name), ""});
+    stems = distinctHostNames(parts);
     std::string into = paths.into;
+    if (options.extractLynx || options.extractZipCode) return std::vector<std::string>(stems.size(), into);
     if (!into.empty() && fileNameStart(into) != into.size()) into += '/';
-    for (std::string &folder : folders) folder = into + folder;
+    std::vector<std::string> folders;
+    for (const std::string &stem : stems) folders.push_back(into + stem);
     return folders;
 }
 
@@ -189,27 +218,28 @@ struct ImagesTally {
 
 // -check and -x over many images: each in turn through one buffer, under a
 // line that names it, with a blank line between; its check, then its
-// extraction into a folder of its own. An image that cannot be read, or whose
+// extraction into a folder of its own (without either, as for the images of
+// one archive, its listing). An image that cannot be read, or whose
 // extraction fails, gives its message on standard error and the run goes on.
 // With -check a line sums up all. Status 1 when an image failed, else 3 when
 // a check found errors.
-int runImages(const RunPaths &paths) {
-    std::vector<std::string> folders;
+int runImages(const std::vector<ImageName> &images, const RunPaths &paths) {
+    std::vector<std::string> folders, stems;
     if (options.extractFiles) {
         for (const std::string path : paths.images)
             if (isFolder(path))
                 exitWithMessage(1, "ERROR: '%s' is a folder, not an image; give '-into %s' to extract into it.",
                                 shownOnError(path).c_str(), shownOnError(path).c_str());
-        folders = imageFolders(paths);
+        folders = imageFolders(images, paths, stems);
     }
     ImagesTally tally{};
     ImageBuffer image;
     CheckReport check;
     bool first = true;
-    for (size_t i = 0; i < paths.images.size(); ++i) {
-        const std::string path = paths.images[i];
-        std::string problem = loadProblem(path, "File", image);
-        if (problem.empty() && options.extractFiles) problem = mapBlockProblem(image, "File", path);
+    for (size_t i = 0; i < images.size(); ++i) {
+        const std::string &path = images[i].shown;
+        std::string problem = loadProblem(images[i], "File", image);
+        if (problem.empty() && (options.extractFiles || !options.checkDisk)) problem = mapBlockProblem(image, "File", path);
         if (problem.empty()) {
             consolePrintf("%s%s:\n", first ? "" : "\n", shownOnOutput(path).c_str());
             first = false;
@@ -220,8 +250,8 @@ int runImages(const RunPaths &paths) {
                 tally.errors += check.errors;
                 tally.warnings += check.warnings;
             }
-            if (options.extractFiles)
-                problem = extractFiles(image, folders[i], extractContainer(), nullptr, extractGeosForm());
+            if (options.extractFiles) problem = extractImage(image, folders[i], stems[i]);
+            if (!options.checkDisk && !options.extractFiles) showDirectory(image, options.exportTrackSector ? 0 : 1);
             tally.notExtracted += !problem.empty();
         } else {
             ++tally.notRead;
@@ -229,7 +259,7 @@ int runImages(const RunPaths &paths) {
         if (!problem.empty()) reportImageProblem(problem);
     }
     if (options.checkDisk) {
-        int count = static_cast<int>(paths.images.size());
+        int count = static_cast<int>(images.size());
         consolePrintf("%s%i image%s: %i error%s, %i warning%s in all; %i image%s with errors", first ? "" : "\n",
                       count, plural(count), tally.errors, plural(tally.errors), tally.warnings,
                       plural(tally.warnings), tally.withErrors, plural(tally.withErrors));
@@ -417,9 +447,10 @@ void insertHostFile(ImageBuffer &image, InsertRun &run, const std::string &path,
     }
     const uint8_t *bytes = file.bytes.data();
     size_t length = file.bytes.size();
-    ContainerRead read = kind == HostFileKind::Pc64 ? readPc64(fileName, bytes, length)
-                         : kind == HostFileKind::Cvt ? readCvt(bytes, length)
-                                                     : readTape(bytes, length);
+    ContainerRead read = kind == HostFileKind::Pc64  ? readPc64(fileName, bytes, length)
+                         : kind == HostFileKind::Cvt  ? readCvt(bytes, length)
+                         : kind == HostFileKind::Lynx ? readLynx(bytes, length)
+                                                      : readTape(bytes, length);
     if (!read.problem.empty())
         exitWithMessage(1, "ERROR: '%s' %s; nothing was written.", shownOnError(path).c_str(), read.problem.c_str());
     for (const std::string &warning : read.warnings)
@@ -468,7 +499,18 @@ void insertHostFiles(ImageBuffer &image, const RunPaths &paths, const std::strin
 // .d71, .d81, any case), 40 tracks with -40 and error bytes with -errorbytes.
 // Refused, before anything else runs, for another extension and for a name
 // something already stands at (the write itself refuses one that appears meanwhile).
-void makeNewImage(const std::string &path, ImageBuffer &image) {
+void makeNewImage(const std::string &path, const RunPaths &paths, ImageBuffer &image) {
+    if (!paths.zipDisk.empty()) {
+        if (fileExtension(path) != kFamilyD64.name)
+            exitWithMessage(1, "ERROR: '-zipdisk' makes a D64; name the new image .d64, not '%s'.",
+                            shownOnError(path).c_str());
+        NewFiles here;
+        if (nameTaken(here, path))
+            exitWithMessage(1, "ERROR: '%s' already exists; '-zipdisk' never replaces a file.", shownOnError(path).c_str());
+        std::string problem = loadZipCodeDisk(paths.zipDisk, image);
+        if (!problem.empty()) exitWithMessage(1, "ERROR: %s", problem.c_str());
+        return;
+    }
     const DiskFamily *family = familyOfExtension(fileExtension(path));
     if (!family)
         exitWithMessage(1, "ERROR: '-new' takes the kind of disk from the name's extension: .d64, .d71, .d81, .g64 "
@@ -572,6 +614,25 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths, const std
     exitWithMessage(1, "ERROR: Could not write '%s'.", shownOnError(destination).c_str());
 }
 
+// The images that the plain arguments of a run over many images give: an
+// archive's one after another, in its order.
+std::vector<ImageName> namedImages(const std::vector<const char *> &paths) {
+    std::vector<ImageName> images;
+    for (const char *path : paths)
+        for (ImageName &name : imagesNamed(path)) images.push_back(std::move(name));
+    return images;
+}
+
+// An edit of an image inside an archive is refused before anything is read:
+// kestrel writes no archive, and a destination beside it would be named after
+// the archive, not the image.
+void refuseArchiveEdits(const std::vector<ImageName> &source) {
+    if (!options.imageModified || (source.size() == 1 && source.front().source == ImageSource::File)) return;
+    const std::string &shown = source.size() == 1 ? source.front().shown : source.front().file;
+    exitWithMessage(1, "ERROR: '%s' lies inside an archive, which kestrel never writes; unpack the image "
+                       "(unzip, gunzip) and edit that.", shownOnError(shown).c_str());
+}
+
 }  // namespace
 
 int runKestrel(int argc, char **argv) {
@@ -590,16 +651,24 @@ int runKestrel(int argc, char **argv) {
         exitIfOutputLost();
         return 0;
     }
-    if (options.jsonReport) return runJsonReport(paths);
-    if (!paths.images.empty() && !options.checkDisk && !options.extractFiles) return runCatalogue(paths);
-    if (!paths.images.empty()) return runImages(paths);
+    if (options.jsonReport) return runJsonReport(namedImages(paths.images), paths);
+    if (!paths.images.empty() && !options.checkDisk && !options.extractFiles) return runCatalogue(namedImages(paths.images));
+    if (!paths.images.empty()) return runImages(namedImages(paths.images), paths);
+    if (!options.newImage) {
+        std::vector<ImageName> source = imagesNamed(paths.source);
+        refuseArchiveEdits(source);
+        // An archive of several images: the listing, -csv, -check and -x take each in turn.
+        if (source.size() > 1 && !options.imageModified && !options.blockViewer && !options.bamView)
+            return options.csvOutput && !options.checkDisk && !options.extractFiles ? runCatalogue(source)
+                                                                                     : runImages(source, paths);
+    }
 
     if (editorAsked()) requireTerminal();
     ImageBuffer image;
     ImageBuffer second;
     // The image the run works on: loaded, or made blank by -new (which has no source).
     const std::string &imagePath = options.newImage ? paths.destination : paths.source;
-    if (options.newImage) makeNewImage(paths.destination, image);
+    if (options.newImage) makeNewImage(paths.destination, paths, image);
     else loadOrExit(paths.source, "File", image);
     // An edit, and an editor's undo copy, work on every track: a GCR image
     // decodes them all now rather than one by one behind a copy's back.
@@ -647,7 +716,8 @@ int runKestrel(int argc, char **argv) {
     if (options.checkDisk && checkImage(image) > 0) status = kCheckFoundErrors;
     ExtractedFiles extracted;
     if (options.extractFiles) {
-        std::string problem = extractFiles(image, paths.into, extractContainer(), &extracted, extractGeosForm());
+        const std::string &named = options.newImage ? paths.destination : paths.source;
+        std::string problem = extractImage(image, paths.into, folderNameOfImage(oneImageNamed(named)), &extracted);
         if (!problem.empty()) exitWithMessage(1, "ERROR: %s", shownOnError(problem).c_str());
     }
     if (options.imageModified) writeDestination(image, paths, imagePath, extracted);

@@ -231,6 +231,16 @@ TEST(CommandLine, AddedErrorsAreOneLineWithoutUsage) {
         {{"-part", "", "a.d64"}, "ERROR: The text '' for '-part' is empty (1 to 16 bytes, %XX for any byte)."},
         {{"-w", "-json", "a.d64"}, "ERROR: Could not read '-json'."},  // the file -w inserts, not the report
         {{"-p00", "a.d64"}, "ERROR: '-p00' is a form of the files of '-x'; give '-x' with it."},
+        {{"-lnx", "a.d64"}, "ERROR: '-lnx' is a form of the files of '-x'; give '-x' with it."},
+        {{"-x", "-zipcode", "-p00", "a.d64"},
+         "ERROR: '-p00', '-lnx' and '-zipcode' are forms of the files of '-x'; give one of them."},
+        {{"-x", "1", "-zipcode", "a.d64"},
+         "ERROR: '-zipcode' packs the whole disk; give '-x' without entry numbers with it."},
+        {{"n.d64", "-zipdisk"}, "ERROR: ZipCode file name after '-zipdisk' missing."},
+        {{"-zipdisk", "1!p", "-zipdisk", "1!q", "n.d64"}, "ERROR: '-zipdisk' is given twice; one pack makes one disk."},
+        {{"-zipdisk", "1!p", "-new", "D,01", "n.d64"},
+         "ERROR: '-zipdisk' makes the new image of a ZipCode pack; give no '-new' with it."},
+        {{"-zipdisk", "1!p", "-errorbytes", "n.d64"}, "ERROR: '-errorbytes' shapes a new image; give '-new' with it."},
         // -new: the image it makes is the one path; nothing is written when it is refused.
         {{"-new", "DEMO,23", "a.d64"}, "ERROR: 'a.d64' already exists; '-new' never replaces a file."},
         {{"-new", "DEMO,23", "-w", "a.d64", "n.img"},

@@ -99,7 +99,16 @@ std::map<std::string, std::string> fixtures() {
         {"paint.cvt", "cp \"$BUILT/paint.cvt\" paint.cvt"},
         {"geos.d64", "cp \"$BUILT/paint.cvt\" . && cbmconvert -v0 -D4 geos.d64 -n paint.cvt && rm paint.cvt"},
         {"tapes", "mkdir tapes && cp \"$BUILT/tape.t64\" tapes/a.t64 && cp \"$BUILT/tape.t64\" tapes/b.t64"},
+        {"games.d64.gz", "disk games.d64 game music demo editor tool scores,SEQ docs && gzip -n games.d64"},
     };
+    // two disks in one zip, also where an example names a member of it
+    for (const char *zip : {"disks.zip", "disks.zip!two.d64"})
+        made[zip] = "mkdir d && cd d && disk one.d64 first && disk two.d64 first third && python3 -c \"import zipfile;"
+                    " z = zipfile.ZipFile('../disks.zip', 'w', zipfile.ZIP_DEFLATED); z.write('one.d64');"
+                    " z.write('two.d64'); z.close()\" && cd .. && rm -r d";
+    made["zips"] = "mkdir zips && cd zips && disk one.d64 first && disk two.d64 first third && python3 -c \"import zipfile;"
+                   " [f.write(d) or f.close() for z, d in (('a.zip', 'one.d64'), ('b.zip', 'two.d64')) for f in [zipfile.ZipFile(z, 'w')]]\""
+                   " && rm one.d64 two.d64";
     for (const char *tape : {"tape.t64", "games.t64", "demo.t64"}) made[tape] = std::string("cp \"$BUILT/tape.t64\" ") + tape;
     for (const char *file : {"intro.prg", "part1.prg", "part2.prg", "loader.prg", "boot.bin", "game.prg", "a.prg",
                              "b.prg", "tetris.prg", "notes.seq", "my%2Fgame.prg"})
@@ -207,6 +216,17 @@ const Claim kClaims[] = {
      R"~([ "$(names apps.d81)" = "PAINT USR" ] && grep -q '^0 errors' "$OUT" && kestrel -x -cvt apps.d81 -into x >/dev/null &&
         cmp "$BUILT/paint.cvt" x/paint.cvt)~"},
     {"kestrel -check disk.d81$", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
+    {"-x -lnx games.d64", R"~(grep -q '^games.lnx (7 files, 31288 bytes)$' "$OUT" && [ $(stat -c %s games.lnx) = 31288 ])~"},
+    {"-w games.lnx copy.d64", R"~([ "$(names copy.d64)" = "GAME PRG,MUSIC PRG,DEMO PRG,EDITOR PRG,TOOL PRG,SCORES SEQ,DOCS PRG" ])~"},
+    {"-x -zipcode games.d64 -into packs", R"~([ "$(ls packs | paste -sd, -)" = '1!games,2!games,3!games,4!games' ])~"},
+    {"-zipdisk packs/1!games back.d64", R"~(kestrel -x -zipcode back.d64 -into again >/dev/null &&
+        for n in 1 2 3 4; do cmp "packs/$n!games" "again/$n!back" || exit 1; done)~"},
+    {"kestrel disks.zip$", R"~(grep -q '^disks.zip!two.d64:$' "$OUT" && grep -q '"THIRD" *PRG' "$OUT")~"},
+    {"-json zips/*.zip > zips.jsonl",
+     R"~([ "$(jq -r '.image + " " + (.entries | length | tostring)' zips.jsonl | paste -sd, -)" = 'zips/a.zip!one.d64 1,zips/b.zip!two.d64 2' ])~"},
+    {"-x disks.zip -into out", R"~([ -f 'out/disks.zip!one/first.prg' ] && [ -f 'out/disks.zip!two/third.prg' ])~"},
+    {"-check games.d64.gz", R"~(grep -q '^0 errors, 0 warnings' "$OUT")~"},
+    {"-copy disks.zip!two.d64 all.d64", R"~([ "$(names all.d64)" = "FIRST PRG,THIRD PRG" ])~"},
 };
 
 // ================================================================ reading the documents

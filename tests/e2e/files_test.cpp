@@ -986,6 +986,15 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         {"-wrel with another type", withFile, {"-wrel", "10", "-wtype", "seq", "-w", "new.prg"}, 1,
          "'-wrel' makes 'new.prg' a REL file, but '-wtype' gives it another type"},
         {"-wrel with a container", withFile, {"-wrel", "10", "-w", "rel.R00"}, 1, "do not apply to it"},
+        {"a REL PC64 file", withFile, {"-w", "rel.R00"}, 1, "'rel.R00' holds a REL file"},
+        {"a Lynx archive cut short", withFile, {"-w", "cut.lnx"}, 1,
+         "ERROR: 'cut.lnx' lies: the data of entry 0 (\"A\") would end at byte 257, past the archive's end at 256; "
+         "nothing was written.\n"},
+        {"a Lynx archive of a REL file of record length 0", withFile, {"-w", "rel.lnx"}, 1,
+         "'rel.lnx' lies: entry 0 (\"A\") is a REL file without a record length of 1 to 254"},
+        {"a Lynx archive without its signature", withFile, {"-w", "none.lnx"}, 1,
+         "'none.lnx' is no Lynx archive (no \"LYNX\" in its signature line)"},
+        {"a Lynx directory cut short", withFile, {"-w", "short.lnx"}, 1, "'short.lnx' is cut short: its directory"},
         {"a replacement without room beside the old file", gameOnFullDisk, {"-wreplace", "-wname", "game", "-w", "big.prg"},
          2, "ERROR: Disk full 'disk.d64'! 'big.prg' needs 3 blocks, 1 is missing ('-wreplace' frees the old file's "
          "blocks once the new file is whole).\n"},
@@ -1040,6 +1049,21 @@ TEST(Insert, RefusesWithoutWritingAnImage) {
         std::vector<uint8_t> longRecords = rel;
         longRecords[25] = 255;
         writeBytes(dir.file("huge.prg"), randomBytes(720 * 254 + 1, 6));
+        // A Lynx archive of one file "A" of 3 bytes, without a BASIC stub.
+        auto lynx = [](const std::string &type) {
+            std::string text = " 1  *LYNX BY CBMCONVERT 2.0*\r 1 \rA" + std::string(15, '\xa0') + "\r 1\r" + type +
+                               "\r 4 \r";
+            std::vector<uint8_t> bytes(text.begin(), text.end());
+            bytes.resize(254, 0);
+            for (uint8_t byte : {1, 8, 7}) bytes.push_back(byte);
+            return bytes;
+        };
+        std::vector<uint8_t> good = lynx("P"), noSignature = good;
+        noSignature[7] = 'X';  // "LYNX" becomes "LYXX"
+        writeBytes(dir.file("cut.lnx"), std::vector<uint8_t>(good.begin(), good.end() - 1));
+        writeBytes(dir.file("rel.lnx"), lynx("R\r 0 "));
+        writeBytes(dir.file("none.lnx"), noSignature);
+        writeBytes(dir.file("short.lnx"), std::vector<uint8_t>(good.begin(), good.begin() + 40));
         for (auto [name, bytes] : {std::pair{"cut.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 63)},
                                    {"long.t64", std::vector<uint8_t>(tape.begin(), tape.begin() + 95)},
                                    {"far.t64", far}, {"none.t64", none}, {"new.p07", tape}, {"rel.R00", rel},

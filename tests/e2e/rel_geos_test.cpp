@@ -105,6 +105,19 @@ struct Kind {
     const char *jsonField;              // what -json shows of the entry
 };
 
+// A Lynx archive of one REL file, by the format notes: one directory block,
+// the side sectors (zeros: a reader builds its own), then the records.
+Bytes lynxRel(const std::string &name, int recordLength, const Bytes &data) {
+    long dataBlocks = static_cast<long>((data.size() + 253) / 254), sides = (dataBlocks + 119) / 120;
+    std::string text = " 1  *LYNX BY KESTREL TEST*\r 1 \r" + name + std::string(16 - name.size(), '\xa0') + "\r " +
+                       std::to_string(dataBlocks + sides) + " \rR\r " + std::to_string(recordLength) + " \r " +
+                       std::to_string(data.size() - static_cast<size_t>(dataBlocks - 1) * 254 + 1) + " \r";
+    Bytes archive(text.begin(), text.end());
+    archive.resize(254 * static_cast<size_t>(1 + sides), 0);
+    archive.insert(archive.end(), data.begin(), data.end());
+    return archive;
+}
+
 std::vector<Kind> kinds() {
     Bytes notes = randomBytes(30 * 100, 21);
     return {
@@ -112,6 +125,8 @@ std::vector<Kind> kinds() {
          "\"record_length\":50"},
         // cbmconvert's own raw files name a REL file's record length in hex: ".l1e".
         {"REL by -wrel", "notes.l1e", notes, {"-wrel", "30"}, "-n", "-P", "-p00", "\"record_length\":30"},
+        {"REL from a Lynx archive", "notes.lnx", lynxRel("NOTES", 30, notes), {}, "-l", "-P", "-p00",
+         "\"record_length\":30"},
         {"GEOS sequential, CVT", "seqfile.cvt", geosConvert("seqfile", false, {randomBytes(700, 22)}), {}, "-n",
          "-N", "-cvt", "\"geos\":{\"structure\":\"sequential\",\"structure_byte\":0,\"type\":7,\"type_name\":"
          "\"application data\",\"date\":\"1988-05-17 12:30\",\"date_hex\":\"580511"},

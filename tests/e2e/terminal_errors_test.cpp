@@ -84,8 +84,8 @@ TEST(HelpInTmux, EveryLineFitsEightyColumns) {
     ASSERT_EQ(help.status, 0);
     // Named "kestrel" through the PATH, as people run it, so that the usage
     // line shows that name rather than the path of the build.
-    // Rows enough for the whole help and the prompt after it.
-    TmuxSession pane(80, 140, shellPaneCommand(dir.path, "PATH=" + shellWord(folder) + ":$PATH kestrel -h"));
+    // Rows to spare: the whole help stays on the screen, none scrolled off.
+    TmuxSession pane(80, 200, shellPaneCommand(dir.path, "PATH=" + shellWord(folder) + ":$PATH kestrel -h"));
     std::vector<std::string> lines = finalLines(pane);
     std::vector<std::string> expected;
     for (std::string line : splitLines(help.out)) {

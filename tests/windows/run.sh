@@ -40,7 +40,8 @@ host=$build/host
 #     calls of a POSIX build under strace; under Wine it would see Wine's.
 #     SafeWrite.SignalDuringTheFlushRemovesTheTemporaryFile has strace send a
 #     POSIX signal at the POSIX build's fsync, which Windows has neither of.
-#   Insert.TapeEntriesThatShareDataAreNotCopied limits the address space
+#   Insert.TapeEntriesThatShareDataAreNotCopied and
+#     Archives.ZipBombStaysWithinItsBound limit the address space
 #     (RLIMIT_AS) of the run, far below what Wine itself maps.
 #   *Tmux* any later test that needs tmux.
 #   DocExamples.* run the documents' examples through bash, several kestrel
@@ -60,6 +61,7 @@ excluded_tests=(
     "SafeWrite.TemporaryFileIsSyncedBeforeItTakesTheName"
     "SafeWrite.SignalDuringTheFlushRemovesTheTemporaryFile"
     "Insert.TapeEntriesThatShareDataAreNotCopied"
+    "Archives.ZipBombStaysWithinItsBound"
     "*Tmux*"
     "DocExamples.*"
 )
