@@ -268,11 +268,22 @@ TEST(GcrEdits, OnlyChangedDataBlocksAreRewritten) {
     G64Knobs hurt;
     hurt.errors = {{{18, 0}, 22}};
     writeBytes(dir.file("hurt.g64"), buildG64(d64, hurt));
-    RunResult run = runBinary({"hurt.g64", "-header", "NEW NAME", "out.g64"}, dir.path);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(contains(run.err, "block 18/0 cannot be written: its data block is not found on the track (22 data "
-                                  "block not present); nothing was written.")) << run.err;
-    EXPECT_FALSE(toolWorks("test -e " + shellWord(dir.file("out.g64"))));
+    // Every edit that changes 18/0, the block commands too; a block that reads is still written.
+    const std::vector<std::string> refused[] = {{"-header", "NEW NAME"}, {"-bfill", "18/0", "1"},
+                                                {"-bpoke", "18/0", "144", "41"}, {"-bused", "1/0"}};
+    for (const std::vector<std::string> &edit : refused) {
+        SCOPED_TRACE(edit[0]);
+        std::vector<std::string> args = {"hurt.g64"};
+        args.insert(args.end(), edit.begin(), edit.end());
+        args.push_back("out.g64");
+        RunResult run = runBinary(args, dir.path);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(contains(run.err, "block 18/0 cannot be written: its data block is not found on the track (22 data "
+                                      "block not present); nothing was written.")) << run.err;
+        EXPECT_FALSE(toolWorks("test -e " + shellWord(dir.file("out.g64"))));
+    }
+    ASSERT_EQ(runBinary({"hurt.g64", "-bfill", "18/5", "1", "out.g64"}, dir.path).status, 0);
+    EXPECT_TRUE(contains(runBinary({"-block", "18", "5", "out.g64"}, dir.path).out, "00: 01 01 01 01 01 01 01 01"));
 }
 
 }  // namespace
