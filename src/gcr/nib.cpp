@@ -20,8 +20,8 @@ constexpr int kEntries = 84;
 constexpr size_t kStoredSize = 7928;
 constexpr size_t kG64TableStart = 12;
 
-// Bytes of a revolution in each speed zone at 300 rpm; a revolution is
-// looked for within 5 % of it (drives turn at 300 rpm within 1 or 2 %).
+// Bytes of a revolution in each speed zone at 300 rpm; drives turn at 300
+// rpm within 1 or 2 %, so 5 % either side bounds every zone's revolution.
 constexpr size_t kZoneBytes[4] = {6250, 6666, 7142, 7692};
 constexpr size_t kRevolutionSlack = 20;  // nominal / this: 5 %
 // Bytes after the revolution's start that must repeat one revolution on.
@@ -88,19 +88,21 @@ size_t afterSync(const uint8_t *dump, size_t size, size_t from) {
 
 // The length of the dump's revolution and where it starts (at the sync
 // before the first byte that follows one, or 0): the length nearest the
-// zone's whose following bytes repeat the revolution's first ones. 0 when
-// no length within 5 % of the zone's repeats.
+// density's whose following bytes repeat the revolution's. Lengths of every
+// zone are tried (a track written at another density than the header says),
+// from 5 % below the slowest zone's to 5 % above the fastest; 0 when none
+// repeats.
 size_t findRevolution(const uint8_t *dump, size_t size, int zone, size_t &start) {
     size_t nominal = kZoneBytes[zone];
-    size_t slack = nominal / kRevolutionSlack;
-    size_t anchor = afterSync(dump, size, 0);
-    if (anchor == size) anchor = 0;
-    start = anchor;
+    size_t shortest = kZoneBytes[0] - kZoneBytes[0] / kRevolutionSlack;
+    size_t longest = kZoneBytes[3] + kZoneBytes[3] / kRevolutionSlack;
+    start = afterSync(dump, size, 0);
+    if (start == size) start = 0;
     while (start > 0 && dump[start - 1] == 0xFF) --start;
-    for (size_t distance = 0; distance <= slack; ++distance) {
+    for (size_t distance = 0; distance <= longest - shortest; ++distance) {
         for (size_t length : {nominal - distance, nominal + distance}) {
-            if (anchor + length + kLeastRepeat > size) continue;
-            if (std::memcmp(dump + anchor, dump + anchor + length, size - anchor - length) == 0) return length;
+            if (length < shortest || length > longest || start + length + kLeastRepeat > size) continue;
+            if (std::memcmp(dump + start, dump + start + length, size - start - length) == 0) return length;
         }
     }
     return 0;
