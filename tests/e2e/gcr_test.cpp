@@ -359,6 +359,11 @@ const NibCase kNibCases[] = {
      false},
     {"the last dump cut after a revolution", [](NibKnobs &k) { k.cutInLastDump = 7000; }, false, {},
      "WARNING: 'disk.nib': track 35: its dump is cut short at 7000 of 8192 bytes.\n", true},
+    // Cut 4,000 bytes into the dump of track 35, which starts 3,395 bytes into the track (17 sectors
+    // of 363 bytes): sectors 0-2 and 10-16 are whole, 3's data block is cut, 4-9 are not there.
+    {"the last dump cut inside its revolution", [](NibKnobs &k) { k.cutInLastDump = 4000; }, true,
+     {"35/3 24", "35/4 20", "35/5 20", "35/6 20", "35/7 20", "35/8 20", "35/9 20"},
+     "track 35: no revolution found (its 4000 bytes do not repeat)", false},
     {"a track listed twice", [](NibKnobs &k) { k.listedTwice = 9; }, true, {},
      "the header lists track 9 twice; its second dump is left out", true},
     {"a track past 42", [](NibKnobs &k) { k.listedBeyond = 90; }, false, {},
