@@ -762,7 +762,7 @@ RunPaths parseCommandLine(int argc, char **argv) {
     // The catalogue of many images has no export lists.
     if (!paths.images.empty() && options.csvOutput && options.exportTrackSector && !options.checkDisk &&
         !options.extractFiles)
-        exitWithMessage(1, "ERROR: '-e' exports the blocks of one image; '-csv' over %zu images makes a catalogue "
-                           "without them.", paths.images.size());
+        exitWithMessage(1, "ERROR: '-e' exports the blocks of one image; '-csv' over %llu images makes a catalogue "
+                           "without them.", static_cast<unsigned long long>(paths.images.size()));
     return paths;
 }
