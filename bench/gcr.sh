@@ -9,7 +9,9 @@
 #      copies of track 35, as imagers store 42 tracks), against cat of it;
 #   2. -convert of the 35-track G64 to a D64;
 #   3. -convert of the D64 to a G64, beside cc1541 -g writing the G64 of a
-#      disk with the same 144 files.
+#      disk with the same 144 files;
+#   4. -convert of a NIB of the 35-track G64 (each track dumped 8,192 bytes
+#      from 1,000 bytes in) to a D64: each track's revolution found first.
 # Instruction counts repeat exactly from run to run. Needs cmake, a C++
 # compiler, python3 and valgrind; cc1541 only for its row.
 #
@@ -37,6 +39,27 @@ for track in range(36, 43):
 open(sys.argv[2], 'wb').write(g)
 EOF
 
+# The NIB an imager would dump of the same tracks.
+python3 - "$work/full.g64" "$work/full.nib" <<'EOF'
+import struct, sys
+g = open(sys.argv[1], 'rb').read()
+entries = g[9]
+header, dumps = bytearray(256), bytearray()
+header[0:13] = b'MNIB-1541-RAW'
+header[13] = 3
+pair = 0x10
+for entry in range(0, entries, 2):
+    offset = struct.unpack_from('<I', g, 12 + 4 * entry)[0]
+    if offset == 0:
+        continue
+    length = struct.unpack_from('<H', g, offset)[0]
+    track = g[offset + 2:offset + 2 + length]
+    header[pair:pair + 2] = bytes([entry + 2, struct.unpack_from('<I', g, 12 + 4 * (entries + entry))[0] & 3])
+    pair += 2
+    dumps += bytes(track[(1000 + i) % length] for i in range(8192))
+open(sys.argv[2], 'wb').write(header + dumps)
+EOF
+
 ROW_WIDTH=44
 
 echo
@@ -55,6 +78,9 @@ row "kestrel -convert full.g64 back.d64" "$count" "<= 5000000" "$(verdict "$coun
 cmp -s "$work/full.d64" "$work/back.d64" && echo "  (back.d64 is full.d64 byte for byte)"
 count=$(instructions_in "$work" "$kestrel" -convert full.d64 again.g64)
 row "kestrel -convert full.d64 again.g64" "$count" "<= 3000000" "$(verdict "$count" 3000000)"
+count=$(instructions_in "$work" "$kestrel" -convert full.nib nib.d64)
+row "kestrel -convert full.nib nib.d64" "$count" "-" ""
+cmp -s "$work/full.d64" "$work/nib.d64" && echo "  (nib.d64 is full.d64 byte for byte)"
 if command -v cc1541 >/dev/null 2>&1; then
     mkdir "$work/x"
     (cd "$work/x" && "$kestrel" -x ../full.d64 >/dev/null)

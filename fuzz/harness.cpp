@@ -302,7 +302,9 @@ void readImage(Reader &in, std::vector<uint8_t> &bytes) {
 //   count (0..3) of (track, kind): a killer track, no sync, missing, its half
 //   track holding its data, its offset or length past the end of the file;
 //   the table's N, its stored size (16 bits; 0 keeps them);
-//   patches (16-bit count) of (24-bit offset, length, bytes) over the file.
+//   patches (16-bit count) of (24-bit offset, length, bytes) over the file;
+//   the container (0 keeps the G64; 1 a NIB of its full tracks, 2 that NIB as
+//   an NBZ), each dump starting (16-bit) bytes into its track (see nibOfG64).
 constexpr int kGcrErrors[] = {0x02, 0x03, 0x04, 0x05, 0x06, 0x09, 0x0B, 0x10};
 constexpr size_t kD64Bytes = 174848;
 constexpr size_t kG64Table = 12;
@@ -332,6 +334,55 @@ void rotateTrack(uint8_t *track, size_t length, size_t bytes, int bits) {
 void fillTrack(std::vector<uint8_t> &g64, uint32_t offset, uint8_t byte) {
     constexpr size_t kShortestTrack = 6250;
     if (offset > 0 && offset + 2 + kShortestTrack <= g64.size()) std::memset(g64.data() + offset + 2, byte, kShortestTrack);
+}
+
+// A NIB as an imager dumps the G64's full tracks (those whose table entry,
+// length and bytes lie inside the file): 8,192 bytes each, read from `start`
+// bytes into the track on round and round, the density its speed zone;
+// `turns` gets each track's length.
+std::vector<uint8_t> nibOfG64(const std::vector<uint8_t> &g64, size_t start, std::vector<size_t> &turns) {
+    constexpr size_t kDump = 0x2000;
+    std::vector<uint8_t> nib(0x100, 0);
+    std::memcpy(nib.data(), "MNIB-1541-RAW", 13);
+    nib[13] = 3;
+    size_t entries = std::min<size_t>(g64[9], kG64Entries), pair = 0x10;
+    for (size_t entry = 0; entry < entries && kG64Table + 8 * entries <= g64.size(); entry += 2) {
+        uint32_t offset = g64Word(g64, kG64Table + 4 * entry);
+        if (offset == 0 || offset + 2 > g64.size()) continue;
+        size_t length = std::min<size_t>(g64[offset] | g64[offset + 1] << 8, g64.size() - offset - 2);
+        if (length == 0) continue;
+        nib[pair++] = static_cast<uint8_t>(entry + 2);
+        nib[pair++] = static_cast<uint8_t>(g64Word(g64, kG64Table + 4 * (entries + entry)) & 3);
+        turns.push_back(length);
+        for (size_t i = 0; i < kDump; ++i) nib.push_back(g64[offset + 2 + (start + i) % length]);
+    }
+    return nib;
+}
+
+// The NBZ of a NIB: the header as it is, and each dump as its track's bytes
+// (the marker $00 doubled) and one copy of the rest from a turn back,
+// numbers 7 bits a byte, most significant first.
+void nbzOfNib(const std::vector<uint8_t> &nib, const std::vector<size_t> &turns, std::vector<uint8_t> &nbz) {
+    constexpr size_t kDump = 0x2000;
+    nbz.assign(1, 0);
+    auto literal = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i) {
+            nbz.push_back(nib[i]);
+            if (nib[i] == 0) nbz.push_back(0);
+        }
+    };
+    auto number = [&](size_t value) {
+        nbz.insert(nbz.end(), {static_cast<uint8_t>(0x80 | value >> 7), static_cast<uint8_t>(value & 0x7F)});
+    };
+    literal(0, std::min<size_t>(0x100, nib.size()));
+    for (size_t dump = 0, at = 0x100; dump < turns.size(); ++dump, at += kDump) {
+        size_t turn = std::min(turns[dump], kDump);
+        literal(at, at + turn);
+        if (turn == kDump) continue;
+        nbz.push_back(0);
+        number(kDump - turn);
+        number(turn);
+    }
 }
 
 void readG64Form(Reader &in, std::vector<uint8_t> &bytes) {
@@ -382,6 +433,12 @@ void readG64Form(Reader &in, std::vector<uint8_t> &bytes) {
         size_t got = in.take(in.byte() + 1u, from);
         for (size_t i = 0; i < got && offset + i < bytes.size(); ++i) bytes[offset + i] = from[i];
     }
+    int container = in.byte() % 3;
+    if (container == 0) return;
+    std::vector<size_t> turns;
+    std::vector<uint8_t> nib = nibOfG64(bytes, in.number(2), turns);
+    if (container == 1) bytes.swap(nib);
+    else nbzOfNib(nib, turns, bytes);
 }
 
 // An image file that stays in the run folder from run to run. Writing both

@@ -152,6 +152,20 @@ for knobs in "${g64_knobs[@]}"; do
   seed "" "$image" - -vantsfbc a.d64
   seed "" "$image" - -w h.prg -rename 0 x -fix a.d64 out.g64
 done
+# NIBs and NBZs of those G64s' tracks (the G64 form's container byte): dumps
+# starting inside a track, read errors, a killer track and a half track.
+nib_knobs=(
+  "00 0000 00 00 00 0000 0000 01 0000"
+  "07 000000 000101 000202 000303 000404 000505 100006 0000 00 00 00 0000 0000 02 0bb8"
+  "00 0000 00 03 0400 1e01 0203 00 0000 0000 01 1234"
+  "00 0000 00 00 00 0000 0000 02 0000"
+)
+for knobs in "${nib_knobs[@]}"; do
+  image="g64:full.d64:${knobs// /}"
+  seed "" "$image" - -check a.d64
+  seed "" "$image" - -convert a.d64 out.d64
+  seed "" "$image" - -w h.prg -fix a.d64 out.g64
+done
 seed "" full.d64 - -convert a.d64 out.g64
 seed "" empty.d64 - -new DEMO,23 n.G64
 # REL and GEOS files: a sequential and a VLIR GEOS Convert file (one record

@@ -12,11 +12,11 @@
 
 // Where and how an editor writes: the image's name (for messages and the
 // directory's growth), the destination and the one save of the front end
-// (0 when written).
+// ("" when written, else the status line's error).
 struct EditTarget {
     std::string imagePath;
     std::string destination;
-    int (*save)(const ImageBuffer &image, const std::string &path);
+    std::string (*save)(const ImageBuffer &image, const EditTarget &target);
 };
 
 // The directory as the C64 lists it, a cursor over its lines; runs until the

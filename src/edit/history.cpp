@@ -133,7 +133,8 @@ void markSaved(EditHistory &history) { history.savedSerial = history.undo.empty(
 
 std::string writeEdited(const ImageBuffer &image, const EditTarget &target, EditHistory &history) {
     std::string shown = consoleEscapeControls(target.destination);
-    if (target.save(image, target.destination) != 0) return "ERROR: Could not write '" + shown + "'.";
+    std::string problem = target.save(image, target);
+    if (!problem.empty()) return problem;
     markSaved(history);
     return "Written to '" + shown + "'.";
 }

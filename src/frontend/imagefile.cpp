@@ -313,7 +313,10 @@ std::string decodeGcrFile(const std::string &path, ImageBuffer &image) {
 ImageFileOut imageFileOut(const ImageBuffer &image, const std::string &path) {
     ImageFileOut out{image.bytes.data(), image.bytes.size(), {}, {}};
     std::string extension = fileExtension(path);
-    if (extension == "g64" || extension == "g71") out.problem = gcrFileBytes(image, extension == "g71", out.made);
+    if (extension == "nib" || extension == "nbz")
+        out.problem = "cannot be written as '" + consoleOutsideText(path, ConsoleStream::Error) +
+                      "': kestrel reads NIB and NBZ dumps but does not write them (name a .g64 or .d64)";
+    else if (extension == "g64" || extension == "g71") out.problem = gcrFileBytes(image, extension == "g71", out.made);
     else if (image.gcr) blockFileBytes(image, out.made);
     else return out;
     out.data = out.made.data();

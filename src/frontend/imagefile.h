@@ -84,14 +84,15 @@ void confirmShape(const std::string &path, ImageBuffer &image);
 // and .g71 a 1571's, .d81 a 1581's; nullptr for any other.
 const DiskFamily *familyOfExtension(const std::string &extension);
 
-// A GCR image (G64 or G71, known by its signature whatever its name) that
+// A GCR image (G64, G71, NIB or NBZ, known by its signature whatever its name) that
 // loadImage read is decoded into its blocks (gcr/gcrdisk.h), and each fault
 // of its container is a "WARNING: ..." line on standard error. Returns why
 // it cannot be read, after the file's name ("has a track table ..."), or "";
 // any other image is left as it is.
 std::string decodeGcrFile(const std::string &path, ImageBuffer &image);
 
-// The bytes written for `image` under `path`: a .g64 or .g71 name gets the
+// The bytes written for `image` under `path`: a .nib or .nbz name is
+// refused (no dump is written), a .g64 or .g71 name gets the
 // GCR image (the one read, rewritten in place, or encoded from the blocks),
 // an image read from GCR under any other name its block image (error bytes
 // only when a sector has an error), every other image its own bytes.

@@ -342,11 +342,21 @@ void requireTerminal() {
         exitWithMessage(1, "ERROR: '%s' edits in a terminal; standard input and output must both be one.", editor);
 }
 
-int saveEdited(const ImageBuffer &image, const std::string &path) { return saveImage(image, path); }
+// An editor's write: "" when written, else the status line's error; an
+// image whose changed block cannot be written (a G64 block whose data block
+// is not found) says why, in the words of a run's write.
+std::string saveEdited(const ImageBuffer &image, const EditTarget &target) {
+    ImageFileOut out = imageFileOut(image, target.destination);
+    if (!out.problem.empty())
+        return "ERROR: '" + consoleEscapeControls(target.imagePath) + "' " + out.problem + "; nothing was written.";
+    if (writeWholeFile(target.destination, out.data, out.size, WriteMode::Replace) != WriteResult::Written)
+        return "ERROR: Could not write '" + consoleEscapeControls(target.destination) + "'.";
+    return "";
+}
 
 void runEditor(ImageBuffer &image, const RunPaths &paths) {
     EditTarget target{paths.source, paths.destination, saveEdited};
-    const char *format = image.gcr ? gcrFormatName(image) : image.shape.family->name;
+    const char *format = image.gcr ? gcrWrittenFormat(image) : image.shape.family->name;
     if (target.destination.empty() && !defaultDestination(paths.source, format, target.destination))
         exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());
     if (options.editBlocks) settleViewPosition(image);
@@ -591,7 +601,7 @@ void writeDestination(const ImageBuffer &image, const RunPaths &paths, const std
     if (options.convertImage) reportConversion(image, imagePath, destination);
     consolePrintf("\n");
     if (destination.empty()) {
-        const char *format = image.gcr ? gcrFormatName(image) : image.shape.family->name;
+        const char *format = image.gcr ? gcrWrittenFormat(image) : image.shape.family->name;
         if (!defaultDestination(paths.source, format, destination)) {
             takeBackExtraction(extracted);
             exitWithError(1, "ERROR: Source file '%s' has no file extension.", shownOnError(paths.source).c_str());

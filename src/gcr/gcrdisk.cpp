@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/console.h"
+#include "gcr/nib.h"
 
 namespace {
 
@@ -209,6 +210,32 @@ void cutToMapTracks(ImageBuffer &decoded, GcrDisk &disk) {
     decoded.shape = shape;
 }
 
+// Takes the file into disk.file: a G64 or G71 as it is, a NIB or an NBZ as
+// the G64 of its revolutions. Returns why it cannot be read, or "".
+std::string readContainer(ImageBytes &bytes, GcrDisk &disk) {
+    disk.fileSize = bytes.size();
+    bool packed = !isNibImage(bytes.data(), bytes.size()) && isNbzImage(bytes.data(), bytes.size());
+    disk.format = packed ? "nbz" : isNibImage(bytes.data(), bytes.size()) ? "nib" : "g64";
+    if (disk.format == std::string("g64")) {
+        disk.file.swap(bytes);
+        if (disk.file.size() >= 8 && std::memcmp(disk.file.data(), "GCR-1571", 8) == 0) disk.format = "g71";
+        return "";
+    }
+    std::vector<uint8_t> unpacked, g64;
+    const uint8_t *nib = bytes.data();
+    size_t size = bytes.size();
+    if (packed) {
+        std::string problem = unpackNbz(bytes.data(), bytes.size(), unpacked);
+        if (!problem.empty()) return problem;
+        nib = unpacked.data(), size = unpacked.size();
+    }
+    std::string problem = nibToG64(nib, size, g64, disk.faults);
+    if (!problem.empty()) return problem;
+    disk.file.assign(g64.begin(), g64.end());
+    bytes.clear();
+    return "";
+}
+
 // ImageBuffer::readTrack of an image read from GCR: decodes the track when it
 // has not been yet. The image and its GcrDisk are never made const (loaded
 // into plain buffers), so they may change here behind the gate's const.
@@ -222,10 +249,13 @@ void readPendingTrack(const ImageBuffer &image, int track) {
 }  // namespace
 
 bool isGcrImage(const uint8_t *bytes, size_t size) {
-    return size >= 8 && (std::memcmp(bytes, "GCR-1541", 8) == 0 || std::memcmp(bytes, "GCR-1571", 8) == 0);
+    return (size >= 8 && (std::memcmp(bytes, "GCR-1541", 8) == 0 || std::memcmp(bytes, "GCR-1571", 8) == 0)) ||
+           isNibImage(bytes, size) || isNbzImage(bytes, size);
 }
 
-const char *gcrFormatName(const ImageBuffer &image) {
+const char *gcrFormatName(const ImageBuffer &image) { return image.gcr ? image.gcr->format : nullptr; }
+
+const char *gcrWrittenFormat(const ImageBuffer &image) {
     if (!image.gcr) return nullptr;
     return image.gcr->twoSides ? "g71" : "g64";
 }
@@ -238,9 +268,10 @@ int errorOfJobCode(int code) {
 
 std::string readGcrImage(ImageBuffer &image) {
     auto disk = std::make_shared<GcrDisk>();
-    disk->file.swap(image.bytes);
+    std::string problem = readContainer(image.bytes, *disk);
+    if (!problem.empty()) return problem;
     disk->twoSides = disk->file.size() >= 8 && std::memcmp(disk->file.data(), "GCR-1571", 8) == 0;
-    std::string problem = readTable(*disk);
+    problem = readTable(*disk);
     if (!problem.empty()) return problem;
     const DiskFamily &family = disk->twoSides ? kFamilyD71 : kFamilyD64;
     ImageBuffer decoded;
@@ -338,7 +369,7 @@ std::string encodeFile(const ImageBuffer &image, bool twoSides, std::vector<uint
     std::memcpy(out.data(), twoSides ? "GCR-1571" : "GCR-1541", 8);
     out[9] = static_cast<uint8_t>(entries);
     putWord(out, 10, kWrittenStoredSize, 2);
-    GcrDisk layout{{}, twoSides, std::vector<GcrTrackEntry>(entries), {}, {}, {}, {}, {}, {}, 0, 0};
+    GcrDisk layout{{}, "", 0, twoSides, std::vector<GcrTrackEntry>(entries), {}, {}, {}, {}, {}, {}, 0, 0};
     for (size_t entry = 0; entry < entries; ++entry) {
         int halves = halvesOfEntry(layout, static_cast<int>(entry));
         putWord(out, kTableStart + 4 * (entries + entry), zoneOf(sectorsPerTrack(image.shape, halves / 2)).speed, 4);

@@ -30,7 +30,9 @@ struct GcrSector {
 };
 
 struct GcrDisk {
-    ImageBytes file;                    // the image file as read
+    ImageBytes file;                    // the G64 or G71 as read (a NIB's or NBZ's: the G64 of its revolutions)
+    const char *format;                 // "g64", "g71", "nib" or "nbz": the kind of file read
+    uint64_t fileSize;                  // bytes of the file read
     bool twoSides;                      // a GCR-1571 image
     std::vector<GcrTrackEntry> tracks;  // the table, by entry (entry 2(T-1) is track T)
     // Filled track by track as the tracks are first read (ImageBuffer::readTrack):
@@ -44,13 +46,20 @@ struct GcrDisk {
     int shiftedFrom;                    // ... and that track
 };
 
-// True when the bytes start with "GCR-1541" or "GCR-1571".
+// True when the bytes start with "GCR-1541" or "GCR-1571", or are a NIB
+// or an NBZ (gcr/nib.h).
 bool isGcrImage(const uint8_t *bytes, size_t size);
 
-// "g64" or "g71": the format of an image read from GCR; nullptr for others.
+// "g64", "g71", "nib" or "nbz": the format of the file an image was read
+// from as GCR; nullptr for others.
 const char *gcrFormatName(const ImageBuffer &image);
 
-// Decodes the G64 or G71 file held in image.bytes: on success the image
+// "g64" or "g71": the GCR image an edit of an image read from GCR writes
+// (a NIB's and an NBZ's edits are written as a G64); nullptr for others.
+const char *gcrWrittenFormat(const ImageBuffer &image);
+
+// Decodes the G64 or G71 file held in image.bytes (a NIB or NBZ first made
+// the G64 of its revolutions, its faults kept as the G64's): on success the image
 // holds the decoded blocks and error bytes (a D64 of 35 tracks, or 40 when a
 // sector of tracks 36-40 reads; a D71 of 70), its shape says so, image.gcr
 // keeps the file, and "" is returned. Each track is decoded when a block of

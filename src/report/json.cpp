@@ -355,8 +355,8 @@ void printImageJson(JsonReport &report, const std::string &path, const ImageBuff
     appendLiteral(line, "{\"image\":");
     appendTextString(line, path);
     line.add(',');
-    // A G64 or G71 reports its own size and format; its blocks are decoded.
-    uint64_t size = image.gcr ? image.gcr->file.size() : image.bytes.size();
+    // A GCR image (G64, G71, NIB, NBZ) reports its own size and format; its blocks are decoded.
+    uint64_t size = image.gcr ? image.gcr->fileSize : image.bytes.size();
     appendNumberField(line, "size", static_cast<long long>(size));
     appendKey(line, "format");
     line.add('"');

@@ -45,7 +45,7 @@ Bytes makeDisk(const TempDir &dir) {
     writeBytes(dir.file("game"), randomBytes(kGameSize, 8));
     int status = -1;
     std::string out = shellOutput("cd " + dir.path + " && cc1541 -q -n 'blocks' -i 'bc' -f title -w title "
-                                  "-f game -w game disk.d64 2>&1", &status);
+                                  "-f game -w game -g disk.g64 disk.d64 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
     return readBytes(dir.file("disk.d64"));
 }
@@ -76,6 +76,7 @@ TEST(BlockCommands, ChangeExactlyTheBlockNamedAndReadOut) {
         std::string printed;                   // standard output holds it
         int status;
         std::string message;                   // standard error holds it
+        const char *image = "disk.d64";        // disk.g64: cc1541's G64 of the same disk, written back as a G64
     };
     auto fill = [](Bytes &b, size_t offset, uint8_t value) { std::fill(b.begin() + offset, b.begin() + offset + 256, value); };
     const std::string gameChain = chainText(disk, disk[at(18, 1) + 32 + 3], disk[at(18, 1) + 32 + 4]);
@@ -95,6 +96,11 @@ TEST(BlockCommands, ChangeExactlyTheBlockNamedAndReadOut) {
         {{"-bcopy", "18/5", "other.d64", "18/0"},
          [&](Bytes &b) { std::copy(otherHeader.begin(), otherHeader.end(), b.begin() + at(18, 5)); }, "", 0, ""},
         {{"-bused", "1/0"}, [](Bytes &b) { mark(b, 1, 0, false); }, "", 0, ""},
+        // A G64: the same blocks change, decoded and written back into its tracks.
+        {{"-bfill", "18/5", "0xaa", "-bpoke", "17/3", "2", "a9008D", "-bfree", "18/1"},
+         [&](Bytes &b) { fill(b, at(18, 5), 0xAA); b[at(17, 3) + 2] = 0xA9; b[at(17, 3) + 3] = 0; b[at(17, 3) + 4] = 0x8D;
+                         mark(b, 18, 1, true); }, "", 0, "", "disk.g64"},
+        {{"-chain", "18/1"}, nullptr, "18/1\n1 block, 254 bytes used in the last\n", 0, "", "disk.g64"},
         {{"-bfree", "18/1", "-bused", "35/16"}, [](Bytes &b) { mark(b, 18, 1, true); mark(b, 35, 16, false); }, "", 0, ""},
         // Reading out writes no image.
         {{"-chain", "1"}, nullptr, gameChain + ", 174 bytes used in the last\n", 0, ""},
@@ -127,10 +133,12 @@ TEST(BlockCommands, ChangeExactlyTheBlockNamedAndReadOut) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         std::remove(dir.file("out.d64").c_str());
+        std::remove(dir.file("out.g64").c_str());
         std::remove(dir.file("header.bin").c_str());
+        bool g64 = std::string(c.image) == "disk.g64";
         std::vector<std::string> args = c.args;
-        args.push_back("disk.d64");
-        if (c.change) args.push_back("out.d64");
+        args.push_back(c.image);
+        if (c.change) args.push_back(g64 ? "out.g64" : "out.d64");
         RunResult run = runBinary(args, dir.path);
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_TRUE(contains(run.out, c.printed)) << run.out;
@@ -139,6 +147,10 @@ TEST(BlockCommands, ChangeExactlyTheBlockNamedAndReadOut) {
         if (c.status != 0 && !c.message.empty() && c.message.back() == '\n') {
             EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
             EXPECT_TRUE(run.out.empty()) << run.out;
+        }
+        if (g64 && c.change) {
+            EXPECT_FALSE(readBytes(dir.file("out.g64")).empty());
+            EXPECT_EQ(runBinary({"-convert", "out.g64", "out.d64"}, dir.path).status, 0);
         }
         Bytes expected = disk;
         if (c.change) c.change(expected);

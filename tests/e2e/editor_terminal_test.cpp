@@ -29,7 +29,7 @@ using Args = std::vector<std::string>;
 
 struct KeySession {
     const char *name;
-    const char *image;               // disk.d64, disk.d71 or disk.d81, as cc1541 makes it
+    const char *image;               // disk.d64, disk.d71, disk.d81 or disk.g64, as cc1541 makes it
     Args args;                       // kestrel's options; the image follows
     std::vector<std::string> keys;  // tmux send-keys words, sent one by one
     std::vector<Args> commandLine;   // runs whose last image the editor must have written (empty: none written)
@@ -114,6 +114,16 @@ const KeySession kSessions[] = {
     // The partition's map view (tracks 2-4): 1/0 outside its area refused, 3/0 marked used.
     {"PartitionMapView", "disk.d81", {"-part", "GAMES", "-bamedit"}, {"Space", "j", "j", "Space", "x"},
      {{"-part", "GAMES", "-bused", "3/0"}}, "", 0, 0, "kestrel -mkpart GAMES 120 disk.d81 disk.d81 >/dev/null"},
+    // A G64 (cc1541's beside its D64): its decoded blocks are edited and it is written back as a G64.
+    {"G64BlockEditor", "disk.g64", {"-bedit", "18", "1"}, {"f", "f", "Tab", "a", "x"}, {{"-bpoke", "18/1", "0", "ff41"}},
+     "", 0, 0},
+    {"G64DirectoryEditor", "disk.g64", {"-edit"}, {"j", "t", "t", "x"}, {{"-type", "0", "REL"}}, "", 0, 0},
+    {"G64MapEditor", "disk.g64", {"-bamedit"}, {"Space", "x"}, {{"-bfree", "1/0"}}, "", 0, 0},
+    // 18/0's data block mark spoilt (error 22): its edit is refused on the status line, nothing written.
+    {"G64BlockNotFoundRefused", "disk.g64", {"-bedit", "18", "0"}, {"f", "f", "w"},
+     {}, "ERROR: 'disk.g64' block 18/0 cannot be written: its data block", 0, 0,
+     "python3 -c \"d=bytearray(open('disk.g64','rb').read()); o=int.from_bytes(d[148:152],'little'); "
+     "d[d.index(bytes([255,85]),o)+1]=86; open('disk.g64','wb').write(d)\""},
 };
 
 class EditorSession : public testing::TestWithParam<KeySession> {
@@ -125,8 +135,9 @@ protected:
         image = GetParam().image;
         destination = "disk.out" + image.substr(image.find('.'));
         shellOutput("cd " + dir.path + " && cc1541 -q -n 'art disk' -i 23 -f one -w file -f two -w file "
-                    "-f three -w file " + image + " && kestrel() { '" KESTREL_BINARY "' \"$@\"; } && " +
-                    (*GetParam().patch ? GetParam().patch : "true"), &status);
+                    "-f three -w file " + (image == "disk.g64" ? "-g disk.g64 disk.d64" : image) +
+                    " && kestrel() { '" KESTREL_BINARY "' \"$@\"; } && " + (*GetParam().patch ? GetParam().patch : "true"),
+                    &status);
         ASSERT_EQ(status, 0);
         std::string command;
         for (const std::string &arg : GetParam().args) command += " " + arg;

@@ -268,11 +268,22 @@ TEST(GcrEdits, OnlyChangedDataBlocksAreRewritten) {
     G64Knobs hurt;
     hurt.errors = {{{18, 0}, 22}};
     writeBytes(dir.file("hurt.g64"), buildG64(d64, hurt));
-    RunResult run = runBinary({"hurt.g64", "-header", "NEW NAME", "out.g64"}, dir.path);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(contains(run.err, "block 18/0 cannot be written: its data block is not found on the track (22 data "
-                                  "block not present); nothing was written.")) << run.err;
-    EXPECT_FALSE(toolWorks("test -e " + shellWord(dir.file("out.g64"))));
+    // Every edit that changes 18/0, the block commands too; a block that reads is still written.
+    const std::vector<std::string> refused[] = {{"-header", "NEW NAME"}, {"-bfill", "18/0", "1"},
+                                                {"-bpoke", "18/0", "144", "41"}, {"-bused", "1/0"}};
+    for (const std::vector<std::string> &edit : refused) {
+        SCOPED_TRACE(edit[0]);
+        std::vector<std::string> args = {"hurt.g64"};
+        args.insert(args.end(), edit.begin(), edit.end());
+        args.push_back("out.g64");
+        RunResult run = runBinary(args, dir.path);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(contains(run.err, "block 18/0 cannot be written: its data block is not found on the track (22 data "
+                                      "block not present); nothing was written.")) << run.err;
+        EXPECT_FALSE(toolWorks("test -e " + shellWord(dir.file("out.g64"))));
+    }
+    ASSERT_EQ(runBinary({"hurt.g64", "-bfill", "18/5", "1", "out.g64"}, dir.path).status, 0);
+    EXPECT_TRUE(contains(runBinary({"-block", "18", "5", "out.g64"}, dir.path).out, "00: 01 01 01 01 01 01 01 01"));
 }
 
 }  // namespace
@@ -313,6 +324,135 @@ TEST(GcrConvert, RefusalsWriteNothing) {
     ASSERT_EQ(runBinary({"-convert", "a.g71", "b.d71"}, dir.path).status, 0);
     EXPECT_EQ(readBytes(dir.file("b.d71")), readBytes(dir.file("a.d71")));
     EXPECT_TRUE(contains(runBinary({"-json", "a.g71"}, dir.path).out, "\"format\":\"g71\",\"tracks\":70"));
+}
+
+}  // namespace
+
+namespace {
+
+// NIB and NBZ dumps, written by the tests' own imager from the same tracks
+// as the G64s above: each track's revolution is found, and the dump reads,
+// converts and lists as its disk; what a dump lacks or lies about is one
+// warning naming the track, never a hang.
+struct NibCase {
+    const char *name;
+    void (*knob)(NibKnobs &);
+    bool packed;                   // written as an NBZ
+    std::set<std::string> errors;  // "T/S NN" reported by -check
+    const char *message;           // a warning the reads print, or ""
+    bool sameBlocks;               // the converted D64's blocks are those of the source
+};
+
+const NibCase kNibCases[] = {
+    {"plain", [](NibKnobs &) {}, false, {}, "", true},
+    {"packed", [](NibKnobs &) {}, true, {}, "", true},
+    {"dumps started inside a sector", [](NibKnobs &k) { k.startByte = 3001; }, true, {}, "", true},
+    {"read errors in the dumps", [](NibKnobs &k) { k.tracks.errors = {{{1, 0}, 23}, {{18, 4}, 22}, {{35, 16}, 21}}; },
+     false, {"1/0 23", "18/4 22", "35/16 21"}, "", false},
+    {"a killer track", [](NibKnobs &k) { k.tracks.killerTrack = 5; }, true, wholeTrack(5, 21), "", false},
+    {"a half track dumped", [](NibKnobs &k) { k.halfTrackDump = 3; }, false, {}, "half tracks 3.5 with data", true},
+    // The dump starts 679 bytes into track 7, inside sector 1's data block: read as one turn, the
+    // sector's header lies at the dump's end and its data runs into the bytes that do not repeat.
+    {"a track without a repeat", [](NibKnobs &k) { k.noRepeatTrack = 7; }, false, {"7/1 24"},
+     "WARNING: 'disk.nib': track 7: no revolution found (its 8192 bytes do not repeat); the whole dump is read as one "
+     "turn.\n",
+     false},
+    {"the last dump cut after a revolution", [](NibKnobs &k) { k.cutInLastDump = 7000; }, false, {},
+     "WARNING: 'disk.nib': track 35: its dump is cut short at 7000 of 8192 bytes.\n", true},
+    // Cut 4,000 bytes into the dump of track 35, which starts 3,395 bytes into the track (17 sectors
+    // of 363 bytes): sectors 0-2 and 10-16 are whole, 3's data block is cut, 4-9 are not there.
+    {"the last dump cut inside its revolution", [](NibKnobs &k) { k.cutInLastDump = 4000; }, true,
+     {"35/3 24", "35/4 20", "35/5 20", "35/6 20", "35/7 20", "35/8 20", "35/9 20"},
+     "track 35: no revolution found (its 4000 bytes do not repeat)", false},
+    {"a track listed twice", [](NibKnobs &k) { k.listedTwice = 9; }, true, {},
+     "the header lists track 9 twice; its second dump is left out", true},
+    {"a track past 42", [](NibKnobs &k) { k.listedBeyond = 90; }, false, {},
+     "the header lists track 45, which a 1541 image does not hold; it is left out", true},
+    {"tracks listed without dumps", [](NibKnobs &k) { k.listedWithoutDump = 2; }, false, {},
+     "the header lists track 37, but the file ends before its dump; it reads as no sync", true},
+    {"a density the track was not written at", [](NibKnobs &k) { k.wrongDensity = 20; }, false, {}, "", true},
+};
+
+TEST(GcrNib, EachDumpReadsThroughItsRevolutions) {
+    TempDir dir;
+    std::vector<uint8_t> d64 = sourceDisk();
+    writeBytes(dir.file("disk.d64"), d64);
+    std::string listing = runBinary({"disk.d64"}, dir.path).out;
+    for (const NibCase &row : kNibCases) {
+        SCOPED_TRACE(row.name);
+        NibKnobs knobs;
+        row.knob(knobs);
+        std::vector<uint8_t> nib = buildNib(d64, knobs);
+        const char *name = row.packed ? "disk.nbz" : "disk.nib";
+        writeBytes(dir.file(name), row.packed ? packNbz(nib) : nib);
+        RunResult check = runBinary({"-check", name}, dir.path, "", 20);
+        EXPECT_EQ(readErrors(check.out), row.errors);
+        EXPECT_TRUE(contains(check.out + check.err, row.message)) << check.out << check.err;
+        RunResult convert = runBinary({"-convert", name, "back.d64"}, dir.path, "", 20);
+        EXPECT_EQ(convert.status, 0) << convert.err;
+        std::vector<uint8_t> converted = readBytes(dir.file("back.d64"));
+        EXPECT_EQ(converted.size(), row.errors.empty() ? kD64Size : kD64Size + 683);
+        if (row.sameBlocks) {
+            EXPECT_EQ(runBinary({name}, dir.path).out, listing);
+            EXPECT_TRUE(converted.size() >= kD64Size && std::equal(d64.begin(), d64.end(), converted.begin()));
+        }
+        // Its G64 holds the revolutions: it converts to the same D64, without the dump's warnings.
+        ASSERT_EQ(runBinary({"-convert", name, "disk.g64"}, dir.path, "", 20).status, 0);
+        RunResult again = runBinary({"-convert", "disk.g64", "again.d64"}, dir.path, "", 20);
+        EXPECT_EQ(readBytes(dir.file("again.d64")), converted);
+        EXPECT_FALSE(contains(again.err, "dump")) << again.err;
+    }
+}
+
+// A NIB or NBZ that cannot be read is refused with one line; a NIB is
+// never written (its edits and conversions are written as a G64).
+TEST(GcrNib, BrokenDumpsAreRefusedAndEditsWriteAG64) {
+    TempDir dir;
+    std::vector<uint8_t> d64 = sourceDisk();
+    std::vector<uint8_t> nib = buildNib(d64), nbz = packNbz(nib);
+    std::vector<uint8_t> cutCopy(nbz.begin(), nbz.begin() + 2), beforeStart;
+    for (std::vector<uint8_t> *bytes : {&cutCopy, &beforeStart}) {
+        bytes->assign(nbz.begin(), nbz.begin() + 2);  // the marker, 'M'
+        bytes->insert(bytes->end(), {'N', 'I', 'B', '-', '1', '5', '4', '1', '-', 'R', 'A', 'W', nbz[0], 0x85});
+    }
+    beforeStart.back() = 0x05, beforeStart.push_back(0x20);  // 5 bytes from 32 back, after 13
+    std::vector<uint8_t> tooLarge(nbz.begin(), nbz.begin() + 300);
+    tooLarge.insert(tooLarge.end(), {nbz[0], 0x8F, 0xFF, 0xFF, 0x7F, 0x01});
+    struct Case {
+        const char *name;
+        const char *file;
+        std::vector<uint8_t> bytes;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"a header cut short", "bad.nib", std::vector<uint8_t>(nib.begin(), nib.begin() + 200),
+         "ERROR: File 'bad.nib' is too short for the header of a NIB image.\n"},
+        {"a copy cut short", "bad.nbz", cutCopy, "ERROR: File 'bad.nbz' ends inside an LZ77 copy at byte 14.\n"},
+        {"a copy from before the start", "bad.nbz", beforeStart,
+         "ERROR: File 'bad.nbz' holds an LZ77 copy from before its start at byte 14.\n"},
+        {"a copy past the largest NIB", "bad.nbz", tooLarge,
+         "ERROR: File 'bad.nbz' unpacks to more than the 983296 bytes of the largest NIB.\n"},
+    };
+    for (const Case &row : cases) {
+        SCOPED_TRACE(row.name);
+        std::remove(dir.file("out.d64").c_str());
+        writeBytes(dir.file(row.file), row.bytes);
+        RunResult run = runBinary({"-convert", row.file, "out.d64"}, dir.path, "", 20);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, row.message);
+        EXPECT_FALSE(toolWorks("test -e " + shellWord(dir.file("out.d64"))));
+    }
+    writeBytes(dir.file("disk.nib"), nib);
+    writeBytes(dir.file("new.prg"), randomBytes(2000, 11));
+    writeBytes(dir.file("disk.d64"), d64);
+    RunResult refused = runBinary({"-convert", "disk.d64", "x.nib"}, dir.path);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(contains(refused.err, "x.nib")) << refused.err;
+    ASSERT_EQ(runBinary({"disk.nib", "-w", "new.prg"}, dir.path).status, 0);
+    ASSERT_EQ(runBinary({"disk.d64", "-w", "new.prg"}, dir.path).status, 0);
+    ASSERT_EQ(runBinary({"-convert", "disk.out.g64", "edited.d64"}, dir.path).status, 0);
+    EXPECT_EQ(readBytes(dir.file("edited.d64")), readBytes(dir.file("disk.out.d64")));
+    EXPECT_EQ(readBytes(dir.file("disk.nib")), nib);
 }
 
 }  // namespace

@@ -125,3 +125,88 @@ std::vector<uint8_t> buildG64(const std::vector<uint8_t> &d64, const G64Knobs &k
     }
     return out;
 }
+
+namespace {
+
+constexpr size_t kNibDump = 0x2000;
+
+int zoneOfTrack(int track) { return track <= 17 ? 3 : track <= 24 ? 2 : track <= 30 ? 1 : 0; }
+
+// One revolution read from `start` on to fill a dump.
+std::vector<uint8_t> dumpOf(const std::vector<uint8_t> &revolution, size_t start) {
+    std::vector<uint8_t> dump(kNibDump);
+    for (size_t i = 0; i < kNibDump; ++i) dump[i] = revolution[(start + i) % revolution.size()];
+    return dump;
+}
+
+void putVarSize(std::vector<uint8_t> &out, uint32_t value) {
+    int groups = 1;
+    while (groups < 5 && value >> (7 * groups)) ++groups;
+    for (int g = groups - 1; g >= 0; --g) out.push_back(static_cast<uint8_t>((value >> (7 * g) & 0x7F) | (g ? 0x80 : 0)));
+}
+
+}  // namespace
+
+std::vector<uint8_t> buildNib(const std::vector<uint8_t> &d64, const NibKnobs &knobs) {
+    std::vector<uint8_t> out(0x100, 0);
+    std::memcpy(out.data(), "MNIB-1541-RAW", 13);
+    out[13] = 3;  // version
+    std::vector<std::pair<int, std::vector<uint8_t>>> dumps;  // half-track number, bytes
+    for (int track = 1; track <= 35; ++track) {
+        std::vector<uint8_t> revolution = writeTrack(d64, track, knobs.tracks);
+        std::vector<uint8_t> dump = dumpOf(revolution, static_cast<size_t>(knobs.startByte + 97 * track));
+        if (track == knobs.noRepeatTrack) {
+            uint32_t state = 12345;
+            for (size_t i = revolution.size(); i < kNibDump; ++i) dump[i] = static_cast<uint8_t>((state = state * 1103515245 + 12345) >> 16);
+        }
+        dumps.push_back({2 * track, dump});
+        if (track == knobs.halfTrackDump) dumps.push_back({2 * track + 1, dump});
+    }
+    if (knobs.listedTwice) dumps.push_back({2 * knobs.listedTwice, dumps[0].second});
+    if (knobs.listedBeyond) dumps.push_back({knobs.listedBeyond, dumps[0].second});
+    size_t pair = 0x10;
+    for (auto &[halfTrack, dump] : dumps) {
+        int zone = zoneOfTrack(halfTrack / 2);
+        out[pair++] = static_cast<uint8_t>(halfTrack);
+        out[pair++] = static_cast<uint8_t>(halfTrack / 2 == knobs.wrongDensity ? (zone + 2) % 4 : zone);
+        out.insert(out.end(), dump.begin(), dump.end());
+    }
+    for (int i = 0; i < knobs.listedWithoutDump; ++i) {
+        out[pair++] = static_cast<uint8_t>(2 * (36 + i));
+        out[pair++] = 0;
+    }
+    if (knobs.cutInLastDump) out.resize(out.size() - kNibDump + static_cast<size_t>(knobs.cutInLastDump));
+    return out;
+}
+
+std::vector<uint8_t> packNbz(const std::vector<uint8_t> &bytes) {
+    size_t counts[256] = {};
+    for (uint8_t byte : bytes) ++counts[byte];
+    uint8_t marker = static_cast<uint8_t>(std::min_element(counts, counts + 256) - counts);
+    std::vector<uint8_t> out{marker};
+    std::vector<size_t> last(1 << 16, SIZE_MAX);  // where each 4-byte hash was last seen
+    auto hashAt = [&](size_t at) {
+        return (bytes[at] * 2654435761u ^ bytes[at + 1] * 40503u ^ bytes[at + 2] * 131u ^ bytes[at + 3]) & 0xFFFF;
+    };
+    for (size_t at = 0; at < bytes.size();) {
+        size_t length = 0, from = SIZE_MAX;
+        if (at + 4 <= bytes.size()) {
+            uint32_t hash = hashAt(at);
+            from = last[hash];
+            last[hash] = at;
+            if (from != SIZE_MAX)
+                while (at + length < bytes.size() && bytes[from + length] == bytes[at + length]) ++length;
+        }
+        if (length >= 5) {
+            out.push_back(marker);
+            putVarSize(out, static_cast<uint32_t>(length));
+            putVarSize(out, static_cast<uint32_t>(at - from));
+            at += length;
+        } else {
+            out.push_back(bytes[at]);
+            if (bytes[at] == marker) out.push_back(0);
+            ++at;
+        }
+    }
+    return out;
+}
