@@ -79,6 +79,10 @@ std::map<std::string, std::string> fixtures() {
         {"disk.d81", "cp \"$BUILT/parts.d81\" p.d81 && prg pacman.prg 3000 && kestrel -part GAMES -w pacman.prg"
                      " p.d81 disk.d81 >/dev/null && rm p.d81 pacman.prg"},
         {"blank.d64", "kestrel -new BLANK,00 blank.d64 >/dev/null"},
+        {"games.lnx", "disk games.d64 game music demo editor tool scores,SEQ docs && kestrel -x -lnx games.d64 >/dev/null"
+                      " && rm games.d64"},
+        {"zipcode", "disk games.d64 game music demo editor tool scores,SEQ docs && kestrel -x -zipcode games.d64"
+                    " -into zipcode >/dev/null && rm games.d64"},
         // a G64 whose block 1/0 reads with error 23 (data checksum)
         {"original.g64", "disk o.d64 game music && { cat o.d64; printf '\\005'; printf '\\001%.0s' $(seq 682); }"
                          " > e.d64 && kestrel -convert e.d64 original.g64 >/dev/null && rm o.d64 e.d64"},
@@ -221,6 +225,8 @@ const Claim kClaims[] = {
     {"-x -zipcode games.d64 -into packs", R"~([ "$(ls packs | paste -sd, -)" = '1!games,2!games,3!games,4!games' ])~"},
     {"-zipdisk packs/1!games back.d64", R"~(kestrel -x -zipcode back.d64 -into again >/dev/null &&
         for n in 1 2 3 4; do cmp "packs/$n!games" "again/$n!back" || exit 1; done)~"},
+    {"-zipdisk zipcode/1!games unpacked.d64",
+     R"~([ "$(names unpacked.d64)" = "GAME PRG,MUSIC PRG,DEMO PRG,EDITOR PRG,TOOL PRG,SCORES SEQ,DOCS PRG" ])~"},
     {"kestrel disks.zip$", R"~(grep -q '^disks.zip!two.d64:$' "$OUT" && grep -q '"THIRD" *PRG' "$OUT")~"},
     {"-json zips/*.zip > zips.jsonl",
      R"~([ "$(jq -r '.image + " " + (.entries | length | tostring)' zips.jsonl | paste -sd, -)" = 'zips/a.zip!one.d64 1,zips/b.zip!two.d64 2' ])~"},
