@@ -58,4 +58,24 @@ for disk in sample.d64 long-loops.d64 cut-inside-18-1.d64 links-into-36-40.d64; 
   check "" -json -U "$disk" sample.d64
 done
 check "" -va -undel 1 -type 1 SEQ scratched.d64
+
+# The other kinds of image and file: a G64 through the GCR coder and back,
+# images read out of a zip and a gzip file, a Lynx archive and a ZipCode pack
+# both ways, REL files, a D81 partition and the block commands.
+"$kestrel" -convert sample.d64 sample.g64 >/dev/null
+"$kestrel" -x -lnx sample.d64 -into lynx >/dev/null
+"$kestrel" -x -zipcode sample.d64 -into pack >/dev/null
+"$kestrel" -new REL,01 -wrel 20 -w host.txt rel.d64 >/dev/null
+python3 -c "import zipfile, gzip, shutil
+with zipfile.ZipFile('disks.zip', 'w', zipfile.ZIP_DEFLATED) as z: z.write('sample.d64'); z.write('long-loops.d64')
+shutil.copyfileobj(open('sample.d64', 'rb'), gzip.open('sample.d64.gz', 'wb'))"
+check "" -vantsfbc -check sample.g64
+check "" -convert sample.g64 back.d64
+check "" -w host.txt -bpoke 1/0 4 'a9 00 60' sample.g64 edited.g64
+check "" -json -check disks.zip sample.d64.gz
+check "" -new LYNX,01 -w lynx/sample.lnx lynx.d64
+check "" -zipdisk 'pack/1!sample' unpacked.d64
+check "" -new PARTS,01 -wrel 20 -w host.txt -mkpart PART 120 -chain 1 parts.d81
+check "" -new COPY,01 -copy rel.d64 -check copy.d81
+check "" -x -p00 rel.d64 -into rel
 exit "$failed"
