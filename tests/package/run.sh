@@ -39,11 +39,11 @@ page=$(MANPATH=/usr/share/man man -w kestrel) || true
 [ "$page" = /usr/share/man/man1/kestrel.1.gz ] || fail "man -w kestrel: '$page'"
 title=$(zcat /usr/share/man/man1/kestrel.1.gz | sed -n '/^\.TH /p')
 [[ $title == *"\"kestrel $version\""* ]] || fail "the manual page's title names another version: $title"
-# Completing "kestrel -ch" and "kestrel " in a folder with one image.
+# Completing "kestrel -chec" and "kestrel " in a folder with one image.
 folder=$(mktemp -d)
 touch "$folder/game.d64" "$folder/notes.txt"
 offered=$(cd "$folder" && bash -c '. /usr/share/bash-completion/completions/kestrel
-    COMP_WORDS=(kestrel -ch) COMP_CWORD=1; _kestrel; echo "${COMPREPLY[*]}"
+    COMP_WORDS=(kestrel -chec) COMP_CWORD=1; _kestrel; echo "${COMPREPLY[*]}"
     COMP_WORDS=(kestrel "") COMP_CWORD=1; _kestrel; echo "${COMPREPLY[*]}"')
 rm -r "$folder"
 [ "$offered" = $'-check\ngame.d64' ] || fail "the completion offers: $offered"
