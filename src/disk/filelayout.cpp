@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kGeosStructureVlir = 1;
 constexpr uint8_t kSingleBlockLink[2] = {0x00, 0xFF};  // an info or index block: a chain of one
 
 // Side sector layout.
