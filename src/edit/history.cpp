@@ -108,21 +108,24 @@ std::string recordEdit(ImageBuffer &image, EditHistory &history, const std::func
     return warnings.empty() ? shown : lastLine(warnings);
 }
 
-bool undoEdit(ImageBuffer &image, EditHistory &history) {
-    if (history.undo.empty()) return false;
-    applyRuns(image.bytes, history.undo.back(), false);
-    history.redo.push_back(std::move(history.undo.back()));
-    history.undo.pop_back();
+namespace {
+
+// Applies the last step of `from` (forward: as made; else taken back) and
+// moves it onto `to`; false when `from` holds none.
+template <typename Steps>
+bool moveStep(ImageBuffer &image, Steps &from, Steps &to, bool forward) {
+    if (from.empty()) return false;
+    applyRuns(image.bytes, from.back(), forward);
+    to.push_back(std::move(from.back()));
+    from.pop_back();
     return true;
 }
 
-bool redoEdit(ImageBuffer &image, EditHistory &history) {
-    if (history.redo.empty()) return false;
-    applyRuns(image.bytes, history.redo.back(), true);
-    history.undo.push_back(std::move(history.redo.back()));
-    history.redo.pop_back();
-    return true;
-}
+}  // namespace
+
+bool undoEdit(ImageBuffer &image, EditHistory &history) { return moveStep(image, history.undo, history.redo, false); }
+
+bool redoEdit(ImageBuffer &image, EditHistory &history) { return moveStep(image, history.redo, history.undo, true); }
 
 bool hasUnsavedChanges(const EditHistory &history) {
     int last = history.undo.empty() ? 0 : history.undo.back().serial;
